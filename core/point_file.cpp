@@ -1,0 +1,202 @@
+#include "core/point_file.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+#include "core/planar_reconstruction.h"
+#include "core/random15.h"
+
+namespace kestrel::core {
+
+namespace {
+
+enum class Format { kObj, kVrt, kPct, kNone };
+
+// Chosen by the last three characters, case-sensitively; a dot is not required.
+Format format_of(const std::string& file) {
+  if (file.size() < 3) return Format::kNone;
+  const std::string ext = file.substr(file.size() - 3);
+  if (ext == "obj") return Format::kObj;
+  if (ext == "vrt") return Format::kVrt;
+  if (ext == "pct" || ext == "txt") return Format::kPct;
+  return Format::kNone;
+}
+
+bool finite3(float a, float b, float c) {
+  return std::isfinite(a) && std::isfinite(b) && std::isfinite(c);
+}
+
+// Lines are at most 1022 characters; a longer line is skipped whole rather than split.
+constexpr int kLineBuffer = 1024;
+
+// Reads one line into `buf`; returns false at end of file. `too_long` is set when the line did
+// not fit, in which case the rest of it has been consumed.
+bool next_line(FILE* f, char* buf, bool& too_long) {
+  if (!std::fgets(buf, kLineBuffer - 1, f)) return false;
+  too_long = false;
+  const size_t n = std::strlen(buf);
+  if (n > 0 && buf[n - 1] != '\n' && !std::feof(f)) {
+    too_long = true;
+    int ch;
+    while ((ch = std::fgetc(f)) != EOF && ch != '\n') {
+    }
+  }
+  return true;
+}
+
+void parse_line(const char* line, Format format, bool take_faces, PointSet& points,
+                FaceList& faces) {
+  float a, b, c;
+  switch (format) {
+    case Format::kObj: {
+      char kind;
+      if (std::sscanf(line, "%c %f %f %f", &kind, &a, &b, &c) != 4 || !finite3(a, b, c)) return;
+      if (kind == 'v') {
+        points.push_back(Point3D{a, b, c, 0, 0, 0});
+      } else if (take_faces) {
+        faces.push_back(Face{{static_cast<int32_t>(a - 1), static_cast<int32_t>(b - 1),
+                              static_cast<int32_t>(c - 1)}});
+      }
+      return;
+    }
+    case Format::kVrt:
+      if (std::sscanf(line, "%f %f %f", &a, &b, &c) == 3 && finite3(a, b, c))
+        points.push_back(Point3D{a, b, c, 0, 0, 0});
+      return;
+    case Format::kPct:
+      if (std::sscanf(line, "%*s %*s %f %f %f %*s", &a, &b, &c) == 3 && finite3(a, b, c))
+        points.push_back(Point3D{a, b, c, 0, 0, 0});
+      return;
+    case Format::kNone:
+      return;
+  }
+}
+
+// Faces that name a vertex the file does not have would be read out of bounds later.
+void drop_invalid_faces(FaceList& faces, size_t n) {
+  FaceList kept;
+  kept.reserve(faces.size());
+  for (const Face& f : faces) {
+    bool ok = true;
+    for (int32_t v : f.v) ok = ok && v >= 0 && static_cast<size_t>(v) < n;
+    if (ok) kept.push_back(f);
+  }
+  faces.swap(kept);
+}
+
+bool fail(std::string* error, const std::string& file, const std::string& reason) {
+  if (error) *error = file + ": " + reason;
+  return false;
+}
+
+void write_vertices(std::ostream& out, const PointSet& set) {
+  for (const Point3D& p : set) out << "v " << p.x << " " << p.y << " " << p.z << "\n";
+}
+
+void write_faces(std::ostream& out, const FaceList& faces, long offset) {
+  for (const Face& f : faces)
+    out << "f " << f.v[0] + 1 + offset << " " << f.v[1] + 1 + offset << " "
+        << f.v[2] + 1 + offset << "\n";
+}
+
+}  // namespace
+
+bool read_point_set(const std::string& file, PointSet& set, FaceList& faces, bool centering,
+                    int32_t& sample, float cut, float& cx, float& cy, float& cz, uint32_t isamp,
+                    std::string* error) {
+  srand15(0);
+  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(file.c_str(), "r"), &std::fclose);
+  if (!f) return fail(error, file, "cannot open the file for reading");
+
+  // Everything is built in temporaries and handed over only when the whole read succeeded.
+  PointSet points;
+  FaceList read_faces;
+  const Format format = format_of(file);
+  const bool take_faces = sample == 1;
+  char line[kLineBuffer];
+  bool too_long = false;
+  while (next_line(f.get(), line, too_long)) {
+    if (!too_long) parse_line(line, format, take_faces, points, read_faces);
+  }
+  f.reset();
+
+  if (points.empty()) {
+    if (format == Format::kNone)
+      return fail(error, file, "unknown format (the name must end in obj, vrt, pct or txt)");
+    return fail(error, file, "no line holds a point");
+  }
+  drop_invalid_faces(read_faces, points.size());
+
+  std::string reason;
+  if (read_faces.empty()) {
+    if (!can_triangulate(points, &reason)) return fail(error, file, reason);
+    reconstruct_planar(points, read_faces);
+  }
+
+  double sx = 0, sy = 0, sz = 0;
+  for (const Point3D& p : points) {
+    sx += p.x;
+    sy += p.y;
+    sz += p.z;
+  }
+  const double n = static_cast<double>(points.size());
+  const float mx = static_cast<float>(sx / n), my = static_cast<float>(sy / n),
+              mz = static_cast<float>(sz / n);
+  if (centering) {
+    for (Point3D& p : points) {
+      p.x -= mx;
+      p.y -= my;
+      p.z -= mz;
+    }
+  }
+
+  int32_t new_sample = sample;
+  if (new_sample == 0) new_sample = static_cast<int32_t>(points.size() / (isamp > 0 ? isamp : 1));
+
+  if (new_sample > 1 || cut != 0) {
+    PointSet kept;
+    kept.reserve(points.size());
+    for (const Point3D& p : points) {
+      if ((cut > 0 && p.x > cut) || (cut < 0 && p.x < cut)) continue;
+      if (new_sample >= 2 && rand15() % new_sample != 0) continue;
+      kept.push_back(p);
+    }
+    if (!can_triangulate(kept, &reason))
+      return fail(error, file, reason + " after the cut and subsampling");
+    points.swap(kept);
+    reconstruct_planar(points, read_faces);
+  }
+
+  set.swap(points);
+  faces.swap(read_faces);
+  sample = new_sample;
+  cx = mx;
+  cy = my;
+  cz = mz;
+  return true;
+}
+
+bool write_obj(const PointSet& set, const std::string& file, const FaceList& faces) {
+  std::ofstream out(file, std::ios::trunc);
+  if (!out) return false;
+  write_vertices(out, set);
+  write_faces(out, faces, 0);
+  return static_cast<bool>(out);
+}
+
+bool write_reconstruction(const PointSet& moving, const PointSet& reference,
+                          const FaceList& reference_faces, const FaceList& moving_faces,
+                          const std::string& path) {
+  std::ofstream out(path, std::ios::trunc);
+  if (!out) return false;
+  write_vertices(out, reference);
+  write_vertices(out, moving);
+  write_faces(out, reference_faces, 0);
+  write_faces(out, moving_faces, static_cast<long>(reference.size()));
+  return static_cast<bool>(out);
+}
+
+}  // namespace kestrel::core

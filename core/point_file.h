@@ -1,0 +1,34 @@
+#pragma once
+// Reading point sets from the four line-oriented text formats (.obj, .vrt, .pct, .txt) with
+// centering, subsampling and a cut along x; writing point sets as OBJ text.
+
+#include <cstdint>
+#include <string>
+
+#include "core/face.h"
+#include "core/point_set.h"
+
+namespace kestrel::core {
+
+// Reads `file` into `set` and `faces` (both replaced on success). Reseeds the 15-bit generator
+// with 0 first. `sample` is in/out: 0 becomes |points| / isamp; above 1 keeps about one point in
+// `sample`. `cut` > 0 drops points with x > cut, `cut` < 0 drops points with x < cut (after
+// centering). cx, cy, cz receive the centroid of the points as read (before thinning).
+// Returns false, with a message naming the file and the reason in `error`, when the file cannot
+// be opened, holds no usable point, or cannot be triangulated after thinning; then `set`,
+// `faces` and the centroid are left exactly as they were.
+bool read_point_set(const std::string& file, PointSet& set, FaceList& faces, bool centering,
+                    int32_t& sample, float cut, float& cx, float& cy, float& cz, uint32_t isamp,
+                    std::string* error = nullptr);
+
+// Writes "v x y z" lines then "f a b c" lines (1-based). False when the file cannot be created.
+bool write_obj(const PointSet& set, const std::string& file, const FaceList& faces);
+
+// Writes `path` (the program writes "reconstruct.obj") holding the reference set's vertices,
+// then the moving set's, then the reference faces, then the moving faces shifted past the
+// reference vertices, so both meshes index one vertex list. False when the file cannot be created.
+bool write_reconstruction(const PointSet& moving, const PointSet& reference,
+                          const FaceList& reference_faces, const FaceList& moving_faces,
+                          const std::string& path = "reconstruct.obj");
+
+}  // namespace kestrel::core
