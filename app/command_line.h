@@ -1,0 +1,38 @@
+#pragma once
+// The command line of Kestrel, the usage text, the transform file of -l and the two rules that
+// derive the dependent run parameters (once at start-up, then on every idle cycle).
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/run_parameters.h"
+
+namespace kestrel::app {
+
+enum class ParseOutcome {
+  kContinue,     // options applied; go on
+  kExitSuccess,  // -h: usage printed, end with status 0
+  kExitFailure,  // bad option or value: message printed, end with status 1
+};
+
+// Applies every option of argv to `params`. Messages and the usage text go to `err`.
+// Arguments that are neither options nor option values are appended to `positional`.
+ParseOutcome parse_command_line(int argc, const char* const* argv, core::RunParameters& params,
+                                FILE* err = stderr, std::vector<std::string>* positional = nullptr);
+
+void print_usage(const char* program, FILE* err = stderr);
+
+// Fills params.trans_matrix from lines 5 to 8 of `name`. Rows that cannot be read keep their
+// previous values; returns false (with a message in `error`) when the file cannot be opened or
+// a row does not hold four numbers.
+bool read_trans_file(const std::string& name, core::RunParameters& params,
+                     std::string* error = nullptr);
+
+// Start-up derivation of thr, base_max_len and num_try from the overlap estimate.
+void derive_parameters(core::RunParameters& params);
+
+// Idle-cycle recomputation of thr, base_max_len and num_try from the overlap and model extent.
+void refresh_parameters(core::RunParameters& params);
+
+}  // namespace kestrel::app

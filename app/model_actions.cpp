@@ -1,0 +1,223 @@
+#include "app/model_actions.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+
+#include "core/point_file.h"
+#include "core/random15.h"
+#include "core/rigid_transform.h"
+#include "registration/point_spacing.h"
+
+namespace kestrel::app {
+
+namespace {
+
+constexpr size_t kLargeModel = 100000;
+constexpr char kLoadingText[] = "Please wait while loading the file...";
+
+// A model of more than 100000 points draws its bases from one end of P and is thinned harder.
+void apply_large_model_rule(core::RunParameters& params) {
+  params.margin = 1;
+  params.norm_diff = 0.05f;
+  params.isamp = 1000;
+}
+
+// Maps every point through rows 1 to 3 of the -l matrix.
+void apply_trans_matrix(core::PointSet& set, const double (&m)[4][4]) {
+  for (core::Point3D& p : set) {
+    const double x = p.x, y = p.y, z = p.z;
+    p.x = m[0][0] * x + m[0][1] * y + m[0][2] * z + m[0][3];
+    p.y = m[1][0] * x + m[1][1] * y + m[1][2] * z + m[1][3];
+    p.z = m[2][0] * x + m[2][1] * y + m[2][2] * z + m[2][3];
+  }
+}
+
+// After either load, once both files are known: the joint extent drives base size and trials.
+void finish_load(AppState& state) {
+  if (state.file_p.empty() || state.file_q.empty()) return;
+  const core::PointSet& p = state.reg.model_p;
+  const core::PointSet& q = state.reg.model_q;
+  if (!p.empty()) std::printf("%f %f %f\n", p[0].x, p[0].y, p[0].z);
+  float lo[3] = {FLT_MAX, FLT_MAX, FLT_MAX}, hi[3] = {-FLT_MAX, -FLT_MAX, -FLT_MAX};
+  for (const core::PointSet* set : {&p, &q}) {
+    for (const core::Point3D& pt : *set) {
+      const float v[3] = {static_cast<float>(pt.x), static_cast<float>(pt.y),
+                          static_cast<float>(pt.z)};
+      for (int k = 0; k < 3; ++k) {
+        lo[k] = std::min(lo[k], v[k]);
+        hi[k] = std::max(hi[k], v[k]);
+      }
+    }
+  }
+  if (p.empty() && q.empty()) return;
+  const float extent = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
+  state.params.model_extent = std::min(extent, 240.0f);
+}
+
+bool fail_load(AppState& state, const core::RunParameters& params_before,
+               const registration::EngineHooks& hooks, const std::string& reason,
+               std::string* error) {
+  state.params = params_before;
+  state.status_text = reason;
+  state.loading = false;
+  std::fprintf(stderr, "%s\n", reason.c_str());
+  if (error) *error = reason;
+  hooks.request_repaint();
+  return false;
+}
+
+}  // namespace
+
+bool load_model_p(AppState& state, const std::string& file, const registration::EngineHooks& hooks,
+                  std::string* error) {
+  core::srand15(0);
+  const core::RunParameters params_before = state.params;
+  core::RunParameters& params = state.params;
+  std::printf("Model P: %s\n", file.c_str());
+  state.loading = true;
+  state.status_text = kLoadingText;
+  hooks.request_repaint();
+
+  const float cut = params.cut_y == 0 ? 0.0f : params.cut_y + 100;
+  core::PointSet full, model;
+  core::FaceList full_faces, model_faces;
+  float c[3];
+  int32_t one = 1;
+  std::string reason;
+  if (!core::read_point_set(file, full, full_faces, params.centering, one, cut, c[0], c[1], c[2],
+                            params.isamp, &reason))
+    return fail_load(state, params_before, hooks, reason, error);
+  if (full.size() > kLargeModel) apply_large_model_rule(params);
+  params.sample = 0;
+  if (!core::read_point_set(file, model, model_faces, params.centering, params.sample, cut, c[0],
+                            c[1], c[2], params.isamp, &reason))
+    return fail_load(state, params_before, hooks, reason, error);
+
+  // Everything read: commit.
+  state.reg.noise_added = false;
+  state.file_p = file;
+  state.full_p.swap(full);
+  state.full_p_faces.swap(full_faces);
+  state.reg.model_p.swap(model);
+  state.model_p_faces.swap(model_faces);
+  std::copy(c, c + 3, state.centroid_p);
+  state.reg.p_index.build(state.reg.model_p);
+  params.point_spacing = static_cast<float>(
+      registration::estimate_point_spacing(state.reg.model_p, state.reg.p_index) * 0.5);
+  state.saved_p = state.reg.model_p;
+  state.reg.model_q = state.saved_q;
+  state.reg.full_q = state.reg.saved_full_q;
+
+  state.status_text.clear();
+  hooks.request_repaint();
+  state.loading = false;
+  finish_load(state);
+  return true;
+}
+
+bool load_model_q(AppState& state, const std::string& file, const registration::EngineHooks& hooks,
+                  std::string* error) {
+  core::srand15(0);
+  const core::RunParameters params_before = state.params;
+  core::RunParameters& params = state.params;
+  state.loading = true;
+  state.status_text = kLoadingText;
+  hooks.request_repaint();
+  std::printf("Model Q: %s\n", file.c_str());
+
+  const float cut = params.cut_y == 0 ? 0.0f : params.cut_y - 100;
+  core::PointSet full, model;
+  core::FaceList full_faces, model_faces;
+  float c[3];
+  int32_t one = 1;
+  std::string reason;
+  if (!core::read_point_set(file, full, full_faces, params.centering, one, cut, c[0], c[1], c[2],
+                            params.isamp, &reason))
+    return fail_load(state, params_before, hooks, reason, error);
+  if (full.size() > kLargeModel) {
+    apply_large_model_rule(params);
+    params.sample = 0;
+  }
+  // The sample count is not reset: Q is thinned like P unless Q itself is large.
+  if (!core::read_point_set(file, model, model_faces, params.centering, params.sample, cut, c[0],
+                            c[1], c[2], params.isamp, &reason))
+    return fail_load(state, params_before, hooks, reason, error);
+  if (params.has_trans_file) {
+    apply_trans_matrix(model, params.trans_matrix);
+    apply_trans_matrix(full, params.trans_matrix);
+  }
+
+  state.reg.noise_added = false;
+  state.file_q = file;
+  state.reg.full_q.swap(full);
+  state.full_q_faces.swap(full_faces);
+  state.reg.model_q.swap(model);
+  state.model_q_faces.swap(model_faces);
+  std::copy(c, c + 3, state.centroid_q);
+  state.saved_q = state.reg.model_q;
+  state.reg.saved_full_q = state.reg.full_q;
+
+  state.status_text.clear();
+  hooks.request_repaint();
+  state.loading = false;
+  finish_load(state);
+  return true;
+}
+
+void on_random_position(AppState& state) {
+  const int r = core::rand15();
+  const float a = static_cast<float>(r * (1.0f / 32767.0f) * M_PI);
+  const float ca = std::cos(a), sa = std::sin(a);
+  core::DenseMatrix& R = state.reg.current_transform.R;
+  R = core::identity_matrix(3);
+  R(0, 0) = ca;
+  R(0, 1) = sa;
+  R(1, 0) = -sa;
+  R(1, 1) = ca;
+  for (core::PointSet* set :
+       {&state.reg.full_q, &state.reg.saved_full_q, &state.reg.model_q, &state.saved_q})
+    core::transform_point_set(*set, R, 1.0f, 0, 0, 0, 0, 0, 0);
+}
+
+float gaussian(float sigma) {
+  static bool has_spare = false;
+  static float spare = 0;
+  float g;
+  if (has_spare) {
+    g = spare;
+  } else {
+    float u1, u2, s;
+    do {
+      const int r1 = core::rand15(), r2 = core::rand15();
+      u1 = r1 * (1.0f / 32767) * 2 - 1;
+      u2 = r2 * (1.0f / 32767) * 2 - 1;
+      s = u1 * u1 + u2 * u2;
+    } while (s >= 1 || s <= 0);
+    const float f = std::sqrt(static_cast<float>(-2.0 * std::log(static_cast<double>(s))) / s);
+    g = f * u1;
+    spare = f * u2;
+  }
+  has_spare = !has_spare;
+  return g * sigma;
+}
+
+void add_noise(core::PointSet& set, float sigma) {
+  for (core::Point3D& p : set) {
+    p.x += gaussian(sigma);
+    p.y += gaussian(sigma);
+    p.z += gaussian(sigma);
+  }
+}
+
+void on_add_noise(AppState& state) {
+  const float sigma = state.params.noise_level;
+  for (core::PointSet* set : {&state.reg.model_p, &state.reg.model_q, &state.full_p,
+                              &state.reg.full_q, &state.saved_p, &state.saved_q,
+                              &state.reg.saved_full_q})
+    add_noise(*set, sigma);
+  state.reg.noise_added = true;
+}
+
+}  // namespace kestrel::app

@@ -1,0 +1,31 @@
+#pragma once
+// The result files of keys `s` and `o`: the model sets as OBJ files, and the motion found,
+// expressed in the coordinates of the input files, as "results.tfm" with both models joined.
+
+#include <string>
+
+#include "app/app_state.h"
+
+namespace kestrel::app {
+
+// Writes "out1.obj", "out2.obj", "full1.obj", "full2.obj" and "reconstruct.obj" into `folder`
+// and prints "written.".
+void save_models(const AppState& state, const std::string& folder = ".");
+
+// The 4 x 4 matrix written on lines 5 to 8 of results.tfm (row-major).
+struct ExportedMotion {
+  double m[4][4] = {};
+};
+
+// Re-reads both files, writes `results_path` and `reconstruct_path` (skipped when empty). Works on copies: the
+// loaded models, their tree and spacing stay as they were. Multiplies the current rotation by
+// its scale in place. Refuses (false, message on standard output) while a model is missing or
+// a file can no longer be read.
+bool export_results(AppState& state, const std::string& results_path = "results.tfm",
+                    const std::string& reconstruct_path = "reconstruct.obj",
+                    ExportedMotion* motion = nullptr, std::string* error = nullptr);
+
+// Prints "R:" and the nine elements of the current rotation, row by row.
+void print_rotation(const AppState& state);
+
+}  // namespace kestrel::app

@@ -1,0 +1,70 @@
+#include "app/run_actions.h"
+
+#include <chrono>
+
+#include "app/command_line.h"
+#include "core/random15.h"
+#include "core/rigid_transform.h"
+#include "registration/run_registration.h"
+
+namespace kestrel::app {
+
+namespace {
+
+int64_t now_ms() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// What the idle cycle would do before the run: refresh the derived parameters.
+void idle_step(AppState& state, const registration::EngineHooks& hooks) {
+  hooks.request_repaint();
+  refresh_parameters(state.params);
+}
+
+}  // namespace
+
+void on_start_kestrel(AppState& state, const registration::EngineHooks& hooks) {
+  state.status_text = "Running Kestrel...";
+  hooks.request_repaint();
+  state.reg.ransac_mode = false;
+  const int64_t t0 = now_ms();
+  core::srand15(0);
+  idle_step(state, hooks);
+  state.reg.model_q = state.saved_q;
+  if (state.reg.model_p.empty() || state.reg.model_q.empty()) return;
+
+  state.reg.trial_count = 0;
+  registration::run_registration(state.reg, state.params, hooks);
+
+  state.reg.full_q = state.reg.saved_full_q;
+  core::transform_point_set(state.reg.full_q, state.reg.current_transform);
+  state.reg.progress_text.clear();
+  state.run_time_ms = static_cast<int32_t>(now_ms() - t0);
+  state.status_text.clear();
+  hooks.request_repaint();
+}
+
+void on_start_ransac(AppState& state, const registration::EngineHooks& hooks) {
+  state.status_text = "Running basic RANSAC...";
+  hooks.request_repaint();
+  state.reg.ransac_mode = true;
+  const int64_t t0 = now_ms();
+  core::srand15(0);
+  idle_step(state, hooks);
+  state.reg.model_q = state.saved_q;
+  state.reg.full_q = state.reg.saved_full_q;
+  if (state.reg.model_p.empty() || state.reg.model_q.empty()) return;
+
+  state.reg.trial_count = 0;
+  registration::run_registration(state.reg, state.params, hooks);
+
+  // full_q keeps the motion of the run's last improvement, published by the trial itself.
+  state.reg.progress_text.clear();
+  state.run_time_ms = static_cast<int32_t>(now_ms() - t0);
+  state.reg.ransac_mode = false;
+  state.status_text.clear();
+  hooks.request_repaint();
+}
+
+}  // namespace kestrel::app

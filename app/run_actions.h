@@ -1,0 +1,17 @@
+#pragma once
+// The run buttons: "Start Kestrel" and "Start basic RANSAC" prepare the model sets, run the
+// registration engine and tidy up; "Start ICP" refines the full Q against the full P.
+
+#include "app/app_state.h"
+#include "registration/engine_hooks.h"
+
+namespace kestrel::app {
+
+// Runs a Kestrel registration from the saved Q; afterwards full_q shows Q moved by the best
+// motion, best_lcp and run_time_ms hold the result. Does nothing while a model is missing.
+void on_start_kestrel(AppState& state, const registration::EngineHooks& hooks);
+
+// The same with random triples of Q instead of congruent bases.
+void on_start_ransac(AppState& state, const registration::EngineHooks& hooks);
+
+}  // namespace kestrel::app

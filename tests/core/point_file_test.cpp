@@ -1,0 +1,221 @@
+#include "core/point_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace kestrel::core {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PointFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(::testing::TempDir()) /
+           ("kestrel_point_file_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string write(const std::string& name, const std::string& text) {
+    const std::string path = (dir_ / name).string();
+    std::ofstream(path) << text;
+    return path;
+  }
+  std::string read_text(const std::string& name) {
+    std::ifstream in(dir_ / name);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  // Reads with centering off, sample 1, no cut.
+  bool read(const std::string& path, int32_t sample = 1, bool centering = false) {
+    return read_point_set(path, set_, faces_, centering, sample, 0, cx_, cy_, cz_, 1000, &error_);
+  }
+
+  fs::path dir_;
+  PointSet set_;
+  FaceList faces_;
+  float cx_ = -7, cy_ = -7, cz_ = -7;
+  std::string error_;
+};
+
+// ---- formats ---------------------------------------------------------------------------------
+
+TEST_F(PointFile, ObjKeepsItsOwnFacesAtSampleOne) {
+  const auto path = write("tri.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  ASSERT_TRUE(read(path));
+  ASSERT_EQ(set_.size(), 3u);
+  ASSERT_EQ(faces_.size(), 1u);
+  EXPECT_EQ(faces_[0].v[0], 0);
+  EXPECT_EQ(faces_[0].v[2], 2);
+  EXPECT_EQ(set_[0].nz, 0);  // own faces: normals stay zero
+}
+
+TEST_F(PointFile, ObjFacesIgnoredWhenSampling) {
+  const auto path = write("tri.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 3 2\n");
+  int32_t sample = 0;
+  ASSERT_TRUE(read_point_set(path, set_, faces_, false, sample, 0, cx_, cy_, cz_, 1000));
+  ASSERT_EQ(faces_.size(), 1u);
+  EXPECT_EQ(set_[0].nz, 1);  // the face came from the triangulation
+}
+
+TEST_F(PointFile, ObjSkipsOtherLinesAndReadsCommentsWithThreeNumbersAsFaces) {
+  const auto path = write("mix.obj",
+                          "v 0 0 0\n v 5 5 5\nvn 0 0 1\nvt 1 2 3\nv 1 0 0\nf 1/1 2/2 3/3\n"
+                          "v 0 1 0\n# 1 2 3\nv 1 2\n");
+  ASSERT_TRUE(read(path));
+  EXPECT_EQ(set_.size(), 3u);
+  EXPECT_EQ(faces_.size(), 1u);
+}
+
+TEST_F(PointFile, ObjFaceNamingAMissingVertexIsDropped) {
+  const auto path = write("bad.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 9\nf 0 1 2\n");
+  ASSERT_TRUE(read(path));
+  EXPECT_EQ(faces_.size(), 1u);  // triangulated instead: no face may point past the vertices
+  for (const Face& f : faces_)
+    for (int v : f.v) EXPECT_LT(v, 3);
+}
+
+TEST_F(PointFile, VrtCentringGivesCentroidAndMovedPoints) {
+  const auto path = write("c.vrt", "0 0 0\n3 0 0\n0 3 3\n");
+  ASSERT_TRUE(read(path, 1, true));
+  EXPECT_FLOAT_EQ(cx_, 1);
+  EXPECT_FLOAT_EQ(cy_, 1);
+  EXPECT_FLOAT_EQ(cz_, 1);
+  EXPECT_DOUBLE_EQ(set_[0].x, -1);
+  EXPECT_DOUBLE_EQ(set_[1].x, 2);
+  EXPECT_DOUBLE_EQ(set_[2].z, 2);
+  EXPECT_EQ(faces_.size(), 1u);
+}
+
+TEST_F(PointFile, PctAndTxtSkipTwoLeadingFields) {
+  for (const char* name : {"a.pct", "a.txt"}) {
+    const auto path = write(name, "a b 1 2 3 c\na b 4 5 6\nx 7 8 9\nq r 1 0 5\n");
+    ASSERT_TRUE(read(path)) << name;
+    ASSERT_EQ(set_.size(), 3u) << name;
+    EXPECT_EQ(set_[0].x, 1);
+    EXPECT_EQ(set_[1].z, 6);
+  }
+}
+
+TEST_F(PointFile, NumbersAreConvertedAsFloats) {
+  const auto path = write("p.vrt", "0.123456789 0 0\n1 0 0\n0 1 0\n");
+  ASSERT_TRUE(read(path));
+  EXPECT_EQ(set_[0].x, static_cast<double>(0.123456789f));
+}
+
+TEST_F(PointFile, SkipsNonFiniteAndOverlongLines) {
+  const std::string longline = "1 1 1" + std::string(1100, ' ') + "9\n";
+  const auto path = write("p.vrt", "nan 0 0\n0 inf 0\n" + longline + "0 0 0\n1 0 0\n0 1 0\n");
+  ASSERT_TRUE(read(path));
+  EXPECT_EQ(set_.size(), 3u);
+}
+
+// ---- refusals leave the caller's sets alone --------------------------------------------------
+
+TEST_F(PointFile, RefusalsKeepPreviousContents) {
+  const auto good = write("good.vrt", "0 0 0\n1 0 0\n0 1 0\n");
+  ASSERT_TRUE(read(good));
+  const PointSet before = set_;
+  const struct {
+    std::string name, text, reason;
+  } cases[] = {
+      {"upper.OBJ", "v 0 0 0\nv 1 0 0\nv 0 1 0\n", "unknown format"},
+      {"other.xyz", "0 0 0\n1 0 0\n0 1 0\n", "unknown format"},
+      {"empty.vrt", "hello\n", "no line"},
+      {"two.vrt", "0 0 0\n1 1 1\n", "fewer than three"},
+      {"same.vrt", "1 1 0\n1 1 5\n1 1 9\n", "one position"},
+  };
+  for (const auto& c : cases) {
+    const auto path = write(c.name, c.text);
+    EXPECT_FALSE(read(path)) << c.name;
+    EXPECT_NE(error_.find(c.name), std::string::npos) << error_;
+    EXPECT_NE(error_.find(c.reason), std::string::npos) << error_;
+    EXPECT_EQ(set_.size(), before.size());
+    EXPECT_EQ(faces_.size(), 1u);
+    EXPECT_EQ(cx_, 1.0f / 3);  // centroid output untouched
+  }
+  EXPECT_FALSE(read((dir_ / "missing.vrt").string()));
+  EXPECT_NE(error_.find("cannot open"), std::string::npos);
+}
+
+TEST_F(PointFile, ThinningThatLeavesTooFewPointsIsRefused) {
+  const auto path = write("p.vrt", "0 0 0\n1 0 0\n200 0 0\n200 1 0\n");
+  int32_t sample = 1;
+  EXPECT_FALSE(read_point_set(path, set_, faces_, false, sample, 150, cx_, cy_, cz_, 1000,
+                              &error_));
+  EXPECT_NE(error_.find("after the cut"), std::string::npos);
+  EXPECT_TRUE(set_.empty());
+}
+
+// ---- sampling and the cut --------------------------------------------------------------------
+
+TEST_F(PointFile, SampleZeroBecomesCountOverIsampAndHalvesTheSet) {
+  std::ostringstream text;
+  for (int i = 0; i < 2500; ++i) text << (i % 50) << " " << (i / 50) << " " << (i % 7) << "\n";
+  const auto path = write("grid.vrt", text.str());
+  int32_t sample = 0;
+  ASSERT_TRUE(read_point_set(path, set_, faces_, false, sample, 0, cx_, cy_, cz_, 1000));
+  EXPECT_EQ(sample, 2);
+  EXPECT_GT(set_.size(), 1100u);
+  EXPECT_LT(set_.size(), 1400u);
+  PointSet again;
+  FaceList again_faces;
+  sample = 2;
+  ASSERT_TRUE(read_point_set(path, again, again_faces, false, sample, 0, cx_, cy_, cz_, 1000));
+  ASSERT_EQ(again.size(), set_.size());  // the reader reseeds: same points every time
+  EXPECT_EQ(again[100].x, set_[100].x);
+}
+
+TEST_F(PointFile, CutDropsOneSideOfX) {
+  std::ostringstream text;
+  for (int i = -100; i <= 200; i += 10) text << i << " " << (i % 20) << " 0\n";
+  const auto path = write("line.vrt", text.str());
+  for (float cut : {150.0f, -50.0f, 0.0f}) {
+    int32_t sample = 1;
+    ASSERT_TRUE(read_point_set(path, set_, faces_, false, sample, cut, cx_, cy_, cz_, 1000));
+    for (const Point3D& p : set_) {
+      if (cut > 0) EXPECT_LE(p.x, cut);
+      if (cut < 0) EXPECT_GE(p.x, cut);
+    }
+    if (cut == 0) EXPECT_EQ(set_.size(), 31u);
+    if (cut == 150) EXPECT_EQ(set_.size(), 26u);
+    if (cut == -50) EXPECT_EQ(set_.size(), 26u);
+  }
+}
+
+// ---- writers ---------------------------------------------------------------------------------
+
+TEST_F(PointFile, WritersUseSixDigitsAndShiftMovingFaces) {
+  PointSet ref = {{0.5, 1.0 / 3, 2, 0, 0, 0}, {1, 0, 0, 0, 0, 0}, {0, 1, 0, 0, 0, 0}};
+  PointSet mov = {{7, 8, 9, 0, 0, 0}, {1, 1, 1, 0, 0, 0}, {2, 1, 1, 0, 0, 0}};
+  FaceList ref_faces = {Face{{0, 1, 2}}}, mov_faces = {Face{{2, 1, 0}}};
+  ASSERT_TRUE(write_obj(ref, (dir_ / "one.obj").string(), ref_faces));
+  EXPECT_EQ(read_text("one.obj"), "v 0.5 0.333333 2\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  ASSERT_TRUE(write_reconstruction(mov, ref, ref_faces, mov_faces, (dir_ / "r.obj").string()));
+  EXPECT_EQ(read_text("r.obj"),
+            "v 0.5 0.333333 2\nv 1 0 0\nv 0 1 0\nv 7 8 9\nv 1 1 1\nv 2 1 1\nf 1 2 3\nf 6 5 4\n");
+  EXPECT_FALSE(write_obj(ref, (dir_ / "no/such/dir.obj").string(), ref_faces));
+}
+
+// ---- real scan -------------------------------------------------------------------------------
+
+TEST_F(PointFile, ReadsBundledScan) {
+  int32_t sample = 0;
+  ASSERT_TRUE(read_point_set(std::string(KESTREL_EXAMPLES_DIR) + "/bun000.vrt", set_, faces_,
+                             true, sample, 0, cx_, cy_, cz_, 1000, &error_))
+      << error_;
+  EXPECT_EQ(sample, 40);
+  EXPECT_GT(set_.size(), 900u);
+  EXPECT_LT(set_.size(), 1150u);
+  EXPECT_GT(faces_.size(), set_.size());
+}
+
+}  // namespace
+}  // namespace kestrel::core

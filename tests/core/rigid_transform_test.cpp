@@ -1,0 +1,80 @@
+#include "core/rigid_transform.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace kestrel::core {
+namespace {
+
+core::Point3D point(double x, double y, double z) { return Point3D{x, y, z, 0.1, 0.2, 0.3}; }
+
+TEST(RigidTransform, IdentityLeavesPointsUnchanged) {
+  Point3D p = point(1.5, -2.25, 3.125);
+  transform_point(p, RigidTransform{});
+  EXPECT_EQ(p.x, 1.5);
+  EXPECT_EQ(p.y, -2.25);
+  EXPECT_EQ(p.z, 3.125);
+}
+
+TEST(RigidTransform, CentreCancelsForPureTranslation) {
+  Point3D p = point(4, 5, 6);
+  transform_point(p, identity_matrix(3), 1.0f, 100, -50, 7, 1, 2, 3);
+  EXPECT_NEAR(p.x, 5, 1e-12);
+  EXPECT_NEAR(p.y, 7, 1e-12);
+  EXPECT_NEAR(p.z, 9, 1e-12);
+}
+
+TEST(RigidTransform, ScalesAboutTheCentre) {
+  Point3D p = point(12, 0, 0);
+  transform_point(p, identity_matrix(3), 0.5f, 10, 0, 0, 0, 0, 0);
+  EXPECT_DOUBLE_EQ(p.x, 11);
+  EXPECT_DOUBLE_EQ(p.y, 0);
+}
+
+TEST(RigidTransform, RotatesAndKeepsNormals) {
+  DenseMatrix R(3, 3);  // 90 degrees about z
+  R(0, 1) = -1;
+  R(1, 0) = 1;
+  R(2, 2) = 1;
+  PointSet set = {point(1, 0, 0), point(0, 2, 0)};
+  const PointSet original = set;
+  transform_point_set(set, R, 1.0f, 0, 0, 0, 0, 0, 0);
+  EXPECT_NEAR(set[0].x, 0, 1e-12);
+  EXPECT_NEAR(set[0].y, 1, 1e-12);
+  EXPECT_NEAR(set[1].x, -2, 1e-12);
+  EXPECT_NEAR(set[1].y, 0, 1e-12);
+  EXPECT_EQ(set[1].nx, 0.1);
+  EXPECT_EQ(set[1].ny, 0.2);
+  EXPECT_EQ(set[1].nz, 0.3);
+  EXPECT_EQ(original[0].x, 1);  // the copy taken before is untouched
+}
+
+TEST(DenseMatrix, StoresColumnByColumn) {
+  DenseMatrix R(3, 3);
+  double v = 1;
+  for (uint32_t r = 0; r < 3; ++r)
+    for (uint32_t c = 0; c < 3; ++c) R(r, c) = v++;  // R00=1, R01=2, ... R22=9
+  const std::vector<double> expected = {1, 4, 7, 2, 5, 8, 3, 6, 9};
+  EXPECT_EQ(R.data, expected);
+  EXPECT_EQ(R.count, 9u);
+}
+
+TEST(DenseMatrix, ProductAndTranspose) {
+  DenseMatrix a(2, 3), b(3, 1);
+  a(0, 0) = 1, a(0, 1) = 2, a(0, 2) = 3, a(1, 0) = 4, a(1, 1) = 5, a(1, 2) = 6;
+  b(0, 0) = 1, b(1, 0) = 0, b(2, 0) = -1;
+  DenseMatrix c = multiply(a, b);
+  ASSERT_EQ(c.rows, 2u);
+  ASSERT_EQ(c.cols, 1u);
+  EXPECT_EQ(c(0, 0), -2);
+  EXPECT_EQ(c(1, 0), -2);
+  DenseMatrix t = transpose(a);
+  EXPECT_EQ(t.rows, 3u);
+  EXPECT_EQ(t(2, 1), 6);
+  a = multiply(a, identity_matrix(3));  // a product may name its own operand
+  EXPECT_EQ(a(1, 2), 6);
+}
+
+}  // namespace
+}  // namespace kestrel::core
