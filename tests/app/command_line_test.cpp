@@ -1,0 +1,176 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace kestrel::app {
+namespace {
+
+// Runs the parser over `args` (program name first) and captures what it writes to its stream.
+struct Parsed {
+  ParseOutcome outcome;
+  std::string text;
+  core::RunParameters params;
+  std::vector<std::string> positional;
+};
+
+Parsed parse(std::vector<const char*> args, core::RunParameters params = {}) {
+  Parsed p{ParseOutcome::kContinue, "", params, {}};
+  FILE* f = std::tmpfile();
+  p.outcome = parse_command_line(static_cast<int>(args.size()), args.data(), p.params, f,
+                                 &p.positional);
+  std::rewind(f);
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) p.text.append(buf, n);
+  std::fclose(f);
+  return p;
+}
+
+const char kUsage[] =
+    "\n\nUsage: kestrel set1(.obj,.vrt,.pct,.txt) set2(.obj,.vrt,.pct,.txt)\n"
+    "      [-w1 do_scale -w2 scale_tol -e epsilon -t thr]\n"
+    "      [-q base_max_len -no noise_level outl1 outl2 -cut cut_y -y num_try -s sample]\n"
+    "      [-m margin -dd min_draw_dist -sh shear]\n"
+    "      [-o overlap_estimation]\n"
+    "      [-l trans_file]\n"
+    "      [-i isamp]\n"
+    "      [-nd norm_diff]\n"
+    "      [-c -r -d]\n\n"
+    "-r:\tdo test with periodic patterns\n"
+    "-d:\tset debug to ON\n"
+    "-c:\tno centering\n";
+
+// ---- options ---------------------------------------------------------------------------------
+
+TEST(CommandLine, HelpPrintsTheUsageAndEndsWithSuccess) {
+  const Parsed p = parse({"kestrel", "-h"});
+  EXPECT_EQ(p.outcome, ParseOutcome::kExitSuccess);
+  EXPECT_EQ(p.text, kUsage);
+}
+
+TEST(CommandLine, UnknownOptionNamesItsLetterAndFails) {
+  const Parsed p = parse({"kestrel", "-x"});
+  EXPECT_EQ(p.outcome, ParseOutcome::kExitFailure);
+  EXPECT_EQ(p.text, "Unrecognized option.(-x)\n");
+}
+
+TEST(CommandLine, StoresValuesAndSkipsStrayWords) {
+  const Parsed p = parse({"kestrel", "scan.vrt", "-no", "0.3", "1", "2", "-o", "0.7", "-i", "500",
+                          "-m", "2", "-d", "-r", "-e", "2.5", "-l", "m.tfm", "-y", "7", "other"});
+  ASSERT_EQ(p.outcome, ParseOutcome::kContinue);
+  EXPECT_FLOAT_EQ(p.params.noise_level, 0.3f);
+  EXPECT_EQ(p.params.outl1, 1);
+  EXPECT_EQ(p.params.outl2, 2);
+  EXPECT_FLOAT_EQ(p.params.overlap_estimation, 0.7f);
+  EXPECT_EQ(p.params.isamp, 500u);
+  EXPECT_EQ(p.params.margin, 2);
+  EXPECT_TRUE(p.params.debug);
+  EXPECT_TRUE(p.params.periodic_test);
+  EXPECT_EQ(p.params.epsilon, 2.5);
+  EXPECT_TRUE(p.params.has_trans_file);
+  EXPECT_EQ(p.params.trans_file, "m.tfm");
+  EXPECT_EQ(p.params.num_try, 7);
+  EXPECT_EQ(p.positional, (std::vector<std::string>{"scan.vrt", "other"}));
+}
+
+TEST(CommandLine, CentringTogglesAndResetsScale) {
+  Parsed p = parse({"kestrel", "-c", "-c"});
+  EXPECT_TRUE(p.params.centering);
+  p = parse({"kestrel", "-w1", "3", "-c"});
+  EXPECT_FALSE(p.params.centering);
+  derive_parameters(p.params);
+  EXPECT_EQ(p.params.do_scale, 1.0f);
+}
+
+TEST(CommandLine, FAndDeltaAreSeparate) {
+  const Parsed p = parse({"kestrel", "-f", "3"});
+  EXPECT_EQ(p.params.delta_default, 3.0f);
+  EXPECT_FLOAT_EQ(p.params.delta, 0.9f);
+}
+
+TEST(CommandLine, RefusesMissingValuesAndZeroIsamp) {
+  for (auto args : {std::vector<const char*>{"kestrel", "-i", "0"},
+                    std::vector<const char*>{"kestrel", "-o"},
+                    std::vector<const char*>{"kestrel", "-no", "1", "2"}}) {
+    const core::RunParameters before;
+    const Parsed p = parse(args);
+    EXPECT_EQ(p.outcome, ParseOutcome::kExitFailure) << args[1];
+    EXPECT_NE(p.text.find("Usage: kestrel"), std::string::npos);
+    EXPECT_EQ(p.params.isamp, before.isamp);
+  }
+}
+
+// ---- derived parameters ----------------------------------------------------------------------
+
+TEST(RunParameters, StartUpDerivationFromDefaults) {
+  core::RunParameters params;
+  derive_parameters(params);
+  EXPECT_FLOAT_EQ(params.thr, 0.605f);
+  EXPECT_FLOAT_EQ(params.base_max_len, 140.8f);
+  EXPECT_EQ(params.num_try, 4);
+}
+
+TEST(RunParameters, RefreshFollowsExtentAndOverlap) {
+  core::RunParameters params;
+  refresh_parameters(params);  // nothing loaded yet
+  EXPECT_EQ(params.base_max_len, 0);
+  EXPECT_EQ(params.num_try, 4);
+  EXPECT_FLOAT_EQ(params.thr, 0.55f);
+
+  params.model_extent = 100;
+  refresh_parameters(params);
+  EXPECT_FLOAT_EQ(params.base_max_len, 110);
+  EXPECT_EQ(params.num_try, 86);
+
+  params.overlap_estimation = 1.0f;
+  refresh_parameters(params);
+  EXPECT_EQ(params.num_try, 4);
+
+  params.overlap_estimation = 2.0f;  // nonsense from the command line: still a sane count
+  refresh_parameters(params);
+  EXPECT_EQ(params.num_try, 4);
+
+  params.delta = 2;
+  params.point_spacing = 0.25f;
+  refresh_parameters(params);
+  EXPECT_EQ(params.delta_default, 0.5f);
+  EXPECT_EQ(params.epsilon, 0.5);
+}
+
+TEST(RunParameters, ExplicitValuesSurviveDerivation) {
+  Parsed p = parse({"kestrel", "-t", "0.3", "-q", "50", "-y", "9"});
+  derive_parameters(p.params);
+  EXPECT_FLOAT_EQ(p.params.thr, 0.3f);
+  EXPECT_FLOAT_EQ(p.params.base_max_len, 50);
+  EXPECT_EQ(p.params.num_try, 9);
+}
+
+// ---- transform file --------------------------------------------------------------------------
+
+TEST(TransFile, ReadsRowsFiveToEightAndKeepsUnreadEntries) {
+  const std::string path =
+      (std::filesystem::path(::testing::TempDir()) / "kestrel_trans_test.tfm").string();
+  std::ofstream(path) << "files: a ---> b\npoints: x\ntime: 1 sec\n\n"
+                      << "1 2 3 4\n5 6 7 8\n9 10\n0 0 0 1\n";
+  core::RunParameters params;
+  params.trans_matrix[2][0] = -1;
+  std::string error;
+  EXPECT_FALSE(read_trans_file(path, params, &error));
+  EXPECT_NE(error.find("line 7"), std::string::npos);
+  EXPECT_EQ(params.trans_matrix[0][3], 4);
+  EXPECT_EQ(params.trans_matrix[1][2], 7);
+  EXPECT_EQ(params.trans_matrix[2][0], -1);
+  EXPECT_EQ(params.trans_matrix[3][3], 1);
+  EXPECT_FALSE(read_trans_file(path + ".missing", params, &error));
+  EXPECT_NE(error.find("cannot open"), std::string::npos);
+  std::filesystem::remove(path);
+}
+
+}  // namespace
+}  // namespace kestrel::app
