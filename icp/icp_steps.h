@@ -1,0 +1,41 @@
+#pragma once
+// The two kinds of ICP step. Each samples pairs from both meshes (mesh 1 by cdf1, mesh 2 by
+// cdf2), rejects outliers, adapts the sampling increment `incr` (aiming at 50 pairs per
+// point-to-point step, 500 per point-to-plane step) and the search limit `maxdist`, composes
+// its motion in front of xf2, and returns the RMS error of its pairs measured before the
+// motion, or -1 when too few pairs remain (xf2, incr and maxdist then unchanged) or, for a
+// point-to-plane step, when the distributions cannot be rebuilt. Verbose output goes to stderr.
+
+#include <vector>
+
+#include "icp/kd_tree.h"
+#include "icp/tri_mesh.h"
+#include "icp/xform.h"
+
+namespace kestrel::icp {
+
+// Point-to-point step: a translation between the pair centroids, plus (unless
+// translation_only) a small rotation from an LDL^T solve. Needs 1 pair when translation_only,
+// else 8. When the pairs determine no rotation (all on one line) the step only translates.
+float step_point_to_point(const Xform& xf1, Xform& xf2, TriMesh& mesh1, TriMesh& mesh2,
+                          const KDtree& kd1, const KDtree& kd2, float& maxdist, int verbose,
+                          const std::vector<float>& cdf1, const std::vector<float>& cdf2,
+                          float& incr, bool translation_only);
+
+// Point-to-plane step over the normals of mesh 1, solved by a truncated pseudo-inverse
+// (directions with eigenvalue below 1% of the largest stay unmoved). With scale_now or
+// affine_now the scale step follows. With update_cdfs the distributions are rebuilt from the
+// overlap weights (weights of another length than the mesh count as all 1) so that vertices
+// constraining weak directions are drawn more often; a zero total fails the step.
+float step_point_to_plane(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf2,
+                          const KDtree& kd1, const KDtree& kd2,
+                          const std::vector<float>& weights1, const std::vector<float>& weights2,
+                          float& maxdist, int verbose, std::vector<float>& cdf1,
+                          std::vector<float>& cdf2, float& incr, bool update_cdfs,
+                          bool scale_now, bool affine_now);
+
+// The point-to-point rejection factor (3 x 1.4826)^2 and the point-to-plane one (2.5 x 1.4826)^2.
+constexpr float kPointToPointRejection = 19.782984f;
+constexpr float kPointToPlaneRejection = 13.73818f;
+
+}  // namespace kestrel::icp

@@ -1,0 +1,84 @@
+#include "icp/normals.h"
+
+#include <cstdio>
+#include <set>
+
+#include "icp/eigen_symmetric.h"
+#include "icp/kd_tree.h"
+#include "icp/mesh_log.h"
+
+namespace kestrel::icp {
+
+namespace {
+
+constexpr int kMaxNeighbors = 12;
+
+// Each corner gets the face normal (twice the area) weighted by the reciprocal of the product
+// of the squared lengths of its two edges, which favours small, well-shaped corners.
+void face_normals(TriMesh& mesh) {
+  for (const Face& f : mesh.faces) {
+    const Vec3f& p0 = mesh.vertices[static_cast<size_t>(f[0])];
+    const Vec3f& p1 = mesh.vertices[static_cast<size_t>(f[1])];
+    const Vec3f& p2 = mesh.vertices[static_cast<size_t>(f[2])];
+    Vec3f a = p0 - p1, b = p1 - p2, c = p2 - p0;
+    float la = len2(a), lb = len2(b), lc = len2(c);
+    Vec3f fn = cross(a, b);
+    mesh.normals[static_cast<size_t>(f[0])] += fn / (la * lc);
+    mesh.normals[static_cast<size_t>(f[1])] += fn / (lb * la);
+    mesh.normals[static_cast<size_t>(f[2])] += fn / (lc * lb);
+  }
+}
+
+// The plane fit is taken about the vertex itself, not the neighbourhood's centroid, and the
+// neighbours are gathered one closest-point query at a time with a growing exclusion set.
+void point_cloud_normals(TriMesh& mesh) {
+  const std::vector<Vec3f>& v = mesh.vertices;
+  KDtree tree(v);
+  std::set<int> taken;
+  NotInSet not_taken(v.data(), taken);
+  for (size_t i = 0; i < v.size(); ++i) {
+    taken.clear();
+    taken.insert(static_cast<int>(3 * i));
+    for (int k = 0; k < kMaxNeighbors; ++k) {
+      const Vec3f* q = tree.closest_point(v[i], 0.0f, &not_taken);
+      if (!q) break;
+      taken.insert(static_cast<int>(3 * (q - v.data())));
+    }
+    if (taken.size() <= 3) {
+      std::printf("Warning: not enough points for vertex %d\n", static_cast<int>(i));
+      mesh.normals[i] = Vec3f(0, 0, 1);
+      continue;
+    }
+    float c[3][3] = {};
+    for (int offset : taken) {
+      size_t j = static_cast<size_t>(offset / 3);
+      if (j == i) continue;
+      Vec3f d = v[j] - v[i];
+      for (int r = 0; r < 3; ++r) {
+        for (int s = 0; s < 3; ++s) c[r][s] += d[r] * d[s];
+      }
+    }
+    float eigenvalues[3];
+    eigen_symmetric(c, eigenvalues);
+    Vec3f n(c[0][0], c[1][0], c[2][0]);
+    if (n.z < 0) n = -n;
+    mesh.normals[i] = n;
+  }
+}
+
+}  // namespace
+
+void ensure_normals(TriMesh& mesh) {
+  if (mesh.normals.size() == mesh.vertices.size()) return;
+  mesh_log("Computing normals... ");
+  mesh.normals.assign(mesh.vertices.size(), Vec3f());
+  if (!mesh.faces.empty()) {
+    face_normals(mesh);
+  } else {
+    point_cloud_normals(mesh);
+  }
+  for (Vec3f& n : mesh.normals) normalize(n);
+  mesh_log("Done.\n");
+}
+
+}  // namespace kestrel::icp

@@ -1,0 +1,70 @@
+#include "icp/refine_q_by_icp.h"
+
+#include "icp/icp_align.h"
+#include "icp/normals.h"
+#include "icp/tri_mesh.h"
+
+namespace kestrel::icp {
+
+namespace {
+
+// Point positions rounded to float; the faces of the model are deliberately left out so that
+// both meshes are point clouds.
+TriMesh point_cloud(const kestrel::core::PointSet& points) {
+  TriMesh mesh;
+  mesh.vertices.reserve(points.size());
+  for (const kestrel::core::Point3D& p : points) {
+    mesh.vertices.emplace_back(static_cast<float>(p.x), static_cast<float>(p.y),
+                               static_cast<float>(p.z));
+  }
+  return mesh;
+}
+
+// An empty reason when the model can be aligned.
+std::string unusable(const char* name, const TriMesh& mesh) {
+  if (mesh.vertices.empty()) return std::string("ICP needs both models: Model ") + name +
+                                    " is empty (load it first)";
+  const Box3f& b = mesh.bbox;
+  if (!(b.max.x > b.min.x || b.max.y > b.min.y || b.max.z > b.min.z)) {
+    return std::string("ICP cannot align Model ") + name +
+           ": all its points lie at one place (no extent)";
+  }
+  return {};
+}
+
+}  // namespace
+
+IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
+                                kestrel::core::PointSet& full_q) {
+  IcpRefineResult result;
+  TriMesh mesh1 = point_cloud(full_p);
+  TriMesh mesh2 = point_cloud(full_q);
+  compute_bbox(mesh1);
+  compute_bbox(mesh2);
+  for (const auto& [name, mesh] : {std::pair<const char*, const TriMesh*>{"P", &mesh1},
+                                   std::pair<const char*, const TriMesh*>{"Q", &mesh2}}) {
+    result.message = unusable(name, *mesh);
+    if (!result.message.empty()) return result;
+  }
+
+  Xform xf1, xf2;
+  ensure_normals(mesh1);
+  ensure_normals(mesh2);
+  ensure_neighbors(mesh1);
+  ensure_neighbors(mesh2);
+  ensure_vertex_faces(mesh1);
+  ensure_vertex_faces(mesh2);
+  result.error = icp_align(mesh1, mesh2, xf1, xf2, 0, true, false);
+  result.ran = true;
+  result.xf2 = xf2;
+
+  for (size_t i = 0; i < full_q.size(); ++i) {
+    const Vec3f moved = xf2 * mesh2.vertices[i];
+    full_q[i].x = moved.x;
+    full_q[i].y = moved.y;
+    full_q[i].z = moved.z;
+  }
+  return result;
+}
+
+}  // namespace kestrel::icp

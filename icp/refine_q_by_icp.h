@@ -1,0 +1,26 @@
+#pragma once
+// The "Start ICP" action: refines the full Model Q against the full Model P from Q's current
+// position and moves Q's points by the result.
+
+#include <string>
+
+#include "core/point_set.h"
+#include "icp/xform.h"
+
+namespace kestrel::icp {
+
+struct IcpRefineResult {
+  bool ran = false;     // false when refused; Q is then untouched
+  std::string message;  // why it was refused
+  Xform xf2;            // the transform applied to Q (identity when refused)
+  float error = -1.0f;  // last RMS point-to-plane error, or negative when the ICP failed
+};
+
+// Runs a rigid-plus-uniform-scale ICP of Q (mesh 2) onto P (mesh 1), both as point clouds
+// in single precision, and stores every point of `full_q` moved by the result, rounded to float
+// (also when the ICP stopped early: the updates made so far apply). Normals of `full_q` and
+// `full_p` are left as they are. Refuses empty models and models whose points all coincide.
+IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
+                                kestrel::core::PointSet& full_q);
+
+}  // namespace kestrel::icp
