@@ -26,9 +26,10 @@ class AnnIndex {
   bool empty() const;
   size_t size() const;
 
-  // Squared distance from (x, y, z) to the nearest stored point (k = 1).
+  // Squared distance from (x, y, z) to the nearest stored point (k = 1); infinity when empty.
   double nearest_sq_dist(double x, double y, double z) const;
   // Squared distance of the second-nearest stored point (k = 2); used for point spacing.
+  // Infinity when fewer than two points are stored.
   double second_nearest_sq_dist(double x, double y, double z) const;
 
  private:

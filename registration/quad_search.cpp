@@ -1,0 +1,69 @@
+#include "registration/quad_search.h"
+
+#include <array>
+#include <cmath>
+
+#include "registration/radius_index.h"
+
+namespace kestrel::registration {
+
+namespace {
+
+double distance(const core::Point3D& a, const core::Point3D& b) {
+  const double dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
+  return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
+// The point at ratio r from a towards b, formed as (b - a) * r + a per coordinate.
+std::array<double, 3> along(const core::Point3D& a, const core::Point3D& b, double r) {
+  return {(b.x - a.x) * r + a.x, (b.y - a.y) * r + a.y, (b.z - a.z) * r + a.z};
+}
+
+// Cross distances are compared in single precision, as the base's are stored.
+bool close(float base_dist, const core::Point3D& a, const core::Point3D& b, float limit) {
+  return std::fabs(base_dist - static_cast<float>(distance(a, b))) < limit;
+}
+
+}  // namespace
+
+bool find_congruent_quads(const std::vector<core::IndexPair>& d1_pairs,
+                          const std::vector<core::IndexPair>& d2_pairs,
+                          std::vector<core::CongruentQuad>& quads, double r1, double r2,
+                          double tol, double search_radius, const core::PointSet& q,
+                          const core::PointSet& base_points) {
+  quads.clear();
+  if (d1_pairs.empty() || d2_pairs.empty() || base_points.size() < 4) return false;
+  const auto d02 = static_cast<float>(distance(base_points[0], base_points[2]));
+  const auto d03 = static_cast<float>(distance(base_points[0], base_points[3]));
+  const auto d12 = static_cast<float>(distance(base_points[1], base_points[2]));
+  const auto d13 = static_cast<float>(distance(base_points[1], base_points[3]));
+  const float limit = static_cast<float>(tol) * 2;
+
+  // Point 2k is d1 pair k at r1, point 2k + 1 at r2: index / 2 names the pair.
+  std::vector<std::array<double, 3>> mids;
+  mids.reserve(2 * d1_pairs.size());
+  for (const core::IndexPair& pair : d1_pairs) {
+    mids.push_back(along(q[pair.first], q[pair.second], r1));
+    mids.push_back(along(q[pair.first], q[pair.second], r2));
+  }
+  RadiusIndex index(mids);
+
+  for (const core::IndexPair& d2 : d2_pairs) {
+    const core::Point3D& qa = q[d2.first];
+    const core::Point3D& qb = q[d2.second];
+    for (const double r : {r1, r2}) {
+      const std::array<double, 3> e = along(qa, qb, r);
+      for (const int hit : index.search(e[0], e[1], e[2], search_radius)) {
+        const core::IndexPair& d1 = d1_pairs[static_cast<size_t>(hit) / 2];
+        const core::Point3D& qi = q[d1.first];
+        const core::Point3D& qj = q[d1.second];
+        if (close(d02, qa, qi, limit) && close(d03, qb, qi, limit) &&
+            close(d12, qa, qj, limit) && close(d13, qb, qj, limit))
+          quads.push_back({d1.first, d1.second, d2.first, d2.second});
+      }
+    }
+  }
+  return !quads.empty();
+}
+
+}  // namespace kestrel::registration

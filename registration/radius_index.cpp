@@ -1,0 +1,63 @@
+#include "registration/radius_index.h"
+
+#include <ANN/ANN.h>
+
+namespace kestrel::registration {
+
+namespace {
+constexpr int kDim = 3;
+constexpr int kBucketSize = 1;
+constexpr double kErrorBound = 0.0;
+}  // namespace
+
+struct RadiusIndex::Impl {
+  int count = 0;
+  ANNpointArray points = nullptr;
+  ANNkd_tree* tree = nullptr;
+  ANNpoint query = nullptr;
+  std::vector<ANNidx> idx;
+  std::vector<ANNdist> dist;
+  std::vector<int> hits;
+
+  ~Impl() {
+    delete tree;
+    if (points != nullptr) annDeallocPts(points);
+    if (query != nullptr) annDeallocPt(query);
+  }
+};
+
+RadiusIndex::RadiusIndex(const std::vector<std::array<double, 3>>& points)
+    : impl_(std::make_unique<Impl>()) {
+  Impl& im = *impl_;
+  im.count = static_cast<int>(points.size());
+  if (im.count == 0) return;
+  im.points = annAllocPts(im.count, kDim);
+  for (int i = 0; i < im.count; ++i)
+    for (int k = 0; k < kDim; ++k) im.points[i][k] = points[static_cast<size_t>(i)][k];
+  im.tree = new ANNkd_tree(im.points, im.count, kDim, kBucketSize, ANN_KD_SUGGEST);
+  im.query = annAllocPt(kDim);
+  im.idx.resize(static_cast<size_t>(im.count));
+  im.dist.resize(static_cast<size_t>(im.count));
+  im.hits.reserve(static_cast<size_t>(im.count));
+}
+
+RadiusIndex::~RadiusIndex() = default;
+
+const std::vector<int>& RadiusIndex::search(double x, double y, double z, double sq_radius) {
+  Impl& im = *impl_;
+  im.hits.clear();
+  if (im.tree == nullptr) return im.hits;
+  im.query[0] = x;
+  im.query[1] = y;
+  im.query[2] = z;
+  // Ask for every stored point; slots past the last hit carry the library's empty marker.
+  im.tree->annkFRSearch(im.query, sq_radius, im.count, im.idx.data(), im.dist.data(),
+                        kErrorBound);
+  for (int k = 0; k < im.count; ++k) {
+    if (im.dist[static_cast<size_t>(k)] == ANN_DIST_INF) break;
+    im.hits.push_back(im.idx[static_cast<size_t>(k)]);
+  }
+  return im.hits;
+}
+
+}  // namespace kestrel::registration

@@ -1,0 +1,78 @@
+#include "registration/segment_closest_params.h"
+
+#include <cmath>
+
+namespace kestrel::registration {
+
+namespace {
+
+constexpr double kSmall = 0.0001;
+
+}  // namespace
+
+// The classic clamped closest-point construction: solve for the infinite lines, then clamp s
+// to its edge and recompute t, then clamp t and recompute s.
+SegmentClosest segment_closest_params(const Float3& w0, const Float3& w1, const Float3& u0,
+                                      const Float3& u1) {
+  const Float3 ew = sub(w1, w0);
+  const Float3 eu = sub(u1, u0);
+  const Float3 g = sub(w0, u0);
+  const float a = dot(ew, ew);
+  const float b = dot(ew, eu);
+  const float c = dot(eu, eu);
+  const float dw = dot(ew, g);
+  const float eu_g = dot(eu, g);
+  const float d = a * c - b * b;
+
+  float sn, sd = d, tn, td = d;
+  if (static_cast<double>(d) < kSmall) {
+    sn = 0;
+    sd = 1;
+    tn = eu_g;
+    td = c;
+  } else {
+    sn = b * eu_g - c * dw;
+    tn = a * eu_g - b * dw;
+    if (sn < 0) {
+      sn = 0;
+      tn = eu_g;
+      td = c;
+    } else if (sn > sd) {
+      sn = sd;
+      tn = eu_g + b;
+      td = c;
+    }
+  }
+  if (tn < 0) {
+    tn = 0;
+    if (-dw < 0) {
+      sn = 0;
+    } else if (-dw > a) {
+      sn = sd;
+    } else {
+      sn = -dw;
+      sd = a;
+    }
+  } else if (tn > td) {
+    tn = td;
+    if (b - dw < 0) {
+      sn = 0;
+    } else if (b - dw > a) {
+      sn = sd;
+    } else {
+      sn = b - dw;
+      sd = a;
+    }
+  }
+
+  SegmentClosest out;
+  out.s = std::fabs(static_cast<double>(sn)) < kSmall ? 0.0f : sn / sd;
+  out.t = std::fabs(static_cast<double>(tn)) < kSmall ? 0.0f : tn / td;
+  const Float3 between = {g[0] + out.s * ew[0] - out.t * eu[0],
+                          g[1] + out.s * ew[1] - out.t * eu[1],
+                          g[2] + out.s * ew[2] - out.t * eu[2]};
+  out.dist = std::sqrt(dot(between, between));
+  return out;
+}
+
+}  // namespace kestrel::registration
