@@ -1,0 +1,104 @@
+#!/usr/bin/env python3
+"""Runs kestrel-align on the bundled scan pairs under known displacements and prints, per
+setting, the success rate, mean best LCP and mean run time, with errors against the ground truth.
+
+usage: bench/align_table.py BUILD_DIR [--pairs 000:045,...] [--trials N] [--axis z|any]
+                            [--extra "-o 0.8"] [--icp]
+"""
+import argparse, json, math, os, random, subprocess, sys, tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+EXAMPLES = os.path.join(HERE, "..", "examples")
+
+
+def mat_read(path):
+    with open(path) as f:
+        return [[float(v) for v in line.split()] for line in f if line.strip()]
+
+
+def mul(a, b):
+    return [[sum(a[i][k] * b[k][j] for k in range(4)) for j in range(4)] for i in range(4)]
+
+
+def rigid_inv(m):
+    r = [[m[j][i] for j in range(3)] for i in range(3)]
+    t = [-sum(r[i][k] * m[k][3] for k in range(3)) for i in range(3)]
+    return [r[0] + [t[0]], r[1] + [t[1]], r[2] + [t[2]], [0, 0, 0, 1]]
+
+
+def rotation(deg, axis, t):
+    n = math.sqrt(sum(a * a for a in axis))
+    x, y, z = (a / n for a in axis)
+    a = math.radians(deg)
+    c, s, k = math.cos(a), math.sin(a), 1 - math.cos(a)
+    return [[c + x * x * k, x * y * k - z * s, x * z * k + y * s, t[0]],
+            [y * x * k + z * s, c + y * y * k, y * z * k - x * s, t[1]],
+            [z * x * k - y * s, z * y * k + x * s, c + z * z * k, t[2]],
+            [0, 0, 0, 1]]
+
+
+def apply(m, p):
+    return [sum(m[r][k] * p[k] for k in range(3)) + m[r][3] for r in range(3)]
+
+
+def rot_err(a, b):
+    tr = sum(a[k][i] * b[k][i] for i in range(3) for k in range(3))
+    return math.degrees(math.acos(max(-1, min(1, (tr - 1) / 2))))
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("build")
+    ap.add_argument("--pairs", default="000:045,000:315,045:090,045:315,000:090,090:315")
+    ap.add_argument("--trials", type=int, default=4)
+    ap.add_argument("--axis", default="any", choices=["z", "any", "none"])
+    ap.add_argument("--extra", default="")
+    ap.add_argument("--icp", action="store_true")
+    args = ap.parse_args()
+    align = os.path.abspath(os.path.join(args.build, "tools", "kestrel-align"))
+    rng = random.Random(7)
+    tmp = tempfile.mkdtemp()
+    print(f"# axis={args.axis} extra='{args.extra}' icp={args.icp} trials={args.trials}")
+    print("pair      success  mean_lcp  mean_time_s  rot_err_deg(median)  disp_err_mm(median)")
+    for pair in args.pairs.split(","):
+        sp, sq = pair.split(":")
+        wp = mat_read(f"{EXAMPLES}/gt_world/bun{sp}.txt")
+        wq = mat_read(f"{EXAMPLES}/gt_world/bun{sq}.txt")
+        truth = mul(rigid_inv(wp), wq)
+        pts = [list(map(float, l.split())) for l in open(f"{EXAMPLES}/bun{sq}.vrt") if l.strip()]
+        ok, lcps, times, rerrs, derrs = 0, [], [], [], []
+        for trial in range(args.trials):
+            if args.axis == "none":
+                d = rotation(0, [0, 0, 1], [0, 0, 0])
+            else:
+                axis = [0, 0, 1] if args.axis == "z" else [rng.uniform(-1, 1) for _ in range(3)]
+                d = rotation(rng.uniform(10, 170), axis, [rng.uniform(-50, 50) for _ in range(3)])
+            moved = os.path.join(tmp, f"q{sq}_{trial}.vrt")
+            with open(moved, "w") as f:
+                for p in pts:
+                    f.write("%.6g %.6g %.6g\n" % tuple(apply(d, p)))
+            cen = [sum(p[i] for p in pts) / len(pts) for i in range(3)]
+            cen = apply(d, cen)
+            cmd = [align, "--json", "--out", os.path.join(tmp, "r.tfm")] + args.extra.split()
+            if args.icp:
+                cmd.append("--icp")
+            cmd += [f"{EXAMPLES}/bun{sp}.vrt", moved]
+            out = subprocess.run(cmd, capture_output=True, text=True, cwd=tmp)
+            res = json.loads(out.stdout.strip().splitlines()[-1])
+            expected = mul(truth, rigid_inv(d))
+            m = res["matrix"]
+            re = rot_err(m, expected)
+            de = math.dist(apply(m, cen), apply(expected, cen))
+            rerrs.append(re)
+            derrs.append(de)
+            lcps.append(res["best_lcp"])
+            times.append(res["run_time_s"] + res.get("icp_time_s", 0))
+            ok += re < 5 and de < 5
+        med = lambda v: sorted(v)[len(v) // 2]
+        print(f"{sp}->{sq}   {ok}/{args.trials}      {sum(lcps)/len(lcps):.3f}     "
+              f"{sum(times)/len(times):8.3f}      {med(rerrs):8.2f}            {med(derrs):8.2f}")
+        sys.stdout.flush()
+
+
+if __name__ == "__main__":
+    main()

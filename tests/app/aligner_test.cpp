@@ -1,0 +1,158 @@
+#include "app/aligner.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "app_test_support.h"
+
+namespace kestrel::app {
+namespace {
+
+using testing::ScratchDir;
+using Mat4 = std::array<std::array<double, 4>, 4>;
+
+const std::string kExamples = KESTREL_EXAMPLES_DIR;
+
+Mat4 identity4() {
+  Mat4 m{};
+  for (int i = 0; i < 4; ++i) m[i][i] = 1;
+  return m;
+}
+
+Mat4 mul(const Mat4& a, const Mat4& b) {
+  Mat4 c{};
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j)
+      for (int k = 0; k < 4; ++k) c[i][j] += a[i][k] * b[k][j];
+  return c;
+}
+
+Mat4 rigid_inverse(const Mat4& m) {
+  Mat4 r = identity4();
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) r[i][j] = m[j][i];
+  for (int i = 0; i < 3; ++i) r[i][3] = -(r[i][0] * m[0][3] + r[i][1] * m[1][3] + r[i][2] * m[2][3]);
+  return r;
+}
+
+Mat4 read_rows(const std::string& path, int first_line) {
+  std::ifstream in(path);
+  std::string line;
+  for (int i = 1; i < first_line; ++i) std::getline(in, line);
+  Mat4 m{};
+  for (auto& row : m) {
+    std::getline(in, line);
+    std::istringstream(line) >> row[0] >> row[1] >> row[2] >> row[3];
+  }
+  return m;
+}
+
+// Rotation by `deg` about the axis (ax, ay, az), then translation t.
+Mat4 displacement(double deg, double ax, double ay, double az, double tx, double ty, double tz) {
+  const double n = std::sqrt(ax * ax + ay * ay + az * az);
+  ax /= n, ay /= n, az /= n;
+  const double a = deg * M_PI / 180, c = std::cos(a), s = std::sin(a), k = 1 - c;
+  Mat4 m = identity4();
+  m[0] = {c + ax * ax * k, ax * ay * k - az * s, ax * az * k + ay * s, tx};
+  m[1] = {ay * ax * k + az * s, c + ay * ay * k, ay * az * k - ax * s, ty};
+  m[2] = {az * ax * k - ay * s, az * ay * k + ax * s, c + az * az * k, tz};
+  return m;
+}
+
+// Writes the scan moved by `m` as a .vrt file; returns the centroid of the moved points.
+std::array<double, 3> write_moved(const std::string& in_path, const std::string& out_path,
+                                  const Mat4& m) {
+  std::ifstream in(in_path);
+  FILE* out = std::fopen(out_path.c_str(), "w");
+  std::array<double, 3> sum{0, 0, 0};
+  size_t n = 0;
+  double x, y, z;
+  while (in >> x >> y >> z) {
+    double p[3];
+    for (int r = 0; r < 3; ++r) p[r] = m[r][0] * x + m[r][1] * y + m[r][2] * z + m[r][3];
+    std::fprintf(out, "%.6g %.6g %.6g\n", p[0], p[1], p[2]);
+    for (int r = 0; r < 3; ++r) sum[r] += p[r];
+    ++n;
+  }
+  std::fclose(out);
+  for (double& v : sum) v /= static_cast<double>(n);
+  return sum;
+}
+
+double rotation_error_deg(const Mat4& a, const Mat4& b) {
+  double trace = 0;
+  for (int i = 0; i < 3; ++i)
+    for (int k = 0; k < 3; ++k) trace += a[k][i] * b[k][i];
+  return std::acos(std::max(-1.0, std::min(1.0, (trace - 1) / 2))) * 180 / M_PI;
+}
+
+// How far apart the two motions put the point `p` (mm).
+double displacement_error(const Mat4& a, const Mat4& b, const std::array<double, 3>& p) {
+  double d2 = 0;
+  for (int r = 0; r < 3; ++r) {
+    const double ea = a[r][0] * p[0] + a[r][1] * p[1] + a[r][2] * p[2] + a[r][3];
+    const double eb = b[r][0] * p[0] + b[r][1] * p[1] + b[r][2] * p[2] + b[r][3];
+    d2 += (ea - eb) * (ea - eb);
+  }
+  return std::sqrt(d2);
+}
+
+int run(std::vector<std::string> args) {
+  std::vector<const char*> argv = {"kestrel-align"};
+  for (const auto& a : args) argv.push_back(a.c_str());
+  FILE* sink = std::tmpfile();
+  const int status = align_main(static_cast<int>(argv.size()), argv.data(), sink, sink);
+  std::fclose(sink);
+  return status;
+}
+
+// ---- end to end on real scans ----------------------------------------------------------------
+
+TEST(Aligner, RecoversAKnownDisplacementOfARealScan) {
+  ScratchDir dir;
+  const Mat4 truth = mul(rigid_inverse(read_rows(kExamples + "/gt_world/bun000.txt", 1)),
+                         read_rows(kExamples + "/gt_world/bun045.txt", 1));
+  const Mat4 d = displacement(35, 1, -2, 0.5, 25, -15, 40);
+  const auto centroid = write_moved(kExamples + "/bun045.vrt", dir.file("moved.vrt"), d);
+  const Mat4 expected = mul(truth, rigid_inverse(d));
+
+  ASSERT_EQ(run({"--out", dir.file("results.tfm"), kExamples + "/bun000.vrt",
+                 dir.file("moved.vrt")}),
+            0);
+  const Mat4 found = read_rows(dir.file("results.tfm"), 5);
+  EXPECT_LT(rotation_error_deg(found, expected), 5.0);
+  EXPECT_LT(displacement_error(found, expected, centroid), 5.0);
+}
+
+TEST(Aligner, SameInputsGiveTheSameMotion) {
+  ScratchDir dir;
+  const std::string p = kExamples + "/bun000.vrt", q = kExamples + "/bun045.vrt";
+  ASSERT_EQ(run({"--out", dir.file("a.tfm"), "--random-position", "1", p, q}), 0);
+  ASSERT_EQ(run({"--out", dir.file("b.tfm"), "--random-position", "1", p, q}), 0);
+  EXPECT_EQ(read_rows(dir.file("a.tfm"), 5), read_rows(dir.file("b.tfm"), 5));
+}
+
+// ---- refusals --------------------------------------------------------------------------------
+
+TEST(Aligner, RefusesBadOptionsAndUnreadableModelsWithoutWriting) {
+  ScratchDir dir;
+  const std::string out = dir.file("results.tfm");
+  const std::string p = kExamples + "/bun000.vrt";
+  EXPECT_EQ(run({"--out", out, "-x", p, p}), 1);
+  EXPECT_EQ(run({"--out", out, "--bogus", p, p}), 1);
+  EXPECT_EQ(run({"--out", out, p}), 1);
+  EXPECT_EQ(run({"--out", out, p, dir.file("missing.vrt")}), 1);
+  EXPECT_EQ(run({"--out", out, dir.write("two.vrt", "0 0 0\n1 1 1\n"), p}), 1);
+  EXPECT_EQ(run({p, p, "--out"}), 1);
+  EXPECT_FALSE(std::ifstream(out).good());
+  EXPECT_EQ(run({"--help"}), 0);
+}
+
+}  // namespace
+}  // namespace kestrel::app

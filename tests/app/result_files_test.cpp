@@ -1,0 +1,132 @@
+#include "app/result_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <vector>
+
+#include "app/model_actions.h"
+#include "app_test_support.h"
+
+namespace kestrel::app {
+namespace {
+
+using testing::grid_vrt;
+using testing::ScratchDir;
+
+const registration::EngineHooks kNoHooks;
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+class ResultFiles : public ::testing::Test {
+ protected:
+  // Loads the same small grid as P and Q.
+  void load(const std::string& p_text, const std::string& q_text) {
+    p_ = dir_.write("p.vrt", p_text);
+    q_ = dir_.write("q.vrt", q_text);
+    ASSERT_TRUE(load_model_p(s_, p_, kNoHooks));
+    ASSERT_TRUE(load_model_q(s_, q_, kNoHooks));
+  }
+  ScratchDir dir_;
+  AppState s_;
+  std::string p_, q_;
+};
+
+TEST_F(ResultFiles, IdentityOnTheSameFileGivesTheIdentityMatrix) {
+  load(grid_vrt(10, 1.0, 30, -4, 2), grid_vrt(10, 1.0, 30, -4, 2));
+  s_.run_time_ms = 1500;
+  ASSERT_TRUE(export_results(s_, dir_.file("results.tfm"), dir_.file("reconstruct.obj")));
+  const auto lines = lines_of(ScratchDir::read(dir_.file("results.tfm")));
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[0], "files: " + q_ + " ---> " + p_);
+  EXPECT_EQ(lines[1], "points: " + p_ + ": 100 " + q_ + ": 100");
+  EXPECT_EQ(lines[2], "time: 1.5 sec");
+  EXPECT_EQ(lines[3], "");
+  EXPECT_EQ(lines[4], "1 0 0 0");
+  EXPECT_EQ(lines[5], "0 1 0 0");
+  EXPECT_EQ(lines[6], "0 0 1 0");
+  EXPECT_EQ(lines[7], "0 0 0 1");
+  EXPECT_EQ(lines[8], "");
+  EXPECT_EQ(lines[9], "Units: mm");
+  // Joined model: both vertex lists, then both face lists.
+  const auto joined = lines_of(ScratchDir::read(dir_.file("reconstruct.obj")));
+  EXPECT_EQ(std::count_if(joined.begin(), joined.end(), [](auto& l) { return l[0] == 'v'; }), 200);
+}
+
+TEST_F(ResultFiles, TranslationAddsTheCentroids) {
+  // P's centroid is (10, 0, 0) in file coordinates, Q's is the origin.
+  load("9 -1 0\n11 -1 0\n10 2 0\n", "-1 -1 0\n1 -1 0\n0 2 0\n");
+  s_.reg.current_transform.t[0] = 1;
+  s_.reg.current_transform.t[1] = 2;
+  s_.reg.current_transform.t[2] = 3;
+  ::testing::internal::CaptureStdout();
+  ASSERT_TRUE(export_results(s_, dir_.file("results.tfm"), ""));
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("translation: 11.000000 2.000000 3.000000\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("R:\n"), std::string::npos);
+  const auto lines = lines_of(ScratchDir::read(dir_.file("results.tfm")));
+  EXPECT_EQ(lines[4], "1 0 0 11");
+  EXPECT_FALSE(std::ifstream(dir_.file("reconstruct.obj")).good());
+}
+
+TEST_F(ResultFiles, WithoutCentringNoCentroidEntersTheMotion) {
+  s_.params.centering = false;
+  load("9 -1 0\n11 -1 0\n10 2 0\n", "-1 -1 0\n1 -1 0\n0 2 0\n");
+  s_.reg.current_transform.t[0] = 1;
+  ASSERT_TRUE(export_results(s_, dir_.file("results.tfm"), ""));
+  EXPECT_EQ(lines_of(ScratchDir::read(dir_.file("results.tfm")))[4], "1 0 0 1");
+}
+
+TEST_F(ResultFiles, ScaleIsFoldedIntoTheRotationEachTime) {
+  load(grid_vrt(5, 1.0), grid_vrt(5, 1.0));
+  s_.reg.current_transform.s = 2;
+  ASSERT_TRUE(export_results(s_, dir_.file("r1.tfm"), ""));
+  ASSERT_TRUE(export_results(s_, dir_.file("r2.tfm"), ""));
+  EXPECT_EQ(s_.reg.current_transform.R(0, 0), 4);
+  EXPECT_EQ(s_.reg.current_transform.R(1, 1), 4);
+}
+
+TEST_F(ResultFiles, ExportLeavesTheLoadedModelsAsTheyWere) {
+  load(grid_vrt(12, 1.0, 5, 5, 5), grid_vrt(12, 1.0, -5, 0, 0));
+  const auto model_p = s_.reg.model_p;
+  const auto model_q = s_.reg.model_q;
+  const float spacing = s_.params.point_spacing;
+  ASSERT_TRUE(export_results(s_, dir_.file("results.tfm"), dir_.file("reconstruct.obj")));
+  ASSERT_EQ(s_.reg.model_p.size(), model_p.size());
+  EXPECT_EQ(s_.reg.model_p[7].x, model_p[7].x);
+  EXPECT_EQ(s_.reg.model_q[7].y, model_q[7].y);
+  EXPECT_EQ(s_.params.point_spacing, spacing);
+}
+
+TEST_F(ResultFiles, ExportRefusesWithoutBothModels) {
+  std::string error;
+  EXPECT_FALSE(export_results(s_, dir_.file("results.tfm"), "", nullptr, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(std::ifstream(dir_.file("results.tfm")).good());
+}
+
+TEST_F(ResultFiles, SaveModelsWritesFiveFilesEvenWhenEmpty) {
+  ::testing::internal::CaptureStdout();
+  save_models(s_, dir_.file(""));
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "written.\n");
+  for (const char* name : {"out1.obj", "out2.obj", "full1.obj", "full2.obj", "reconstruct.obj"})
+    EXPECT_EQ(ScratchDir::read(dir_.file(name)), "") << name;
+}
+
+TEST_F(ResultFiles, PrintRotationLayout) {
+  ::testing::internal::CaptureStdout();
+  print_rotation(s_);
+  const std::string pad(20, ' ');
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "R:\n" + pad + "1.000 " + pad + "0.000 " + pad + "0.000\n" + pad + "0.000 " + pad +
+                "1.000 " + pad + "0.000\n" + pad + "0.000 " + pad + "0.000 " + pad + "1.000\n\n");
+}
+
+}  // namespace
+}  // namespace kestrel::app
