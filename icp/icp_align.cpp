@@ -14,9 +14,9 @@ namespace {
 
 constexpr float kStartIncr = 0.08f;
 constexpr int kMaxIterations = 100;
-constexpr int kHistory = 7;    // steps remembered for the convergence test
-constexpr int kNoGain = 5;     // steps without improvement among them that end a phase
-constexpr int kRefresh = 10;   // overlap weights and distributions renewed every this many steps
+constexpr int kHistory = 7;   // steps remembered for the convergence test
+constexpr int kNoGain = 5;    // steps without improvement among them that end a phase
+constexpr int kRefresh = 10;  // overlap weights and distributions renewed every this many steps
 
 bool has_extent(const TriMesh& mesh) {
   const Box3f& b = mesh.bbox;
@@ -83,9 +83,9 @@ float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf
     if (verbose > 1) std::fprintf(stderr, "Using incr = %f\n", double(incr));
     const bool refresh = k % kRefresh == kRefresh - 1;
     if (refresh) compute_overlaps(mesh1, mesh2, xf1, xf2, weights1, weights2, maxdist, verbose);
-    err = step_point_to_plane(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, maxdist,
-                              verbose, cdf1, cdf2, incr, refresh, allow_scale && !rigid,
-                              affine && !rigid);
+    err =
+        step_point_to_plane(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, maxdist, verbose,
+                            cdf1, cdf2, incr, refresh, allow_scale && !rigid, affine && !rigid);
     if (verbose > 1) {
       const IcpClock::time_point now = IcpClock::now();
       std::fprintf(stderr, "Time for this iteration: %.2f msec.\n\n", elapsed_ms(t, now));
@@ -106,8 +106,8 @@ float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf
   if (verbose > 1) std::fprintf(stderr, "Did %d iterations\n\nLast iteration...\n", k);
   incr *= 0.25f;
   if (verbose > 1) std::fprintf(stderr, "Using incr = %f\n", double(incr));
-  err = step_point_to_plane(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, maxdist,
-                            verbose, cdf1, cdf2, incr, false, allow_scale, affine);
+  err = step_point_to_plane(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, maxdist, verbose,
+                            cdf1, cdf2, incr, false, allow_scale, affine);
   if (verbose > 1) {
     std::fprintf(stderr, "Time for this iteration: %.2f msec.\n\n", elapsed_ms(t));
   }

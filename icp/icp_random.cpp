@@ -11,6 +11,8 @@ float icp_random() {
   return static_cast<float>(static_cast<double>(state) * (1.0 / 4294967296.0));
 }
 
-uint32_t icp_random_state() { return state; }
+uint32_t icp_random_state() {
+  return state;
+}
 
 }  // namespace kestrel::icp

@@ -28,11 +28,10 @@ float step_point_to_point(const Xform& xf1, Xform& xf2, TriMesh& mesh1, TriMesh&
 // overlap weights (weights of another length than the mesh count as all 1) so that vertices
 // constraining weak directions are drawn more often; a zero total fails the step.
 float step_point_to_plane(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf2,
-                          const KDtree& kd1, const KDtree& kd2,
-                          const std::vector<float>& weights1, const std::vector<float>& weights2,
-                          float& maxdist, int verbose, std::vector<float>& cdf1,
-                          std::vector<float>& cdf2, float& incr, bool update_cdfs,
-                          bool scale_now, bool affine_now);
+                          const KDtree& kd1, const KDtree& kd2, const std::vector<float>& weights1,
+                          const std::vector<float>& weights2, float& maxdist, int verbose,
+                          std::vector<float>& cdf1, std::vector<float>& cdf2, float& incr,
+                          bool update_cdfs, bool scale_now, bool affine_now);
 
 // The point-to-point rejection factor (3 x 1.4826)^2 and the point-to-plane one (2.5 x 1.4826)^2.
 constexpr float kPointToPointRejection = 19.782984f;

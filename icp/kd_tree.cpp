@@ -167,8 +167,12 @@ void collect_leaf_sizes(const KDnode* node, std::vector<int>& sizes) {
 
 }  // namespace
 
-void* KDnode::operator new(std::size_t n) { return node_pool().alloc(n); }
-void KDnode::operator delete(void* p, std::size_t n) { node_pool().free(p, n); }
+void* KDnode::operator new(std::size_t n) {
+  return node_pool().alloc(n);
+}
+void KDnode::operator delete(void* p, std::size_t n) {
+  node_pool().free(p, n);
+}
 
 KDtree::KDtree(const std::vector<Vec3f>& points) : KDtree(points.data(), points.size()) {}
 
@@ -179,10 +183,11 @@ KDtree::KDtree(const Vec3f* points, std::size_t n) {
   root_ = build(refs.data(), static_cast<int>(n));
 }
 
-KDtree::~KDtree() { destroy(root_); }
+KDtree::~KDtree() {
+  destroy(root_);
+}
 
-const Vec3f* KDtree::closest_point(const Vec3f& p, float maxdist2,
-                                   const CompatFunc* compat) const {
+const Vec3f* KDtree::closest_point(const Vec3f& p, float maxdist2, const CompatFunc* compat) const {
   if (!root_) return nullptr;
   Query q;
   q.p = p;

@@ -15,7 +15,7 @@ NodePool::NodePool(std::size_t block_size)
       blocks_per_chunk_(std::max<std::size_t>(1, kChunkBytes / block_size_)) {}
 
 void NodePool::refill() {
-  char* chunk = static_cast<char*>(::operator new(blocks_per_chunk_ * block_size_));
+  char* chunk = static_cast<char*>(::operator new(blocks_per_chunk_* block_size_));
   for (std::size_t i = 0; i < blocks_per_chunk_; ++i) {
     auto* block = reinterpret_cast<FreeBlock*>(chunk + i * block_size_);
     block->next = free_list_;

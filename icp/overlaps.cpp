@@ -63,8 +63,8 @@ bool overlaps(const OverlapGrid& g, const Vec3f& q) {
 }
 
 void compute_overlaps(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, const Xform& xf2,
-                      std::vector<float>& weights1, std::vector<float>& weights2,
-                      float& maxdist, int verbose) {
+                      std::vector<float>& weights1, std::vector<float>& weights2, float& maxdist,
+                      int verbose) {
   IcpClock::time_point t0 = IcpClock::now();
   ensure_normals(mesh1);
   ensure_normals(mesh2);

@@ -27,7 +27,7 @@ bool overlaps(const OverlapGrid& grid, const Vec3f& q);
 // <= 0 it is set to the smaller grid cell size. Ensures normals of both meshes.
 // Prints its timing to stderr when verbose > 1.
 void compute_overlaps(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, const Xform& xf2,
-                      std::vector<float>& weights1, std::vector<float>& weights2,
-                      float& maxdist, int verbose);
+                      std::vector<float>& weights1, std::vector<float>& weights2, float& maxdist,
+                      int verbose);
 
 }  // namespace kestrel::icp

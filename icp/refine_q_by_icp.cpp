@@ -22,8 +22,8 @@ TriMesh point_cloud(const kestrel::core::PointSet& points) {
 
 // An empty reason when the model can be aligned.
 std::string unusable(const char* name, const TriMesh& mesh) {
-  if (mesh.vertices.empty()) return std::string("ICP needs both models: Model ") + name +
-                                    " is empty (load it first)";
+  if (mesh.vertices.empty())
+    return std::string("ICP needs both models: Model ") + name + " is empty (load it first)";
   const Box3f& b = mesh.bbox;
   if (!(b.max.x > b.min.x || b.max.y > b.min.y || b.max.z > b.min.z)) {
     return std::string("ICP cannot align Model ") + name +

@@ -9,6 +9,9 @@ namespace kestrel::icp {
 
 namespace {
 
+// Relative size of the smallest covariance eigenvalue below which a point set counts as flat.
+constexpr double kFlat = 1e-12;
+
 void add_outer(double (&c)[3][3], const Vec3f& p, const double (&center)[3]) {
   double d[3] = {p.x - center[0], p.y - center[1], p.z - center[2]};
   for (int r = 0; r < 3; ++r) {
@@ -77,11 +80,13 @@ Xform scale_step(const PointPairs& pairs, int verbose, bool affine) {
       s2(a, a) = t2;
     }
   }
-  bool s1_invertible = false, s2_invertible = false;
-  xform_inverse(s1, &s1_invertible);
+  // Points without spread (in some direction, for the affine map) give no scale to match,
+  // and must neither blow up nor collapse mesh 2.
+  const bool spread = affine ? lambda[0] > kFlat * lambda[2] && mu[0] > kFlat * mu[2]
+                             : s1(0, 0) > 0 && s2(0, 0) > 0;
+  bool s2_invertible = false;
   Xform s2_inv = xform_inverse(s2, &s2_invertible);
-  // Points without spread give no scale to match, and must not collapse mesh 2.
-  if (!s1_invertible || !s2_invertible) return Xform();
+  if (!spread || !s2_invertible) return Xform();
   Xform to_center = xform_translation(center[0], center[1], center[2]);
   Xform from_center = xform_translation(-center[0], -center[1], -center[2]);
   return to_center * s1 * s2_inv * from_center;

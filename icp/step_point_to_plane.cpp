@@ -88,8 +88,7 @@ bool update_cdfs(const TriMesh& mesh1, const TriMesh& mesh2, const Xform& xf1, c
 Xform rotation_from_sines(float x0, float x1, float x2) {
   const float sa = std::clamp(x0, -1.0f, 1.0f), sb = std::clamp(x1, -1.0f, 1.0f),
               sc = std::clamp(x2, -1.0f, 1.0f);
-  const float ca = std::sqrt(1 - sa * sa), cb = std::sqrt(1 - sb * sb),
-              cc = std::sqrt(1 - sc * sc);
+  const float ca = std::sqrt(1 - sa * sa), cb = std::sqrt(1 - sb * sb), cc = std::sqrt(1 - sc * sc);
   Xform r;
   r(0, 0) = cc * cb;
   r(0, 1) = -sc * cb;
@@ -106,11 +105,10 @@ Xform rotation_from_sines(float x0, float x1, float x2) {
 }  // namespace
 
 float step_point_to_plane(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf2,
-                          const KDtree& kd1, const KDtree& kd2,
-                          const std::vector<float>& weights1, const std::vector<float>& weights2,
-                          float& maxdist, int verbose, std::vector<float>& cdf1,
-                          std::vector<float>& cdf2, float& incr, bool update_cdfs_now,
-                          bool scale_now, bool affine_now) {
+                          const KDtree& kd1, const KDtree& kd2, const std::vector<float>& weights1,
+                          const std::vector<float>& weights2, float& maxdist, int verbose,
+                          std::vector<float>& cdf1, std::vector<float>& cdf2, float& incr,
+                          bool update_cdfs_now, bool scale_now, bool affine_now) {
   IcpClock::time_point t = IcpClock::now();
   PointPairs pairs;
   select_pairs(xf1, xf2, mesh1, mesh2, kd2, cdf1, incr, maxdist, pairs, false);

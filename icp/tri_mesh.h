@@ -20,11 +20,11 @@ struct Face {
 
 struct TriMesh {
   std::vector<Vec3f> vertices;
-  std::vector<Face> faces;                          // empty for point clouds
-  std::vector<Vec3f> normals;                       // unit, one per vertex once computed
-  std::vector<std::vector<int32_t>> neighbors;      // vertices sharing a face with each vertex
-  std::vector<std::vector<int32_t>> vertex_faces;   // faces using each vertex
-  Box3f bbox;                                       // zero until compute_bbox
+  std::vector<Face> faces;                         // empty for point clouds
+  std::vector<Vec3f> normals;                      // unit, one per vertex once computed
+  std::vector<std::vector<int32_t>> neighbors;     // vertices sharing a face with each vertex
+  std::vector<std::vector<int32_t>> vertex_faces;  // faces using each vertex
+  Box3f bbox;                                      // zero until compute_bbox
 };
 
 // Fills `neighbors` (each neighbour once, in the order faces introduce it) unless present.

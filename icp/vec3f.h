@@ -46,24 +46,46 @@ struct Vec3f {
 // Leaves and the neighbour predicate treat a vertex array as packed floats.
 static_assert(sizeof(Vec3f) == 3 * sizeof(float), "Vec3f must be three packed floats");
 
-inline Vec3f operator+(Vec3f a, const Vec3f& b) { return a += b; }
-inline Vec3f operator-(Vec3f a, const Vec3f& b) { return a -= b; }
-inline Vec3f operator-(const Vec3f& a) { return {-a.x, -a.y, -a.z}; }
-inline Vec3f operator*(Vec3f a, float s) { return a *= s; }
-inline Vec3f operator*(float s, Vec3f a) { return a *= s; }
-inline Vec3f operator/(Vec3f a, float s) { return a /= s; }
+inline Vec3f operator+(Vec3f a, const Vec3f& b) {
+  return a += b;
+}
+inline Vec3f operator-(Vec3f a, const Vec3f& b) {
+  return a -= b;
+}
+inline Vec3f operator-(const Vec3f& a) {
+  return {-a.x, -a.y, -a.z};
+}
+inline Vec3f operator*(Vec3f a, float s) {
+  return a *= s;
+}
+inline Vec3f operator*(float s, Vec3f a) {
+  return a *= s;
+}
+inline Vec3f operator/(Vec3f a, float s) {
+  return a /= s;
+}
 inline bool operator==(const Vec3f& a, const Vec3f& b) {
   return a.x == b.x && a.y == b.y && a.z == b.z;
 }
-inline bool operator!=(const Vec3f& a, const Vec3f& b) { return !(a == b); }
+inline bool operator!=(const Vec3f& a, const Vec3f& b) {
+  return !(a == b);
+}
 
-inline float dot(const Vec3f& a, const Vec3f& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline float dot(const Vec3f& a, const Vec3f& b) {
+  return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 inline Vec3f cross(const Vec3f& a, const Vec3f& b) {
   return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-inline float len2(const Vec3f& a) { return dot(a, a); }
-inline float len(const Vec3f& a) { return std::sqrt(len2(a)); }
-inline float dist2(const Vec3f& a, const Vec3f& b) { return len2(a - b); }
+inline float len2(const Vec3f& a) {
+  return dot(a, a);
+}
+inline float len(const Vec3f& a) {
+  return std::sqrt(len2(a));
+}
+inline float dist2(const Vec3f& a, const Vec3f& b) {
+  return len2(a - b);
+}
 
 // Scales `v` to unit length (length taken in float); a zero vector becomes (1, 0, 0).
 inline void normalize(Vec3f& v) {
