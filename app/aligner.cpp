@@ -1,6 +1,7 @@
 #include "app/aligner.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -184,8 +185,21 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
     on_start_kestrel(*state, hooks);
   std::fflush(stdout);
 
+  double refinement[4][4] = {};
+  icp::IcpRefineResult icp_result;
+  double icp_seconds = 0;
+  if (o.icp) {
+    const auto t0 = std::chrono::steady_clock::now();
+    icp_result = on_start_icp(*state, hooks);
+    icp_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (!icp_result.ran) return 1;
+    for (int r = 0; r < 4; ++r)
+      for (int c = 0; c < 4; ++c) refinement[r][c] = icp_result.xf2(r, c);
+  }
+
   ExportedMotion motion;
-  if (!export_results(*state, o.out, o.reconstruct, &motion, &error)) {
+  if (!export_results(*state, o.out, o.reconstruct, &motion, &error,
+                      o.icp ? refinement : nullptr)) {
     std::fprintf(err, "%s\n", error.c_str());
     return 1;
   }
@@ -201,6 +215,12 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
                  static_cast<double>(state->reg.best_lcp), state->reg.trial_count,
                  state->run_time_ms * 0.001);
     json_matrix(out, motion.m);
+    if (o.icp) {
+      std::fprintf(out, ",\"coarse_matrix\":");
+      json_matrix(out, motion.coarse);
+      std::fprintf(out, ",\"icp_error\":%.6g,\"icp_time_s\":%.3f",
+                   static_cast<double>(icp_result.error), icp_seconds);
+    }
     std::fprintf(out, "}\n");
   }
   std::fflush(out);

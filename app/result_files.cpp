@@ -1,5 +1,6 @@
 #include "app/result_files.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -16,8 +17,10 @@ bool refuse(const std::string& reason, std::string* error) {
   return false;
 }
 
+using Matrix4 = double[4][4];
+
 void write_results_file(const std::string& path, const AppState& state, size_t np, size_t nq,
-                        const core::DenseMatrix& R, const double (&T)[3]) {
+                        const Matrix4& M) {
   std::ofstream out(path, std::ios::trunc);
   if (!out) return;
   out << "files: " << state.file_q << " ---> " << state.file_p << "\n";
@@ -25,10 +28,19 @@ void write_results_file(const std::string& path, const AppState& state, size_t n
   out << "time: " << state.run_time_ms * 0.001 << " sec\n";
   out << "\n";
   for (int r = 0; r < 3; ++r)
-    out << R(r, 0) << " " << R(r, 1) << " " << R(r, 2) << " " << T[r] << "\n";
+    out << M[r][0] << " " << M[r][1] << " " << M[r][2] << " " << M[r][3] << "\n";
   out << 0 << " " << 0 << " " << 0 << " " << 1 << "\n";
   out << "\n";
   out << "Units: mm\n";
+}
+
+// a * b for row-major homogeneous matrices.
+void multiply4(const Matrix4& a, const Matrix4& b, Matrix4& out) {
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) {
+      out[r][c] = 0;
+      for (int k = 0; k < 4; ++k) out[r][c] += a[r][k] * b[k][c];
+    }
 }
 
 }  // namespace
@@ -52,7 +64,7 @@ void save_models(const AppState& state, const std::string& folder) {
 
 bool export_results(AppState& state, const std::string& results_path,
                     const std::string& reconstruct_path, ExportedMotion* motion,
-                    std::string* error) {
+                    std::string* error, const double (*refinement)[4]) {
   if (state.file_p.empty() || state.file_q.empty())
     return refuse("Load model P and model Q before writing the results.", error);
   const core::RunParameters& params = state.params;
@@ -97,16 +109,36 @@ bool export_results(AppState& state, const std::string& results_path,
     const double v = m.R(r, 0) * cs[0] + m.R(r, 1) * cs[1] + m.R(r, 2) * cs[2];
     T[r] = m.c[r] - v + m.t[r] + shift_p[r];
   }
-  core::transform_point_set(q, m.R, 1.0f, 0, 0, 0, T[0], T[1], T[2]);
+  Matrix4 coarse = {};
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 3; ++c) coarse[r][c] = m.R(r, c);
+    coarse[r][3] = T[r];
+  }
+  coarse[3][3] = 1;
   std::printf("translation: %f %f %f\n", T[0], T[1], T[2]);
-  write_results_file(results_path, state, p.size(), q.size(), m.R, T);
+
+  Matrix4 total;
+  std::copy(&coarse[0][0], &coarse[0][0] + 16, &total[0][0]);
+  if (refinement) {
+    // The refinement acts on P's working frame: leave P's file frame, refine, come back.
+    Matrix4 to_working = {{1, 0, 0, -shift_p[0]}, {0, 1, 0, -shift_p[1]},
+                          {0, 0, 1, -shift_p[2]}, {0, 0, 0, 1}};
+    Matrix4 refine, back = {{1, 0, 0, shift_p[0]}, {0, 1, 0, shift_p[1]},
+                            {0, 0, 1, shift_p[2]}, {0, 0, 0, 1}};
+    std::copy(&refinement[0][0], &refinement[0][0] + 16, &refine[0][0]);
+    Matrix4 a, b;
+    multiply4(to_working, coarse, a);
+    multiply4(refine, a, b);
+    multiply4(back, b, total);
+  }
+  core::DenseMatrix L(3, 3);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) L(r, c) = total[r][c];
+  core::transform_point_set(q, L, 1.0f, 0, 0, 0, total[0][3], total[1][3], total[2][3]);
+  write_results_file(results_path, state, p.size(), q.size(), total);
   if (motion) {
-    for (int r = 0; r < 3; ++r) {
-      for (int c = 0; c < 3; ++c) motion->m[r][c] = m.R(r, c);
-      motion->m[r][3] = T[r];
-    }
-    motion->m[3][0] = motion->m[3][1] = motion->m[3][2] = 0;
-    motion->m[3][3] = 1;
+    std::copy(&total[0][0], &total[0][0] + 16, &motion->m[0][0]);
+    std::copy(&coarse[0][0], &coarse[0][0] + 16, &motion->coarse[0][0]);
   }
 
   // Both models jointly centred, so the joined mesh sits around the origin.

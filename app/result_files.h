@@ -12,18 +12,23 @@ namespace kestrel::app {
 // and prints "written.".
 void save_models(const AppState& state, const std::string& folder = ".");
 
-// The 4 x 4 matrix written on lines 5 to 8 of results.tfm (row-major).
+// The 4 x 4 matrix written on lines 5 to 8 of results.tfm (row-major), and the run's motion
+// before any refinement was composed with it.
 struct ExportedMotion {
   double m[4][4] = {};
+  double coarse[4][4] = {};
 };
 
-// Re-reads both files, writes `results_path` and `reconstruct_path` (skipped when empty). Works on copies: the
-// loaded models, their tree and spacing stay as they were. Multiplies the current rotation by
-// its scale in place. Refuses (false, message on standard output) while a model is missing or
-// a file can no longer be read.
+// Re-reads both files, writes `results_path` and `reconstruct_path` (skipped when empty). Works
+// on copies: the loaded models, their tree and spacing stay as they were. Multiplies the current
+// rotation by its scale in place. `refinement` (row-major, may be null) is a motion in P's
+// working frame that followed the run, such as an ICP; the written motion then includes it.
+// Refuses (false, message on standard output) while a model is missing or a file can no longer
+// be read.
 bool export_results(AppState& state, const std::string& results_path = "results.tfm",
                     const std::string& reconstruct_path = "reconstruct.obj",
-                    ExportedMotion* motion = nullptr, std::string* error = nullptr);
+                    ExportedMotion* motion = nullptr, std::string* error = nullptr,
+                    const double (*refinement)[4] = nullptr);
 
 // Prints "R:" and the nine elements of the current rotation, row by row.
 void print_rotation(const AppState& state);

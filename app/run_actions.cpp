@@ -1,6 +1,7 @@
 #include "app/run_actions.h"
 
 #include <chrono>
+#include <cstdio>
 
 #include "app/command_line.h"
 #include "core/random15.h"
@@ -65,6 +66,20 @@ void on_start_ransac(AppState& state, const registration::EngineHooks& hooks) {
   state.reg.ransac_mode = false;
   state.status_text.clear();
   hooks.request_repaint();
+}
+
+icp::IcpRefineResult on_start_icp(AppState& state, const registration::EngineHooks& hooks) {
+  state.status_text = "Running ICP...";
+  hooks.request_repaint();
+  icp::IcpRefineResult result = icp::refine_q_by_icp(state.full_p, state.reg.full_q);
+  if (!result.ran) {
+    state.status_text = result.message;
+    std::fprintf(stderr, "%s\n", result.message.c_str());
+  } else {
+    state.status_text.clear();
+  }
+  hooks.request_repaint();
+  return result;
 }
 
 }  // namespace kestrel::app

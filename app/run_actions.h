@@ -3,6 +3,7 @@
 // registration engine and tidy up; "Start ICP" refines the full Q against the full P.
 
 #include "app/app_state.h"
+#include "icp/refine_q_by_icp.h"
 #include "registration/engine_hooks.h"
 
 namespace kestrel::app {
@@ -13,5 +14,9 @@ void on_start_kestrel(AppState& state, const registration::EngineHooks& hooks);
 
 // The same with random triples of Q instead of congruent bases.
 void on_start_ransac(AppState& state, const registration::EngineHooks& hooks);
+
+// Refines the full Q against the full P from Q's current position ("Start ICP"). Refused, with
+// the reason in status_text and nothing moved, while a model is missing.
+icp::IcpRefineResult on_start_icp(AppState& state, const registration::EngineHooks& hooks);
 
 }  // namespace kestrel::app

@@ -41,8 +41,16 @@ def apply(m, p):
     return [sum(m[r][k] * p[k] for k in range(3)) + m[r][3] for r in range(3)]
 
 
+def det3(m):
+    return (m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1])
+            - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0])
+            + m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]))
+
+
 def rot_err(a, b):
-    tr = sum(a[k][i] * b[k][i] for i in range(3) for k in range(3))
+    # The ICP may leave a uniform scale near 1; measure the rotation without it.
+    s = abs(det3(a)) ** (1.0 / 3) or 1.0
+    tr = sum(a[k][i] * b[k][i] for i in range(3) for k in range(3)) / s
     return math.degrees(math.acos(max(-1, min(1, (tr - 1) / 2))))
 
 

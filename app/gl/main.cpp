@@ -1,0 +1,64 @@
+// kestrel: the interactive program. A 3D window shows Model P and Model Q; a control panel loads
+// them and starts the runs. Options set the run parameters (see -h).
+#include <GL/freeglut.h>
+#include <GL/glx.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/command_line.h"
+#include "app/gl/panel.h"
+#include "app/gl/panel_actions.h"
+#include "app/gl/session.h"
+#include "app/gl/window.h"
+#include "core/random15.h"
+
+namespace {
+
+using namespace kestrel;
+
+bool env_flag(const char* name) {
+  const char* v = std::getenv(name);
+  return v && *v && std::strcmp(v, "0") != 0;
+}
+
+// Lets the Escape poll see key presses on the current window.
+void watch_current_window(app::GlSession& s) {
+  s.escape.watch(static_cast<unsigned long>(glXGetCurrentDrawable()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  core::srand15(0);
+  glutInit(&argc, argv);
+  app::GlSession& s = app::session();
+  s.print_widget_rects = env_flag("KESTREL_WIDGET_RECTS");
+  s.hooks = app::window_hooks(s);
+
+  app::create_main_window(s);
+  if (!s.escape.open(DisplayString(glXGetCurrentDisplay())))
+    std::fprintf(stderr, "Escape cannot stop a run: no second connection to the display.\n");
+  watch_current_window(s);
+  app::build_panel(s);
+  watch_current_window(s);
+  glutSetWindow(s.main_window);
+  glutIdleFunc(app::on_idle);
+
+  core::RunParameters& params = s.state.params;
+  switch (app::parse_command_line(argc, argv, params)) {
+    case app::ParseOutcome::kExitSuccess:
+      return 0;
+    case app::ParseOutcome::kExitFailure:
+      return 1;
+    case app::ParseOutcome::kContinue:
+      break;
+  }
+  std::string error;
+  if (params.has_trans_file && !app::read_trans_file(params.trans_file, params, &error))
+    std::fprintf(stderr, "%s\n", error.c_str());
+  app::derive_parameters(params);
+  glutMainLoop();
+  return 0;
+}

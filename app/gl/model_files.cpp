@@ -1,0 +1,24 @@
+#include "app/gl/model_files.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace kestrel::app {
+
+std::vector<std::string> list_model_files(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> names;
+  for (const char* extension : {".obj", ".vrt", ".pct"}) {
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+      std::error_code type_ec;
+      if (!it->is_regular_file(type_ec)) continue;
+      const fs::path& path = it->path();
+      if (path.extension() == extension) names.push_back(path.filename().string());
+    }
+  }
+  return names;
+}
+
+}  // namespace kestrel::app

@@ -1,0 +1,89 @@
+#include "app/gl/panel_actions.h"
+
+#include <GL/glx.h>
+
+#include <cstdlib>
+
+#include "app/gl/panel_input.h"
+#include "app/gl/window.h"
+#include "app/model_actions.h"
+#include "app/run_actions.h"
+
+namespace kestrel::app {
+
+namespace {
+
+constexpr int kListP = 7;
+constexpr int kListQ = 8;
+
+// Input that arrived while the action held the GUI thread still waits in GLUT's connection:
+// fetch all of it now and let the next event pass drop it, so a click or key made meanwhile
+// (the Escape that stopped a run among them) does not act afterwards.
+void drop_input_of_action(GlSession& s) {
+  if (Display* d = glXGetCurrentDisplay()) XSync(d, False);
+  s.drop_input = true;
+  clear_panel_input();
+  s.view.left_drag = s.view.right_drag = false;
+}
+
+}  // namespace
+
+registration::EngineHooks window_hooks(GlSession& s) {
+  registration::EngineHooks hooks;
+  hooks.repaint = [&s] { repaint_during_action(s); };
+  hooks.escape_pressed = [&s] { return s.escape.pressed(); };
+  return hooks;
+}
+
+void on_load_model(GlSession& s, int id, const std::string& file) {
+  bool loaded = true;
+  if (id == kListP)
+    loaded = load_model_p(s.state, file, s.hooks);
+  else if (id == kListQ)
+    loaded = load_model_q(s.state, file, s.hooks);
+  if (loaded) return;
+  s.load_error = s.state.status_text;
+  reset_repaint_throttle();
+  repaint_during_action(s);
+}
+
+void run_pending_action(GlSession& s) {
+  if (s.busy || s.pending == PanelAction::kNone) return;
+  const PanelAction action = s.pending;
+  s.pending = PanelAction::kNone;
+  s.busy = true;
+  s.load_error.clear();
+  s.escape.reset();
+  reset_repaint_throttle();
+  switch (action) {
+    case PanelAction::kLoadP:
+      on_load_model(s, kListP, s.pending_file);
+      break;
+    case PanelAction::kLoadQ:
+      on_load_model(s, kListQ, s.pending_file);
+      break;
+    case PanelAction::kStartKestrel:
+      on_start_kestrel(s.state, s.hooks);
+      break;
+    case PanelAction::kRandomPosition:
+      on_random_position(s.state);
+      break;
+    case PanelAction::kStartIcp:
+      /*TEMP*/ // on_start_icp(s.state, s.hooks);
+      break;
+    case PanelAction::kAddNoise:
+      on_add_noise(s.state);
+      break;
+    case PanelAction::kStartRansac:
+      on_start_ransac(s.state, s.hooks);
+      break;
+    case PanelAction::kQuit:
+      std::exit(0);
+    case PanelAction::kNone:
+      break;
+  }
+  drop_input_of_action(s);
+  s.busy = false;
+}
+
+}  // namespace kestrel::app

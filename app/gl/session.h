@@ -1,0 +1,64 @@
+#pragma once
+// The window program's one process record: the GL-free session state plus what only the window
+// needs (view, window ids, the panel's pending action, the Escape poll). GLUT callbacks are
+// plain functions, so they reach it through session().
+
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/gl/escape_poll.h"
+#include "registration/engine_hooks.h"
+
+namespace kestrel::app {
+
+// Rotation and zoom of the 3D view and the state of a mouse drag.
+struct ViewState {
+  float rot_x = 0;   // degrees about the x axis
+  float rot_y = 0;   // degrees about the y axis
+  float zoom = 1.0f; // the scene is scaled by zoom * 0.07
+  float aspect = 0;  // width / height, set by every reshape
+  int last_x = 0, last_y = 0;
+  bool left_drag = false;
+  bool right_drag = false;
+};
+
+// What a panel control asked for; run by the idle step after the panel's frame has ended, so a
+// long action never runs inside an ImGui frame.
+enum class PanelAction {
+  kNone,
+  kLoadP,
+  kLoadQ,
+  kStartKestrel,
+  kRandomPosition,
+  kStartIcp,
+  kAddNoise,
+  kStartRansac,
+  kQuit,
+};
+
+struct GlSession {
+  AppState state;
+  ViewState view;
+  int main_window = 0;
+  int panel_window = 0;
+
+  std::vector<std::string> model_files;  // the panel's file lists, read once at start-up
+  int current_p = -1, current_q = -1;    // entries last clicked in the two lists
+  PanelAction pending = PanelAction::kNone;
+  std::string pending_file;
+  bool busy = false;        // an action is running; no second one starts
+  bool drop_input = false;  // input that arrived while an action ran is being discarded
+
+  // Reason of the last failed load while it is still the status line; the load prompts do not
+  // replace it.
+  std::string load_error;
+
+  EscapePoll escape;
+  registration::EngineHooks hooks;  // repaint = draw the window now, escape = the X11 poll
+  bool print_widget_rects = false;  // KESTREL_WIDGET_RECTS=1
+};
+
+GlSession& session();
+
+}  // namespace kestrel::app

@@ -1,0 +1,142 @@
+#include "app/gl/window.h"
+
+#include <GL/freeglut.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/command_line.h"
+#include "app/gl/panel.h"
+#include "app/gl/panel_actions.h"
+#include "app/gl/keys.h"
+#include "app/gl/scene.h"
+
+namespace kestrel::app {
+
+namespace {
+
+constexpr int64_t kMinFrameIntervalMs = 33;
+// The idle step repaints continuously; this pause keeps an idle window from taking a whole core.
+constexpr auto kIdlePause = std::chrono::milliseconds(5);
+
+int64_t& last_repaint_ms() {
+  static int64_t t = -1;
+  return t;
+}
+
+int64_t now_ms() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void set_light(GLenum light, float level, float z) {
+  const GLfloat ambient[4] = {level, level, level, 1};
+  const GLfloat position[4] = {0, 0, z, 0};
+  glLightfv(light, GL_AMBIENT, ambient);
+  glLightfv(light, GL_DIFFUSE, ambient);
+  glLightfv(light, GL_POSITION, position);
+  glEnable(light);
+}
+
+}  // namespace
+
+void create_main_window(GlSession& s) {
+  glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
+  glutInitWindowPosition(50, 50);
+  glutInitWindowSize(620, 620);
+  s.main_window = glutCreateWindow("Kestrel: 3D surface matching");
+  glutDisplayFunc(on_display);
+  glutReshapeFunc(on_reshape);
+  glutKeyboardFunc(on_key);
+  glutMotionFunc(on_motion);
+  glutMouseFunc(on_mouse);
+
+  glEnable(GL_LIGHTING);
+  glEnable(GL_NORMALIZE);
+  // Directional lights fixed in eye space: one from the viewer, a weaker one from behind.
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  set_light(GL_LIGHT0, 0.5f, 1);
+  set_light(GL_LIGHT1, 0.3f, -1);
+  glEnable(GL_DEPTH_TEST);
+}
+
+void on_display() {
+  GlSession& s = session();
+  const ViewState& v = s.view;
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glFrustum(-v.aspect * 0.08, v.aspect * 0.08, -0.08, 0.08, 0.1, 200);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glTranslatef(0, 0, -10.2f);
+  glRotatef(v.rot_y, 0, 1, 0);
+  glRotatef(v.rot_x, 1, 0, 0);
+  const auto scale = static_cast<float>(static_cast<double>(v.zoom) * 0.07);
+  glScalef(scale, scale, scale);
+  glEnable(GL_LIGHTING);
+  draw_scene(s.state, s.load_error);
+  glutSwapBuffers();
+}
+
+void on_reshape(int width, int height) {
+  // A window shrunk to no height keeps a finite aspect.
+  session().view.aspect = static_cast<float>(width) / static_cast<float>(height > 0 ? height : 1);
+  glViewport(0, 0, width, height);
+  glutPostRedisplay();
+}
+
+void on_mouse(int button, int state, int x, int y) {
+  ViewState& v = session().view;
+  if (session().drop_input) return;
+  if ((button == GLUT_LEFT_BUTTON || button == GLUT_RIGHT_BUTTON) && state == GLUT_DOWN) {
+    v.last_x = x;
+    v.last_y = y;
+    if (button == GLUT_LEFT_BUTTON) v.left_drag = true;
+    if (button == GLUT_RIGHT_BUTTON) v.right_drag = true;
+  } else {
+    v.left_drag = v.right_drag = false;
+  }
+}
+
+void on_motion(int x, int y) {
+  ViewState& v = session().view;
+  if (session().drop_input) return;
+  if (v.left_drag) {
+    v.rot_x += static_cast<float>(y - v.last_y);
+    v.rot_y += static_cast<float>(x - v.last_x);
+  } else {
+    v.zoom += static_cast<float>(y - v.last_y) * 0.01f;
+  }
+  v.last_x = x;
+  v.last_y = y;
+  glutPostRedisplay();
+}
+
+void on_idle() {
+  GlSession& s = session();
+  // Everything queued while the last action ran has been delivered (and dropped) by now.
+  s.drop_input = false;
+  if (glutGetWindow() != s.main_window) glutSetWindow(s.main_window);
+  glutPostRedisplay();
+  refresh_parameters(s.state.params);
+  run_pending_action(s);
+  if (s.panel_window != 0) glutPostWindowRedisplay(s.panel_window);
+  std::this_thread::sleep_for(kIdlePause);
+}
+
+void repaint_during_action(GlSession& s) {
+  const int64_t now = now_ms();
+  int64_t& last = last_repaint_ms();
+  if (last >= 0 && now - last < kMinFrameIntervalMs) return;
+  last = now;
+  const int previous = glutGetWindow();
+  glutSetWindow(s.main_window);
+  on_display();
+  redraw_panel_last_frame(s);
+  if (previous != 0) glutSetWindow(previous);
+}
+
+void reset_repaint_throttle() { last_repaint_ms() = -1; }
+
+}  // namespace kestrel::app
