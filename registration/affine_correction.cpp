@@ -15,8 +15,12 @@ struct Vec {
   double x, y, z;
 };
 
-Vec position(const core::Point3D& p) { return {p.x, p.y, p.z}; }
-Vec operator-(const Vec& a, const Vec& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vec position(const core::Point3D& p) {
+  return {p.x, p.y, p.z};
+}
+Vec operator-(const Vec& a, const Vec& b) {
+  return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
 Vec cross(const Vec& a, const Vec& b) {
   return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }

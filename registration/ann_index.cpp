@@ -59,9 +59,13 @@ void AnnIndex::build(const core::PointSet& set) {
   impl_->count = n;
 }
 
-bool AnnIndex::empty() const { return !impl_ || impl_->count == 0; }
+bool AnnIndex::empty() const {
+  return !impl_ || impl_->count == 0;
+}
 
-size_t AnnIndex::size() const { return impl_ ? static_cast<size_t>(impl_->count) : 0; }
+size_t AnnIndex::size() const {
+  return impl_ ? static_cast<size_t>(impl_->count) : 0;
+}
 
 double AnnIndex::nearest_sq_dist(double x, double y, double z) const {
   if (!impl_) return std::numeric_limits<double>::infinity();

@@ -17,7 +17,9 @@ constexpr int kDraws = 100;
 // A fourth point must lie at least this far (model units) from every triangle vertex.
 constexpr double kMinFourthDist = 10.0;
 
-int draw(size_t n) { return static_cast<int>(static_cast<uint64_t>(core::rand15()) % n); }
+int draw(size_t n) {
+  return static_cast<int>(static_cast<uint64_t>(core::rand15()) % n);
+}
 
 double distance(const core::Point3D& a, const core::Point3D& b) {
   const double dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
@@ -82,8 +84,7 @@ bool pick_triangle(const core::PointSet& p_sample, const core::RunParameters& pa
     const Float3 eh = diff_f(p_sample[static_cast<size_t>(h)], pa);
     const Float3 em = diff_f(p_sample[static_cast<size_t>(m)], pa);
     const float area = 0.5f * length(cross(eh, em));
-    if (area > best_area && params.base_max_len > length(eh) &&
-        params.base_max_len > length(em)) {
+    if (area > best_area && params.base_max_len > length(eh) && params.base_max_len > length(em)) {
       i0 = a;
       i1 = h;
       i2 = m;
@@ -176,7 +177,8 @@ void split_base(core::PointSet& base_points, double& r1, double& r2) {
     }
   }
   const core::PointSet old = base_points;
-  for (int k = 0; k < 4; ++k) base_points[static_cast<size_t>(k)] = old[static_cast<size_t>(order[k])];
+  for (int k = 0; k < 4; ++k)
+    base_points[static_cast<size_t>(k)] = old[static_cast<size_t>(order[k])];
 }
 
 }  // namespace kestrel::registration

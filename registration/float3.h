@@ -23,6 +23,8 @@ inline float dot(const Float3& a, const Float3& b) {
 inline Float3 cross(const Float3& a, const Float3& b) {
   return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
-inline float length(const Float3& a) { return std::sqrt(dot(a, a)); }
+inline float length(const Float3& a) {
+  return std::sqrt(dot(a, a));
+}
 
 }  // namespace kestrel::registration

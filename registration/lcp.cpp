@@ -1,8 +1,8 @@
 #include "registration/lcp.h"
 
-#include "core/rigid_transform.h"
-
 #include <cstdint>
+
+#include "core/rigid_transform.h"
 
 namespace kestrel::registration {
 

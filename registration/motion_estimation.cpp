@@ -33,8 +33,7 @@ void frame(const Float3& p0, const Float3& p1, const Float3& p2, Float3& e1, Flo
 
 Float3 centroid3(const Float3& a, const Float3& b, const Float3& c) {
   const float third = 0.33333334f;
-  return {(a[0] + b[0] + c[0]) * third, (a[1] + b[1] + c[1]) * third,
-          (a[2] + b[2] + c[2]) * third};
+  return {(a[0] + b[0] + c[0]) * third, (a[1] + b[1] + c[1]) * third, (a[2] + b[2] + c[2]) * third};
 }
 
 // Gives each match the Q point whose squared centroid distance is closest to its P point's.
@@ -61,8 +60,8 @@ void repair_matches(std::vector<core::PointMatch>& matches, const Float3& cp, co
 }  // namespace
 
 double estimate_rigid_motion(std::vector<core::PointMatch>& matches, core::DenseMatrix& R,
-                             double& tx, double& ty, double& tz, double& cx, double& cy,
-                             double& cz, float& s, bool ransac_mode) {
+                             double& tx, double& ty, double& tz, double& cx, double& cy, double& cz,
+                             float& s, bool ransac_mode) {
   assert(matches.size() >= 3 && "motion estimation needs at least three matches");
   const double n = static_cast<double>(matches.size());
   double sp[3] = {0, 0, 0}, sq[3] = {0, 0, 0};
@@ -80,8 +79,10 @@ double estimate_rigid_motion(std::vector<core::PointMatch>& matches, core::Dense
                      static_cast<float>(sq[2] / n)};
   if (!ransac_mode) repair_matches(matches, cp, cq);
 
-  const Float3 p0 = to_float3(matches[0].p), p1 = to_float3(matches[1].p), p2 = to_float3(matches[2].p);
-  const Float3 q0 = to_float3(matches[0].q), q1 = to_float3(matches[1].q), q2 = to_float3(matches[2].q);
+  const Float3 p0 = to_float3(matches[0].p), p1 = to_float3(matches[1].p),
+               p2 = to_float3(matches[2].p);
+  const Float3 q0 = to_float3(matches[0].q), q1 = to_float3(matches[1].q),
+               q2 = to_float3(matches[2].q);
   const Float3 cp3 = centroid3(p0, p1, p2);
   const Float3 cq3 = centroid3(q0, q1, q2);
   Float3 e[3], f[3];

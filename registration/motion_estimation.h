@@ -17,7 +17,7 @@ namespace kestrel::registration {
 // residual: the summed misfit of the first three matches divided by the match count.
 // Needs at least three matches.
 double estimate_rigid_motion(std::vector<core::PointMatch>& matches, core::DenseMatrix& R,
-                             double& tx, double& ty, double& tz, double& cx, double& cy,
-                             double& cz, float& s, bool ransac_mode);
+                             double& tx, double& ty, double& tz, double& cx, double& cy, double& cz,
+                             float& s, bool ransac_mode);
 
 }  // namespace kestrel::registration

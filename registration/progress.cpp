@@ -17,7 +17,9 @@ unsigned long long percent_int(uint64_t pos, uint64_t count) {
   return count == 0 ? 0ull : static_cast<unsigned long long>(pos * 100 / count);
 }
 
-void set_text(std::string& text, const char* buffer) { text.assign(buffer); }
+void set_text(std::string& text, const char* buffer) {
+  text.assign(buffer);
+}
 
 }  // namespace
 
@@ -41,8 +43,8 @@ void print_candidate_progress(RegistrationState& state, int num_try, float lcp, 
     std::snprintf(buffer, sizeof buffer, "trial %d(%d), LCP: %3.3f trying Q base %llu     ",
                   state.trial_count, num_try, lcp, static_cast<unsigned long long>(pos));
   else
-    std::snprintf(buffer, sizeof buffer, "trial %d(%d), LCP: %3.3f %2.1f%c     ",
-                  state.trial_count, num_try, lcp, pct, '%');
+    std::snprintf(buffer, sizeof buffer, "trial %d(%d), LCP: %3.3f %2.1f%c     ", state.trial_count,
+                  num_try, lcp, pct, '%');
   set_text(state.progress_text, buffer);
 }
 
@@ -58,8 +60,7 @@ void print_improvement(RegistrationState& state, int num_try, float lcp, uint64_
     std::snprintf(buffer, sizeof buffer, "trial %d(%d), LCP: %3.3f trying Q base %llu     ",
                   state.trial_count, num_try, lcp, pos_ull);
   } else {
-    std::printf("\rtrial %d(%d), LCP: %3.3f %llu%c     ", state.trial_count, num_try, lcp, p,
-                '%');
+    std::printf("\rtrial %d(%d), LCP: %3.3f %llu%c     ", state.trial_count, num_try, lcp, p, '%');
     std::snprintf(buffer, sizeof buffer, "trial %llu(%llu), LCP: %3.3f %llu%c     ", pos_ull,
                   count_ull, lcp, p, '%');
   }
@@ -72,7 +73,9 @@ void print_run_time(int64_t elapsed_ms) {
   std::fflush(stdout);
 }
 
-void debug_no_base() { std::printf("Can't find a quad in P\n"); }
+void debug_no_base() {
+  std::printf("Can't find a quad in P\n");
+}
 
 void debug_base(int i0, int i1, int i2, int i3) {
   std::printf("quad: %d %d %d %d\n", i0, i1, i2, i3);
@@ -88,11 +91,13 @@ void debug_pairs(int64_t ms, size_t d1_count, size_t d2_count) {
   std::printf("number of pairs of distance d2: %d\n", static_cast<int>(d2_count));
 }
 
-void debug_no_quads() { std::printf("Can't find all congruent quads in Q\n"); }
+void debug_no_quads() {
+  std::printf("Can't find all congruent quads in Q\n");
+}
 
 void debug_quads(int64_t ms, size_t quad_count) {
-  std::printf("time for getting affine: %d, %d congruent quads were found\n",
-              static_cast<int>(ms), static_cast<int>(quad_count));
+  std::printf("time for getting affine: %d, %d congruent quads were found\n", static_cast<int>(ms),
+              static_cast<int>(quad_count));
 }
 
 void debug_too_few_q_points(size_t q_count) {

@@ -28,8 +28,8 @@ bool close(float base_dist, const core::Point3D& a, const core::Point3D& b, floa
 
 bool find_congruent_quads(const std::vector<core::IndexPair>& d1_pairs,
                           const std::vector<core::IndexPair>& d2_pairs,
-                          std::vector<core::CongruentQuad>& quads, double r1, double r2,
-                          double tol, double search_radius, const core::PointSet& q,
+                          std::vector<core::CongruentQuad>& quads, double r1, double r2, double tol,
+                          double search_radius, const core::PointSet& q,
                           const core::PointSet& base_points) {
   quads.clear();
   if (d1_pairs.empty() || d2_pairs.empty() || base_points.size() < 4) return false;
@@ -57,8 +57,8 @@ bool find_congruent_quads(const std::vector<core::IndexPair>& d1_pairs,
         const core::IndexPair& d1 = d1_pairs[static_cast<size_t>(hit) / 2];
         const core::Point3D& qi = q[d1.first];
         const core::Point3D& qj = q[d1.second];
-        if (close(d02, qa, qi, limit) && close(d03, qb, qi, limit) &&
-            close(d12, qa, qj, limit) && close(d13, qb, qj, limit))
+        if (close(d02, qa, qi, limit) && close(d03, qb, qi, limit) && close(d12, qa, qj, limit) &&
+            close(d13, qb, qj, limit))
           quads.push_back({d1.first, d1.second, d2.first, d2.second});
       }
     }

@@ -16,8 +16,8 @@ namespace kestrel::registration {
 // (float)tol * 2. Duplicates are kept. Empty pair lists give false.
 bool find_congruent_quads(const std::vector<core::IndexPair>& d1_pairs,
                           const std::vector<core::IndexPair>& d2_pairs,
-                          std::vector<core::CongruentQuad>& quads, double r1, double r2,
-                          double tol, double search_radius, const core::PointSet& q,
+                          std::vector<core::CongruentQuad>& quads, double r1, double r2, double tol,
+                          double search_radius, const core::PointSet& q,
                           const core::PointSet& base_points);
 
 }  // namespace kestrel::registration

@@ -51,8 +51,7 @@ const std::vector<int>& RadiusIndex::search(double x, double y, double z, double
   im.query[1] = y;
   im.query[2] = z;
   // Ask for every stored point; slots past the last hit carry the library's empty marker.
-  im.tree->annkFRSearch(im.query, sq_radius, im.count, im.idx.data(), im.dist.data(),
-                        kErrorBound);
+  im.tree->annkFRSearch(im.query, sq_radius, im.count, im.idx.data(), im.dist.data(), kErrorBound);
   for (int k = 0; k < im.count; ++k) {
     if (im.dist[static_cast<size_t>(k)] == ANN_DIST_INF) break;
     im.hits.push_back(im.idx[static_cast<size_t>(k)]);

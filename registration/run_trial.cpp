@@ -82,8 +82,7 @@ uint64_t ransac_candidate_count(size_t q_size) {
 }
 
 // The candidate loop shared by both modes; `quads` is empty in RANSAC mode.
-bool evaluate_candidates(Trial& tr, const std::vector<core::CongruentQuad>& quads,
-                         uint64_t count) {
+bool evaluate_candidates(Trial& tr, const std::vector<core::CongruentQuad>& quads, uint64_t count) {
   const core::RunParameters& params = tr.params;
   const bool ransac = tr.state.ransac_mode;
   const float gate = (ransac ? 15.0f : 5.0f) * tr.run_tol;
@@ -106,8 +105,8 @@ bool evaluate_candidates(Trial& tr, const std::vector<core::CongruentQuad>& quad
         matches[k] = {tr.p_sample[static_cast<size_t>(tr.base[k])], tr.q[qi[k]]};
     }
     m.s = 1.0f;
-    double residual = estimate_rigid_motion(matches, m.R, m.t[0], m.t[1], m.t[2], m.c[0],
-                                            m.c[1], m.c[2], m.s, ransac);
+    double residual = estimate_rigid_motion(matches, m.R, m.t[0], m.t[1], m.t[2], m.c[0], m.c[1],
+                                            m.c[2], m.s, ransac);
     if (affine) {
       for (core::PointMatch& match : matches) core::transform_point(match.q, m);
       double b[3], unused[3];
@@ -123,8 +122,8 @@ bool evaluate_candidates(Trial& tr, const std::vector<core::CongruentQuad>& quad
       tr.hooks.request_repaint();
     }
     if (residual < static_cast<double>(gate)) {
-      const double v = compute_lcp(tr.state.model_q, tr.state.p_index, m.R, m.s, sq_radius,
-                                   tr.lcp, m.c[0], m.c[1], m.c[2], m.t[0], m.t[1], m.t[2]);
+      const double v = compute_lcp(tr.state.model_q, tr.state.p_index, m.R, m.s, sq_radius, tr.lcp,
+                                   m.c[0], m.c[1], m.c[2], m.t[0], m.t[1], m.t[2]);
       if (v > tr.lcp) {
         tr.lcp = static_cast<float>(v);
         publish(tr, m, pos, count);
@@ -171,10 +170,8 @@ bool run_trial(RegistrationState& state, const core::RunParameters& params,
   const double widen = std::fabs(1.0f - params.scale_tol);
   const float normal_tol = pair_normal_tolerance(params.norm_diff, state.noise_added);
   std::vector<core::IndexPair> d1_pairs, d2_pairs;
-  extract_pairs(q, d1, normal_difference(b[0], b[1]), widen * d1 + run_tol, normal_tol,
-                d1_pairs);
-  extract_pairs(q, d2, normal_difference(b[2], b[3]), widen * d2 + run_tol, normal_tol,
-                d2_pairs);
+  extract_pairs(q, d1, normal_difference(b[0], b[1]), widen * d1 + run_tol, normal_tol, d1_pairs);
+  extract_pairs(q, d2, normal_difference(b[2], b[3]), widen * d2 + run_tol, normal_tol, d2_pairs);
   if (d1_pairs.empty() || d2_pairs.empty()) return false;
   if (params.debug) debug_pairs(tick_ms() - start, d1_pairs.size(), d2_pairs.size());
 
