@@ -18,7 +18,9 @@ int64_t now_us() {
   return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-Display* as_display(void* d) { return static_cast<Display*>(d); }
+Display* as_display(void* d) {
+  return static_cast<Display*>(d);
+}
 
 }  // namespace
 

@@ -26,8 +26,8 @@ void print_rects(const std::vector<WidgetRect>& rects) {
   const int wx = glutGet(GLUT_WINDOW_X), wy = glutGet(GLUT_WINDOW_Y);
   bool changed = rects.size() != last.size();
   for (size_t i = 0; !changed && i < rects.size(); ++i)
-    changed = rects[i].name != last[i].name || rects[i].x != last[i].x ||
-              rects[i].y != last[i].y || rects[i].w != last[i].w || rects[i].h != last[i].h;
+    changed = rects[i].name != last[i].name || rects[i].x != last[i].x || rects[i].y != last[i].y ||
+              rects[i].w != last[i].w || rects[i].h != last[i].h;
   if (!changed) return;
   last = rects;
   for (const WidgetRect& r : rects)

@@ -2,6 +2,7 @@
 
 #include <GL/glx.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/gl/panel_input.h"
@@ -24,6 +25,30 @@ void drop_input_of_action(GlSession& s) {
   s.drop_input = true;
   clear_panel_input();
   s.view.left_drag = s.view.right_drag = false;
+}
+
+const char* action_name(PanelAction action) {
+  switch (action) {
+    case PanelAction::kLoadP:
+      return "load-p";
+    case PanelAction::kLoadQ:
+      return "load-q";
+    case PanelAction::kStartKestrel:
+      return "start-kestrel";
+    case PanelAction::kRandomPosition:
+      return "random-position";
+    case PanelAction::kStartIcp:
+      return "start-icp";
+    case PanelAction::kAddNoise:
+      return "add-noise";
+    case PanelAction::kStartRansac:
+      return "start-ransac";
+    case PanelAction::kQuit:
+      return "quit";
+    case PanelAction::kNone:
+      break;
+  }
+  return "none";
 }
 
 }  // namespace
@@ -69,7 +94,7 @@ void run_pending_action(GlSession& s) {
       on_random_position(s.state);
       break;
     case PanelAction::kStartIcp:
-      /*TEMP*/ // on_start_icp(s.state, s.hooks);
+      on_start_icp(s.state, s.hooks);
       break;
     case PanelAction::kAddNoise:
       on_add_noise(s.state);
@@ -84,6 +109,11 @@ void run_pending_action(GlSession& s) {
   }
   drop_input_of_action(s);
   s.busy = false;
+  if (s.print_widget_rects) {
+    // Lets a test driving the window know when the program takes input again.
+    std::printf("action-done\t%s\n", action_name(action));
+    std::fflush(stdout);
+  }
 }
 
 }  // namespace kestrel::app

@@ -35,8 +35,16 @@ void push(const InputEvent& e) {
 void on_panel_mouse(int button, int state, int x, int y) {
   push({Kind::kButton, button, state == GLUT_DOWN, x, y, glutGetModifiers()});
 }
-void on_panel_motion(int x, int y) { push({Kind::kMotion, 0, false, x, y, 0}); }
-void on_panel_wheel(int, int dir, int x, int y) { push({Kind::kWheel, dir, false, x, y, 0}); }
+void on_panel_motion(int x, int y) {
+  push({Kind::kMotion, 0, false, x, y, 0});
+}
+// Leaving the panel moves ImGui's mouse away, so no control stays hovered.
+void on_panel_entry(int state) {
+  if (state == GLUT_LEFT) push({Kind::kMotion, 0, false, -100000, -100000, 0});
+}
+void on_panel_wheel(int, int dir, int x, int y) {
+  push({Kind::kWheel, dir, false, x, y, 0});
+}
 void on_panel_key(unsigned char c, int x, int y) {
   push({Kind::kKey, c, true, x, y, glutGetModifiers()});
 }
@@ -104,6 +112,7 @@ void install_panel_input() {
   glutMotionFunc(on_panel_motion);
   glutPassiveMotionFunc(on_panel_motion);
   glutMouseWheelFunc(on_panel_wheel);
+  glutEntryFunc(on_panel_entry);
   glutKeyboardFunc(on_panel_key);
   glutKeyboardUpFunc(on_panel_key_up);
   glutSpecialFunc(on_panel_special);

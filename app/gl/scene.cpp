@@ -143,8 +143,8 @@ void draw_scene(AppState& state, const std::string& load_error) {
   glClearColor(1, 1, 1, 1);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   const core::RunParameters& params = state.params;
-  const auto draw_limit = static_cast<float>(static_cast<double>(params.min_draw_dist) *
-                                             params.point_spacing * 3);
+  const auto draw_limit =
+      static_cast<float>(static_cast<double>(params.min_draw_dist) * params.point_spacing * 3);
 
   set_material(GL_AMBIENT_AND_DIFFUSE, 0.6f, 0.6f, 0.6f, 0.5f);
   set_material(GL_AMBIENT, 0.1f, 0.1f, 0.1f, 0.1f);

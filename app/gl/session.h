@@ -14,10 +14,10 @@ namespace kestrel::app {
 
 // Rotation and zoom of the 3D view and the state of a mouse drag.
 struct ViewState {
-  float rot_x = 0;   // degrees about the x axis
-  float rot_y = 0;   // degrees about the y axis
-  float zoom = 1.0f; // the scene is scaled by zoom * 0.07
-  float aspect = 0;  // width / height, set by every reshape
+  float rot_x = 0;    // degrees about the x axis
+  float rot_y = 0;    // degrees about the y axis
+  float zoom = 1.0f;  // the scene is scaled by zoom * 0.07
+  float aspect = 0;   // width / height, set by every reshape
   int last_x = 0, last_y = 0;
   bool left_drag = false;
   bool right_drag = false;
@@ -56,7 +56,9 @@ struct GlSession {
 
   EscapePoll escape;
   registration::EngineHooks hooks;  // repaint = draw the window now, escape = the X11 poll
-  bool print_widget_rects = false;  // KESTREL_WIDGET_RECTS=1
+  // KESTREL_WIDGET_RECTS=1: print the panel's control rectangles (screen pixels) whenever they
+  // change, and "action-done <name>" after each panel action, for tests that drive the window.
+  bool print_widget_rects = false;
 };
 
 GlSession& session();

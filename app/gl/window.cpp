@@ -2,24 +2,28 @@
 
 #include <GL/freeglut.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "app/command_line.h"
+#include "app/gl/keys.h"
 #include "app/gl/panel.h"
 #include "app/gl/panel_actions.h"
-#include "app/gl/keys.h"
 #include "app/gl/scene.h"
 
 namespace kestrel::app {
 
 namespace {
 
+// Frames drawn from inside an action: at most about 30 a second, and never more than a third of
+// the action's time (a software renderer can take tens of milliseconds per frame).
 constexpr int64_t kMinFrameIntervalMs = 33;
+constexpr int64_t kFrameCostFactor = 2;
 // The idle step repaints continuously; this pause keeps an idle window from taking a whole core.
 constexpr auto kIdlePause = std::chrono::milliseconds(5);
 
-int64_t& last_repaint_ms() {
+int64_t& next_repaint_ms() {
   static int64_t t = -1;
   return t;
 }
@@ -126,17 +130,20 @@ void on_idle() {
 }
 
 void repaint_during_action(GlSession& s) {
-  const int64_t now = now_ms();
-  int64_t& last = last_repaint_ms();
-  if (last >= 0 && now - last < kMinFrameIntervalMs) return;
-  last = now;
+  const int64_t start = now_ms();
+  int64_t& next = next_repaint_ms();
+  if (next >= 0 && start < next) return;
   const int previous = glutGetWindow();
   glutSetWindow(s.main_window);
   on_display();
   redraw_panel_last_frame(s);
   if (previous != 0) glutSetWindow(previous);
+  const int64_t end = now_ms();
+  next = std::max(start + kMinFrameIntervalMs, end + (end - start) * kFrameCostFactor);
 }
 
-void reset_repaint_throttle() { last_repaint_ms() = -1; }
+void reset_repaint_throttle() {
+  next_repaint_ms() = -1;
+}
 
 }  // namespace kestrel::app

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# "Start basic RANSAC" on a large Q holds the GUI thread; the window keeps repainting (the
+# progress line changes between screenshots), Escape stops the run within a second, and the
+# program lives on (the Escape is not also taken as "quit"). A very short press stops it too.
+source "$(dirname "$0")/gui_lib.sh"
+start_xvfb
+dir=$(scan_folder bun000.vrt bun045.vrt)
+start_app "$dir"
+run_action 'P:bun000.vrt' 30
+run_action 'Q:bun045.vrt' 30
+
+# The progress line: 11 % of the 3D window's height above its bottom edge.
+progress_crop() {
+  convert "$SHOT_DIR/$1.png" -crop 560x24+55+586 +repage "$work/$1.ppm"
+}
+
+before=$(actions_done)
+click_widget 'Start basic RANSAC'
+sleep 0.8
+shot ransac_running_1
+sleep 0.6
+shot ransac_running_2
+progress_crop ransac_running_1
+progress_crop ransac_running_2
+cmp -s "$work/ransac_running_1.ppm" "$work/ransac_running_2.ppm" &&
+  fail "the progress line did not change while the run worked"
+[ "$(actions_done)" -eq "$before" ] || fail "the RANSAC run ended before Escape"
+
+sleep 0.6
+xdotool mousemove 360 360
+sleep 0.05
+pressed=$(date +%s%N)
+xdotool key Escape
+wait_for_line '^action-done' $((before + 1)) 5 || fail "Escape did not stop the run"
+stopped=$(date +%s%N)
+ms=$(((stopped - pressed) / 1000000))
+echo "run stopped ${ms} ms after Escape"
+[ "$ms" -lt 1000 ] || fail "the run took ${ms} ms to stop"
+
+sleep 1.5
+kill -0 "$app_pid" 2>/dev/null || fail "the program ended: the Escape that stopped the run also quit"
+shot after_escape
+
+# A press far shorter than a frame, made over the panel, stops a run just as well.
+before=$(actions_done)
+click_widget 'Start basic RANSAC'
+sleep 1
+xdotool keydown Escape
+sleep 0.005
+xdotool keyup Escape
+wait_for_line '^action-done' $((before + 1)) 2 || fail "a short Escape press over the panel was missed"
+sleep 0.5
+kill -0 "$app_pid" 2>/dev/null || fail "the program ended after the short Escape press"
+key_in_3d_window q
+wait "$app_pid" || fail "exit status $? after q"
+app_pid=
+echo PASS

@@ -1,0 +1,117 @@
+# Shared steps of the window tests: a private Xvfb, the program started in a folder of scans,
+# clicks on panel controls by the rectangles it prints, keys, screenshots, and clean-up.
+# Expects KESTREL (the program) and SHOT_DIR (where screenshots go) in the environment.
+set -euo pipefail
+
+work=$(mktemp -d)
+xvfb_pid=
+app_pid=
+app_out=$work/stdout.txt
+app_err=$work/stderr.txt
+
+cleanup() {
+  if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then kill "$app_pid" 2>/dev/null || true; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  if [ -f "$app_out" ]; then echo "--- program stdout:" >&2; tr '\r' '\n' <"$app_out" | tail -20 >&2; fi
+  if [ -f "$app_err" ]; then echo "--- program stderr:" >&2; tail -20 "$app_err" >&2; fi
+  exit 1
+}
+
+# Starts Xvfb on the first free display number (Xvfb picks it and reports it when ready).
+start_xvfb() {
+  local fifo=$work/displayfd
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  local n
+  read -r -t 20 n <"$fifo" || fail "Xvfb did not start"
+  export DISPLAY=":$n"
+}
+
+# Copies the named example scans into a fresh folder; echoes the folder.
+scan_folder() {
+  local dir=$work/scans
+  mkdir -p "$dir"
+  for f in "$@"; do cp "$EXAMPLES/$f" "$dir/"; done
+  echo "$dir"
+}
+
+# Starts the program in folder $1 with the options that follow; waits for its panel.
+start_app() {
+  local dir=$1
+  shift
+  (cd "$dir" && exec env KESTREL_WIDGET_RECTS=1 "$KESTREL" "$@" >"$app_out" 2>"$app_err") &
+  app_pid=$!
+  wait_for_line 'widgets-end' 1 20 || fail "the panel did not appear"
+}
+
+# Waits until at least $2 lines of the program's output match $1 (at most $3 seconds).
+wait_for_line() {
+  local pattern=$1 count=$2 limit=$3 start=$SECONDS
+  while [ $((SECONDS - start)) -lt "$limit" ]; do
+    [ "$(tr '\r' '\n' <"$app_out" | grep -c -- "$pattern" || true)" -ge "$count" ] && return 0
+    kill -0 "$app_pid" 2>/dev/null || return 1
+    sleep 0.05
+  done
+  return 1
+}
+
+# Number of panel actions finished so far.
+actions_done() { grep -c '^action-done' "$app_out" || true; }
+
+# Centre of the control named $1 (last printed rectangle), as "x y".
+widget_centre() {
+  local line
+  line=$(grep -P "^widget\t\Q$1\E\t" "$app_out" | tail -1)
+  [ -n "$line" ] || fail "no control named '$1'"
+  echo "$line" | awk -F'\t' '{ printf "%d %d\n", $3 + $5 / 2, $4 + $6 / 2 }'
+}
+
+click_widget() {
+  local xy
+  xy=$(widget_centre "$1")
+  # shellcheck disable=SC2086
+  xdotool mousemove $xy click 1
+}
+
+# Clicks a control that starts an action and waits (at most $2 seconds) until it has run.
+run_action() {
+  local before
+  before=$(actions_done)
+  click_widget "$1"
+  wait_for_line '^action-done' $((before + 1)) "$2" || fail "'$1' did not finish within $2 s"
+}
+
+# Keys go to the window under the pointer (no window manager under Xvfb).
+key_in_3d_window() {
+  xdotool mousemove 360 360
+  sleep 0.2
+  xdotool key "$@"
+}
+
+shot() {
+  mkdir -p "$SHOT_DIR"
+  import -window root "$SHOT_DIR/$1.png"
+}
+
+# Pixels of screenshot $1 inside the 3D window whose colour is within 20 % of $2.
+count_colour() {
+  convert "$SHOT_DIR/$1.png" -crop 620x620+50+50 +repage -fuzz 20% -fill black +opaque "$2" \
+    -fill white -opaque "$2" -format '%[fx:round(mean*w*h)]' info:
+}
+
+window_id() { xdotool search --name "^$1\$" | head -1; }
+
+# "x,y wxh" of the window titled $1.
+window_geometry() {
+  local id
+  id=$(window_id "$1")
+  [ -n "$id" ] || fail "no window titled '$1'"
+  xdotool getwindowgeometry "$id" | awk '/Position/ { p = $2 } /Geometry/ { g = $2 } END { print p, g }'
+}

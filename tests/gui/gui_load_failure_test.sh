@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# A file that cannot be loaded: its reason takes the red status line (even in place of the load
+# prompt) and the models stay as they were (key s then still writes the earlier Model P).
+source "$(dirname "$0")/gui_lib.sh"
+start_xvfb
+dir=$(scan_folder bun000.vrt)
+printf 'no points here\n' >"$dir/broken.vrt"
+start_app "$dir"
+sleep 0.3
+shot failure_prompt
+prompt_red=$(count_colour failure_prompt red)
+
+run_action 'P:broken.vrt' 20
+grep -q 'broken.vrt' "$app_err" || fail "no reason printed for broken.vrt"
+sleep 0.3
+shot failure_first_load
+red=$(count_colour failure_first_load red)
+echo "red pixels: prompt $prompt_red, failed load $red"
+[ "$red" -gt 100 ] || fail "the reason of the failed load is not shown"
+[ "$red" -ne "$prompt_red" ] || fail "the load prompt hides the reason of the failed load"
+
+run_action 'P:bun000.vrt' 30
+run_action 'P:broken.vrt' 20
+sleep 0.3
+shot failure_after_good_load
+grey=$(count_colour failure_after_good_load 'rgb(110,110,110)')
+red=$(count_colour failure_after_good_load red)
+echo "after a good and a failed load of P: $grey grey, $red red pixels"
+[ "$grey" -gt 2000 ] || fail "Model P is no longer drawn after a failed load"
+[ "$red" -gt 100 ] || fail "the reason of the failed load is not shown"
+
+key_in_3d_window s
+start=$SECONDS
+until [ "$(grep -c '^v ' "$dir/full1.obj" 2>/dev/null || true)" -eq 40256 ]; do
+  [ $((SECONDS - start)) -lt 20 ] || fail "full1.obj does not hold the 40256 points of bun000.vrt"
+  sleep 0.1
+done
+key_in_3d_window q
+wait "$app_pid" || fail "exit status $? after q"
+app_pid=
+echo PASS
