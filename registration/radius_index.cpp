@@ -50,11 +50,15 @@ const std::vector<int>& RadiusIndex::search(double x, double y, double z, double
   im.query[0] = x;
   im.query[1] = y;
   im.query[2] = z;
-  // Ask for every stored point; slots past the last hit carry the library's empty marker.
-  im.tree->annkFRSearch(im.query, sq_radius, im.count, im.idx.data(), im.dist.data(), kErrorBound);
-  for (int k = 0; k < im.count; ++k) {
-    if (im.dist[static_cast<size_t>(k)] == ANN_DIST_INF) break;
-    im.hits.push_back(im.idx[static_cast<size_t>(k)]);
+  // Count first, then fetch exactly that many: the library fills every requested slot, so
+  // asking for all stored points would cost O(n) per query however few points are in range.
+  const int in_range = im.tree->annkFRSearch(im.query, sq_radius, 0, nullptr, nullptr, kErrorBound);
+  if (in_range == 0) return im.hits;
+  const int k = in_range < im.count ? in_range : im.count;
+  im.tree->annkFRSearch(im.query, sq_radius, k, im.idx.data(), im.dist.data(), kErrorBound);
+  for (int i = 0; i < k; ++i) {
+    if (im.dist[static_cast<size_t>(i)] == ANN_DIST_INF) break;
+    im.hits.push_back(im.idx[static_cast<size_t>(i)]);
   }
   return im.hits;
 }
