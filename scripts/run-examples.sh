@@ -9,8 +9,16 @@ work="$here/build/examples-session"
 mkdir -p "$work"
 cp -f "$here"/examples/*.vrt "$work"/
 cd "$work"
-if [ -n "${DISPLAY:-}" ] && [ -x "$here/build/app/kestrel" ]; then
+fallback="running the headless aligner on bun000.vrt and bun045.vrt."
+if [ -z "${DISPLAY:-}" ]; then
+  echo "No display found (DISPLAY is not set): $fallback"
+elif command -v xdpyinfo >/dev/null && ! xdpyinfo >/dev/null 2>&1; then
+  echo "The display $DISPLAY cannot be opened: $fallback"
+elif [ ! -x "$here/build/app/kestrel" ]; then
+  echo "The window program was not built (KESTREL_BUILD_GUI is off): $fallback"
+else
+  echo "Kestrel opens in $work: click a file under \"Model P:\", one under \"Model Q:\","
+  echo "then \"Start Kestrel\". In the 3D window, o writes results.tfm and q quits."
   exec "$here/build/app/kestrel" "$@"
 fi
-[ -n "${DISPLAY:-}" ] || echo "No display found (DISPLAY is not set): running the headless aligner on bun000.vrt and bun045.vrt."
 exec "$here/build/tools/kestrel-align" "$@" bun000.vrt bun045.vrt

@@ -20,8 +20,16 @@ namespace {
 // the action's time (a software renderer can take tens of milliseconds per frame).
 constexpr int64_t kMinFrameIntervalMs = 33;
 constexpr int64_t kFrameCostFactor = 2;
-// The idle step repaints continuously; this pause keeps an idle window from taking a whole core.
-constexpr auto kIdlePause = std::chrono::milliseconds(5);
+// The idle step redraws both windows on every cycle. Cycles are spaced to about 30 a second and
+// to at least three times the cost of a frame, so an idle session does not keep a core busy (a
+// software renderer needs tens of milliseconds for a frame of two scans).
+constexpr int64_t kIdleCycleMs = 30;
+constexpr int64_t kIdleCostFactor = 3;
+
+int64_t& frame_cost_ms() {
+  static int64_t ms = 0;
+  return ms;
+}
 
 int64_t& next_repaint_ms() {
   static int64_t t = -1;
@@ -79,8 +87,10 @@ void on_display() {
   const auto scale = static_cast<float>(static_cast<double>(v.zoom) * 0.07);
   glScalef(scale, scale, scale);
   glEnable(GL_LIGHTING);
+  const int64_t start = now_ms();
   draw_scene(s.state, s.load_error);
   glutSwapBuffers();
+  frame_cost_ms() = now_ms() - start;
 }
 
 void on_reshape(int width, int height) {
@@ -126,7 +136,12 @@ void on_idle() {
   refresh_parameters(s.state.params);
   run_pending_action(s);
   if (s.panel_window != 0) glutPostWindowRedisplay(s.panel_window);
-  std::this_thread::sleep_for(kIdlePause);
+
+  static int64_t last_cycle = 0;
+  const int64_t wait =
+      last_cycle + std::max(kIdleCycleMs, kIdleCostFactor * frame_cost_ms()) - now_ms();
+  if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+  last_cycle = now_ms();
 }
 
 void repaint_during_action(GlSession& s) {

@@ -62,6 +62,16 @@ sleep 0.5
 shot after_icp
 [ "$(count_colour after_icp red)" -lt 50 ] || fail "a red status line remains after ICP"
 
+# Dragging with the right button zooms the view.
+xdotool mousemove 300 300 mousedown 3
+for y in 320 340 360 380 400; do xdotool mousemove 300 "$y"; sleep 0.05; done
+xdotool mouseup 3
+sleep 0.5
+shot after_zoom
+cmp -s <(convert "$SHOT_DIR/after_icp.png" -crop 620x620+50+50 ppm:-) \
+  <(convert "$SHOT_DIR/after_zoom.png" -crop 620x620+50+50 ppm:-) &&
+  fail "a right-button drag did not change the view"
+
 key_in_3d_window q
 wait "$app_pid" || fail "exit status $? after q"
 app_pid=
