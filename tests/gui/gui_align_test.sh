@@ -20,8 +20,8 @@ echo "before loading: $red red and $blue blue pixels"
 [ "$red" -gt 500 ] || fail "no red load prompt before loading"
 [ "$blue" -gt 1000 ] || fail "no base spheres or text before loading"
 
-run_action 'P:bun000.vrt' 30
-run_action 'Q:bun045.vrt' 30
+run_action 'P:bun000.vrt' 30 load-p
+run_action 'Q:bun045.vrt' 30 load-q
 sleep 0.5
 shot after_load
 red=$(count_colour after_load red)
@@ -32,7 +32,7 @@ echo "after loading: $red red, $orange orange, $grey grey pixels"
 [ "$orange" -gt 2000 ] || fail "Model Q is not drawn"
 [ "$grey" -gt 2000 ] || fail "Model P is not drawn"
 
-run_action 'Start Kestrel' 60
+run_action 'Start Kestrel' 60 start-kestrel
 wait_for_line '^Time: ' 1 5 || fail "the run printed no time"
 sleep 0.5
 shot after_run
@@ -57,7 +57,7 @@ echo "kestrel-align:"; sed -n 5,8p "$ref/results.tfm"
   fail "the file and point lines differ from kestrel-align's"
 
 # ICP refines the shown Q from where the run left it; the status line is empty afterwards.
-run_action 'Start ICP' 60
+run_action 'Start ICP' 60 start-icp
 sleep 0.5
 shot after_icp
 [ "$(count_colour after_icp red)" -lt 50 ] || fail "a red status line remains after ICP"
@@ -71,6 +71,15 @@ shot after_zoom
 cmp -s <(convert "$SHOT_DIR/after_icp.png" -crop 620x620+50+50 ppm:-) \
   <(convert "$SHOT_DIR/after_zoom.png" -crop 620x620+50+50 ppm:-) &&
   fail "a right-button drag did not change the view"
+
+# The two model actions: Q turns about z, then every set gets noise.
+run_action 'Random position' 20 random-position
+run_action 'Add noise' 20 add-noise
+sleep 0.5
+shot after_random_position_and_noise
+cmp -s <(convert "$SHOT_DIR/after_zoom.png" -crop 620x620+50+50 ppm:-) \
+  <(convert "$SHOT_DIR/after_random_position_and_noise.png" -crop 620x620+50+50 ppm:-) &&
+  fail "Random position and Add noise did not change the view"
 
 key_in_3d_window q
 wait "$app_pid" || fail "exit status $? after q"

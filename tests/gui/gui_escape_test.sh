@@ -7,8 +7,8 @@ source "$(dirname "$0")/gui_lib.sh"
 start_xvfb
 dir=$(scan_folder bun000.vrt bun045.vrt)
 start_app "$dir"
-run_action 'P:bun000.vrt' 30
-run_action 'Q:bun045.vrt' 30
+run_action 'P:bun000.vrt' 30 load-p
+run_action 'Q:bun045.vrt' 30 load-q
 
 # The progress line: 11 % of the 3D window's height above its bottom edge.
 progress_crop() {

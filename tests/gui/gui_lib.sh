@@ -80,12 +80,15 @@ click_widget() {
   xdotool mousemove $xy click 1
 }
 
-# Clicks a control that starts an action and waits (at most $2 seconds) until it has run.
+# Clicks control $1, waits (at most $2 seconds) until the action it started has run, and checks
+# that it was action $3 (the names the program prints: load-p, start-kestrel, ...).
 run_action() {
-  local before
+  local before done
   before=$(actions_done)
   click_widget "$1"
   wait_for_line '^action-done' $((before + 1)) "$2" || fail "'$1' did not finish within $2 s"
+  done=$(grep '^action-done' "$app_out" | tail -1 | cut -f2)
+  [ "$done" = "$3" ] || fail "'$1' ran '$done' instead of '$3'"
 }
 
 # Keys go to the window under the pointer (no window manager under Xvfb).

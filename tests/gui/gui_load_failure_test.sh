@@ -10,7 +10,7 @@ sleep 0.3
 shot failure_prompt
 prompt_red=$(count_colour failure_prompt red)
 
-run_action 'P:broken.vrt' 20
+run_action 'P:broken.vrt' 20 load-p
 grep -q 'broken.vrt' "$app_err" || fail "no reason printed for broken.vrt"
 sleep 0.3
 shot failure_first_load
@@ -19,8 +19,8 @@ echo "red pixels: prompt $prompt_red, failed load $red"
 [ "$red" -gt 100 ] || fail "the reason of the failed load is not shown"
 [ "$red" -ne "$prompt_red" ] || fail "the load prompt hides the reason of the failed load"
 
-run_action 'P:bun000.vrt' 30
-run_action 'P:broken.vrt' 20
+run_action 'P:bun000.vrt' 30 load-p
+run_action 'P:broken.vrt' 20 load-p
 sleep 0.3
 shot failure_after_good_load
 grey=$(count_colour failure_after_good_load 'rgb(110,110,110)')
