@@ -7,6 +7,9 @@ usage: bench/align_table.py BUILD_DIR [--pairs 000:045,...] [--trials N] [--axis
 """
 import argparse, json, math, os, random, subprocess, sys, tempfile
 
+# Overlap Q->P of each pair, from examples/README.md.
+OVERLAP = {"000:045": 0.94, "000:315": 0.84, "045:090": 0.67, "045:315": 0.62, "000:090": 0.49,
+           "090:315": 0.13}
 HERE = os.path.dirname(os.path.abspath(__file__))
 EXAMPLES = os.path.join(HERE, "..", "examples")
 
@@ -62,11 +65,14 @@ def main():
     ap.add_argument("--axis", default="any", choices=["z", "any", "none"])
     ap.add_argument("--extra", default="")
     ap.add_argument("--icp", action="store_true")
+    ap.add_argument("--suited", action="store_true",
+                    help="pass -o with the pair's known overlap (examples/README.md)")
     args = ap.parse_args()
     align = os.path.abspath(os.path.join(args.build, "tools", "kestrel-align"))
     rng = random.Random(7)
     tmp = tempfile.mkdtemp()
-    print(f"# axis={args.axis} extra='{args.extra}' icp={args.icp} trials={args.trials}")
+    print(f"# axis={args.axis} extra='{args.extra}' suited={args.suited} icp={args.icp} "
+          f"trials={args.trials}")
     print("pair      success  mean_lcp  mean_time_s  rot_err_deg(median)  disp_err_mm(median)")
     for pair in args.pairs.split(","):
         sp, sq = pair.split(":")
@@ -88,6 +94,8 @@ def main():
             cen = [sum(p[i] for p in pts) / len(pts) for i in range(3)]
             cen = apply(d, cen)
             cmd = [align, "--json", "--out", os.path.join(tmp, "r.tfm")] + args.extra.split()
+            if args.suited:
+                cmd += ["-o", str(OVERLAP[pair])]
             if args.icp:
                 cmd.append("--icp")
             cmd += [f"{EXAMPLES}/bun{sp}.vrt", moved]
