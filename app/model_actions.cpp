@@ -56,6 +56,31 @@ void finish_load(AppState& state) {
   state.params.model_extent = std::min(extent, 240.0f);
 }
 
+// One model file read twice, as every load does: every point that passes the cut into the full
+// set, then the working set thinned by params.sample.
+struct ModelRead {
+  core::PointSet full, model;
+  core::FaceList full_faces, model_faces;
+  float centroid[3] = {0, 0, 0};
+};
+
+// P always derives its own sample count; Q keeps P's unless Q itself is large.
+bool read_model(const std::string& file, float cut, bool is_p, core::RunParameters& params,
+                ModelRead& out, std::string& reason) {
+  float* c = out.centroid;
+  int32_t one = 1;
+  if (!core::read_point_set(file, out.full, out.full_faces, params.centering, one, cut, c[0], c[1],
+                            c[2], params.isamp, &reason))
+    return false;
+  if (out.full.size() > kLargeModel) {
+    apply_large_model_rule(params);
+    params.sample = 0;
+  }
+  if (is_p) params.sample = 0;
+  return core::read_point_set(file, out.model, out.model_faces, params.centering, params.sample,
+                              cut, c[0], c[1], c[2], params.isamp, &reason);
+}
+
 bool fail_load(AppState& state, const core::RunParameters& params_before,
                const registration::EngineHooks& hooks, const std::string& reason,
                std::string* error) {
@@ -81,28 +106,19 @@ bool load_model_p(AppState& state, const std::string& file, const registration::
   hooks.request_repaint();
 
   const float cut = params.cut_y == 0 ? 0.0f : params.cut_y + 100;
-  core::PointSet full, model;
-  core::FaceList full_faces, model_faces;
-  float c[3];
-  int32_t one = 1;
+  ModelRead read;
   std::string reason;
-  if (!core::read_point_set(file, full, full_faces, params.centering, one, cut, c[0], c[1], c[2],
-                            params.isamp, &reason))
-    return fail_load(state, params_before, hooks, reason, error);
-  if (full.size() > kLargeModel) apply_large_model_rule(params);
-  params.sample = 0;
-  if (!core::read_point_set(file, model, model_faces, params.centering, params.sample, cut, c[0],
-                            c[1], c[2], params.isamp, &reason))
+  if (!read_model(file, cut, true, params, read, reason))
     return fail_load(state, params_before, hooks, reason, error);
 
   // Everything read: commit.
   state.reg.noise_added = false;
   state.file_p = file;
-  state.full_p.swap(full);
-  state.full_p_faces.swap(full_faces);
-  state.reg.model_p.swap(model);
-  state.model_p_faces.swap(model_faces);
-  std::copy(c, c + 3, state.centroid_p);
+  state.full_p.swap(read.full);
+  state.full_p_faces.swap(read.full_faces);
+  state.reg.model_p.swap(read.model);
+  state.model_p_faces.swap(read.model_faces);
+  std::copy(read.centroid, read.centroid + 3, state.centroid_p);
   state.reg.p_index.build(state.reg.model_p);
   params.point_spacing = static_cast<float>(
       registration::estimate_point_spacing(state.reg.model_p, state.reg.p_index) * 0.5);
@@ -128,34 +144,22 @@ bool load_model_q(AppState& state, const std::string& file, const registration::
   std::printf("Model Q: %s\n", file.c_str());
 
   const float cut = params.cut_y == 0 ? 0.0f : params.cut_y - 100;
-  core::PointSet full, model;
-  core::FaceList full_faces, model_faces;
-  float c[3];
-  int32_t one = 1;
+  ModelRead read;
   std::string reason;
-  if (!core::read_point_set(file, full, full_faces, params.centering, one, cut, c[0], c[1], c[2],
-                            params.isamp, &reason))
-    return fail_load(state, params_before, hooks, reason, error);
-  if (full.size() > kLargeModel) {
-    apply_large_model_rule(params);
-    params.sample = 0;
-  }
-  // The sample count is not reset: Q is thinned like P unless Q itself is large.
-  if (!core::read_point_set(file, model, model_faces, params.centering, params.sample, cut, c[0],
-                            c[1], c[2], params.isamp, &reason))
+  if (!read_model(file, cut, false, params, read, reason))
     return fail_load(state, params_before, hooks, reason, error);
   if (params.has_trans_file) {
-    apply_trans_matrix(model, params.trans_matrix);
-    apply_trans_matrix(full, params.trans_matrix);
+    apply_trans_matrix(read.model, params.trans_matrix);
+    apply_trans_matrix(read.full, params.trans_matrix);
   }
 
   state.reg.noise_added = false;
   state.file_q = file;
-  state.reg.full_q.swap(full);
-  state.full_q_faces.swap(full_faces);
-  state.reg.model_q.swap(model);
-  state.model_q_faces.swap(model_faces);
-  std::copy(c, c + 3, state.centroid_q);
+  state.reg.full_q.swap(read.full);
+  state.full_q_faces.swap(read.full_faces);
+  state.reg.model_q.swap(read.model);
+  state.model_q_faces.swap(read.model_faces);
+  std::copy(read.centroid, read.centroid + 3, state.centroid_q);
   state.saved_q = state.reg.model_q;
   state.reg.saved_full_q = state.reg.full_q;
 
