@@ -1,8 +1,10 @@
 #include "icp/select_pairs.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "icp/icp_random.h"
+#include "icp/icp_timer.h"
 
 namespace kestrel::icp {
 
@@ -49,6 +51,25 @@ float reject_pairs(PointPairs& pairs, float factor) {
   pairs.erase(std::remove_if(pairs.begin(), pairs.end(),
                              [thr2](const PointPair& pp) { return dist2(pp.p1, pp.p2) > thr2; }),
               pairs.end());
+  return thr2;
+}
+
+float sample_step_pairs(const Xform& xf1, const Xform& xf2, TriMesh& mesh1, TriMesh& mesh2,
+                        const KDtree& kd1, const KDtree& kd2, const std::vector<float>& cdf1,
+                        const std::vector<float>& cdf2, float incr, float maxdist, int verbose,
+                        float factor, PointPairs& pairs) {
+  IcpClock::time_point t = IcpClock::now();
+  select_pairs(xf1, xf2, mesh1, mesh2, kd2, cdf1, incr, maxdist, pairs, false);
+  select_pairs(xf2, xf1, mesh2, mesh1, kd1, cdf2, incr, maxdist, pairs, true);
+  if (verbose > 1) {
+    std::fprintf(stderr, "Generated %zu pairs in %.2f msec.\n", pairs.size(), elapsed_ms(t));
+    t = IcpClock::now();
+  }
+  const size_t generated = pairs.size();
+  const float thr2 = reject_pairs(pairs, factor);
+  if (verbose > 1)
+    std::fprintf(stderr, "Rejected %zu pairs in %.2f msec.\n", generated - pairs.size(),
+                 elapsed_ms(t));
   return thr2;
 }
 

@@ -27,4 +27,12 @@ float median_squared_distance(const PointPairs& pairs);
 // Keeps, in order, the pairs with |p2 - p1|^2 <= factor * median; returns that threshold.
 float reject_pairs(PointPairs& pairs, float factor);
 
+// The sampling both ICP steps start with: pairs from mesh 1 (by cdf1) then from mesh 2 (by
+// cdf2), then the rejection with `factor`, with their verbose timings. Returns the squared
+// rejection threshold.
+float sample_step_pairs(const Xform& xf1, const Xform& xf2, TriMesh& mesh1, TriMesh& mesh2,
+                        const KDtree& kd1, const KDtree& kd2, const std::vector<float>& cdf1,
+                        const std::vector<float>& cdf2, float incr, float maxdist, int verbose,
+                        float factor, PointPairs& pairs);
+
 }  // namespace kestrel::icp

@@ -109,21 +109,10 @@ float step_point_to_plane(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xfor
                           const std::vector<float>& weights2, float& maxdist, int verbose,
                           std::vector<float>& cdf1, std::vector<float>& cdf2, float& incr,
                           bool update_cdfs_now, bool scale_now, bool affine_now) {
-  IcpClock::time_point t = IcpClock::now();
   PointPairs pairs;
-  select_pairs(xf1, xf2, mesh1, mesh2, kd2, cdf1, incr, maxdist, pairs, false);
-  select_pairs(xf2, xf1, mesh2, mesh1, kd1, cdf2, incr, maxdist, pairs, true);
-  if (verbose > 1) {
-    std::fprintf(stderr, "Generated %zu pairs in %.2f msec.\n", pairs.size(), elapsed_ms(t));
-    t = IcpClock::now();
-  }
-  const size_t generated = pairs.size();
-  const float thr2 = reject_pairs(pairs, kPointToPlaneRejection);
-  if (verbose > 1) {
-    std::fprintf(stderr, "Rejected %zu pairs in %.2f msec.\n", generated - pairs.size(),
-                 elapsed_ms(t));
-    t = IcpClock::now();
-  }
+  const float thr2 = sample_step_pairs(xf1, xf2, mesh1, mesh2, kd1, kd2, cdf1, cdf2, incr, maxdist,
+                                       verbose, kPointToPlaneRejection, pairs);
+  IcpClock::time_point t = IcpClock::now();
   if (pairs.size() < 8) {
     if (verbose) std::fprintf(stderr, "Too few point pairs.\n");
     return -1.0f;

@@ -50,22 +50,10 @@ float step_point_to_point(const Xform& xf1, Xform& xf2, TriMesh& mesh1, TriMesh&
                           const KDtree& kd1, const KDtree& kd2, float& maxdist, int verbose,
                           const std::vector<float>& cdf1, const std::vector<float>& cdf2,
                           float& incr, bool translation_only) {
-  IcpClock::time_point t = IcpClock::now();
   PointPairs pairs;
-  select_pairs(xf1, xf2, mesh1, mesh2, kd2, cdf1, incr, maxdist, pairs, false);
-  select_pairs(xf2, xf1, mesh2, mesh1, kd1, cdf2, incr, maxdist, pairs, true);
-  if (verbose > 1) {
-    std::fprintf(stderr, "Generated %zu pairs in %.2f msec.\n", pairs.size(), elapsed_ms(t));
-    t = IcpClock::now();
-  }
-
-  const size_t generated = pairs.size();
-  const float thr2 = reject_pairs(pairs, kPointToPointRejection);
-  if (verbose > 1) {
-    std::fprintf(stderr, "Rejected %zu pairs in %.2f msec.\n", generated - pairs.size(),
-                 elapsed_ms(t));
-    t = IcpClock::now();
-  }
+  const float thr2 = sample_step_pairs(xf1, xf2, mesh1, mesh2, kd1, kd2, cdf1, cdf2, incr, maxdist,
+                                       verbose, kPointToPointRejection, pairs);
+  IcpClock::time_point t = IcpClock::now();
   const size_t min_pairs = translation_only ? 1 : 8;
   if (pairs.size() < min_pairs) {
     if (verbose) std::fprintf(stderr, "Too few point pairs.\n");
