@@ -2,8 +2,10 @@
 // Exact nearest-neighbour search over the positions of a point set, built on ANN's kd-tree
 // (bucket size 1, ANN_KD_SUGGEST, error bound 0). ANN appears only behind this file pair.
 
+#include <array>
 #include <cstddef>
 #include <memory>
+#include <vector>
 
 #include "core/point_set.h"
 
@@ -31,6 +33,26 @@ class AnnIndex {
   // Squared distance of the second-nearest stored point (k = 2); used for point spacing.
   // Infinity when fewer than two points are stored.
   double second_nearest_sq_dist(double x, double y, double z) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Fixed-radius search over a short-lived array of 3D points, with the same tree parameters.
+// The congruent-quad search builds one per call.
+// Owns a copy of the points, the tree and result buffers sized for the worst case, so no query
+// allocates. Not copyable; use from one thread.
+class RadiusIndex {
+ public:
+  explicit RadiusIndex(const std::vector<std::array<double, 3>>& points);
+  ~RadiusIndex();
+  RadiusIndex(const RadiusIndex&) = delete;
+  RadiusIndex& operator=(const RadiusIndex&) = delete;
+
+  // Indices of the stored points within the squared radius `sq_radius` of (x, y, z), in the
+  // library's order (nearest first). The reference stays valid until the next query.
+  const std::vector<int>& search(double x, double y, double z, double sq_radius);
 
  private:
   struct Impl;

@@ -3,7 +3,7 @@
 #include <array>
 #include <cmath>
 
-#include "registration/radius_index.h"
+#include "registration/ann_index.h"
 
 namespace kestrel::registration {
 

@@ -10,7 +10,6 @@
 #include <random>
 #include <vector>
 
-#include "registration/radius_index.h"
 #include "test_support.h"
 
 namespace kestrel::registration {
