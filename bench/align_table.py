@@ -73,7 +73,12 @@ def main():
     tmp = tempfile.mkdtemp()
     print(f"# axis={args.axis} extra='{args.extra}' suited={args.suited} icp={args.icp} "
           f"trials={args.trials}")
-    print("pair      success  mean_lcp  mean_time_s  rot_err_deg(median)  disp_err_mm(median)")
+    if args.icp:
+        print("pair      coarse_ok  coarse_rot/disp(median)  refined_ok  refined_rot/disp(worst)"
+              "  icp_time_s")
+    else:
+        print("pair      success  mean_lcp  mean_time_s  rot_err_deg(median)  "
+              "disp_err_mm(median)")
     for pair in args.pairs.split(","):
         sp, sq = pair.split(":")
         wp = mat_read(f"{EXAMPLES}/gt_world/bun{sp}.txt")
@@ -81,6 +86,7 @@ def main():
         truth = mul(rigid_inv(wp), wq)
         pts = [list(map(float, l.split())) for l in open(f"{EXAMPLES}/bun{sq}.vrt") if l.strip()]
         ok, lcps, times, rerrs, derrs = 0, [], [], [], []
+        crerrs, cderrs, icp_times, refined_ok, worst = [], [], [], 0, (0.0, 0.0)
         for trial in range(args.trials):
             if args.axis == "none":
                 d = rotation(0, [0, 0, 1], [0, 0, 0])
@@ -110,7 +116,24 @@ def main():
             lcps.append(res["best_lcp"])
             times.append(res["run_time_s"] + res.get("icp_time_s", 0))
             ok += re < 5 and de < 5
+            if args.icp:
+                c = res["coarse_matrix"]
+                cre = rot_err(c, expected)
+                cde = math.dist(apply(c, cen), apply(expected, cen))
+                crerrs.append(cre)
+                cderrs.append(cde)
+                icp_times.append(res["icp_time_s"])
+                if cre < 5 and cde < 5:
+                    refined_ok += re < 1 and de < 1
+                    worst = (max(worst[0], re), max(worst[1], de))
         med = lambda v: sorted(v)[len(v) // 2]
+        if args.icp:
+            coarse_ok = sum(1 for a, b in zip(crerrs, cderrs) if a < 5 and b < 5)
+            print(f"{sp}->{sq}   {coarse_ok}/{args.trials}        {med(crerrs):6.2f} / {med(cderrs):6.2f}"
+                  f"          {refined_ok}/{coarse_ok}        {worst[0]:5.2f} / {worst[1]:5.2f}"
+                  f"         {sum(icp_times)/len(icp_times):.3f}")
+            sys.stdout.flush()
+            continue
         print(f"{sp}->{sq}   {ok}/{args.trials}      {sum(lcps)/len(lcps):.3f}     "
               f"{sum(times)/len(times):8.3f}      {med(rerrs):8.2f}            {med(derrs):8.2f}")
         sys.stdout.flush()
