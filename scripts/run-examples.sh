@@ -9,7 +9,7 @@ work="$here/build/examples-session"
 mkdir -p "$work"
 cp -f "$here"/examples/*.vrt "$work"/
 cd "$work"
-fallback="running the headless aligner on bun000.vrt and bun045.vrt."
+fallback="running the headless aligner on bun000.vrt and bun045.vrt (Kestrel, then ICP)."
 if [ -z "${DISPLAY:-}" ]; then
   echo "No display found (DISPLAY is not set): $fallback"
 elif command -v xdpyinfo >/dev/null && ! xdpyinfo >/dev/null 2>&1; then
@@ -21,4 +21,5 @@ else
   echo "then \"Start Kestrel\". In the 3D window, o writes results.tfm and q quits."
   exec "$here/build/app/kestrel" "$@"
 fi
-exec "$here/build/tools/kestrel-align" "$@" bun000.vrt bun045.vrt
+"$here/build/tools/kestrel-align" --icp --reconstruct reconstruct.obj "$@" bun000.vrt bun045.vrt
+echo "Results: $work/results.tfm and $work/reconstruct.obj"
