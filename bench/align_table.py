@@ -75,7 +75,7 @@ def main():
           f"trials={args.trials}")
     if args.icp:
         print("pair      coarse_ok  coarse_rot/disp(median)  refined_ok  refined_rot/disp(worst)"
-              "  icp_time_s")
+              "  all_refined_rot/disp(median)  icp_time_s")
     else:
         print("pair      success  mean_lcp  mean_time_s  rot_err_deg(median)  "
               "disp_err_mm(median)")
@@ -131,7 +131,8 @@ def main():
             coarse_ok = sum(1 for a, b in zip(crerrs, cderrs) if a < 5 and b < 5)
             print(f"{sp}->{sq}   {coarse_ok}/{args.trials}        {med(crerrs):6.2f} / {med(cderrs):6.2f}"
                   f"          {refined_ok}/{coarse_ok}        {worst[0]:5.2f} / {worst[1]:5.2f}"
-                  f"         {sum(icp_times)/len(icp_times):.3f}")
+                  f"              {med(rerrs):6.2f} / {med(derrs):6.2f}"
+                  f"           {sum(icp_times)/len(icp_times):.3f}")
             sys.stdout.flush()
             continue
         print(f"{sp}->{sq}   {ok}/{args.trials}      {sum(lcps)/len(lcps):.3f}     "
