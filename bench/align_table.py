@@ -57,6 +57,11 @@ def rot_err(a, b):
     return math.degrees(math.acos(max(-1, min(1, (tr - 1) / 2))))
 
 
+def errors(m, expected, point):
+    """Rotation error (degrees) and how far apart the two motions put `point` (mm)."""
+    return rot_err(m, expected), math.dist(apply(m, point), apply(expected, point))
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("build")
@@ -108,18 +113,14 @@ def main():
             out = subprocess.run(cmd, capture_output=True, text=True, cwd=tmp)
             res = json.loads(out.stdout.strip().splitlines()[-1])
             expected = mul(truth, rigid_inv(d))
-            m = res["matrix"]
-            re = rot_err(m, expected)
-            de = math.dist(apply(m, cen), apply(expected, cen))
+            re, de = errors(res["matrix"], expected, cen)
             rerrs.append(re)
             derrs.append(de)
             lcps.append(res["best_lcp"])
             times.append(res["run_time_s"] + res.get("icp_time_s", 0))
             ok += re < 5 and de < 5
             if args.icp:
-                c = res["coarse_matrix"]
-                cre = rot_err(c, expected)
-                cde = math.dist(apply(c, cen), apply(expected, cen))
+                cre, cde = errors(res["coarse_matrix"], expected, cen)
                 crerrs.append(cre)
                 cderrs.append(cde)
                 icp_times.append(res["icp_time_s"])
