@@ -1,9 +1,5 @@
 #include "app/aligner.h"
 
-#include <algorithm>
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,22 +9,19 @@
 #include "app/model_actions.h"
 #include "app/result_files.h"
 #include "app/run_actions.h"
+#include "core/clock.h"
 #include "core/random15.h"
 
 namespace kestrel::app {
 
 namespace {
 
-struct AlignOptions {
-  bool has_delta = false;
-  float delta = 0;
-  bool ransac = false;
-  int random_positions = 0;
-  bool noise = false;
-  bool icp = false;
-  bool json = false;
-  std::string out = "results.tfm";
-  std::string reconstruct;
+// What one aligner run produced, for the closing reports.
+struct AlignOutcome {
+  ExportedMotion motion;
+  registration::EngineResult run;
+  icp::IcpRefineResult icp;
+  double icp_ms = 0;
 };
 
 // Prints a JSON string literal (file names may hold quotes or backslashes).
@@ -47,8 +40,8 @@ void json_string(FILE* out, const std::string& s) {
   std::fputc('"', out);
 }
 
-void json_matrix(FILE* out, const double (&m)[4][4]) {
-  std::fprintf(out, "[");
+void json_matrix(FILE* out, const char* name, const double (&m)[4][4]) {
+  std::fprintf(out, ",\"%s\":[", name);
   for (int r = 0; r < 4; ++r) {
     std::fprintf(out, "%s[", r ? "," : "");
     for (int c = 0; c < 4; ++c) std::fprintf(out, "%s%.17g", c ? "," : "", m[r][c]);
@@ -57,103 +50,106 @@ void json_matrix(FILE* out, const double (&m)[4][4]) {
   std::fprintf(out, "]");
 }
 
-// Takes the aligner's own long options out of argv; the rest goes to the kestrel parser.
-bool split_options(int argc, const char* const* argv, AlignOptions& o,
-                   std::vector<const char*>& rest, FILE* err, bool& help) {
-  rest.push_back(argc > 0 ? argv[0] : "kestrel-align");
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&](const char* name) -> const char* {
-      if (i + 1 >= argc) {
-        std::fprintf(err, "Option %s needs a value.\n", name);
-        return nullptr;
-      }
-      return argv[++i];
-    };
-    if (a == "--help") {
-      help = true;
-    } else if (a == "--delta") {
-      const char* v = value("--delta");
-      if (!v) return false;
-      o.has_delta = true;
-      o.delta = static_cast<float>(std::atof(v));
-    } else if (a == "--ransac") {
-      o.ransac = true;
-    } else if (a == "--random-position") {
-      const char* v = value("--random-position");
-      if (!v) return false;
-      o.random_positions = std::atoi(v);
-      if (o.random_positions < 0) {
-        std::fprintf(err, "--random-position needs a count of 0 or more.\n");
-        return false;
-      }
-    } else if (a == "--noise") {
-      o.noise = true;
-    } else if (a == "--icp") {
-      o.icp = true;
-    } else if (a == "--json") {
-      o.json = true;
-    } else if (a == "--out") {
-      const char* v = value("--out");
-      if (!v) return false;
-      o.out = v;
-    } else if (a == "--reconstruct") {
-      const char* v = value("--reconstruct");
-      if (!v) return false;
-      o.reconstruct = v;
-    } else if (a.rfind("--", 0) == 0) {
-      std::fprintf(err, "Unrecognized option %s (see --help).\n", a.c_str());
-      return false;
-    } else {
-      rest.push_back(argv[i]);
-    }
+// The engine's stages and counts, by the names the JSON uses and the labels the table shows.
+struct ProfileRow {
+  const char* key;
+  const char* label;
+  double value;
+};
+
+std::vector<ProfileRow> stage_rows(const registration::EngineResult& r) {
+  return {{"base_selection", "base selection", r.times.base_selection},
+          {"pair_extraction", "pair extraction", r.times.pair_extraction},
+          {"quad_search", "quad search", r.times.quad_search},
+          {"motion_estimation", "motion estimation", r.times.motion_estimation},
+          {"lcp_scoring", "LCP scoring", r.times.lcp_scoring}};
+}
+
+std::vector<ProfileRow> count_rows(const registration::EngineResult& r) {
+  const registration::EngineCounts& c = r.counts;
+  return {{"trials", "trials", static_cast<double>(r.trials)},
+          {"pairs_d1", "d1 pairs", static_cast<double>(c.pairs_d1)},
+          {"pairs_d2", "d2 pairs", static_cast<double>(c.pairs_d2)},
+          {"quads", "congruent quads", static_cast<double>(c.quads)},
+          {"candidates", "candidates scored", static_cast<double>(c.candidates)},
+          {"lcp_early_exits", "LCP early exits", static_cast<double>(c.lcp_early_exits)}};
+}
+
+void print_profile(FILE* out, const registration::EngineResult& r) {
+  std::fprintf(out, "\nprofile:\n");
+  for (const ProfileRow& row : stage_rows(r))
+    std::fprintf(out, "  %-18s %12.3f ms\n", row.label, row.value);
+  for (const ProfileRow& row : count_rows(r))
+    std::fprintf(out, "  %-18s %12.0f\n", row.label, row.value);
+}
+
+void json_profile(FILE* out, const registration::EngineResult& r) {
+  std::fprintf(out, ",\"profile\":{\"stages_ms\":{");
+  const char* sep = "";
+  for (const ProfileRow& row : stage_rows(r)) {
+    std::fprintf(out, "%s\"%s\":%.3f", sep, row.key, row.value);
+    sep = ",";
   }
-  return true;
+  std::fprintf(out, "},\"counts\":{");
+  sep = "";
+  for (const ProfileRow& row : count_rows(r)) {
+    std::fprintf(out, "%s\"%s\":%.0f", sep, row.key, row.value);
+    sep = ",";
+  }
+  std::fprintf(out, "}}");
+}
+
+void print_json(FILE* out, const AppState& state, const AlignOptions& o, const AlignOutcome& a) {
+  const ModelSets& m = state.models;
+  std::fprintf(out, "\n{\"p_file\":");
+  json_string(out, m.file_p);
+  std::fprintf(out, ",\"q_file\":");
+  json_string(out, m.file_q);
+  std::fprintf(out,
+               ",\"p_points\":%zu,\"q_points\":%zu,\"best_lcp\":%.6f,\"trials\":%d,"
+               "\"stopped\":%s,\"run_time_s\":%.3f",
+               m.model_p.size(), m.model_q.size(), static_cast<double>(state.best_lcp),
+               state.trial_count, a.run.stopped ? "true" : "false", state.run_time_ms * 0.001);
+  json_matrix(out, "matrix", a.motion.m);
+  if (o.icp) {
+    json_matrix(out, "coarse_matrix", a.motion.coarse);
+    json_matrix(out, "refined_matrix", a.motion.m);
+    std::fprintf(out, ",\"icp_error\":%.6g,\"icp_time_s\":%.3f,\"icp_time_ms\":%.3f",
+                 static_cast<double>(a.icp.error), a.icp_ms * 0.001, a.icp_ms);
+  }
+  if (o.profile) json_profile(out, a.run);
+  std::fprintf(out, "}\n");
+}
+
+// Loads both models, turns and jitters Q as asked, and runs; false when a model cannot be read.
+bool load_and_run(AppState& state, const AlignOptions& o, const std::vector<std::string>& files,
+                  AlignOutcome& a) {
+  const ActionHooks hooks;  // nothing to draw, nothing that stops a run
+  std::string error;
+  if (!load_model(state, ModelSide::kP, files[0], hooks, &error) ||
+      !load_model(state, ModelSide::kQ, files[1], hooks, &error))
+    return false;
+  refresh_parameters(state.params);
+  for (int i = 0; i < o.random_positions; ++i) on_random_position(state);
+  if (o.noise) on_add_noise(state);
+  a.run = o.ransac ? on_start_ransac(state, hooks) : on_start_kestrel(state, hooks);
+  std::fflush(stdout);
+  if (!o.icp) return true;
+  const core::Clock::time_point t0 = core::Clock::now();
+  a.icp = on_start_icp(state, hooks);
+  a.icp_ms = core::elapsed_ms(t0);
+  return a.icp.ran;
 }
 
 }  // namespace
 
-void print_align_help(const char* program, FILE* out) {
-  std::fprintf(out,
-               "Usage: %s [options of kestrel] [--delta D] [--ransac] [--random-position N]\n"
-               "       [--noise] [--icp] [--out FILE] [--reconstruct FILE] [--json] P_FILE Q_FILE\n"
-               "\n"
-               "Aligns Q_FILE onto P_FILE without a window, doing what a user of kestrel would:\n"
-               "load P, load Q, optionally turn Q and add noise, run, then write the results\n"
-               "as key 'o' does.\n"
-               "\n"
-               "  --delta D            run tolerance in units of the point spacing (panel field\n"
-               "                       \"delta\", default 0.9, 0 to 10)\n"
-               "  --ransac             run the basic RANSAC instead of Kestrel\n"
-               "  --random-position N  press \"Random position\" N times before the run\n"
-               "  --noise              press \"Add noise\" before the run (-no sets the level)\n"
-               "  --icp                refine with \"Start ICP\" after the run; the results then\n"
-               "                       carry the refinement too\n"
-               "  --out FILE           results file (default results.tfm)\n"
-               "  --reconstruct FILE   also write both models joined into FILE\n"
-               "  --json               print one JSON object with the outcome as the last line\n"
-               "  --help               this text\n"
-               "\n"
-               "Options of kestrel (-o overlap, -i isamp, -nd norm_diff, -d, ...): see -h.\n",
-               program);
-}
-
 int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
   const char* program = argc > 0 ? argv[0] : "kestrel-align";
-  AlignOptions o;
-  std::vector<const char*> rest;
-  bool help = false;
-  if (!split_options(argc, argv, o, rest, err, help)) return 1;
-  if (help) {
-    print_align_help(program, out);
-    return 0;
-  }
-
   auto state = std::make_unique<AppState>();
   core::srand15(0);
+  AlignOptions o;
   std::vector<std::string> files;
-  switch (parse_command_line(static_cast<int>(rest.size()), rest.data(), state->params, err,
-                             &files)) {
+  switch (parse_align_command_line(argc, argv, state->params, o, files, out, err)) {
     case ParseOutcome::kExitSuccess:
       return 0;
     case ParseOutcome::kExitFailure:
@@ -166,63 +162,24 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
     return 1;
   }
   std::string error;
-  if (state->params.has_trans_file && !read_trans_file(state->params.trans_file, state->params,
-                                                      &error))
+  if (!state->params.trans_file.empty() &&
+      !read_trans_file(state->params.trans_file, state->params, &error))
     std::fprintf(err, "%s\n", error.c_str());
   derive_parameters(state->params);
-  if (o.has_delta) state->params.delta = std::min(10.0f, std::max(0.0f, o.delta));
 
-  const registration::EngineHooks hooks;  // nothing to draw, no Escape to poll
-  if (!load_model_p(*state, files[0], hooks, &error) ||
-      !load_model_q(*state, files[1], hooks, &error))
-    return 1;
-  refresh_parameters(state->params);
-  for (int i = 0; i < o.random_positions; ++i) on_random_position(*state);
-  if (o.noise) on_add_noise(*state);
-  if (o.ransac)
-    on_start_ransac(*state, hooks);
-  else
-    on_start_kestrel(*state, hooks);
-  std::fflush(stdout);
-
+  AlignOutcome a;
+  if (!load_and_run(*state, o, files, a)) return 1;
   double refinement[4][4] = {};
-  icp::IcpRefineResult icp_result;
-  double icp_seconds = 0;
-  if (o.icp) {
-    const auto t0 = std::chrono::steady_clock::now();
-    icp_result = on_start_icp(*state, hooks);
-    icp_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    if (!icp_result.ran) return 1;
-    for (int r = 0; r < 4; ++r)
-      for (int c = 0; c < 4; ++c) refinement[r][c] = icp_result.xf2(r, c);
-  }
-
-  ExportedMotion motion;
-  if (!export_results(*state, o.out, o.reconstruct, &motion, &error,
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) refinement[r][c] = a.icp.xf2(r, c);
+  if (!export_results(*state, o.out, o.reconstruct, &a.motion, &error,
                       o.icp ? refinement : nullptr)) {
     std::fprintf(err, "%s\n", error.c_str());
     return 1;
   }
-  if (o.json) {
-    std::fprintf(out, "\n{\"p_file\":");
-    json_string(out, state->file_p);
-    std::fprintf(out, ",\"q_file\":");
-    json_string(out, state->file_q);
-    std::fprintf(out,
-                 ",\"p_points\":%zu,\"q_points\":%zu,\"best_lcp\":%.6f,\"trials\":%d,"
-                 "\"run_time_s\":%.3f,\"matrix\":",
-                 state->reg.model_p.size(), state->reg.model_q.size(),
-                 static_cast<double>(state->reg.best_lcp), state->reg.trial_count,
-                 state->run_time_ms * 0.001);
-    json_matrix(out, motion.m);
-    if (o.icp) {
-      std::fprintf(out, ",\"coarse_matrix\":");
-      json_matrix(out, motion.coarse);
-      std::fprintf(out, ",\"icp_error\":%.6g,\"icp_time_s\":%.3f",
-                   static_cast<double>(icp_result.error), icp_seconds);
-    }
-    std::fprintf(out, "}\n");
-  }
+  std::fflush(stdout);
+  if (o.profile) print_profile(out, a.run);
+  if (o.json) print_json(out, *state, o, a);
   std::fflush(out);
   return 0;
 }

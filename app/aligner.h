@@ -1,16 +1,13 @@
 #pragma once
 // The headless aligner: does what a user of the window would do, in the same order and through
-// the same actions, driven by command-line options.
+// the same actions, driven by command-line options (see run_options.h and --help).
 
 #include <cstdio>
 
 namespace kestrel::app {
 
-// kestrel-align [options of kestrel] [--delta D] [--ransac] [--random-position N] [--noise]
-//               [--icp] [--out FILE] [--reconstruct FILE] [--json] P_FILE Q_FILE
+// kestrel-align [options of kestrel] [aligner options] P_FILE Q_FILE
 // Returns the process exit status: 0 when the results were written, 1 otherwise.
 int align_main(int argc, const char* const* argv, FILE* out = stdout, FILE* err = stderr);
-
-void print_align_help(const char* program, FILE* out);
 
 }  // namespace kestrel::app

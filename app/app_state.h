@@ -1,34 +1,35 @@
 #pragma once
-// The whole state of one Kestrel session: run parameters, the model sets with their faces and
-// saved copies, and what the window shows. The program holds exactly one; tests build their own.
+// The whole state of one Kestrel session: run parameters, the model sets, the outcome of the
+// last run and what the window shows. The program holds exactly one; tests build their own.
 
 #include <cstdint>
 #include <string>
 
-#include "core/face.h"
+#include "app/model_sets.h"
 #include "core/point_set.h"
+#include "core/rigid_transform.h"
 #include "core/run_parameters.h"
-#include "registration/registration_state.h"
+#include "registration/engine.h"
 
 namespace kestrel::app {
 
 struct AppState {
   core::RunParameters params;
-  // model_p, model_q, full_q, saved_full_q, the tree over P and the published run results.
-  registration::RegistrationState reg;
+  ModelSets models;
 
-  core::PointSet full_p;   // all points of P after the cut; drawn; used by ICP
-  core::PointSet saved_p;  // the working P as loaded (noise is added to it too)
-  core::PointSet saved_q;  // the working Q from which every run starts
-  core::FaceList full_p_faces, model_p_faces, full_q_faces, model_q_faces;
+  core::RigidTransform current_transform;  // best motion so far (c, t rounded to float)
+  float best_lcp = 0;                      // LCP of current_transform
+  registration::EngineResult last_run;     // counts and stage times of the last run
+  int32_t trial_count = 0;                 // trials begun in the last run
+  bool ransac_mode = false;                // a RANSAC run is under way (base spheres hidden)
+  bool noise_added = false;                // "Add noise" was used since the last load
+  bool first_selection = true;             // no base has been drawn in this process yet
 
-  std::string file_p, file_q;  // empty until the model is loaded
-  float centroid_p[3] = {0, 0, 0};
-  float centroid_q[3] = {0, 0, 0};
-
-  std::string status_text;  // red status line of the window
-  bool loading = false;     // a model file is being read
-  int32_t run_time_ms = 0;  // duration of the last run action
+  core::PointSet base_points = core::PointSet(4);  // the last base drawn, segment order
+  std::string progress_text;                       // progress line drawn while a run works
+  std::string status_text;                         // red status line of the window
+  bool loading = false;                            // a model file is being read
+  int32_t run_time_ms = 0;                         // duration of the last run action
 };
 
 }  // namespace kestrel::app

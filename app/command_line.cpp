@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -7,14 +8,6 @@
 namespace kestrel::app {
 
 namespace {
-
-enum class Kind { kNone, kFloat, kInt, kUInt, kDouble, kText, kToggle, kSet, kHelp, kNoise };
-
-struct Option {
-  const char* name;
-  Kind kind;
-  void* field;
-};
 
 // trunc(ln(0.00001) / ln(1 - overlap^4)); an overlap of 1 gives 0. An overlap outside (0, 1]
 // from the command line would give no number at all: count it as 0 too.
@@ -25,115 +18,171 @@ int trial_base_count(float overlap) {
   return static_cast<int>(l);
 }
 
-bool missing_value(int i, int needed, int argc, const char* option, const char* program,
-                   FILE* err) {
-  if (i + needed < argc) return false;
-  std::fprintf(err, "Option %s needs %d value%s.\n", option, needed, needed > 1 ? "s" : "");
-  print_usage(program, err);
-  return true;
+int value_count(OptionKind kind) {
+  switch (kind) {
+    case OptionKind::kUsage:
+    case OptionKind::kAlignHelp:
+    case OptionKind::kSet:
+    case OptionKind::kToggle:
+      return 0;
+    case OptionKind::kThreeFloats:
+      return 3;
+    default:
+      return 1;
+  }
+}
+
+// Where the parser writes and what it knows of the program it parses for.
+struct ParseContext {
+  const char* program;
+  bool aligner;  // kestrel-align: the aligner's own options count too
+  FILE* out;
+  FILE* err;
+};
+
+ParseOutcome refuse(const ParseContext& ctx, const RunOption& o, const std::string& message) {
+  std::fprintf(ctx.err, "%s\n", message.c_str());
+  if (o.usage_line != 0)
+    print_usage(ctx.program, ctx.err);
+  else
+    std::fprintf(ctx.err, "(see --help)\n");
+  return ParseOutcome::kExitFailure;
+}
+
+// Applies option `o` at argv[i], consuming its values (i moves past them).
+ParseOutcome apply(const ParseContext& ctx, const RunOption& o, int& i, int argc,
+                   const char* const* argv, core::RunParameters& params, AlignOptions& align) {
+  const int needed = value_count(o.kind);
+  if (i + needed >= argc)
+    return refuse(ctx, o, std::string("Option ") + o.name + " needs " + std::to_string(needed) +
+                              (needed > 1 ? " values." : " value."));
+  void* field = o.field ? o.field(params, align, 0) : nullptr;
+  switch (o.kind) {
+    case OptionKind::kUsage:
+      print_usage(ctx.program, ctx.err);
+      return ParseOutcome::kExitSuccess;
+    case OptionKind::kAlignHelp:
+      print_align_help(ctx.program, ctx.out);
+      return ParseOutcome::kExitSuccess;
+    case OptionKind::kSet:
+      *static_cast<bool*>(field) = true;
+      break;
+    case OptionKind::kToggle:
+      *static_cast<bool*>(field) = !*static_cast<bool*>(field);
+      break;
+    case OptionKind::kThreeFloats:
+      for (int k = 0; k < 3; ++k)
+        *static_cast<float*>(o.field(params, align, k)) = static_cast<float>(std::atof(argv[++i]));
+      break;
+    case OptionKind::kFloat:
+      *static_cast<float*>(field) = static_cast<float>(std::atof(argv[++i]));
+      break;
+    case OptionKind::kClampedFloat:
+      *static_cast<float*>(field) =
+          std::min(o.hi, std::max(o.lo, static_cast<float>(std::atof(argv[++i]))));
+      break;
+    case OptionKind::kDouble:
+      *static_cast<double*>(field) = std::atof(argv[++i]);
+      break;
+    case OptionKind::kInt: {
+      const int v = std::atoi(argv[++i]);
+      if (o.lo <= o.hi && v < o.lo)
+        return refuse(ctx, o, std::string("Option ") + o.name + " needs a whole number of at least " +
+                                  std::to_string(static_cast<int>(o.lo)) + ".");
+      *static_cast<int32_t*>(field) = v;  // also isamp: unsigned, refused below 1 above
+      break;
+    }
+    case OptionKind::kText:
+      *static_cast<std::string*>(field) = argv[++i];
+      break;
+  }
+  return ParseOutcome::kContinue;
+}
+
+ParseOutcome parse_options(const ParseContext& ctx, int argc, const char* const* argv,
+                           core::RunParameters& params, AlignOptions& align,
+                           std::vector<std::string>* positional) {
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    const RunOption* match = nullptr;
+    for (const RunOption& o : run_options())
+      if ((ctx.aligner || o.usage_line != 0) && std::strcmp(arg, o.name) == 0) match = &o;
+    if (match) {
+      const ParseOutcome outcome = apply(ctx, *match, i, argc, argv, params, align);
+      if (outcome != ParseOutcome::kContinue) return outcome;
+    } else if (ctx.aligner && std::strncmp(arg, "--", 2) == 0) {
+      std::fprintf(ctx.err, "Unrecognized option %s (see --help).\n", arg);
+      return ParseOutcome::kExitFailure;
+    } else if (arg[0] == '-') {
+      std::fprintf(ctx.err, "Unrecognized option.(-%c)\n", arg[1]);
+      return ParseOutcome::kExitFailure;
+    } else if (positional) {
+      positional->emplace_back(arg);
+    }
+  }
+  return ParseOutcome::kContinue;
 }
 
 }  // namespace
 
 void print_usage(const char* program, FILE* err) {
   std::fprintf(err, "\n\nUsage: %s set1(.obj,.vrt,.pct,.txt) set2(.obj,.vrt,.pct,.txt)\n", program);
-  std::fprintf(err, "      [-w1 do_scale -w2 scale_tol -e epsilon -t thr]\n");
-  std::fprintf(err,
-               "      [-q base_max_len -no noise_level outl1 outl2 -cut cut_y -y num_try -s "
-               "sample]\n");
-  std::fprintf(err, "      [-m margin -dd min_draw_dist -sh shear]\n");
-  std::fprintf(err, "      [-o overlap_estimation]\n");
-  std::fprintf(err, "      [-l trans_file]\n");
-  std::fprintf(err, "      [-i isamp]\n");
-  std::fprintf(err, "      [-nd norm_diff]\n");
-  std::fprintf(err, "      [-c -r -d]\n\n");
-  std::fprintf(err, "-r:\tdo test with periodic patterns\n");
-  std::fprintf(err, "-d:\tset debug to ON\n");
-  std::fprintf(err, "-c:\tno centering\n");
+  constexpr int kUsageLines = 8;
+  for (int line = 1; line <= kUsageLines; ++line) {
+    std::string text;
+    for (const RunOption& o : run_options()) {
+      if (o.usage_line != line) continue;
+      if (!text.empty()) text += " ";
+      text += o.name;
+      if (*o.values) text = text + " " + o.values;
+    }
+    std::fprintf(err, "      [%s]\n", text.c_str());
+  }
+  std::fprintf(err, "\n");
+  for (int order = 1;; ++order) {
+    const RunOption* note = nullptr;
+    for (const RunOption& o : run_options())
+      if (o.note_order == order) note = &o;
+    if (!note) break;
+    std::fprintf(err, "%s:\t%s\n", note->name, note->help);
+  }
+}
+
+void print_align_help(const char* program, FILE* out) {
+  std::string synopsis = "Usage: " + std::string(program) + " [options of kestrel]";
+  std::string lines;
+  for (const RunOption& o : run_options()) {
+    if (o.usage_line != 0) continue;
+    const std::string word = std::string(o.name) + (*o.values ? " " + std::string(o.values) : "");
+    if (o.kind != OptionKind::kAlignHelp) synopsis += " [" + word + "]";
+    char head[64];
+    std::snprintf(head, sizeof head, "  %-20s ", word.c_str());
+    std::string help = o.help;
+    for (size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1))
+      help.insert(at + 1, std::string(23, ' '));
+    lines += head + help + "\n";
+  }
+  std::fprintf(out,
+               "%s P_FILE Q_FILE\n\n"
+               "Aligns Q_FILE onto P_FILE without a window, doing what a user of kestrel would:\n"
+               "load P, load Q, optionally turn Q and add noise, run, then write the results\n"
+               "as key 'o' does.\n\n%s\n"
+               "Options of kestrel (-o overlap, -i isamp, -nd norm_diff, -d, ...): see -h.\n",
+               synopsis.c_str(), lines.c_str());
 }
 
 ParseOutcome parse_command_line(int argc, const char* const* argv, core::RunParameters& params,
                                 FILE* err, std::vector<std::string>* positional) {
-  const char* program = argc > 0 ? argv[0] : "kestrel";
-  const Option options[] = {
-      {"-h", Kind::kHelp, nullptr},
-      {"-sh", Kind::kFloat, &params.shear},
-      {"-l", Kind::kText, &params.trans_file},
-      {"-i", Kind::kUInt, &params.isamp},
-      {"-dd", Kind::kFloat, &params.min_draw_dist},
-      {"-nd", Kind::kFloat, &params.norm_diff},
-      {"-o", Kind::kFloat, &params.overlap_estimation},
-      {"-w1", Kind::kFloat, &params.do_scale},
-      {"-r", Kind::kSet, &params.periodic_test},
-      {"-w2", Kind::kFloat, &params.scale_tol},
-      {"-m", Kind::kInt, &params.margin},
-      {"-q", Kind::kFloat, &params.base_max_len},
-      {"-cut", Kind::kFloat, &params.cut_y},
-      {"-no", Kind::kNoise, nullptr},
-      {"-s", Kind::kInt, &params.sample},
-      {"-y", Kind::kInt, &params.num_try},
-      {"-c", Kind::kToggle, &params.centering},
-      {"-e", Kind::kDouble, &params.epsilon},
-      {"-d", Kind::kSet, &params.debug},
-      {"-f", Kind::kFloat, &params.delta_default},
-      {"-t", Kind::kFloat, &params.thr},
-  };
+  AlignOptions unused;
+  const ParseContext ctx{argc > 0 ? argv[0] : "kestrel", false, err, err};
+  return parse_options(ctx, argc, argv, params, unused, positional);
+}
 
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    const Option* match = nullptr;
-    for (const Option& o : options)
-      if (std::strcmp(arg, o.name) == 0) match = &o;
-    if (!match) {
-      if (arg[0] == '-') {
-        std::fprintf(err, "Unrecognized option.(-%c)\n", arg[1]);
-        return ParseOutcome::kExitFailure;
-      }
-      if (positional) positional->emplace_back(arg);
-      continue;
-    }
-    switch (match->kind) {
-      case Kind::kHelp:
-        print_usage(program, err);
-        return ParseOutcome::kExitSuccess;
-      case Kind::kSet:
-        *static_cast<bool*>(match->field) = true;
-        break;
-      case Kind::kToggle:
-        *static_cast<bool*>(match->field) = !*static_cast<bool*>(match->field);
-        break;
-      case Kind::kNoise:
-        if (missing_value(i, 3, argc, arg, program, err)) return ParseOutcome::kExitFailure;
-        params.noise_level = static_cast<float>(std::atof(argv[++i]));
-        params.outl1 = static_cast<float>(std::atof(argv[++i]));
-        params.outl2 = static_cast<float>(std::atof(argv[++i]));
-        break;
-      default: {
-        if (missing_value(i, 1, argc, arg, program, err)) return ParseOutcome::kExitFailure;
-        const char* value = argv[++i];
-        if (match->kind == Kind::kFloat) {
-          *static_cast<float*>(match->field) = static_cast<float>(std::atof(value));
-        } else if (match->kind == Kind::kDouble) {
-          *static_cast<double*>(match->field) = std::atof(value);
-        } else if (match->kind == Kind::kInt) {
-          *static_cast<int32_t*>(match->field) = std::atoi(value);
-        } else if (match->kind == Kind::kText) {
-          params.trans_file = value;
-          params.has_trans_file = true;
-        } else {
-          // The reader divides the point count by isamp, so it must be at least 1.
-          const int v = std::atoi(value);
-          if (v < 1) {
-            std::fprintf(err, "Option -i needs a whole number of at least 1.\n");
-            print_usage(program, err);
-            return ParseOutcome::kExitFailure;
-          }
-          *static_cast<uint32_t*>(match->field) = static_cast<uint32_t>(v);
-        }
-      }
-    }
-  }
-  return ParseOutcome::kContinue;
+ParseOutcome parse_align_command_line(int argc, const char* const* argv,
+                                      core::RunParameters& params, AlignOptions& align,
+                                      std::vector<std::string>& files, FILE* out, FILE* err) {
+  const ParseContext ctx{argc > 0 ? argv[0] : "kestrel-align", true, out, err};
+  return parse_options(ctx, argc, argv, params, align, &files);
 }
 
 bool read_trans_file(const std::string& name, core::RunParameters& params, std::string* error) {

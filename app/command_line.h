@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/run_options.h"
 #include "core/run_parameters.h"
 
 namespace kestrel::app {
@@ -21,7 +22,18 @@ enum class ParseOutcome {
 ParseOutcome parse_command_line(int argc, const char* const* argv, core::RunParameters& params,
                                 FILE* err = stderr, std::vector<std::string>* positional = nullptr);
 
+// The same for kestrel-align: kestrel's options and the aligner's own (run_options.h); file
+// names go to `files`; --help prints the aligner's help to `out`.
+ParseOutcome parse_align_command_line(int argc, const char* const* argv,
+                                      core::RunParameters& params, AlignOptions& align,
+                                      std::vector<std::string>& files, FILE* out = stdout,
+                                      FILE* err = stderr);
+
+// kestrel's usage text, built from the option table.
 void print_usage(const char* program, FILE* err = stderr);
+
+// kestrel-align's --help, built from the option table.
+void print_align_help(const char* program, FILE* out);
 
 // Fills params.trans_matrix from lines 5 to 8 of `name`. Rows that cannot be read keep their
 // previous values; returns false (with a message in `error`) when the file cannot be opened or

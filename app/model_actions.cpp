@@ -36,9 +36,9 @@ void apply_trans_matrix(core::PointSet& set, const double (&m)[4][4]) {
 
 // After either load, once both files are known: the joint extent drives base size and trials.
 void finish_load(AppState& state) {
-  if (state.file_p.empty() || state.file_q.empty()) return;
-  const core::PointSet& p = state.reg.model_p;
-  const core::PointSet& q = state.reg.model_q;
+  if (state.models.file_p.empty() || state.models.file_q.empty()) return;
+  const core::PointSet& p = state.models.model_p;
+  const core::PointSet& q = state.models.model_q;
   if (!p.empty()) std::printf("%f %f %f\n", p[0].x, p[0].y, p[0].z);
   float lo[3] = {FLT_MAX, FLT_MAX, FLT_MAX}, hi[3] = {-FLT_MAX, -FLT_MAX, -FLT_MAX};
   for (const core::PointSet* set : {&p, &q}) {
@@ -82,8 +82,7 @@ bool read_model(const std::string& file, float cut, bool is_p, core::RunParamete
 }
 
 bool fail_load(AppState& state, const core::RunParameters& params_before,
-               const registration::EngineHooks& hooks, const std::string& reason,
-               std::string* error) {
+               const ActionHooks& hooks, const std::string& reason, std::string* error) {
   state.params = params_before;
   state.status_text = reason;
   state.loading = false;
@@ -93,75 +92,72 @@ bool fail_load(AppState& state, const core::RunParameters& params_before,
   return false;
 }
 
-}  // namespace
+// One side's sets within the model sets.
+struct SideSets {
+  core::PointSet& full;
+  core::PointSet& model;
+  core::FaceList& full_faces;
+  core::FaceList& model_faces;
+  std::string& file;
+  float* centroid;
+};
 
-bool load_model_p(AppState& state, const std::string& file, const registration::EngineHooks& hooks,
-                  std::string* error) {
-  core::srand15(0);
-  const core::RunParameters params_before = state.params;
-  core::RunParameters& params = state.params;
-  std::printf("Model P: %s\n", file.c_str());
-  state.loading = true;
-  state.status_text = kLoadingText;
-  hooks.request_repaint();
-
-  const float cut = params.cut_y == 0 ? 0.0f : params.cut_y + 100;
-  ModelRead read;
-  std::string reason;
-  if (!read_model(file, cut, true, params, read, reason))
-    return fail_load(state, params_before, hooks, reason, error);
-
-  // Everything read: commit.
-  state.reg.noise_added = false;
-  state.file_p = file;
-  state.full_p.swap(read.full);
-  state.full_p_faces.swap(read.full_faces);
-  state.reg.model_p.swap(read.model);
-  state.model_p_faces.swap(read.model_faces);
-  std::copy(read.centroid, read.centroid + 3, state.centroid_p);
-  state.reg.p_index.build(state.reg.model_p);
-  params.point_spacing = static_cast<float>(
-      registration::estimate_point_spacing(state.reg.model_p, state.reg.p_index) * 0.5);
-  state.saved_p = state.reg.model_p;
-  state.reg.model_q = state.saved_q;
-  state.reg.full_q = state.reg.saved_full_q;
-
-  state.status_text.clear();
-  hooks.request_repaint();
-  state.loading = false;
-  finish_load(state);
-  return true;
+SideSets side_sets(ModelSets& m, ModelSide side) {
+  if (side == ModelSide::kP)
+    return {m.full_p, m.model_p, m.full_p_faces, m.model_p_faces, m.file_p, m.centroid_p};
+  return {m.full_q, m.model_q, m.full_q_faces, m.model_q_faces, m.file_q, m.centroid_q};
 }
 
-bool load_model_q(AppState& state, const std::string& file, const registration::EngineHooks& hooks,
-                  std::string* error) {
+// Everything read: hand it over. P gets its tree and spacing, and Q returns to its saved
+// copies (undoing an alignment); Q's saved copies start from the new sets.
+void commit(AppState& state, ModelSide side, const std::string& file, ModelRead& read) {
+  ModelSets& m = state.models;
+  const SideSets sets = side_sets(m, side);
+  state.noise_added = false;
+  sets.file = file;
+  sets.full.swap(read.full);
+  sets.full_faces.swap(read.full_faces);
+  sets.model.swap(read.model);
+  sets.model_faces.swap(read.model_faces);
+  std::copy(read.centroid, read.centroid + 3, sets.centroid);
+  if (side == ModelSide::kP) {
+    m.p_index.build(m.model_p);
+    state.params.point_spacing = static_cast<float>(
+        registration::estimate_point_spacing(m.model_p, m.p_index, core::process_random15()) *
+        0.5);
+    m.saved_p = m.model_p;
+    m.model_q = m.saved_q;
+    m.full_q = m.saved_full_q;
+  } else {
+    m.saved_q = m.model_q;
+    m.saved_full_q = m.full_q;
+  }
+}
+
+}  // namespace
+
+bool load_model(AppState& state, ModelSide side, const std::string& file,
+                const ActionHooks& hooks, std::string* error) {
   core::srand15(0);
+  const bool is_p = side == ModelSide::kP;
   const core::RunParameters params_before = state.params;
   core::RunParameters& params = state.params;
+  std::printf("Model %c: %s\n", is_p ? 'P' : 'Q', file.c_str());
   state.loading = true;
   state.status_text = kLoadingText;
   hooks.request_repaint();
-  std::printf("Model Q: %s\n", file.c_str());
 
-  const float cut = params.cut_y == 0 ? 0.0f : params.cut_y - 100;
+  // P is cut 100 beyond cut_y, Q 100 before it, so the two overlap around it.
+  const float cut = params.cut_y == 0 ? 0.0f : params.cut_y + (is_p ? 100 : -100);
   ModelRead read;
   std::string reason;
-  if (!read_model(file, cut, false, params, read, reason))
+  if (!read_model(file, cut, is_p, params, read, reason))
     return fail_load(state, params_before, hooks, reason, error);
-  if (params.has_trans_file) {
+  if (!is_p && !params.trans_file.empty()) {
     apply_trans_matrix(read.model, params.trans_matrix);
     apply_trans_matrix(read.full, params.trans_matrix);
   }
-
-  state.reg.noise_added = false;
-  state.file_q = file;
-  state.reg.full_q.swap(read.full);
-  state.full_q_faces.swap(read.full_faces);
-  state.reg.model_q.swap(read.model);
-  state.model_q_faces.swap(read.model_faces);
-  std::copy(read.centroid, read.centroid + 3, state.centroid_q);
-  state.saved_q = state.reg.model_q;
-  state.reg.saved_full_q = state.reg.full_q;
+  commit(state, side, file, read);
 
   state.status_text.clear();
   hooks.request_repaint();
@@ -174,15 +170,15 @@ void on_random_position(AppState& state) {
   const int r = core::rand15();
   const float a = static_cast<float>(r * (1.0f / 32767.0f) * M_PI);
   const float ca = std::cos(a), sa = std::sin(a);
-  core::DenseMatrix& R = state.reg.current_transform.R;
+  core::DenseMatrix& R = state.current_transform.R;
   R = core::identity_matrix(3);
   R(0, 0) = ca;
   R(0, 1) = sa;
   R(1, 0) = -sa;
   R(1, 1) = ca;
-  for (core::PointSet* set :
-       {&state.reg.full_q, &state.reg.saved_full_q, &state.reg.model_q, &state.saved_q})
-    core::transform_point_set(*set, R, 1.0f, 0, 0, 0, 0, 0, 0);
+  ModelSets& m = state.models;
+  for (core::PointSet* set : {&m.full_q, &m.saved_full_q, &m.model_q, &m.saved_q})
+    core::transform_point_set(*set, core::linear_motion(R));
 }
 
 float gaussian(float sigma) {
@@ -217,11 +213,11 @@ void add_noise(core::PointSet& set, float sigma) {
 
 void on_add_noise(AppState& state) {
   const float sigma = state.params.noise_level;
-  for (core::PointSet* set : {&state.reg.model_p, &state.reg.model_q, &state.full_p,
-                              &state.reg.full_q, &state.saved_p, &state.saved_q,
-                              &state.reg.saved_full_q})
+  ModelSets& m = state.models;
+  for (core::PointSet* set :
+       {&m.model_p, &m.model_q, &m.full_p, &m.full_q, &m.saved_p, &m.saved_q, &m.saved_full_q})
     add_noise(*set, sigma);
-  state.reg.noise_added = true;
+  state.noise_added = true;
 }
 
 }  // namespace kestrel::app

@@ -1,22 +1,23 @@
 #pragma once
-// Loading Model P and Model Q and the two model actions of the panel: "Random position" turns Q
+// Loading Model P or Model Q and the two model actions of the panel: "Random position" turns Q
 // about the z axis, "Add noise" jitters every model set.
 
 #include <string>
 
+#include "app/action_hooks.h"
 #include "app/app_state.h"
-#include "registration/engine_hooks.h"
 
 namespace kestrel::app {
 
-// Loads `file` as Model P (full set, working set, tree over the working set, point spacing).
-// A load that fails changes nothing but status_text, which then holds the reason; the reason
-// also goes to standard error and into `error`.
-bool load_model_p(AppState& state, const std::string& file, const registration::EngineHooks& hooks,
-                  std::string* error = nullptr);
-// Loads `file` as Model Q (full set, working set, saved copies, the -l matrix applied).
-bool load_model_q(AppState& state, const std::string& file, const registration::EngineHooks& hooks,
-                  std::string* error = nullptr);
+enum class ModelSide { kP, kQ };
+
+// Loads `file` as one model: the full set and the thinned working set, then for P the tree over
+// the working set, the point spacing, and Q back to its saved copies; for Q the -l matrix and
+// the saved copies. Reseeds the process generator with 0 first. A load that fails changes
+// nothing but status_text, which then holds the reason; the reason also goes to standard error
+// and into `error`.
+bool load_model(AppState& state, ModelSide side, const std::string& file,
+                const ActionHooks& hooks, std::string* error = nullptr);
 
 // Turns Q (full, working and saved copies) by a random angle in [0, pi] about the z axis and
 // writes that rotation into the current transform.

@@ -1,16 +1,21 @@
 #pragma once
 // The result files of keys `s` and `o`: the model sets as OBJ files, and the motion found,
 // expressed in the coordinates of the input files, as "results.tfm" with both models joined.
+// Every file is written all or nothing (core/atomic_file.h); a file that cannot be written is
+// an error.
 
 #include <string>
 
 #include "app/app_state.h"
+#include "core/rigid_transform.h"
 
 namespace kestrel::app {
 
 // Writes "out1.obj", "out2.obj", "full1.obj", "full2.obj" and "reconstruct.obj" into `folder`
-// and prints "written.".
-void save_models(const AppState& state, const std::string& folder = ".");
+// and prints "written.". False, with the first reason in `error`, when a file cannot be written
+// (the others are still tried, and "written." is not printed).
+bool save_models(const AppState& state, const std::string& folder = ".",
+                 std::string* error = nullptr);
 
 // The 4 x 4 matrix written on lines 5 to 8 of results.tfm (row-major), and the run's motion
 // before any refinement was composed with it.
@@ -19,12 +24,18 @@ struct ExportedMotion {
   double coarse[4][4] = {};
 };
 
+// `motion`, found between the working models, as a row-major matrix that maps Q's file
+// coordinates onto P's: the centroids `cp`, `cq` of the files enter when the models were
+// centred. `refinement` (may be null) is a motion in P's working frame that followed it.
+ExportedMotion file_motion(const core::RigidTransform& motion, const float cp[3],
+                           const float cq[3], bool centering,
+                           const double (*refinement)[4] = nullptr);
+
 // Re-reads both files, writes `results_path` and `reconstruct_path` (skipped when empty). Works
 // on copies: the loaded models, their tree and spacing stay as they were. Multiplies the current
-// rotation by its scale in place. `refinement` (row-major, may be null) is a motion in P's
-// working frame that followed the run, such as an ICP; the written motion then includes it.
-// Refuses (false, message on standard output) while a model is missing or a file can no longer
-// be read.
+// rotation by its scale in place. `refinement` as for file_motion.
+// False, with the reason in `error` (also printed on standard output), while a model is missing,
+// when a file can no longer be read, or when a result file cannot be written.
 bool export_results(AppState& state, const std::string& results_path = "results.tfm",
                     const std::string& reconstruct_path = "reconstruct.obj",
                     ExportedMotion* motion = nullptr, std::string* error = nullptr,

@@ -1,77 +1,114 @@
 #include "app/run_actions.h"
 
-#include <chrono>
 #include <cstdio>
+#include <string>
 
 #include "app/command_line.h"
+#include "core/clock.h"
 #include "core/random15.h"
 #include "core/rigid_transform.h"
+#include "registration/pair_extraction.h"
 #include "registration/run_registration.h"
 
 namespace kestrel::app {
 
 namespace {
 
-int64_t now_ms() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+// A new best motion: Q is drawn moved by it, and it becomes the current transform with its
+// centre and translation rounded to float.
+void publish(AppState& state, const registration::Improvement& improvement) {
+  ModelSets& m = state.models;
+  m.full_q = m.saved_full_q;
+  core::transform_point_set(m.full_q, improvement.motion);
+  state.current_transform = improvement.motion;
+  for (int k = 0; k < 3; ++k) {
+    state.current_transform.c[k] = static_cast<float>(improvement.motion.c[k]);
+    state.current_transform.t[k] = static_cast<float>(improvement.motion.t[k]);
+  }
+  state.best_lcp = improvement.lcp;
 }
 
-// What the idle cycle would do before the run: refresh the derived parameters.
-void idle_step(AppState& state, const registration::EngineHooks& hooks) {
+registration::EngineHooks engine_hooks(AppState& state, const ActionHooks& hooks) {
+  registration::EngineHooks engine;
+  engine.repaint = hooks.repaint;
+  engine.should_stop = hooks.should_stop;
+  engine.on_progress = [&state](const std::string& line) { state.progress_text = line; };
+  engine.on_base = [&state](const core::PointSet& base) { state.base_points = base; };
+  engine.on_improvement = [&state](const registration::Improvement& improvement) {
+    publish(state, improvement);
+  };
+  return engine;
+}
+
+// Both run buttons: restore Q, seed the generator, refresh the parameters as the idle cycle
+// would, run, and keep the best moved working Q.
+registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, bool ransac) {
+  state.status_text = ransac ? "Running basic RANSAC..." : "Running Kestrel...";
+  hooks.request_repaint();
+  state.ransac_mode = ransac;
+  const int64_t t0 = core::tick_ms();
+  core::Random15& rng = core::process_random15();
+  rng.seed(0);
   hooks.request_repaint();
   refresh_parameters(state.params);
+  ModelSets& m = state.models;
+  m.model_q = m.saved_q;
+  if (ransac) m.full_q = m.saved_full_q;
+  if (m.model_p.empty() || m.model_q.empty()) return {};
+
+  state.trial_count = 0;
+  const registration::EngineInputs inputs{m.model_p, m.p_index, state.params.point_spacing,
+                                          m.model_q};
+  const registration::EngineOptions options = engine_options(state);
+  const registration::EngineHooks engine = engine_hooks(state, hooks);
+  const registration::EngineResult result =
+      ransac ? registration::run_ransac(inputs, options, engine, rng)
+             : registration::run_kestrel(inputs, options, engine, rng);
+  state.trial_count = result.trials;
+  if (result.trials > 0) state.first_selection = false;
+  if (result.improved) core::transform_point_set(m.model_q, result.motion);
+  if (!ransac) {
+    m.full_q = m.saved_full_q;
+    core::transform_point_set(m.full_q, state.current_transform);
+  }
+  state.progress_text.clear();
+  state.run_time_ms = static_cast<int32_t>(core::tick_ms() - t0);
+  state.ransac_mode = false;
+  state.status_text.clear();
+  state.last_run = result;
+  hooks.request_repaint();
+  return result;
 }
 
 }  // namespace
 
-void on_start_kestrel(AppState& state, const registration::EngineHooks& hooks) {
-  state.status_text = "Running Kestrel...";
-  hooks.request_repaint();
-  state.reg.ransac_mode = false;
-  const int64_t t0 = now_ms();
-  core::srand15(0);
-  idle_step(state, hooks);
-  state.reg.model_q = state.saved_q;
-  if (state.reg.model_p.empty() || state.reg.model_q.empty()) return;
-
-  state.reg.trial_count = 0;
-  registration::run_registration(state.reg, state.params, hooks);
-
-  state.reg.full_q = state.reg.saved_full_q;
-  core::transform_point_set(state.reg.full_q, state.reg.current_transform);
-  state.reg.progress_text.clear();
-  state.run_time_ms = static_cast<int32_t>(now_ms() - t0);
-  state.status_text.clear();
-  hooks.request_repaint();
+registration::EngineOptions engine_options(const AppState& state) {
+  const core::RunParameters& params = state.params;
+  registration::EngineOptions options;
+  options.num_try = params.num_try;
+  options.thr = params.thr;
+  options.base_max_len = params.base_max_len;
+  options.margin = params.margin;
+  options.delta = params.delta;
+  options.scale_tol = params.scale_tol;
+  options.normal_tol = registration::pair_normal_tolerance(params.norm_diff, state.noise_added);
+  options.first_selection = state.first_selection;
+  options.debug = params.debug;
+  return options;
 }
 
-void on_start_ransac(AppState& state, const registration::EngineHooks& hooks) {
-  state.status_text = "Running basic RANSAC...";
-  hooks.request_repaint();
-  state.reg.ransac_mode = true;
-  const int64_t t0 = now_ms();
-  core::srand15(0);
-  idle_step(state, hooks);
-  state.reg.model_q = state.saved_q;
-  state.reg.full_q = state.reg.saved_full_q;
-  if (state.reg.model_p.empty() || state.reg.model_q.empty()) return;
-
-  state.reg.trial_count = 0;
-  registration::run_registration(state.reg, state.params, hooks);
-
-  // full_q keeps the motion of the run's last improvement, published by the trial itself.
-  state.reg.progress_text.clear();
-  state.run_time_ms = static_cast<int32_t>(now_ms() - t0);
-  state.reg.ransac_mode = false;
-  state.status_text.clear();
-  hooks.request_repaint();
+registration::EngineResult on_start_kestrel(AppState& state, const ActionHooks& hooks) {
+  return start_run(state, hooks, false);
 }
 
-icp::IcpRefineResult on_start_icp(AppState& state, const registration::EngineHooks& hooks) {
+registration::EngineResult on_start_ransac(AppState& state, const ActionHooks& hooks) {
+  return start_run(state, hooks, true);
+}
+
+icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
   state.status_text = "Running ICP...";
   hooks.request_repaint();
-  icp::IcpRefineResult result = icp::refine_q_by_icp(state.full_p, state.reg.full_q);
+  icp::IcpRefineResult result = icp::refine_q_by_icp(state.models.full_p, state.models.full_q);
   if (!result.ran) {
     state.status_text = result.message;
     std::fprintf(stderr, "%s\n", result.message.c_str());

@@ -2,21 +2,29 @@
 // The run buttons: "Start Kestrel" and "Start basic RANSAC" prepare the model sets, run the
 // registration engine and tidy up; "Start ICP" refines the full Q against the full P.
 
+#include "app/action_hooks.h"
 #include "app/app_state.h"
 #include "icp/refine_q_by_icp.h"
-#include "registration/engine_hooks.h"
+#include "registration/engine.h"
 
 namespace kestrel::app {
 
-// Runs a Kestrel registration from the saved Q; afterwards full_q shows Q moved by the best
-// motion, best_lcp and run_time_ms hold the result. Does nothing while a model is missing.
-void on_start_kestrel(AppState& state, const registration::EngineHooks& hooks);
+// Runs a Kestrel registration from the saved Q with the process generator seeded with 0.
+// Every improvement moves full_q and sets current_transform and best_lcp at once; at the end
+// model_q is the saved Q moved by the best motion, full_q the saved full Q moved by
+// current_transform, and run_time_ms the action's duration. Does nothing while a model is
+// missing. Returns the engine's result, also kept in state.last_run.
+registration::EngineResult on_start_kestrel(AppState& state, const ActionHooks& hooks);
 
-// The same with random triples of Q instead of congruent bases.
-void on_start_ransac(AppState& state, const registration::EngineHooks& hooks);
+// The same with random triples of Q instead of congruent bases; full_q keeps the motion of the
+// run's last improvement.
+registration::EngineResult on_start_ransac(AppState& state, const ActionHooks& hooks);
 
 // Refines the full Q against the full P from Q's current position ("Start ICP"). Refused, with
 // the reason in status_text and nothing moved, while a model is missing.
-icp::IcpRefineResult on_start_icp(AppState& state, const registration::EngineHooks& hooks);
+icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks);
+
+// The engine's settings for a run of `state` as its parameters stand.
+registration::EngineOptions engine_options(const AppState& state);
 
 }  // namespace kestrel::app

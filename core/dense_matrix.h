@@ -33,4 +33,11 @@ DenseMatrix multiply(const DenseMatrix& a, const DenseMatrix& b);
 DenseMatrix transpose(const DenseMatrix& a);
 DenseMatrix identity_matrix(uint32_t n);
 
+// Determinant of a 3 x 3 array (rows m[r]) by expansion along the first row.
+inline double det3(const double m[3][3]) {
+  return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+         m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+         m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+}
+
 }  // namespace kestrel::core

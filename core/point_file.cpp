@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 
+#include "core/atomic_file.h"
 #include "core/planar_reconstruction.h"
 #include "core/random15.h"
 
@@ -179,24 +180,29 @@ bool read_point_set(const std::string& file, PointSet& set, FaceList& faces, boo
   return true;
 }
 
-bool write_obj(const PointSet& set, const std::string& file, const FaceList& faces) {
-  std::ofstream out(file, std::ios::trunc);
-  if (!out) return false;
-  write_vertices(out, set);
-  write_faces(out, faces, 0);
-  return static_cast<bool>(out);
+bool write_obj(const PointSet& set, const std::string& file, const FaceList& faces,
+               std::string* error) {
+  return write_file_atomically(
+      file,
+      [&set, &faces](std::ostream& out) {
+        write_vertices(out, set);
+        write_faces(out, faces, 0);
+      },
+      error);
 }
 
 bool write_reconstruction(const PointSet& moving, const PointSet& reference,
                           const FaceList& reference_faces, const FaceList& moving_faces,
-                          const std::string& path) {
-  std::ofstream out(path, std::ios::trunc);
-  if (!out) return false;
-  write_vertices(out, reference);
-  write_vertices(out, moving);
-  write_faces(out, reference_faces, 0);
-  write_faces(out, moving_faces, static_cast<long>(reference.size()));
-  return static_cast<bool>(out);
+                          const std::string& path, std::string* error) {
+  return write_file_atomically(
+      path,
+      [&](std::ostream& out) {
+        write_vertices(out, reference);
+        write_vertices(out, moving);
+        write_faces(out, reference_faces, 0);
+        write_faces(out, moving_faces, static_cast<long>(reference.size()));
+      },
+      error);
 }
 
 }  // namespace kestrel::core

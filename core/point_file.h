@@ -21,14 +21,17 @@ bool read_point_set(const std::string& file, PointSet& set, FaceList& faces, boo
                     int32_t& sample, float cut, float& cx, float& cy, float& cz, uint32_t isamp,
                     std::string* error = nullptr);
 
-// Writes "v x y z" lines then "f a b c" lines (1-based). False when the file cannot be created.
-bool write_obj(const PointSet& set, const std::string& file, const FaceList& faces);
+// Writes "v x y z" lines then "f a b c" lines (1-based), all or nothing (see atomic_file.h).
+// False, with the reason in `error`, when the file cannot be written.
+bool write_obj(const PointSet& set, const std::string& file, const FaceList& faces,
+               std::string* error = nullptr);
 
 // Writes `path` (the program writes "reconstruct.obj") holding the reference set's vertices,
 // then the moving set's, then the reference faces, then the moving faces shifted past the
-// reference vertices, so both meshes index one vertex list. False when the file cannot be created.
+// reference vertices, so both meshes index one vertex list. All or nothing, as write_obj.
 bool write_reconstruction(const PointSet& moving, const PointSet& reference,
                           const FaceList& reference_faces, const FaceList& moving_faces,
-                          const std::string& path = "reconstruct.obj");
+                          const std::string& path = "reconstruct.obj",
+                          std::string* error = nullptr);
 
 }  // namespace kestrel::core

@@ -2,6 +2,7 @@
 // The records every part of Kestrel passes around: points, point sets, and the index and
 // correspondence records of a registration search.
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -12,6 +13,18 @@ struct Point3D {
   double x = 0, y = 0, z = 0;
   double nx = 0, ny = 0, nz = 0;
 };
+
+// Euclidean distance of two positions, in double.
+inline double distance(const Point3D& a, const Point3D& b) {
+  const double dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
+  return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
+// Length of the difference of two normal vectors, in double.
+inline double normal_difference(const Point3D& a, const Point3D& b) {
+  const double dx = a.nx - b.nx, dy = a.ny - b.ny, dz = a.nz - b.nz;
+  return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
 
 // Ordered, growable, deep-copied set of points; a point is named by its 0-based index.
 using PointSet = std::vector<Point3D>;

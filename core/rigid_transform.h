@@ -13,14 +13,12 @@ struct RigidTransform {
   double t[3] = {0, 0, 0};             // translation added after the centre is restored
 };
 
+// The motion x -> L x + t (scale 1, centre 0).
+RigidTransform linear_motion(const DenseMatrix& L, double tx = 0, double ty = 0, double tz = 0);
+
 // Moves one point in place; only x, y, z change, the normal stays.
-void transform_point(Point3D& point, const DenseMatrix& R, float s, double cx, double cy, double cz,
-                     double tx, double ty, double tz);
-// Applies transform_point to every point in index order.
-void transform_point_set(PointSet& set, const DenseMatrix& R, float s, double cx, double cy,
-                         double cz, double tx, double ty, double tz);
-// Convenience overloads taking the whole record.
 void transform_point(Point3D& point, const RigidTransform& m);
+// Applies transform_point to every point in index order.
 void transform_point_set(PointSet& set, const RigidTransform& m);
 
 }  // namespace kestrel::core

@@ -30,8 +30,7 @@ struct RunParameters {
   float shear = 0;                  // stored only
   bool periodic_test = false;       // stored only
   bool debug = false;               // print the registration's timings and counts
-  bool has_trans_file = false;      // a transform file was given with -l
-  std::string trans_file;           // its name
+  std::string trans_file;           // transform file given with -l; empty = none
   double trans_matrix[4][4] = {};   // row-major matrix read from the transform file
   float delta = 0.9f;               // run tolerance in units of point_spacing (panel field)
   float model_extent = 0;           // largest side of the joint bounding box, at most 240

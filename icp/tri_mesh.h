@@ -6,17 +6,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/face.h"
 #include "icp/vec3f.h"
 
 namespace kestrel::icp {
 
-// A triangle: three 0-based vertex indices; counter-clockwise corners face outwards.
-struct Face {
-  int32_t v[3] = {0, 0, 0};
-
-  int32_t operator[](int k) const { return v[k]; }
-  int32_t& operator[](int k) { return v[k]; }
-};
+using core::Face;
 
 struct TriMesh {
   std::vector<Vec3f> vertices;

@@ -2,7 +2,6 @@
 
 #include <cassert>
 #include <cmath>
-#include <limits>
 
 namespace kestrel::registration {
 
@@ -36,22 +35,17 @@ bool unit_normal(const Vec& a, const Vec& b, const Vec& c, Vec& n) {
   return true;
 }
 
-double det3(double a, double b, double c, double d, double e, double f, double g, double h,
-            double i) {
-  return a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g);
-}
-
 // Determinant of a 4 x 4 matrix (rows m[r]) by expansion along the first row.
 double det4(const double m[4][4]) {
   double det = 0;
   for (int col = 0; col < 4; ++col) {
-    double minor[9];
-    int k = 0;
-    for (int r = 1; r < 4; ++r)
+    double minor[3][3];
+    for (int r = 1; r < 4; ++r) {
+      int k = 0;
       for (int c = 0; c < 4; ++c)
-        if (c != col) minor[k++] = m[r][c];
-    const double sub = det3(minor[0], minor[1], minor[2], minor[3], minor[4], minor[5], minor[6],
-                            minor[7], minor[8]);
+        if (c != col) minor[r - 1][k++] = m[r][c];
+    }
+    const double sub = core::det3(minor);
     det += (col % 2 == 0 ? 1 : -1) * m[0][col] * sub;
   }
   return det;
@@ -59,18 +53,16 @@ double det4(const double m[4][4]) {
 
 }  // namespace
 
-double estimate_affine_correction(const std::vector<core::PointMatch>& matches,
-                                  core::DenseMatrix& A3, double& tx, double& ty, double& tz,
-                                  double& cx, double& cy, double& cz) {
+std::optional<AffineCorrection> estimate_affine_correction(
+    const std::vector<core::PointMatch>& matches) {
   assert(matches.size() >= 4 && "the affine correction needs four matches");
-  constexpr double kReject = std::numeric_limits<double>::infinity();
   Vec p[4], q[4];
   for (int k = 0; k < 4; ++k) {
     p[k] = position(matches[static_cast<size_t>(k)].p);
     q[k] = position(matches[static_cast<size_t>(k)].q);
   }
   Vec np, nq;
-  if (!unit_normal(p[0], p[1], p[2], np) || !unit_normal(q[0], q[1], q[2], nq)) return kReject;
+  if (!unit_normal(p[0], p[1], p[2], np) || !unit_normal(q[0], q[1], q[2], nq)) return {};
   p[3] = {p[3].x + kLift * np.x, p[3].y + kLift * np.y, p[3].z + kLift * np.z};
   q[3] = {q[3].x + kLift * nq.x, q[3].y + kLift * nq.y, q[3].z + kLift * nq.z};
 
@@ -83,38 +75,37 @@ double estimate_affine_correction(const std::vector<core::PointMatch>& matches,
     m[r][3] = 1.0;
   }
   const double det = det4(m);
-  if (det == 0 || !std::isfinite(det)) return kReject;
-  double sol[3][4];
-  for (int row = 0; row < 3; ++row) {
+  if (det == 0 || !std::isfinite(det)) return {};
+  AffineCorrection out;
+  for (uint32_t row = 0; row < 3; ++row) {
     for (int col = 0; col < 4; ++col) {
       double mc[4][4];
       for (int r = 0; r < 4; ++r) {
         const double target = row == 0 ? p[r].x : row == 1 ? p[r].y : p[r].z;
         for (int c = 0; c < 4; ++c) mc[r][c] = c == col ? target : m[r][c];
       }
-      sol[row][col] = det4(mc) / det;
+      const double v = det4(mc) / det;
+      if (col < 3)
+        out.A(row, static_cast<uint32_t>(col)) = v;
+      else
+        out.b[row] = v;
     }
   }
-  if (A3.rows != 3 || A3.cols != 3) A3 = core::DenseMatrix(3, 3);
-  for (uint32_t r = 0; r < 3; ++r)
-    for (uint32_t c = 0; c < 3; ++c) A3(r, c) = sol[r][c];
-  tx = sol[0][3];
-  ty = sol[1][3];
-  tz = sol[2][3];
-  cx = cy = cz = 0;
-  return 0.0;
+  return out;
 }
 
-void combine_with_correction(const core::DenseMatrix& A, const double b[3],
-                             const core::DenseMatrix& R1, const double c1[3], const double t1[3],
-                             core::DenseMatrix& R, double t[3]) {
-  const double moved_centre[3] = {c1[0] + t1[0], c1[1] + t1[1], c1[2] + t1[2]};
-  double out[3];
+core::RigidTransform combine_with_correction(const AffineCorrection& correction,
+                                             const core::RigidTransform& rigid) {
+  const core::DenseMatrix& A = correction.A;
+  const double* c1 = rigid.c;
+  const double moved_centre[3] = {c1[0] + rigid.t[0], c1[1] + rigid.t[1], c1[2] + rigid.t[2]};
+  core::RigidTransform out = rigid;
   for (uint32_t i = 0; i < 3; ++i)
-    out[i] = A(i, 0) * moved_centre[0] + A(i, 1) * moved_centre[1] + A(i, 2) * moved_centre[2] +
-             b[i] - c1[i];
-  R = core::multiply(A, R1);
-  for (int i = 0; i < 3; ++i) t[i] = out[i];
+    out.t[i] = A(i, 0) * moved_centre[0] + A(i, 1) * moved_centre[1] + A(i, 2) * moved_centre[2] +
+               correction.b[i] - c1[i];
+  out.R = core::multiply(A, rigid.R);
+  out.s = 1.0f;
+  return out;
 }
 
 }  // namespace kestrel::registration

@@ -5,7 +5,8 @@
 #include <limits>
 
 #include "core/random15.h"
-#include "registration/float3.h"
+#include "core/dense_matrix.h"
+#include "core/vec3f.h"
 #include "registration/segment_closest_params.h"
 
 namespace kestrel::registration {
@@ -17,35 +18,27 @@ constexpr int kDraws = 100;
 // A fourth point must lie at least this far (model units) from every triangle vertex.
 constexpr double kMinFourthDist = 10.0;
 
-int draw(size_t n) {
-  return static_cast<int>(static_cast<uint64_t>(core::rand15()) % n);
-}
+using core::distance;
+using core::Vec3f;
 
-double distance(const core::Point3D& a, const core::Point3D& b) {
-  const double dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
-  return std::sqrt(dx * dx + dy * dy + dz * dz);
+int draw(core::Random15& rng, size_t n) {
+  return static_cast<int>(static_cast<uint64_t>(rng.next()) % n);
 }
 
 // Coordinate differences are rounded to float: the triangle test runs in single precision.
-Float3 diff_f(const core::Point3D& a, const core::Point3D& b) {
+Vec3f diff_f(const core::Point3D& a, const core::Point3D& b) {
   return {static_cast<float>(a.x - b.x), static_cast<float>(a.y - b.y),
           static_cast<float>(a.z - b.z)};
 }
 
-double det3(const double m[3][3]) {
-  return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
-         m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
-         m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
-}
-
 // Mode 1 keeps the largest x of 100 draws, mode 2 the smallest. When no draw beats the start
 // value (coordinates beyond +-1e6 / 1e5), the first draw is used.
-int extreme_vertex(const core::PointSet& p, bool largest) {
+int extreme_vertex(const core::PointSet& p, bool largest, core::Random15& rng) {
   const size_t n = p.size();
   float f = largest ? -1000000.0f : 100000.0f;
   int a = -1, first = -1;
   for (int k = 0; k < kDraws; ++k) {
-    const int h = draw(n);
+    const int h = draw(rng, n);
     if (first < 0) first = h;
     const double x = p[static_cast<size_t>(h)].x;
     if (largest ? x > static_cast<double>(f) : x < static_cast<double>(f)) {
@@ -58,33 +51,32 @@ int extreme_vertex(const core::PointSet& p, bool largest) {
 
 }  // namespace
 
-bool pick_triangle(const core::PointSet& p_sample, const core::RunParameters& params,
-                   RegistrationState& state, int& i0, int& i1, int& i2) {
+bool pick_triangle(const core::PointSet& p_sample, const BaseLimits& limits,
+                   bool& first_selection, core::Random15& rng, int& i0, int& i1, int& i2) {
   const size_t n = p_sample.size();
   i0 = i1 = i2 = -1;
-  // Only the very first selection of the process uses a non-zero margin as the mode itself.
-  int mode = params.margin;
-  if (params.margin != 0 && !state.first_selection) mode = core::rand15() % 3;
-  state.first_selection = false;
+  int mode = limits.margin;
+  if (limits.margin != 0 && !first_selection) mode = rng.next() % 3;
+  first_selection = false;
   if (n == 0) return false;
 
   int a;
   if (mode == 1)
-    a = extreme_vertex(p_sample, true);
+    a = extreme_vertex(p_sample, true, rng);
   else if (mode == 2)
-    a = extreme_vertex(p_sample, false);
+    a = extreme_vertex(p_sample, false, rng);
   else
-    a = draw(n);
+    a = draw(rng, n);
 
   const core::Point3D& pa = p_sample[static_cast<size_t>(a)];
   float best_area = 0;
   for (int k = 0; k < kDraws; ++k) {
-    const int h = draw(n);
-    const int m = draw(n);
-    const Float3 eh = diff_f(p_sample[static_cast<size_t>(h)], pa);
-    const Float3 em = diff_f(p_sample[static_cast<size_t>(m)], pa);
-    const float area = 0.5f * length(cross(eh, em));
-    if (area > best_area && params.base_max_len > length(eh) && params.base_max_len > length(em)) {
+    const int h = draw(rng, n);
+    const int m = draw(rng, n);
+    const Vec3f eh = diff_f(p_sample[static_cast<size_t>(h)], pa);
+    const Vec3f em = diff_f(p_sample[static_cast<size_t>(m)], pa);
+    const float area = 0.5f * len(cross(eh, em));
+    if (area > best_area && limits.base_max_len > len(eh) && limits.base_max_len > len(em)) {
       i0 = a;
       i1 = h;
       i2 = m;
@@ -94,66 +86,74 @@ bool pick_triangle(const core::PointSet& p_sample, const core::RunParameters& pa
   return i0 >= 0 && i1 >= 0 && i2 >= 0;
 }
 
-bool select_base(const core::PointSet& p_sample, const core::RunParameters& params,
-                 RegistrationState& state, double& r1, double& r2, int& i0, int& i1, int& i2,
-                 int& i3) {
-  core::PointSet& base = state.base_points;
-  if (base.size() != 4) base.resize(4);
-  i3 = -1;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    if (!pick_triangle(p_sample, params, state, i0, i1, i2)) return false;
-    const core::Point3D& p0 = p_sample[static_cast<size_t>(i0)];
-    const core::Point3D& p1 = p_sample[static_cast<size_t>(i1)];
-    const core::Point3D& p2 = p_sample[static_cast<size_t>(i2)];
-    base[0] = p0;
-    base[1] = p1;
-    base[2] = p2;
+namespace {
 
-    // Plane a*x + b*y + c*z = 1 through the triangle, by Cramer's rule; a plane through the
-    // origin has no such form (det = 0) and the attempt is skipped.
-    const double m[3][3] = {{p0.x, p0.y, p0.z}, {p1.x, p1.y, p1.z}, {p2.x, p2.y, p2.z}};
-    const double det = det3(m);
-    if (det == 0) continue;
-    double coef[3];
-    for (int col = 0; col < 3; ++col) {
-      double mc[3][3];
-      for (int r = 0; r < 3; ++r)
-        for (int k = 0; k < 3; ++k) mc[r][k] = k == col ? 1.0 : m[r][k];
-      coef[col] = det3(mc) / det;
-    }
-    const double a = coef[0], b = coef[1], c = coef[2];
-    core::Point3D centroid;
-    centroid.x = (p0.x + p1.x + p2.x) / 3;
-    centroid.y = (p0.y + p1.y + p2.y) / 3;
-    centroid.z = (p0.z + p1.z + p2.z) / 3;
-    const float half_len = 0.5f * params.base_max_len;
-
-    // The plane residual orders the points of one plane like their distance from it.
-    double best = 10000000;
-    i3 = -1;
-    for (size_t j = 0; j < p_sample.size(); ++j) {
-      const core::Point3D& q = p_sample[j];
-      if (distance(q, p0) < kMinFourthDist || distance(q, p1) < kMinFourthDist ||
-          distance(q, p2) < kMinFourthDist)
-        continue;
-      if (params.margin == 0 && distance(q, centroid) > half_len) continue;
-      const double r = std::fabs(c * q.z + b * q.y + a * q.x - 1);
-      if (r < best) {
-        best = r;
-        i3 = static_cast<int>(j);
-      }
-    }
-    if (i3 == -1) continue;
-    base[3] = p_sample[static_cast<size_t>(i3)];
-    split_base(base, r1, r2);
-    return true;
+// The sample point closest to the plane a*x + b*y + c*z = 1 through the triangle t (found by
+// Cramer's rule), among those at least 10 from every vertex and, without a margin, within
+// base_max_len / 2 of its centroid. -1 when none qualifies or the plane passes through the
+// origin (det = 0: no such form).
+int fourth_point(const core::PointSet& p_sample, const core::Point3D* t[3],
+                 const BaseLimits& limits) {
+  const double m[3][3] = {{t[0]->x, t[0]->y, t[0]->z},
+                          {t[1]->x, t[1]->y, t[1]->z},
+                          {t[2]->x, t[2]->y, t[2]->z}};
+  const double det = core::det3(m);
+  if (det == 0) return -1;
+  double coef[3];
+  for (int col = 0; col < 3; ++col) {
+    double mc[3][3];
+    for (int r = 0; r < 3; ++r)
+      for (int k = 0; k < 3; ++k) mc[r][k] = k == col ? 1.0 : m[r][k];
+    coef[col] = core::det3(mc) / det;
   }
-  return false;
+  const double a = coef[0], b = coef[1], c = coef[2];
+  core::Point3D centroid;
+  centroid.x = (t[0]->x + t[1]->x + t[2]->x) / 3;
+  centroid.y = (t[0]->y + t[1]->y + t[2]->y) / 3;
+  centroid.z = (t[0]->z + t[1]->z + t[2]->z) / 3;
+  const float half_len = 0.5f * limits.base_max_len;
+
+  // The plane residual orders the points of one plane like their distance from it.
+  double best = 10000000;
+  int found = -1;
+  for (size_t j = 0; j < p_sample.size(); ++j) {
+    const core::Point3D& q = p_sample[j];
+    if (distance(q, *t[0]) < kMinFourthDist || distance(q, *t[1]) < kMinFourthDist ||
+        distance(q, *t[2]) < kMinFourthDist)
+      continue;
+    if (limits.margin == 0 && distance(q, centroid) > half_len) continue;
+    const double r = std::fabs(c * q.z + b * q.y + a * q.x - 1);
+    if (r < best) {
+      best = r;
+      found = static_cast<int>(j);
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
+std::optional<Base> select_base(const core::PointSet& p_sample, const BaseLimits& limits,
+                                bool& first_selection, core::Random15& rng) {
+  Base base;
+  int* i = base.index;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (!pick_triangle(p_sample, limits, first_selection, rng, i[0], i[1], i[2])) return {};
+    const core::Point3D* t[3] = {&p_sample[static_cast<size_t>(i[0])],
+                                 &p_sample[static_cast<size_t>(i[1])],
+                                 &p_sample[static_cast<size_t>(i[2])]};
+    i[3] = fourth_point(p_sample, t, limits);
+    if (i[3] == -1) continue;
+    base.points = {*t[0], *t[1], *t[2], p_sample[static_cast<size_t>(i[3])]};
+    split_base(base.points, base.r1, base.r2);
+    return base;
+  }
+  return {};
 }
 
 void split_base(core::PointSet& base_points, double& r1, double& r2) {
-  Float3 v[4];
-  for (int k = 0; k < 4; ++k) v[k] = to_float3(base_points[static_cast<size_t>(k)]);
+  Vec3f v[4];
+  for (int k = 0; k < 4; ++k) v[k] = core::to_vec3f(base_points[static_cast<size_t>(k)]);
   float best = std::numeric_limits<float>::max();
   int order[4] = {0, 1, 2, 3};
   r1 = r2 = 0;

@@ -4,25 +4,38 @@
 // pass closest. The segment parameters r1, r2 of the closest points are rigid invariants that
 // the search in Q looks for.
 
+#include <cstdint>
+#include <optional>
+
 #include "core/point_set.h"
-#include "core/run_parameters.h"
-#include "registration/registration_state.h"
+#include "core/random15.h"
 
 namespace kestrel::registration {
 
-// Draws a base from `p_sample` (at most 100 attempts). On success writes state.base_points in
-// segment order b0, b1, b2, b3, returns the invariants r1 (on b0->b1) and r2 (on b2->b3) and the
-// sample indices i0..i2 (triangle) and i3 (fourth point) in the order they were found.
-// Reads params.margin and params.base_max_len; clears state.first_selection.
-bool select_base(const core::PointSet& p_sample, const core::RunParameters& params,
-                 RegistrationState& state, double& r1, double& r2, int& i0, int& i1, int& i2,
-                 int& i3);
+struct BaseLimits {
+  int32_t margin = 0;      // 0: first vertex anywhere; otherwise the vertex mode (see below)
+  float base_max_len = 0;  // the triangle's two edges from its first vertex are shorter
+};
+
+struct Base {
+  int index[4] = {-1, -1, -1, -1};  // sample indices: triangle i0..i2, fourth point i3, as found
+  core::PointSet points;            // b0, b1, b2, b3 in segment order (whole points)
+  double r1 = 0;                    // parameter of the closest point on b0->b1
+  double r2 = 0;                    // parameter of the closest point on b2->b3
+};
+
+// Draws a base from `p_sample` (at most 100 attempts) with draws from `rng`; nothing when no
+// attempt succeeds. `first_selection` is cleared by the first triangle drawn.
+std::optional<Base> select_base(const core::PointSet& p_sample, const BaseLimits& limits,
+                                bool& first_selection, core::Random15& rng);
 
 // Draws a first vertex (mode margin / random mode, see below) and keeps the widest of 100 random
-// triangles around it whose two edges from that vertex are shorter than base_max_len.
-// Fails (indices -1) when no such triangle of positive area turns up or `p_sample` is empty.
-bool pick_triangle(const core::PointSet& p_sample, const core::RunParameters& params,
-                   RegistrationState& state, int& i0, int& i1, int& i2);
+// triangles around it whose two edges from that vertex are shorter than base_max_len. Only the
+// very first selection of the process (`first_selection`, then cleared) uses a non-zero margin
+// as the mode itself; later ones draw mode 0, 1 or 2. Fails (indices -1) when no such triangle
+// of positive area turns up or `p_sample` is empty.
+bool pick_triangle(const core::PointSet& p_sample, const BaseLimits& limits,
+                   bool& first_selection, core::Random15& rng, int& i0, int& i1, int& i2);
 
 // Reorders the four `base_points` so that b0b1 and b2b3 are the pair of segments that come
 // closest, and returns the closest-point parameters on them. Always succeeds.

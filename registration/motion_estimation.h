@@ -5,19 +5,20 @@
 
 #include <vector>
 
-#include "core/dense_matrix.h"
 #include "core/point_set.h"
+#include "core/rigid_transform.h"
 
 namespace kestrel::registration {
 
-// Writes R (3 x 3), the translation t, the centre c (the first three Q points' centroid) and
-// s = 1 so that q -> R (q - c) + c + t carries Q onto P. Unless `ransac_mode`, first gives each
-// match the Q point whose squared distance from the Q centroid best matches its P point's from
-// the P centroid (the q halves are rewritten; one Q point may serve two matches). Returns the
-// residual: the summed misfit of the first three matches divided by the match count.
-// Needs at least three matches.
-double estimate_rigid_motion(std::vector<core::PointMatch>& matches, core::DenseMatrix& R,
-                             double& tx, double& ty, double& tz, double& cx, double& cy, double& cz,
-                             float& s, bool ransac_mode);
+struct MotionEstimate {
+  core::RigidTransform motion;  // q -> R (q - c) + c + t, s = 1, c = the first three Q points' centroid
+  double residual = 0;          // summed misfit of the first three matches / the match count
+};
+
+// The motion that carries the Q halves of `matches` onto the P halves. With `repair` (Kestrel
+// runs) each match first gets the Q point whose squared distance from the Q centroid best
+// matches its P point's from the P centroid (the q halves are rewritten; one Q point may serve
+// two matches). Needs at least three matches.
+MotionEstimate estimate_rigid_motion(std::vector<core::PointMatch>& matches, bool repair);
 
 }  // namespace kestrel::registration

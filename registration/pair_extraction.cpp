@@ -19,12 +19,8 @@ void extract_pairs(const core::PointSet& q, double d, double nd, double tol, flo
     const core::Point3D& a = q[i];
     for (size_t j = i + 1; j < n; ++j) {
       const core::Point3D& b = q[j];
-      const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z;
-      const double dist = std::sqrt(dx * dx + dy * dy + dz * dz);
-      if (!(std::fabs(dist - d) < tol)) continue;
-      const double nx = b.nx - a.nx, ny = b.ny - a.ny, nz = b.nz - a.nz;
-      const double ndist = std::sqrt(nx * nx + ny * ny + nz * nz);
-      if (!(std::fabs(ndist - nd) < ntol)) continue;
+      if (!(std::fabs(core::distance(b, a) - d) < tol)) continue;
+      if (!(std::fabs(core::normal_difference(b, a) - nd) < ntol)) continue;
       pairs.push_back({static_cast<uint32_t>(i), static_cast<uint32_t>(j)});
       pairs.push_back({static_cast<uint32_t>(j), static_cast<uint32_t>(i)});
     }

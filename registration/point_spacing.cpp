@@ -34,8 +34,9 @@ double spacing_from_bounding_box(const core::PointSet& p) {
 
 }  // namespace
 
-double estimate_point_spacing(const core::PointSet& model_p, const AnnIndex& p_index) {
-  core::srand15(0);
+double estimate_point_spacing(const core::PointSet& model_p, const AnnIndex& p_index,
+                              core::Random15& rng) {
+  rng.seed(0);
   if (model_p.empty()) {
     std::fprintf(stderr, "point spacing: Model P is empty; using 0\n");
     return 0.0;
@@ -44,7 +45,7 @@ double estimate_point_spacing(const core::PointSet& model_p, const AnnIndex& p_i
   int count = 0;
   const auto n = static_cast<uint64_t>(model_p.size());
   for (int k = 0; k < kSamples; ++k) {
-    const core::Point3D& p = model_p[static_cast<uint64_t>(core::rand15()) % n];
+    const core::Point3D& p = model_p[static_cast<uint64_t>(rng.next()) % n];
     const double d = p_index.second_nearest_sq_dist(p.x, p.y, p.z);
     if (d < kMaxSqDist) {
       sum += static_cast<float>(d);  // the sum is kept in single precision

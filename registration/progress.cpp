@@ -1,6 +1,5 @@
 #include "registration/progress.h"
 
-#include <chrono>
 #include <cstdio>
 
 namespace kestrel::registration {
@@ -17,55 +16,47 @@ unsigned long long percent_int(uint64_t pos, uint64_t count) {
   return count == 0 ? 0ull : static_cast<unsigned long long>(pos * 100 / count);
 }
 
-void set_text(std::string& text, const char* buffer) {
-  text.assign(buffer);
-}
-
 }  // namespace
-
-int64_t tick_ms() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 void print_trial_start(int trial, int num_try, float lcp) {
   std::printf("\rtrial %d(%d), LCP: %3.3f           ", trial, num_try, lcp);
   std::fflush(stdout);
 }
 
-void print_candidate_progress(RegistrationState& state, int num_try, float lcp, uint64_t pos,
-                              uint64_t count) {
-  const double pct = percent_float(pos, count);
-  std::printf("\rtrial %d(%d), LCP: %3.3f %f%c     ", state.trial_count, num_try, lcp, pct, '%');
-  std::fflush(stdout);
+std::string candidate_progress(const ProgressPoint& at, bool console) {
+  const double pct = percent_float(at.pos, at.count);
+  if (console) {
+    std::printf("\rtrial %d(%d), LCP: %3.3f %f%c     ", at.trial, at.num_try, at.lcp, pct, '%');
+    std::fflush(stdout);
+  }
   char buffer[160];
-  if (state.ransac_mode)
+  if (at.ransac)
     std::snprintf(buffer, sizeof buffer, "trial %d(%d), LCP: %3.3f trying Q base %llu     ",
-                  state.trial_count, num_try, lcp, static_cast<unsigned long long>(pos));
+                  at.trial, at.num_try, at.lcp, static_cast<unsigned long long>(at.pos));
   else
-    std::snprintf(buffer, sizeof buffer, "trial %d(%d), LCP: %3.3f %2.1f%c     ", state.trial_count,
-                  num_try, lcp, pct, '%');
-  set_text(state.progress_text, buffer);
+    std::snprintf(buffer, sizeof buffer, "trial %d(%d), LCP: %3.3f %2.1f%c     ", at.trial,
+                  at.num_try, at.lcp, pct, '%');
+  return buffer;
 }
 
 // The two modes swap which pair of numbers goes to the console and which to the window.
-void print_improvement(RegistrationState& state, int num_try, float lcp, uint64_t pos,
-                       uint64_t count) {
-  const unsigned long long p = percent_int(pos, count);
-  const auto pos_ull = static_cast<unsigned long long>(pos);
-  const auto count_ull = static_cast<unsigned long long>(count);
+std::string improvement_progress(const ProgressPoint& at, bool console) {
+  const unsigned long long p = percent_int(at.pos, at.count);
+  const auto pos = static_cast<unsigned long long>(at.pos);
+  const auto count = static_cast<unsigned long long>(at.count);
   char buffer[160];
-  if (state.ransac_mode) {
-    std::printf("\rtrial %llu(%llu), LCP: %3.3f %llu%c     ", pos_ull, count_ull, lcp, p, '%');
+  if (at.ransac) {
+    if (console) std::printf("\rtrial %llu(%llu), LCP: %3.3f %llu%c     ", pos, count, at.lcp, p, '%');
     std::snprintf(buffer, sizeof buffer, "trial %d(%d), LCP: %3.3f trying Q base %llu     ",
-                  state.trial_count, num_try, lcp, pos_ull);
+                  at.trial, at.num_try, at.lcp, pos);
   } else {
-    std::printf("\rtrial %d(%d), LCP: %3.3f %llu%c     ", state.trial_count, num_try, lcp, p, '%');
-    std::snprintf(buffer, sizeof buffer, "trial %llu(%llu), LCP: %3.3f %llu%c     ", pos_ull,
-                  count_ull, lcp, p, '%');
+    if (console)
+      std::printf("\rtrial %d(%d), LCP: %3.3f %llu%c     ", at.trial, at.num_try, at.lcp, p, '%');
+    std::snprintf(buffer, sizeof buffer, "trial %llu(%llu), LCP: %3.3f %llu%c     ", pos, count,
+                  at.lcp, p, '%');
   }
-  std::fflush(stdout);
-  set_text(state.progress_text, buffer);
+  if (console) std::fflush(stdout);
+  return buffer;
 }
 
 void print_run_time(int64_t elapsed_ms) {
@@ -77,8 +68,8 @@ void debug_no_base() {
   std::printf("Can't find a quad in P\n");
 }
 
-void debug_base(int i0, int i1, int i2, int i3) {
-  std::printf("quad: %d %d %d %d\n", i0, i1, i2, i3);
+void debug_base(const int index[4]) {
+  std::printf("quad: %d %d %d %d\n", index[0], index[1], index[2], index[3]);
 }
 
 void debug_selection(int64_t ms, double d1, double d2) {

@@ -1,30 +1,36 @@
 #pragma once
 // Everything a run prints: the "\r" progress lines on the console (flushed so a terminal shows
-// them at once), the matching line in the window's progress_text, and the debug timings.
+// them at once), the matching line for the window, and the debug timings.
 
+#include <cstddef>
 #include <cstdint>
-
-#include "registration/registration_state.h"
+#include <string>
 
 namespace kestrel::registration {
 
-// Millisecond tick counter for run times and debug timings.
-int64_t tick_ms();
+// Where a trial's candidate loop stands.
+struct ProgressPoint {
+  bool ransac = false;  // the two modes word their lines differently
+  int trial = 0;        // trials begun in this run
+  int num_try = 0;
+  float lcp = 0;        // best LCP so far
+  uint64_t pos = 0;     // candidate position
+  uint64_t count = 0;   // candidates of the trial
+};
 
 // Start of a trial: "\rtrial %d(%d), LCP: %3.3f" on the console.
 void print_trial_start(int trial, int num_try, float lcp);
-// Every 100th candidate: console line with the percentage, window line per run mode.
-void print_candidate_progress(RegistrationState& state, int num_try, float lcp, uint64_t pos,
-                              uint64_t count);
-// A candidate beat the best LCP: console line and window line per run mode.
-void print_improvement(RegistrationState& state, int num_try, float lcp, uint64_t pos,
-                       uint64_t count);
+// Every 100th candidate: prints the console line when `console`; returns the window line.
+std::string candidate_progress(const ProgressPoint& at, bool console);
+// A candidate beat the best LCP: prints the console line when `console`; returns the window
+// line.
+std::string improvement_progress(const ProgressPoint& at, bool console);
 // End of a run: "\nTime: %f\n" with the run's duration in seconds.
 void print_run_time(int64_t elapsed_ms);
 
 // Debug lines (printed only when the caller's debug flag is set).
 void debug_no_base();
-void debug_base(int i0, int i1, int i2, int i3);
+void debug_base(const int index[4]);
 void debug_selection(int64_t ms, double d1, double d2);
 void debug_pairs(int64_t ms, size_t d1_count, size_t d2_count);
 void debug_no_quads();

@@ -9,10 +9,7 @@ namespace kestrel::registration {
 
 namespace {
 
-double distance(const core::Point3D& a, const core::Point3D& b) {
-  const double dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
-  return std::sqrt(dx * dx + dy * dy + dz * dz);
-}
+using core::distance;
 
 // The point at ratio r from a towards b, formed as (b - a) * r + a per coordinate.
 std::array<double, 3> along(const core::Point3D& a, const core::Point3D& b, double r) {

@@ -1,16 +1,64 @@
 #include "registration/run_registration.h"
 
 #include <algorithm>
+#include <cassert>
 
+#include "core/clock.h"
 #include "registration/progress.h"
 #include "registration/run_trial.h"
 
 namespace kestrel::registration {
 
 namespace {
+
 // base_max_len while bases come from a region of P: no limit.
 constexpr float kUnlimitedBaseLength = 1000000.0f;
+
+// A copy of `set`, its normals replaced by `normals` when given.
+core::PointSet with_normals(const core::PointSet& set, const NormalList* normals) {
+  core::PointSet out = set;
+  if (!normals) return out;
+  assert(normals->size() == set.size() && "the engine needs one normal per point");
+  for (size_t i = 0; i < out.size(); ++i) {
+    out[i].nx = (*normals)[i][0];
+    out[i].ny = (*normals)[i][1];
+    out[i].nz = (*normals)[i][2];
+  }
+  return out;
+}
+
+EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& options,
+                              const EngineHooks& hooks, core::Random15& rng, bool ransac) {
+  const int64_t start = core::tick_ms();
+  core::PointSet p_sample = with_normals(inputs.p, inputs.p_normals);
+  float base_max_len = options.base_max_len;
+  if (options.margin != 0) {
+    base_max_len = kUnlimitedBaseLength;
+    p_sample = select_p_region(p_sample, options.margin, p_sample.size() / 4);
+  }
+  const core::PointSet q = with_normals(inputs.q, inputs.q_normals);
+
+  EngineResult result;
+  RunContext run{options,  hooks,         rng,    inputs.p_index,          p_sample,     q,
+                 options.delta * inputs.point_spacing, inputs.point_spacing, ransac,
+                 options.first_selection,              base_max_len,         result};
+  for (int32_t i = 0; i < options.num_try; ++i)
+    if (run_trial(run)) break;
+  if (options.console) print_run_time(core::tick_ms() - start);
+  return result;
+}
+
 }  // namespace
+
+EngineResult run_kestrel(const EngineInputs& inputs, const EngineOptions& options,
+                         const EngineHooks& hooks, core::Random15& rng) {
+  return run_registration(inputs, options, hooks, rng, false);
+}
+
+EngineResult run_ransac(const EngineInputs& inputs, const EngineOptions& options,
+                        const EngineHooks& hooks, core::Random15& rng) {
+  return run_registration(inputs, options, hooks, rng, true);
+}
 
 core::PointSet select_p_region(const core::PointSet& model_p, int32_t mode, size_t count) {
   if (mode != 1 && mode != 2) return {};
@@ -23,35 +71,6 @@ core::PointSet select_p_region(const core::PointSet& model_p, int32_t mode, size
   count = std::min(count, sorted.size());
   if (mode == 2) return core::PointSet(sorted.begin(), sorted.begin() + static_cast<long>(count));
   return core::PointSet(sorted.rbegin(), sorted.rbegin() + static_cast<long>(count));
-}
-
-void run_registration(RegistrationState& state, core::RunParameters& params,
-                      const EngineHooks& hooks) {
-  const int64_t start = tick_ms();
-  core::PointSet p_sample;
-  if (params.margin != 0) {
-    params.base_max_len = kUnlimitedBaseLength;
-    p_sample = select_p_region(state.model_p, params.margin, state.model_p.size() / 4);
-  } else {
-    p_sample = state.model_p;
-  }
-  const core::PointSet q = state.model_q;
-  const float run_tol = params.delta * params.point_spacing;
-
-  float best = 0;
-  core::PointSet moved_q, best_q;
-  for (int32_t i = 0; i < params.num_try;) {
-    float lcp = best;
-    const bool stop = run_trial(state, params, hooks, p_sample, q, moved_q, lcp, run_tol);
-    if (lcp > best) {
-      best = lcp;
-      best_q = moved_q;
-    }
-    if (stop) break;
-    ++i;
-  }
-  print_run_time(tick_ms() - start);
-  if (!best_q.empty()) state.model_q = best_q;
 }
 
 }  // namespace kestrel::registration

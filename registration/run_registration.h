@@ -1,26 +1,30 @@
 #pragma once
-// The registration run: prepares the sample of P and the run tolerance, runs up to num_try
-// trials and keeps the best moved copy of Q.
+// The two engine calls: a Kestrel run (congruent bases) and a RANSAC run (random triples of Q),
+// sharing one driver that prepares the sample of P and the run tolerance, runs the trials and
+// keeps the best motion.
 
 #include <cstddef>
 #include <cstdint>
 
 #include "core/point_set.h"
-#include "core/run_parameters.h"
-#include "registration/engine_hooks.h"
-#include "registration/registration_state.h"
+#include "core/random15.h"
+#include "registration/engine.h"
 
 namespace kestrel::registration {
 
-// Aligns state.model_q to state.model_p (Kestrel, or RANSAC when state.ransac_mode is set).
-// Expects state.p_index built over model_p, params.point_spacing from it, trial_count reset and
-// the 15-bit generator seeded by the caller. Tolerance: run_tol = delta * point_spacing. With a
-// non-zero margin, bases come from a quarter of P (select_p_region) and params.base_max_len is
-// set to 1000000 (no limit). Stops after num_try trials, when an LCP exceeds thr, or on Escape.
-// Publishes improvements as run_trial does; at the end model_q becomes the best moved copy
-// (unchanged when nothing beat 0). Prints "\nTime: %f\n" (seconds).
-void run_registration(RegistrationState& state, core::RunParameters& params,
-                      const EngineHooks& hooks);
+// Aligns inputs.q to inputs.p. Draws every random number from `rng`, which the caller seeds
+// (the program seeds it with 0 before each run). Tolerance: run_tol = delta * point_spacing.
+// With a non-zero margin, bases come from a quarter of P (select_p_region) without a length
+// limit. Stops after num_try trials, when an LCP exceeds thr, or when hooks.should_stop says so.
+// Reports every improvement through the hooks as it happens; prints "\nTime: %f\n" (seconds)
+// at the end unless options.console is off.
+EngineResult run_kestrel(const EngineInputs& inputs, const EngineOptions& options,
+                         const EngineHooks& hooks, core::Random15& rng);
+
+// The same run with random triples of Q against each base triangle instead of congruent bases,
+// and a looser residual gate.
+EngineResult run_ransac(const EngineInputs& inputs, const EngineOptions& options,
+                        const EngineHooks& hooks, core::Random15& rng);
 
 // The `count` points of `model_p` with the largest x (mode 1, largest first) or the smallest x
 // (mode 2, ascending), ordering by x, then y, then z; empty for any other mode. `count` is

@@ -1,23 +1,34 @@
 #pragma once
 // One trial of a registration run: draw a base in P, generate candidate motions of Q (congruent
 // quads, or random triples in RANSAC mode), score those that pass the residual gate by LCP and
-// publish every improvement at once.
+// report every improvement at once.
 
 #include "core/point_set.h"
-#include "core/run_parameters.h"
-#include "registration/engine_hooks.h"
-#include "registration/registration_state.h"
+#include "core/random15.h"
+#include "registration/engine.h"
 
 namespace kestrel::registration {
 
-// `p_sample` (bases are drawn from it) and `q` (the run's copy of Q) are read only. `lcp` holds
-// the run's best LCP on entry and the trial's best on exit; only a strictly better candidate
-// counts. On each improvement: `moved_q` = state.model_q moved, state.full_q =
-// state.saved_full_q moved, state.current_transform (c, t rounded to float), state.best_lcp and
-// state.progress_text are written and the repaint hook is called. The Escape hook is polled once
-// per candidate. Returns true when the run must stop (Escape, or lcp > params.thr).
-bool run_trial(RegistrationState& state, const core::RunParameters& params,
-               const EngineHooks& hooks, const core::PointSet& p_sample, const core::PointSet& q,
-               core::PointSet& moved_q, float& lcp, float run_tol);
+// What the trials of one run share. The references must outlive the run.
+struct RunContext {
+  const EngineOptions& options;
+  const EngineHooks& hooks;
+  core::Random15& rng;
+  const AnnIndex& p_index;
+  const core::PointSet& p_sample;  // bases are drawn from it
+  const core::PointSet& q;         // the run's copy of Q: searched and scored
+  float run_tol;                   // delta * point_spacing
+  float point_spacing;
+  bool ransac;
+  bool first_selection;  // no base drawn yet in this process; cleared by the first draw
+  float base_max_len;    // options.base_max_len, or no limit while bases come from a region
+  EngineResult& result;  // best motion and LCP so far, trials, counts and stage times
+};
+
+// Runs the next trial. Only a candidate strictly better than run.result.best_lcp counts; it
+// becomes the run's best and goes to the hooks (progress line, repaint, on_improvement,
+// repaint). The stop hook is polled once per candidate. Returns true when the run must stop
+// (the hook said so, or best_lcp > thr).
+bool run_trial(RunContext& run);
 
 }  // namespace kestrel::registration

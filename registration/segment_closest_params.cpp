@@ -12,11 +12,11 @@ constexpr double kSmall = 0.0001;
 
 // The classic clamped closest-point construction: solve for the infinite lines, then clamp s
 // to its edge and recompute t, then clamp t and recompute s.
-SegmentClosest segment_closest_params(const Float3& w0, const Float3& w1, const Float3& u0,
-                                      const Float3& u1) {
-  const Float3 ew = sub(w1, w0);
-  const Float3 eu = sub(u1, u0);
-  const Float3 g = sub(w0, u0);
+SegmentClosest segment_closest_params(const core::Vec3f& w0, const core::Vec3f& w1, const core::Vec3f& u0,
+                                      const core::Vec3f& u1) {
+  const core::Vec3f ew = (w1 - w0);
+  const core::Vec3f eu = (u1 - u0);
+  const core::Vec3f g = (w0 - u0);
   const float a = dot(ew, ew);
   const float b = dot(ew, eu);
   const float c = dot(eu, eu);
@@ -68,7 +68,7 @@ SegmentClosest segment_closest_params(const Float3& w0, const Float3& w1, const 
   SegmentClosest out;
   out.s = std::fabs(static_cast<double>(sn)) < kSmall ? 0.0f : sn / sd;
   out.t = std::fabs(static_cast<double>(tn)) < kSmall ? 0.0f : tn / td;
-  const Float3 between = {g[0] + out.s * ew[0] - out.t * eu[0],
+  const core::Vec3f between = {g[0] + out.s * ew[0] - out.t * eu[0],
                           g[1] + out.s * ew[1] - out.t * eu[1],
                           g[2] + out.s * ew[2] - out.t * eu[2]};
   out.dist = std::sqrt(dot(between, between));

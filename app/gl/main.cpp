@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
       break;
   }
   std::string error;
-  if (params.has_trans_file && !app::read_trans_file(params.trans_file, params, &error))
+  if (!params.trans_file.empty() && !app::read_trans_file(params.trans_file, params, &error))
     std::fprintf(stderr, "%s\n", error.c_str());
   app::derive_parameters(params);
   glutMainLoop();

@@ -53,20 +53,17 @@ const char* action_name(PanelAction action) {
 
 }  // namespace
 
-registration::EngineHooks window_hooks(GlSession& s) {
-  registration::EngineHooks hooks;
+ActionHooks window_hooks(GlSession& s) {
+  ActionHooks hooks;
   hooks.repaint = [&s] { repaint_during_action(s); };
-  hooks.escape_pressed = [&s] { return s.escape.pressed(); };
+  hooks.should_stop = [&s] { return s.escape.pressed(); };
   return hooks;
 }
 
 void on_load_model(GlSession& s, int id, const std::string& file) {
-  bool loaded = true;
-  if (id == kListP)
-    loaded = load_model_p(s.state, file, s.hooks);
-  else if (id == kListQ)
-    loaded = load_model_q(s.state, file, s.hooks);
-  if (loaded) return;
+  if (id != kListP && id != kListQ) return;
+  const ModelSide side = id == kListP ? ModelSide::kP : ModelSide::kQ;
+  if (load_model(s.state, side, file, s.hooks)) return;
   s.load_error = s.state.status_text;
   reset_repaint_throttle();
   repaint_during_action(s);

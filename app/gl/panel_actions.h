@@ -9,8 +9,9 @@
 
 namespace kestrel::app {
 
-// Hooks of the window program: repaint = draw the 3D window now, escape = the X11 poll.
-registration::EngineHooks window_hooks(GlSession& s);
+// Hooks of the window program: repaint = draw the 3D window now, should_stop = the Escape
+// poll.
+ActionHooks window_hooks(GlSession& s);
 
 // Runs s.pending, if any and no other action is running, then discards the input that arrived
 // meanwhile.

@@ -1,5 +1,7 @@
 #include "app/gl/panel_controls.h"
 
+#include "app/run_options.h"
+
 #include <imgui.h>
 
 #include <algorithm>
@@ -91,8 +93,11 @@ ImVec2 draw_panel_controls(GlSession& s, std::vector<WidgetRect>& rects) {
 
   begin_frame();
   ImGui::TextUnformatted("Parameters");
-  spinner(rects, "Overlap(0.1-1.0):", "##overlap", params.overlap_estimation, 0.1f, 1.0f, 0.01f);
-  spinner(rects, "delta(0.0-10.0):", "##delta", params.delta, 0.0f, 10.0f, 0.1f);
+  const RunOption& overlap = run_option("-o");
+  const RunOption& delta = run_option("--delta");
+  spinner(rects, "Overlap(0.1-1.0):", "##overlap", params.overlap_estimation, overlap.lo,
+          overlap.hi, 0.01f);
+  spinner(rects, "delta(0.0-10.0):", "##delta", params.delta, delta.lo, delta.hi, 0.1f);
   end_frame();
 
   begin_frame();

@@ -92,17 +92,17 @@ float draw_file_lines(AppState& state, const std::string& load_error) {
     if (!keep_status) state.status_text = text;
   };
   float row = 5;
-  if (!state.file_p.empty()) {
-    draw_text(5, GLUT_BITMAP_HELVETICA_18, "Model P: " + state.file_p);
+  if (!state.models.file_p.empty()) {
+    draw_text(5, GLUT_BITMAP_HELVETICA_18, "Model P: " + state.models.file_p);
     row = 8;
-  } else if (state.file_q.empty()) {
+  } else if (state.models.file_q.empty()) {
     prompt(kPromptBoth);
     return 5;
   } else {
     prompt(kPromptP);
   }
-  if (!state.file_q.empty()) {
-    draw_text(row, GLUT_BITMAP_HELVETICA_18, "Model Q: " + state.file_q);
+  if (!state.models.file_q.empty()) {
+    draw_text(row, GLUT_BITMAP_HELVETICA_18, "Model Q: " + state.models.file_q);
     row += 3;
   } else {
     prompt(kPromptQ);
@@ -127,11 +127,11 @@ void draw_overlay(AppState& state, const std::string& load_error) {
     draw_text(row + 10, GLUT_BITMAP_TIMES_ROMAN_24, state.status_text);
     glColor3f(0, 0, 1);
   }
-  if (!state.reg.progress_text.empty()) {
-    draw_text(row, GLUT_BITMAP_HELVETICA_18, state.reg.progress_text);
+  if (!state.progress_text.empty()) {
+    draw_text(row, GLUT_BITMAP_HELVETICA_18, state.progress_text);
     draw_text(row + 3, GLUT_BITMAP_HELVETICA_18, "press ESC to stop the alignment");
   } else {
-    draw_text(row, GLUT_BITMAP_HELVETICA_18, format("Best LCP: %f", state.reg.best_lcp));
+    draw_text(row, GLUT_BITMAP_HELVETICA_18, format("Best LCP: %f", state.best_lcp));
     draw_text(row + 3, GLUT_BITMAP_HELVETICA_18,
               format("Time: %4.2f seconds", state.run_time_ms * 0.001));
   }
@@ -149,16 +149,16 @@ void draw_scene(AppState& state, const std::string& load_error) {
   set_material(GL_AMBIENT_AND_DIFFUSE, 0.6f, 0.6f, 0.6f, 0.5f);
   set_material(GL_AMBIENT, 0.1f, 0.1f, 0.1f, 0.1f);
   set_material(GL_DIFFUSE, 0.8f, 0.8f, 0.8f, 0.8f);
-  draw_triangles(state.full_p, state.full_p_faces, draw_limit);
+  draw_triangles(state.models.full_p, state.models.full_p_faces, draw_limit);
 
   set_material(GL_AMBIENT_AND_DIFFUSE, 0.7f, 0.5f, 0.2f, 0.5f);
   set_material(GL_AMBIENT, 0.7f, 0.5f, 0.2f, 0.4f);
   set_material(GL_DIFFUSE, 0.7f, 0.5f, 0.2f, 0.6f);
-  draw_triangles(state.reg.full_q, state.full_q_faces, draw_limit);
+  draw_triangles(state.models.full_q, state.models.full_q_faces, draw_limit);
 
   set_material(GL_AMBIENT_AND_DIFFUSE, 0, 0, 0.8f, 0.8f);
-  if (!state.reg.ransac_mode) {
-    for (const core::Point3D& b : state.reg.base_points) {
+  if (!state.ransac_mode) {
+    for (const core::Point3D& b : state.base_points) {
       glPushMatrix();
       glTranslated(b.x, b.y, b.z);
       glutSolidSphere(5, 20, 20);

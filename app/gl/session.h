@@ -8,7 +8,7 @@
 
 #include "app/app_state.h"
 #include "app/gl/escape_poll.h"
-#include "registration/engine_hooks.h"
+#include "app/action_hooks.h"
 
 namespace kestrel::app {
 
@@ -55,7 +55,7 @@ struct GlSession {
   std::string load_error;
 
   EscapePoll escape;
-  registration::EngineHooks hooks;  // repaint = draw the window now, escape = the X11 poll
+  ActionHooks hooks;  // repaint = draw the window now, should_stop = the Escape poll
   // KESTREL_WIDGET_RECTS=1: print the panel's control rectangles (screen pixels) whenever they
   // change, and "action-done <name>" after each panel action, for tests that drive the window.
   bool print_widget_rects = false;

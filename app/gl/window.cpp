@@ -11,6 +11,7 @@
 #include "app/gl/panel.h"
 #include "app/gl/panel_actions.h"
 #include "app/gl/scene.h"
+#include "core/clock.h"
 
 namespace kestrel::app {
 
@@ -36,10 +37,6 @@ int64_t& next_repaint_ms() {
   return t;
 }
 
-int64_t now_ms() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 void set_light(GLenum light, float level, float z) {
   const GLfloat ambient[4] = {level, level, level, 1};
@@ -87,10 +84,10 @@ void on_display() {
   const auto scale = static_cast<float>(static_cast<double>(v.zoom) * 0.07);
   glScalef(scale, scale, scale);
   glEnable(GL_LIGHTING);
-  const int64_t start = now_ms();
+  const int64_t start = core::tick_ms();
   draw_scene(s.state, s.load_error);
   glutSwapBuffers();
-  frame_cost_ms() = now_ms() - start;
+  frame_cost_ms() = core::tick_ms() - start;
 }
 
 void on_reshape(int width, int height) {
@@ -139,13 +136,13 @@ void on_idle() {
 
   static int64_t last_cycle = 0;
   const int64_t wait =
-      last_cycle + std::max(kIdleCycleMs, kIdleCostFactor * frame_cost_ms()) - now_ms();
+      last_cycle + std::max(kIdleCycleMs, kIdleCostFactor * frame_cost_ms()) - core::tick_ms();
   if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(wait));
-  last_cycle = now_ms();
+  last_cycle = core::tick_ms();
 }
 
 void repaint_during_action(GlSession& s) {
-  const int64_t start = now_ms();
+  const int64_t start = core::tick_ms();
   int64_t& next = next_repaint_ms();
   if (next >= 0 && start < next) return;
   const int previous = glutGetWindow();
@@ -153,7 +150,7 @@ void repaint_during_action(GlSession& s) {
   on_display();
   redraw_panel_last_frame(s);
   if (previous != 0) glutSetWindow(previous);
-  const int64_t end = now_ms();
+  const int64_t end = core::tick_ms();
   next = std::max(start + kMinFrameIntervalMs, end + (end - start) * kFrameCostFactor);
 }
 

@@ -30,5 +30,17 @@ TEST(Random15, ClassicSequenceFromSeedOne) {
   EXPECT_EQ(rand15(), 6334);
 }
 
+TEST(Random15, TwoStatesDrawTheSameNumbersSideBySide) {
+  Random15 a, b;
+  a.seed(0);
+  b.seed(0);
+  srand15(0);
+  for (int i = 0; i < 1000; ++i) {
+    const int v = a.next();
+    ASSERT_EQ(b.next(), v) << "draw " << i;
+    ASSERT_EQ(rand15(), v) << "draw " << i;  // the process-wide one is the same generator
+  }
+}
+
 }  // namespace
 }  // namespace kestrel::core

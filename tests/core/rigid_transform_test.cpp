@@ -19,7 +19,9 @@ TEST(RigidTransform, IdentityLeavesPointsUnchanged) {
 
 TEST(RigidTransform, CentreCancelsForPureTranslation) {
   Point3D p = point(4, 5, 6);
-  transform_point(p, identity_matrix(3), 1.0f, 100, -50, 7, 1, 2, 3);
+  RigidTransform m = linear_motion(identity_matrix(3), 1, 2, 3);
+  m.c[0] = 100, m.c[1] = -50, m.c[2] = 7;
+  transform_point(p, m);
   EXPECT_NEAR(p.x, 5, 1e-12);
   EXPECT_NEAR(p.y, 7, 1e-12);
   EXPECT_NEAR(p.z, 9, 1e-12);
@@ -27,7 +29,10 @@ TEST(RigidTransform, CentreCancelsForPureTranslation) {
 
 TEST(RigidTransform, ScalesAboutTheCentre) {
   Point3D p = point(12, 0, 0);
-  transform_point(p, identity_matrix(3), 0.5f, 10, 0, 0, 0, 0, 0);
+  RigidTransform m;
+  m.s = 0.5f;
+  m.c[0] = 10;
+  transform_point(p, m);
   EXPECT_DOUBLE_EQ(p.x, 11);
   EXPECT_DOUBLE_EQ(p.y, 0);
 }
@@ -39,7 +44,7 @@ TEST(RigidTransform, RotatesAndKeepsNormals) {
   R(2, 2) = 1;
   PointSet set = {point(1, 0, 0), point(0, 2, 0)};
   const PointSet original = set;
-  transform_point_set(set, R, 1.0f, 0, 0, 0, 0, 0, 0);
+  transform_point_set(set, linear_motion(R));
   EXPECT_NEAR(set[0].x, 0, 1e-12);
   EXPECT_NEAR(set[0].y, 1, 1e-12);
   EXPECT_NEAR(set[1].x, -2, 1e-12);

@@ -1,0 +1,95 @@
+#pragma once
+// The records of one engine call (run_kestrel, run_ransac in run_registration.h): what it
+// searches, how, whom it tells along the way, and what it found. The engine reads its inputs
+// and options and writes only its result; everything the window shows comes through the hooks.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/point_set.h"
+#include "core/rigid_transform.h"
+#include "registration/ann_index.h"
+
+namespace kestrel::registration {
+
+using NormalList = std::vector<std::array<double, 3>>;
+
+// The working sets. They must outlive the call and not change during it.
+struct EngineInputs {
+  const core::PointSet& p;  // P's working set: bases are drawn from it
+  const AnnIndex& p_index;  // exact search over p's positions (LCP scoring)
+  float point_spacing;      // typical spacing of p; run_tol = delta * point_spacing
+  const core::PointSet& q;  // Q's working set: searched for congruent bases, scored by LCP
+  // Normals that replace the sets' own in the base and pair tests: one per point, or null to
+  // use the normals the sets carry.
+  const NormalList* p_normals = nullptr;
+  const NormalList* q_normals = nullptr;
+};
+
+// The engine's settings; the app builds them from its run parameters.
+struct EngineOptions {
+  int32_t num_try = 4;         // trials at most
+  float thr = 0.55f;           // LCP above which the run stops early
+  float base_max_len = 110;    // longest triangle edge of a base (model units)
+  int32_t margin = 0;          // 0: bases anywhere; 1/2: from the quarter of P of largest/smallest x
+  float delta = 0.9f;          // run tolerance in units of point_spacing
+  float scale_tol = 1.0f;      // 1 = rigid; otherwise tolerances widen and the affine step runs
+  float normal_tol = 0.02f;    // tolerance of the normal-difference test of pairs
+  bool first_selection = true; // the first base of the process: a non-zero margin is the mode
+  bool debug = false;          // print the timings and counts of every trial
+  bool console = true;         // print the progress lines and the run time on stdout
+};
+
+// One candidate that beat the best LCP of the run.
+struct Improvement {
+  const core::RigidTransform& motion;  // carries Q onto P (centre and translation unrounded)
+  float lcp;                           // its LCP, rounded to float
+};
+
+// The engine's links to whoever runs it; any of them may be empty.
+struct EngineHooks {
+  std::function<void()> repaint;                         // draw a frame now
+  std::function<bool()> should_stop;                     // polled once per candidate
+  std::function<void(const Improvement&)> on_improvement;  // before the repaint that shows it
+  std::function<void(const std::string&)> on_progress;   // the window's progress line
+  std::function<void(const core::PointSet&)> on_base;    // a trial's base b0..b3
+
+  void request_repaint() const {
+    if (repaint) repaint();
+  }
+  bool stop() const { return should_stop && should_stop(); }
+};
+
+// Counts summed over the trials of a run.
+struct EngineCounts {
+  int64_t pairs_d1 = 0;         // IndexPair records of distance d1 (each pair counts twice)
+  int64_t pairs_d2 = 0;         // the same for d2
+  int64_t quads = 0;            // congruent quads found
+  int64_t candidates = 0;       // candidates scored by LCP
+  int64_t lcp_early_exits = 0;  // scorings abandoned once they could no longer win
+};
+
+// Wall time per stage, in milliseconds. Motion estimation is the candidate loop without the
+// scoring, so it includes building the matches and polling the stop hook.
+struct StageTimes {
+  double base_selection = 0;
+  double pair_extraction = 0;
+  double quad_search = 0;
+  double motion_estimation = 0;
+  double lcp_scoring = 0;
+};
+
+struct EngineResult {
+  core::RigidTransform motion;  // the best motion (identity when nothing beat LCP 0)
+  float best_lcp = 0;           // its LCP
+  bool improved = false;        // some candidate beat LCP 0
+  int32_t trials = 0;           // trials begun
+  bool stopped = false;         // the should_stop hook ended the run
+  EngineCounts counts;
+  StageTimes times;
+};
+
+}  // namespace kestrel::registration
