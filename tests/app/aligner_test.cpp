@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -176,6 +177,62 @@ TEST(Aligner, RefusesBadOptionsAndUnreadableModelsWithoutWriting) {
   EXPECT_EQ(run({p, p, "--out"}), 1);
   EXPECT_FALSE(std::ifstream(out).good());
   EXPECT_EQ(run({"--help"}), 0);
+}
+
+TEST(Aligner, AResultFileThatCannotBeWrittenEndsWithStatusOne) {
+  ScratchDir dir;
+  const std::string p = kExamples + "/bun000.vrt", q = kExamples + "/bun045.vrt";
+  std::filesystem::create_directory(dir.file("folder"));
+  for (const std::string& out : {dir.file("missing/results.tfm"), dir.file("folder")}) {
+    std::vector<const char*> argv = {"kestrel-align", "-y", "1", "--out", out.c_str(),
+                                     p.c_str(),       q.c_str()};
+    FILE* err = std::tmpfile();
+    FILE* sink = std::tmpfile();
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(align_main(static_cast<int>(argv.size()), argv.data(), sink, err), 1) << out;
+    ::testing::internal::GetCapturedStdout();
+    std::rewind(err);
+    char message[512] = {};
+    EXPECT_GT(std::fread(message, 1, sizeof message - 1, err), 0u);
+    EXPECT_NE(std::string(message).find("cannot write"), std::string::npos) << message;
+    std::fclose(err);
+    std::fclose(sink);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.file("folder")));
+  size_t entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.file(""))) entries += e.exists();
+  EXPECT_EQ(entries, 1u);  // the folder only: no temporary file stayed behind
+}
+
+// The profile names are read by benchmark scripts; they must stay as they are.
+TEST(Aligner, ProfilePrintsStagesAndCountsAndGoesIntoTheJson) {
+  ScratchDir dir;
+  const std::string p = kExamples + "/bun000.vrt", q = kExamples + "/bun045.vrt";
+  const std::string out_file = dir.file("results.tfm");
+  std::vector<const char*> argv = {"kestrel-align", "--profile", "--json", "--icp", "--out",
+                                   out_file.c_str(), p.c_str(), q.c_str()};
+  FILE* out = std::tmpfile();
+  ::testing::internal::CaptureStdout();
+  ASSERT_EQ(align_main(static_cast<int>(argv.size()), argv.data(), out, out), 0);
+  ::testing::internal::GetCapturedStdout();
+  std::rewind(out);
+  std::string text;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) text.append(buffer, n);
+  std::fclose(out);
+  for (const char* label : {"base selection", "pair extraction", "quad search",
+                            "motion estimation", "LCP scoring", "candidates scored",
+                            "LCP early exits"})
+    EXPECT_NE(text.find(label), std::string::npos) << label;
+  const std::string json = text.substr(text.rfind("\n{"));
+  for (const char* key :
+       {"\"profile\":{\"stages_ms\":{\"base_selection\":", "\"pair_extraction\":",
+        "\"quad_search\":", "\"motion_estimation\":", "\"lcp_scoring\":",
+        "\"counts\":{\"trials\":", "\"pairs_d1\":", "\"pairs_d2\":", "\"quads\":",
+        "\"candidates\":", "\"lcp_early_exits\":", "\"coarse_matrix\":", "\"refined_matrix\":",
+        "\"icp_time_ms\":", "\"matrix\":", "\"stopped\":false"})
+    EXPECT_NE(json.find(key), std::string::npos) << key;
 }
 
 }  // namespace

@@ -73,7 +73,6 @@ TEST(CommandLine, StoresValuesAndSkipsStrayWords) {
   EXPECT_TRUE(p.params.debug);
   EXPECT_TRUE(p.params.periodic_test);
   EXPECT_EQ(p.params.epsilon, 2.5);
-  EXPECT_TRUE(p.params.has_trans_file);
   EXPECT_EQ(p.params.trans_file, "m.tfm");
   EXPECT_EQ(p.params.num_try, 7);
   EXPECT_EQ(p.positional, (std::vector<std::string>{"scan.vrt", "other"}));
@@ -104,6 +103,45 @@ TEST(CommandLine, RefusesMissingValuesAndZeroIsamp) {
     EXPECT_NE(p.text.find("Usage: kestrel"), std::string::npos);
     EXPECT_EQ(p.params.isamp, before.isamp);
   }
+}
+
+// The aligner's parser: kestrel's options and its own, from the same table.
+TEST(CommandLine, AlignerParserTakesBothKindsOfOptions) {
+  const char* args[] = {"kestrel-align", "-o", "0.7", "--delta", "12", "--random-position", "2",
+                        "--icp", "--out", "r.tfm", "p.vrt", "--profile", "q.vrt"};
+  core::RunParameters params;
+  AlignOptions align;
+  std::vector<std::string> files;
+  FILE* sink = std::tmpfile();
+  EXPECT_EQ(parse_align_command_line(13, args, params, align, files, sink, sink),
+            ParseOutcome::kContinue);
+  EXPECT_FLOAT_EQ(params.overlap_estimation, 0.7f);
+  EXPECT_EQ(params.delta, 10.0f);  // held within the panel's limits
+  EXPECT_EQ(align.random_positions, 2);
+  EXPECT_TRUE(align.icp);
+  EXPECT_TRUE(align.profile);
+  EXPECT_FALSE(align.ransac);
+  EXPECT_EQ(align.out, "r.tfm");
+  EXPECT_EQ(files, (std::vector<std::string>{"p.vrt", "q.vrt"}));
+  // kestrel itself does not know the aligner's options.
+  EXPECT_EQ(parse({"kestrel", "--icp"}).outcome, ParseOutcome::kExitFailure);
+  for (const std::vector<const char*>& bad :
+       {std::vector<const char*>{"kestrel-align", "--bogus"},
+        std::vector<const char*>{"kestrel-align", "--random-position", "-1"},
+        std::vector<const char*>{"kestrel-align", "--out"}}) {
+    EXPECT_EQ(parse_align_command_line(static_cast<int>(bad.size()), bad.data(), params, align,
+                                       files, sink, sink),
+              ParseOutcome::kExitFailure)
+        << bad[1];
+  }
+  std::fclose(sink);
+}
+
+TEST(CommandLine, PanelLimitsComeFromTheTable) {
+  EXPECT_EQ(run_option("-o").lo, 0.1f);
+  EXPECT_EQ(run_option("-o").hi, 1.0f);
+  EXPECT_EQ(run_option("--delta").lo, 0.0f);
+  EXPECT_EQ(run_option("--delta").hi, 10.0f);
 }
 
 // ---- derived parameters ----------------------------------------------------------------------

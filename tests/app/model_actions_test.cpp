@@ -14,7 +14,7 @@ namespace {
 using testing::grid_vrt;
 using testing::ScratchDir;
 
-const registration::EngineHooks kNoHooks;
+const ActionHooks kNoHooks;
 
 // ---- loading ---------------------------------------------------------------------------------
 
@@ -23,21 +23,21 @@ TEST(ModelActions, LoadingPThenQSharesTheSampleCount) {
   const auto p = dir.write("p.vrt", grid_vrt(50, 1.0));  // 2500 points
   const auto q = dir.write("q.vrt", grid_vrt(50, 1.0, 3, 1, 0));
   AppState s;
-  ASSERT_TRUE(load_model_p(s, p, kNoHooks));
+  ASSERT_TRUE(load_model(s, ModelSide::kP, p, kNoHooks));
   EXPECT_EQ(s.params.sample, 2);
-  EXPECT_EQ(s.full_p.size(), 2500u);
-  EXPECT_LT(s.reg.model_p.size(), 1500u);
-  EXPECT_EQ(s.reg.p_index.size(), s.reg.model_p.size());
+  EXPECT_EQ(s.models.full_p.size(), 2500u);
+  EXPECT_LT(s.models.model_p.size(), 1500u);
+  EXPECT_EQ(s.models.p_index.size(), s.models.model_p.size());
   EXPECT_GT(s.params.point_spacing, 0);
-  EXPECT_EQ(s.saved_p.size(), s.reg.model_p.size());
+  EXPECT_EQ(s.models.saved_p.size(), s.models.model_p.size());
 
-  ASSERT_TRUE(load_model_q(s, q, kNoHooks));
+  ASSERT_TRUE(load_model(s, ModelSide::kQ, q, kNoHooks));
   EXPECT_EQ(s.params.sample, 2);
-  EXPECT_EQ(s.reg.full_q.size(), 2500u);
-  EXPECT_EQ(s.saved_q.size(), s.reg.model_q.size());
-  EXPECT_EQ(s.reg.saved_full_q.size(), 2500u);
-  EXPECT_EQ(s.file_p, p);
-  EXPECT_EQ(s.file_q, q);
+  EXPECT_EQ(s.models.full_q.size(), 2500u);
+  EXPECT_EQ(s.models.saved_q.size(), s.models.model_q.size());
+  EXPECT_EQ(s.models.saved_full_q.size(), 2500u);
+  EXPECT_EQ(s.models.file_p, p);
+  EXPECT_EQ(s.models.file_q, q);
   EXPECT_TRUE(s.status_text.empty());
   EXPECT_FALSE(s.loading);
   EXPECT_NEAR(s.params.model_extent, 49.0f, 1.5f);  // centred working grids: x spans about 49
@@ -48,28 +48,28 @@ TEST(ModelActions, FailedLoadChangesNothing) {
   const auto p = dir.write("p.vrt", grid_vrt(20, 1.0));
   const auto q = dir.write("q.vrt", grid_vrt(20, 1.0));
   AppState s;
-  ASSERT_TRUE(load_model_p(s, p, kNoHooks));
-  ASSERT_TRUE(load_model_q(s, q, kNoHooks));
-  const auto model_p = s.reg.model_p;
+  ASSERT_TRUE(load_model(s, ModelSide::kP, p, kNoHooks));
+  ASSERT_TRUE(load_model(s, ModelSide::kQ, q, kNoHooks));
+  const auto model_p = s.models.model_p;
   const float spacing = s.params.point_spacing;
-  const size_t tree = s.reg.p_index.size();
+  const size_t tree = s.models.p_index.size();
 
   for (const std::string& bad :
        {dir.write("two.vrt", "0 0 0\n1 1 1\n"), dir.write("words.vrt", "no numbers\n"),
         dir.file("missing.vrt"), dir.write("same.vrt", "1 1 1\n1 1 2\n1 1 3\n")}) {
     std::string error;
-    EXPECT_FALSE(load_model_p(s, bad, kNoHooks, &error)) << bad;
+    EXPECT_FALSE(load_model(s, ModelSide::kP, bad, kNoHooks, &error)) << bad;
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(s.status_text, error);
-    EXPECT_FALSE(load_model_q(s, bad, kNoHooks, &error)) << bad;
-    EXPECT_EQ(s.file_p, p);
-    EXPECT_EQ(s.file_q, q);
-    EXPECT_EQ(s.reg.model_p.size(), model_p.size());
-    EXPECT_EQ(s.reg.model_p[5].x, model_p[5].x);
+    EXPECT_FALSE(load_model(s, ModelSide::kQ, bad, kNoHooks, &error)) << bad;
+    EXPECT_EQ(s.models.file_p, p);
+    EXPECT_EQ(s.models.file_q, q);
+    EXPECT_EQ(s.models.model_p.size(), model_p.size());
+    EXPECT_EQ(s.models.model_p[5].x, model_p[5].x);
     EXPECT_EQ(s.params.point_spacing, spacing);
-    EXPECT_EQ(s.reg.p_index.size(), tree);
-    EXPECT_EQ(s.full_p.size(), 400u);
-    EXPECT_EQ(s.reg.full_q.size(), 400u);
+    EXPECT_EQ(s.models.p_index.size(), tree);
+    EXPECT_EQ(s.models.full_p.size(), 400u);
+    EXPECT_EQ(s.models.full_q.size(), 400u);
     EXPECT_FALSE(s.loading);
   }
 }
@@ -80,16 +80,16 @@ TEST(ModelActions, LargeModelRuleAndCutOffsets) {
   s.params.isamp = 50;
   s.params.cut_y = 20;  // P is cut at 120, Q at -80
   const auto p = dir.write("p.vrt", grid_vrt(40, 10.0, -200, 0, 0));
-  ASSERT_TRUE(load_model_p(s, p, kNoHooks));
-  for (const auto& pt : s.full_p) EXPECT_LE(pt.x, 120);
-  ASSERT_TRUE(load_model_q(s, p, kNoHooks));
-  for (const auto& pt : s.reg.full_q) EXPECT_GE(pt.x, -80);
+  ASSERT_TRUE(load_model(s, ModelSide::kP, p, kNoHooks));
+  for (const auto& pt : s.models.full_p) EXPECT_LE(pt.x, 120);
+  ASSERT_TRUE(load_model(s, ModelSide::kQ, p, kNoHooks));
+  for (const auto& pt : s.models.full_q) EXPECT_GE(pt.x, -80);
   EXPECT_EQ(s.params.margin, 0);
   EXPECT_EQ(s.params.isamp, 50u);
 
   const auto big = dir.write("big.vrt", grid_vrt(320, 0.5));  // 102400 points
   s.params.cut_y = 0;
-  ASSERT_TRUE(load_model_q(s, big, kNoHooks));
+  ASSERT_TRUE(load_model(s, ModelSide::kQ, big, kNoHooks));
   EXPECT_EQ(s.params.margin, 1);
   EXPECT_FLOAT_EQ(s.params.norm_diff, 0.05f);
   EXPECT_EQ(s.params.isamp, 1000u);
@@ -100,27 +100,27 @@ TEST(ModelActions, TransformFileMapsQAtLoad) {
   ScratchDir dir;
   AppState s;
   s.params.centering = false;
-  s.params.has_trans_file = true;
+  s.params.trans_file = "given.tfm";  // the matrix below stands for its content
   double m[4][4] = {{0, -1, 0, 5}, {1, 0, 0, 0}, {0, 0, 1, -2}, {0, 0, 0, 1}};
   std::copy(&m[0][0], &m[0][0] + 16, &s.params.trans_matrix[0][0]);
   const auto q = dir.write("q.vrt", "1 0 0\n0 1 0\n0 0 1\n2 2 0\n");
-  ASSERT_TRUE(load_model_q(s, q, kNoHooks));
-  EXPECT_DOUBLE_EQ(s.reg.full_q[0].x, 5);
-  EXPECT_DOUBLE_EQ(s.reg.full_q[0].y, 1);
-  EXPECT_DOUBLE_EQ(s.reg.full_q[2].z, -1);
-  EXPECT_DOUBLE_EQ(s.saved_q[1].x, 4);
+  ASSERT_TRUE(load_model(s, ModelSide::kQ, q, kNoHooks));
+  EXPECT_DOUBLE_EQ(s.models.full_q[0].x, 5);
+  EXPECT_DOUBLE_EQ(s.models.full_q[0].y, 1);
+  EXPECT_DOUBLE_EQ(s.models.full_q[2].z, -1);
+  EXPECT_DOUBLE_EQ(s.models.saved_q[1].x, 4);
 }
 
 TEST(ModelActions, LoadingPRestoresQFromItsSavedCopies) {
   ScratchDir dir;
   const auto f = dir.write("a.vrt", grid_vrt(10, 1.0));
   AppState s;
-  ASSERT_TRUE(load_model_q(s, f, kNoHooks));
-  s.reg.model_q[0].x += 100;
-  s.reg.full_q[0].x += 100;
-  ASSERT_TRUE(load_model_p(s, f, kNoHooks));
-  EXPECT_EQ(s.reg.model_q[0].x, s.saved_q[0].x);
-  EXPECT_EQ(s.reg.full_q[0].x, s.reg.saved_full_q[0].x);
+  ASSERT_TRUE(load_model(s, ModelSide::kQ, f, kNoHooks));
+  s.models.model_q[0].x += 100;
+  s.models.full_q[0].x += 100;
+  ASSERT_TRUE(load_model(s, ModelSide::kP, f, kNoHooks));
+  EXPECT_EQ(s.models.model_q[0].x, s.models.saved_q[0].x);
+  EXPECT_EQ(s.models.full_q[0].x, s.models.saved_full_q[0].x);
 }
 
 // ---- random position and noise ---------------------------------------------------------------
@@ -129,8 +129,8 @@ TEST(ModelActions, RandomPositionTurnsQAboutZ) {
   ScratchDir dir;
   const auto f = dir.write("a.vrt", grid_vrt(10, 1.0));
   AppState s;
-  ASSERT_TRUE(load_model_q(s, f, kNoHooks));
-  const auto before = s.reg.full_q;
+  ASSERT_TRUE(load_model(s, ModelSide::kQ, f, kNoHooks));
+  const auto before = s.models.full_q;
   core::srand15(0);
   const int r = core::rand15();
   core::srand15(0);
@@ -138,31 +138,31 @@ TEST(ModelActions, RandomPositionTurnsQAboutZ) {
   const double a = static_cast<float>(r * (1.0f / 32767.0f) * M_PI);
   for (size_t i = 0; i < before.size(); i += 7) {
     const double x = before[i].x, y = before[i].y;
-    EXPECT_NEAR(s.reg.full_q[i].x, std::cos(a) * x + std::sin(a) * y, 1e-5);
-    EXPECT_NEAR(s.reg.full_q[i].y, -std::sin(a) * x + std::cos(a) * y, 1e-5);
-    EXPECT_EQ(s.reg.full_q[i].z, before[i].z);
+    EXPECT_NEAR(s.models.full_q[i].x, std::cos(a) * x + std::sin(a) * y, 1e-5);
+    EXPECT_NEAR(s.models.full_q[i].y, -std::sin(a) * x + std::cos(a) * y, 1e-5);
+    EXPECT_EQ(s.models.full_q[i].z, before[i].z);
   }
-  EXPECT_EQ(s.saved_q[3].x, s.reg.model_q[3].x);
-  EXPECT_EQ(s.reg.saved_full_q[3].x, s.reg.full_q[3].x);
-  EXPECT_NEAR(s.reg.current_transform.R(0, 1), std::sin(a), 1e-7);
+  EXPECT_EQ(s.models.saved_q[3].x, s.models.model_q[3].x);
+  EXPECT_EQ(s.models.saved_full_q[3].x, s.models.full_q[3].x);
+  EXPECT_NEAR(s.current_transform.R(0, 1), std::sin(a), 1e-7);
 }
 
 TEST(ModelActions, NoiseOfLevelZeroOnlySetsTheFlag) {
   ScratchDir dir;
   const auto f = dir.write("a.vrt", grid_vrt(10, 1.0));
   AppState s;
-  ASSERT_TRUE(load_model_p(s, f, kNoHooks));
-  ASSERT_TRUE(load_model_q(s, f, kNoHooks));
-  const auto before = s.full_p;
+  ASSERT_TRUE(load_model(s, ModelSide::kP, f, kNoHooks));
+  ASSERT_TRUE(load_model(s, ModelSide::kQ, f, kNoHooks));
+  const auto before = s.models.full_p;
   s.params.noise_level = 0;
   on_add_noise(s);
-  EXPECT_TRUE(s.reg.noise_added);
-  EXPECT_EQ(s.full_p[4].x, before[4].x);
+  EXPECT_TRUE(s.noise_added);
+  EXPECT_EQ(s.models.full_p[4].x, before[4].x);
   s.params.noise_level = 0.5f;
   on_add_noise(s);
-  EXPECT_NE(s.full_p[4].x, before[4].x);
-  ASSERT_TRUE(load_model_q(s, f, kNoHooks));
-  EXPECT_FALSE(s.reg.noise_added);  // a load clears it
+  EXPECT_NE(s.models.full_p[4].x, before[4].x);
+  ASSERT_TRUE(load_model(s, ModelSide::kQ, f, kNoHooks));
+  EXPECT_FALSE(s.noise_added);  // a load clears it
 }
 
 TEST(ModelActions, GaussianHasUnitSpread) {

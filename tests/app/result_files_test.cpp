@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -15,7 +18,7 @@ namespace {
 using testing::grid_vrt;
 using testing::ScratchDir;
 
-const registration::EngineHooks kNoHooks;
+const ActionHooks kNoHooks;
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> out;
@@ -30,8 +33,8 @@ class ResultFiles : public ::testing::Test {
   void load(const std::string& p_text, const std::string& q_text) {
     p_ = dir_.write("p.vrt", p_text);
     q_ = dir_.write("q.vrt", q_text);
-    ASSERT_TRUE(load_model_p(s_, p_, kNoHooks));
-    ASSERT_TRUE(load_model_q(s_, q_, kNoHooks));
+    ASSERT_TRUE(load_model(s_, ModelSide::kP, p_, kNoHooks));
+    ASSERT_TRUE(load_model(s_, ModelSide::kQ, q_, kNoHooks));
   }
   ScratchDir dir_;
   AppState s_;
@@ -62,9 +65,9 @@ TEST_F(ResultFiles, IdentityOnTheSameFileGivesTheIdentityMatrix) {
 TEST_F(ResultFiles, TranslationAddsTheCentroids) {
   // P's centroid is (10, 0, 0) in file coordinates, Q's is the origin.
   load("9 -1 0\n11 -1 0\n10 2 0\n", "-1 -1 0\n1 -1 0\n0 2 0\n");
-  s_.reg.current_transform.t[0] = 1;
-  s_.reg.current_transform.t[1] = 2;
-  s_.reg.current_transform.t[2] = 3;
+  s_.current_transform.t[0] = 1;
+  s_.current_transform.t[1] = 2;
+  s_.current_transform.t[2] = 3;
   ::testing::internal::CaptureStdout();
   ASSERT_TRUE(export_results(s_, dir_.file("results.tfm"), ""));
   const std::string out = ::testing::internal::GetCapturedStdout();
@@ -78,29 +81,29 @@ TEST_F(ResultFiles, TranslationAddsTheCentroids) {
 TEST_F(ResultFiles, WithoutCentringNoCentroidEntersTheMotion) {
   s_.params.centering = false;
   load("9 -1 0\n11 -1 0\n10 2 0\n", "-1 -1 0\n1 -1 0\n0 2 0\n");
-  s_.reg.current_transform.t[0] = 1;
+  s_.current_transform.t[0] = 1;
   ASSERT_TRUE(export_results(s_, dir_.file("results.tfm"), ""));
   EXPECT_EQ(lines_of(ScratchDir::read(dir_.file("results.tfm")))[4], "1 0 0 1");
 }
 
 TEST_F(ResultFiles, ScaleIsFoldedIntoTheRotationEachTime) {
   load(grid_vrt(5, 1.0), grid_vrt(5, 1.0));
-  s_.reg.current_transform.s = 2;
+  s_.current_transform.s = 2;
   ASSERT_TRUE(export_results(s_, dir_.file("r1.tfm"), ""));
   ASSERT_TRUE(export_results(s_, dir_.file("r2.tfm"), ""));
-  EXPECT_EQ(s_.reg.current_transform.R(0, 0), 4);
-  EXPECT_EQ(s_.reg.current_transform.R(1, 1), 4);
+  EXPECT_EQ(s_.current_transform.R(0, 0), 4);
+  EXPECT_EQ(s_.current_transform.R(1, 1), 4);
 }
 
 TEST_F(ResultFiles, ExportLeavesTheLoadedModelsAsTheyWere) {
   load(grid_vrt(12, 1.0, 5, 5, 5), grid_vrt(12, 1.0, -5, 0, 0));
-  const auto model_p = s_.reg.model_p;
-  const auto model_q = s_.reg.model_q;
+  const auto model_p = s_.models.model_p;
+  const auto model_q = s_.models.model_q;
   const float spacing = s_.params.point_spacing;
   ASSERT_TRUE(export_results(s_, dir_.file("results.tfm"), dir_.file("reconstruct.obj")));
-  ASSERT_EQ(s_.reg.model_p.size(), model_p.size());
-  EXPECT_EQ(s_.reg.model_p[7].x, model_p[7].x);
-  EXPECT_EQ(s_.reg.model_q[7].y, model_q[7].y);
+  ASSERT_EQ(s_.models.model_p.size(), model_p.size());
+  EXPECT_EQ(s_.models.model_p[7].x, model_p[7].x);
+  EXPECT_EQ(s_.models.model_q[7].y, model_q[7].y);
   EXPECT_EQ(s_.params.point_spacing, spacing);
 }
 
@@ -113,10 +116,55 @@ TEST_F(ResultFiles, ExportRefusesWithoutBothModels) {
 
 TEST_F(ResultFiles, SaveModelsWritesFiveFilesEvenWhenEmpty) {
   ::testing::internal::CaptureStdout();
-  save_models(s_, dir_.file(""));
+  EXPECT_TRUE(save_models(s_, dir_.file("")));
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "written.\n");
   for (const char* name : {"out1.obj", "out2.obj", "full1.obj", "full2.obj", "reconstruct.obj"})
     EXPECT_EQ(ScratchDir::read(dir_.file(name)), "") << name;
+}
+
+// ---- files that cannot be written ------------------------------------------------------------
+
+// Nothing but the given entries is left in the scratch folder.
+void expect_only(const std::string& folder, std::vector<std::string> names) {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    found.push_back(entry.path().filename().string());
+  std::sort(found.begin(), found.end());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(found, names);
+}
+
+TEST_F(ResultFiles, WritingIntoAMissingFolderOrOverAFolderFailsAndLeavesNoFile) {
+  load(grid_vrt(10, 1.0), grid_vrt(10, 1.0));
+  std::filesystem::create_directory(dir_.file("taken.tfm"));
+  for (const std::string& results : {dir_.file("missing/results.tfm"), dir_.file("taken.tfm")}) {
+    std::string error;
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(export_results(s_, results, "", nullptr, &error)) << results;
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(error.find(results), std::string::npos) << error;
+    EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+  }
+  std::string error;
+  ::testing::internal::CaptureStdout();
+  EXPECT_FALSE(export_results(s_, dir_.file("results.tfm"), dir_.file("taken.tfm"), nullptr,
+                              &error));
+  EXPECT_FALSE(save_models(s_, dir_.file("missing"), &error));
+  EXPECT_EQ(::testing::internal::GetCapturedStdout().find("written."), std::string::npos);
+  EXPECT_NE(error.find("out1.obj"), std::string::npos) << error;
+  // The results file itself was complete, so it stays; no temporary file is left anywhere.
+  expect_only(dir_.file(""), {"p.vrt", "q.vrt", "taken.tfm", "results.tfm"});
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.file("taken.tfm")));
+}
+
+TEST_F(ResultFiles, AWriteReplacesAnOlderFileWhole) {
+  load(grid_vrt(10, 1.0), grid_vrt(10, 1.0));
+  const std::string path = dir_.write("results.tfm", std::string(5000, 'x'));
+  ASSERT_TRUE(export_results(s_, path, ""));
+  const std::string text = ScratchDir::read(path);
+  EXPECT_EQ(text.find('x'), std::string::npos);
+  EXPECT_EQ(lines_of(text).size(), 10u);
+  expect_only(dir_.file(""), {"p.vrt", "q.vrt", "results.tfm"});
 }
 
 TEST_F(ResultFiles, PrintRotationLayout) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <cmath>
 
 #include "core/random15.h"
@@ -26,13 +28,20 @@ void expect_at(const core::Point3D& p, double x, double y, double z) {
 }
 
 struct BaseSelection : ::testing::Test {
-  void SetUp() override { core::srand15(0); }
-  RegistrationState state;
-  core::RunParameters params;
+  void SetUp() override { rng.seed(0); }
+  core::Random15 rng;
+  BaseLimits params;
+  bool first_selection = true;
+  std::optional<Base> base;
   double r1 = -1, r2 = -1;
   int i0 = 0, i1 = 0, i2 = 0, i3 = 0;
   bool select(const core::PointSet& sample) {
-    return select_base(sample, params, state, r1, r2, i0, i1, i2, i3);
+    base = select_base(sample, params, first_selection, rng);
+    if (!base) return false;
+    r1 = base->r1;
+    r2 = base->r2;
+    i0 = base->index[0], i1 = base->index[1], i2 = base->index[2], i3 = base->index[3];
+    return true;
   }
 };
 
@@ -96,7 +105,7 @@ TEST_F(BaseSelection, SquareGivesItsDiagonalsAndHalfInvariants) {
   EXPECT_DOUBLE_EQ(r2, 0.5);
   // Every index is used once, and the two segments are the diagonals.
   EXPECT_EQ((1 << i0) | (1 << i1) | (1 << i2) | (1 << i3), 0xF);
-  const core::PointSet& b = state.base_points;
+  const core::PointSet& b = base->points;
   EXPECT_DOUBLE_EQ(std::hypot(b[0].x - b[1].x, b[0].y - b[1].y), std::hypot(10.0, 10.0));
   EXPECT_DOUBLE_EQ(std::hypot(b[2].x - b[3].x, b[2].y - b[3].y), std::hypot(10.0, 10.0));
 }
@@ -109,7 +118,7 @@ TEST_F(BaseSelection, PlaneThroughOriginNeverYieldsABase) {
 TEST_F(BaseSelection, FourthPointCloserThanTenIsRefused) {
   params.base_max_len = 20;
   EXPECT_FALSE(select(square(9.99, 5)));
-  core::srand15(0);
+  rng.seed(0);
   EXPECT_TRUE(select(square(10, 5)));  // exactly 10 is allowed
 }
 
@@ -118,7 +127,7 @@ TEST_F(BaseSelection, CentroidLimitAppliesOnlyWithoutMargin) {
   params.base_max_len = 16;
   EXPECT_FALSE(select(square(10, 5)));
   params.margin = 1;
-  core::srand15(0);
+  rng.seed(0);
   EXPECT_TRUE(select(square(10, 5)));
 }
 
@@ -127,13 +136,13 @@ TEST_F(BaseSelection, TooFewOrNoPointsFailWithoutDrawingModuloZero) {
   EXPECT_FALSE(select({}));
   EXPECT_FALSE(select({point(1, 2, 3)}));
   EXPECT_FALSE(select({point(1, 2, 3), point(20, 2, 3)}));
-  EXPECT_EQ(i0, -1);
+  EXPECT_FALSE(base.has_value());
 }
 
 TEST_F(BaseSelection, TriangleEdgesMustBeShorterThanBaseMaxLen) {
   params.base_max_len = 10;  // every edge of the square is at least 10
   int a = 0, b = 0, c = 0;
-  EXPECT_FALSE(pick_triangle(square(10, 5), params, state, a, b, c));
+  EXPECT_FALSE(pick_triangle(square(10, 5), params, first_selection, rng, a, b, c));
   EXPECT_EQ(a, -1);
   EXPECT_EQ(b, -1);
   EXPECT_EQ(c, -1);
@@ -176,9 +185,9 @@ TEST_F(BaseSelection, FirstSelectionWithMarginOneStartsAtLargestX) {
   params.base_max_len = 1000;
   params.margin = 1;
   int a = 0, b = 0, c = 0;
-  ASSERT_TRUE(pick_triangle(sample, params, state, a, b, c));
+  ASSERT_TRUE(pick_triangle(sample, params, first_selection, rng, a, b, c));
   EXPECT_EQ(a, 19);
-  EXPECT_FALSE(state.first_selection);
+  EXPECT_FALSE(first_selection);
 }
 
 TEST_F(BaseSelection, FirstSelectionWithMarginTwoStartsAtSmallestX) {
@@ -186,7 +195,7 @@ TEST_F(BaseSelection, FirstSelectionWithMarginTwoStartsAtSmallestX) {
   params.base_max_len = 1000;
   params.margin = 2;
   int a = 0, b = 0, c = 0;
-  ASSERT_TRUE(pick_triangle(sample, params, state, a, b, c));
+  ASSERT_TRUE(pick_triangle(sample, params, first_selection, rng, a, b, c));
   EXPECT_EQ(a, 0);
 }
 
@@ -197,13 +206,13 @@ TEST_F(BaseSelection, UnbeatableStartValueFallsBackToTheFirstDraw) {
     // Every x is beyond the start value of its mode, so no draw ever wins.
     const core::PointSet sample =
         mode == 1 ? line_of_points(-3e6, 1, 20) : line_of_points(2e5, 1, 20);
-    core::srand15(0);
-    const int first_draw = core::rand15() % 20;
-    core::srand15(0);
-    state.first_selection = true;
+    rng.seed(0);
+    const int first_draw = rng.next() % 20;
+    rng.seed(0);
+    first_selection = true;
     params.margin = mode;
     int a = 0, b = 0, c = 0;
-    ASSERT_TRUE(pick_triangle(sample, params, state, a, b, c));
+    ASSERT_TRUE(pick_triangle(sample, params, first_selection, rng, a, b, c));
     EXPECT_EQ(a, first_draw);
   }
 }
@@ -212,12 +221,12 @@ TEST_F(BaseSelection, LaterSelectionsWithMarginDrawTheModeAnew) {
   const core::PointSet sample = line_of_points(0, 1, 20);
   params.base_max_len = 1000;
   params.margin = 1;
-  state.first_selection = false;
-  core::srand15(0);
-  const int mode = core::rand15() % 3;
-  core::srand15(0);
+  first_selection = false;
+  rng.seed(0);
+  const int mode = rng.next() % 3;
+  rng.seed(0);
   int a = 0, b = 0, c = 0;
-  ASSERT_TRUE(pick_triangle(sample, params, state, a, b, c));
+  ASSERT_TRUE(pick_triangle(sample, params, first_selection, rng, a, b, c));
   if (mode == 1) EXPECT_EQ(a, 19);
   if (mode == 2) EXPECT_EQ(a, 0);
 }

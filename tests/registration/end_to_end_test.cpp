@@ -10,6 +10,7 @@
 
 #include "core/point_file.h"
 #include "core/random15.h"
+#include "core/run_parameters.h"
 #include "registration/run_registration.h"
 #include "test_support.h"
 
@@ -44,13 +45,15 @@ void relative_motion(const double wp[4][4], const double wq[4][4], core::DenseMa
 }
 
 TEST(EndToEnd, RecoversTheMotionBetweenTwoBunnyScans) {
-  RegistrationState state;
+  test::Scene scene;
+  EngineOptions options;
   core::RunParameters params;
   core::FaceList faces;
+  core::PointSet model_p;
   float cp[3], cq[3];
   int32_t sample = 0;
   std::string error;
-  ASSERT_TRUE(core::read_point_set(kExamples + "/bun000.vrt", state.model_p, faces, true, sample, 0,
+  ASSERT_TRUE(core::read_point_set(kExamples + "/bun000.vrt", model_p, faces, true, sample, 0,
                                    cp[0], cp[1], cp[2], params.isamp, &error))
       << error;
   core::PointSet q;
@@ -62,13 +65,13 @@ TEST(EndToEnd, RecoversTheMotionBetweenTwoBunnyScans) {
   const core::DenseMatrix rd = test::rotation(0.4, -1, 0.7, 40);
   const double td[3] = {20, -15, 10};
   const core::PointSet saved_q = test::moved(q, rd, td);
-  test::load_models(state, params, state.model_p, saved_q);
+  test::load_models(scene, model_p, saved_q);
 
   // Parameters as the program's idle refresh leaves them.
   float lo[3], hi[3];
   std::fill(lo, lo + 3, std::numeric_limits<float>::max());
   std::fill(hi, hi + 3, -std::numeric_limits<float>::max());
-  const core::PointSet* sets[] = {&state.model_p, &saved_q};
+  const core::PointSet* sets[] = {&model_p, &saved_q};
   for (const core::PointSet* set : sets)
     for (const core::Point3D& p : *set) {
       const float v[3] = {static_cast<float>(p.x), static_cast<float>(p.y),
@@ -79,16 +82,15 @@ TEST(EndToEnd, RecoversTheMotionBetweenTwoBunnyScans) {
       }
     }
   const float extent = std::min(240.0f, std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]}));
-  params.overlap_estimation = 0.55f;
-  params.delta = 0.9f;
-  test::refresh_like_program(params, extent);
+  options.delta = 0.9f;
+  test::refresh_like_program(options, extent, 0.55f);
 
-  core::srand15(0);
-  state.trial_count = 0;
+  core::Random15 rng;
+  rng.seed(0);
   ::testing::internal::CaptureStdout();
-  run_registration(state, params, EngineHooks());
+  const EngineResult r = run_kestrel(scene.inputs(), options, EngineHooks(), rng);
   ::testing::internal::GetCapturedStdout();
-  ASSERT_GT(state.best_lcp, params.thr);
+  ASSERT_GT(r.best_lcp, options.thr);
 
   // Ground truth in centred coordinates: x_P = T (D^-1 (x' - td) + cQ) - cP.
   double wp[4][4], wq[4][4];
@@ -98,7 +100,7 @@ TEST(EndToEnd, RecoversTheMotionBetweenTwoBunnyScans) {
   double tt[3];
   relative_motion(wp, wq, rt, tt);
   const core::DenseMatrix expected_R = core::multiply(rt, core::transpose(rd));
-  EXPECT_LT(test::angle_between(state.current_transform.R, expected_R), 5.0);
+  EXPECT_LT(test::angle_between(r.motion.R, expected_R), 5.0);
 
   // Where the centre of the displaced Q lands, by the run and by the ground truth.
   double centre[3] = {0, 0, 0};
@@ -108,7 +110,7 @@ TEST(EndToEnd, RecoversTheMotionBetweenTwoBunnyScans) {
     centre[2] += p.z / static_cast<double>(saved_q.size());
   }
   core::Point3D found = test::point(centre[0], centre[1], centre[2]);
-  core::transform_point(found, state.current_transform);
+  core::transform_point(found, r.motion);
   double local[3], truth[3];
   for (uint32_t i = 0; i < 3; ++i)  // D^-1 (x' - td) + cQ
     local[i] = rd(0, i) * (centre[0] - td[0]) + rd(1, i) * (centre[1] - td[1]) +
@@ -122,7 +124,7 @@ TEST(EndToEnd, RecoversTheMotionBetweenTwoBunnyScans) {
   std::printf(
       "bunny 045 -> 000: LCP %.3f after %d trials, rotation off %.2f deg, centre off "
       "%.2f mm\n",
-      state.best_lcp, state.trial_count, test::angle_between(state.current_transform.R, expected_R),
+      r.best_lcp, r.trials, test::angle_between(r.motion.R, expected_R),
       miss);
 }
 

@@ -23,77 +23,73 @@ core::PointSet spread_points() {
 }
 
 struct Ransac : ::testing::Test {
-  RegistrationState state;
-  core::RunParameters params;
+  test::Scene scene;
+  EngineOptions options;
   EngineHooks hooks;
-  core::PointSet saved_q;
+  core::Random15 rng;
 
   void SetUp() override {
     const core::PointSet p = spread_points();
     const double t[3] = {4, 5, -6};
-    saved_q = test::moved(p, test::rotation(2, 1, 1, 50), t);
-    test::load_models(state, params, p, saved_q);
-    params.point_spacing = 1.0f;
-    params.base_max_len = 200;
-    params.num_try = 5;
-    params.thr = 0.95f;
-    state.ransac_mode = true;
+    test::load_models(scene, p, test::moved(p, test::rotation(2, 1, 1, 50), t));
+    scene.point_spacing = 1.0f;
+    options.base_max_len = 200;
+    options.num_try = 5;
+    options.thr = 0.95f;
   }
-  void run() {
-    core::srand15(0);
-    state.model_q = saved_q;
-    state.trial_count = 0;
-    run_registration(state, params, hooks);
+  EngineResult run() {
+    rng.seed(0);
+    return run_ransac(scene.inputs(), options, hooks, rng);
   }
 };
 
 TEST_F(Ransac, FindsTheMotionOfASmallSetAndShowsTheCandidateInTheWindowLine) {
   std::vector<std::string> texts;
-  hooks.repaint = [this, &texts] { texts.push_back(state.progress_text); };
+  hooks.on_progress = [&texts](const std::string& line) { texts.push_back(line); };
   ::testing::internal::CaptureStdout();
-  run();
+  const EngineResult r = run();
   ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(state.best_lcp, 1.0f);
+  EXPECT_EQ(r.best_lcp, 1.0f);
+  EXPECT_EQ(r.counts.quads, 0);  // no congruent-base search in this mode
+  EXPECT_GT(r.counts.candidates, 0);
   ASSERT_FALSE(texts.empty());
   EXPECT_EQ(texts[0], "trial 1(5), LCP: 0.000 trying Q base 0     ");
 }
 
 TEST_F(Ransac, ScaleToleranceDoesNotChangeARansacRun) {
   ::testing::internal::CaptureStdout();
-  run();
-  const core::RigidTransform rigid = state.current_transform;
-  params.scale_tol = 0.8f;
-  run();
+  const EngineResult rigid = run();
+  options.scale_tol = 0.8f;
+  const EngineResult scaled = run();
   ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(state.current_transform.R.data, rigid.R.data);
-  EXPECT_EQ(state.current_transform.t[0], rigid.t[0]);
+  EXPECT_EQ(scaled.motion.R.data, rigid.motion.R.data);
+  EXPECT_EQ(scaled.motion.t[0], rigid.motion.t[0]);
 }
 
 TEST_F(Ransac, FewerThanThreeQPointsEndEachTrialInsteadOfDrawingForever) {
-  saved_q.resize(2);
-  params.debug = true;
+  scene.q.resize(2);
+  options.debug = true;
   ::testing::internal::CaptureStdout();
-  run();
+  const EngineResult r = run();
   const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(state.trial_count, 5);
+  EXPECT_EQ(r.trials, 5);
   EXPECT_NE(out.find("too few for a triple"), std::string::npos);
-  EXPECT_EQ(state.model_q.size(), 2u);
+  EXPECT_FALSE(r.improved);
 }
 
 TEST_F(Ransac, CandidateCountDoesNotWrapForLargeQ) {
   // 2048^3 = 2^33 wraps to 0 in 32 bits, which would evaluate no candidate at all.
-  const core::PointSet p = test::wavy_surface(600, 5);
-  saved_q = test::wavy_surface(2048, 6);
-  test::load_models(state, params, p, saved_q);
-  params.base_max_len = 80;
-  params.num_try = 3;
+  test::load_models(scene, test::wavy_surface(600, 5), test::wavy_surface(2048, 6));
+  options.base_max_len = 80;
+  options.num_try = 3;
   int polls = 0;
-  hooks.escape_pressed = [&polls] { return ++polls > 300; };
+  hooks.should_stop = [&polls] { return ++polls > 300; };
   ::testing::internal::CaptureStdout();
-  run();
+  const EngineResult r = run();
   const std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(polls, 301);
-  EXPECT_EQ(state.trial_count, 1);
+  EXPECT_EQ(r.trials, 1);
+  EXPECT_TRUE(r.stopped);
   // Percentages are formed without 32-bit overflow: 300 of 2^33 is still 0%.
   EXPECT_NE(out.find(" 0.000000%"), std::string::npos);
 }

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "core/random15.h"
-#include "core/rigid_transform.h"
 #include "registration/run_trial.h"
 #include "test_support.h"
 
@@ -18,28 +18,25 @@ namespace {
 using test::point;
 
 struct RunRegistration : ::testing::Test {
-  RegistrationState state;
-  core::RunParameters params;
+  test::Scene scene;
+  EngineOptions options;
   EngineHooks hooks;
+  core::Random15 rng;
   core::DenseMatrix truth_R = test::rotation(1, -2, 0.5, 35);
   double truth_t[3] = {12, -30, 7};
-  core::PointSet saved_q;
 
   void SetUp() override {
     const core::PointSet p = test::wavy_surface(600, 1);
     core::PointSet part;
     for (const core::Point3D& pt : p)
       if (pt.x > -20) part.push_back(pt);
-    saved_q = test::moved(part, truth_R, truth_t);
-    test::load_models(state, params, p, saved_q);
-    test::refresh_like_program(params, 100);
+    test::load_models(scene, p, test::moved(part, truth_R, truth_t));
+    test::refresh_like_program(options, 100);
   }
-  // What the start action does before each run.
-  void run() {
-    core::srand15(0);
-    state.model_q = saved_q;
-    state.trial_count = 0;
-    run_registration(state, params, hooks);
+  // What the start action does before each run: seed the generator with 0.
+  EngineResult run() {
+    rng.seed(0);
+    return run_kestrel(scene.inputs(), options, hooks, rng);
   }
 };
 
@@ -49,143 +46,210 @@ double rotation_error(const core::DenseMatrix& R, const core::DenseMatrix& truth
 }
 
 TEST_F(RunRegistration, RecoversTheMotionAndStopsAboveThr) {
-  params.thr = 0.99f;  // Q lies wholly on P
+  options.thr = 0.99f;  // Q lies wholly on P
   ::testing::internal::CaptureStdout();
-  run();
+  const EngineResult r = run();
   const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_GT(state.best_lcp, params.thr);
-  EXPECT_LT(state.trial_count, params.num_try);
-  EXPECT_LT(rotation_error(state.current_transform.R, truth_R), 5.0);
+  EXPECT_TRUE(r.improved);
+  EXPECT_GT(r.best_lcp, options.thr);
+  EXPECT_LT(r.trials, options.num_try);
+  EXPECT_FALSE(r.stopped);
+  EXPECT_LT(rotation_error(r.motion.R, truth_R), 5.0);
   EXPECT_NE(out.find("\rtrial 1("), std::string::npos);
   EXPECT_NE(out.find("\nTime: "), std::string::npos);
-  // model_q is the saved Q moved by the published motion (c, t published rounded to float).
-  core::PointSet expected = saved_q;
-  core::transform_point_set(expected, state.current_transform);
-  ASSERT_EQ(state.model_q.size(), expected.size());
-  for (size_t k = 0; k < expected.size(); ++k) EXPECT_NEAR(state.model_q[k].x, expected[k].x, 1e-3);
-  // full_q follows the same motion.
-  EXPECT_NEAR(state.full_q[0].y, expected[0].y, 1e-3);
+  // The counts add up: every scored candidate came from a congruent quad of the trials.
+  EXPECT_GT(r.counts.pairs_d1, 0);
+  EXPECT_GT(r.counts.pairs_d2, 0);
+  EXPECT_GE(r.counts.quads, r.counts.candidates);
+  EXPECT_GT(r.counts.candidates, 0);
+  EXPECT_LE(r.counts.lcp_early_exits, r.counts.candidates);
+  EXPECT_GE(r.times.lcp_scoring, 0.0);
+  EXPECT_GE(r.times.motion_estimation, 0.0);
 }
 
-TEST_F(RunRegistration, SameInputsGiveTheSameTransformTwice) {
+TEST_F(RunRegistration, SameInputsGiveTheSameMotionTwice) {
   ::testing::internal::CaptureStdout();
-  run();
-  const core::RigidTransform first = state.current_transform;
-  const float first_lcp = state.best_lcp;
-  const int first_trials = state.trial_count;
-  state.current_transform = core::RigidTransform();
-  state.first_selection = true;
-  run();
+  const EngineResult first = run();
+  const EngineResult second = run();
   ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(state.current_transform.R.data, first.R.data);
+  EXPECT_EQ(second.motion.R.data, first.motion.R.data);
   for (int k = 0; k < 3; ++k) {
-    EXPECT_EQ(state.current_transform.c[k], first.c[k]);
-    EXPECT_EQ(state.current_transform.t[k], first.t[k]);
+    EXPECT_EQ(second.motion.c[k], first.motion.c[k]);
+    EXPECT_EQ(second.motion.t[k], first.motion.t[k]);
   }
-  EXPECT_EQ(state.best_lcp, first_lcp);
-  EXPECT_EQ(state.trial_count, first_trials);
+  EXPECT_EQ(second.best_lcp, first.best_lcp);
+  EXPECT_EQ(second.trials, first.trials);
+  EXPECT_EQ(second.counts.candidates, first.counts.candidates);
 }
 
-TEST_F(RunRegistration, NoTrialsLeaveQAndPrintTheTime) {
-  params.num_try = 0;
+// Two engines with generators of their own, their trials interleaved through the stop hook,
+// draw the same numbers and find the same motion as one engine alone.
+TEST_F(RunRegistration, TwoEnginesSideBySideDrawTheSameNumbers) {
+  options.console = false;
+  const EngineResult alone = run();
+  core::Random15 rng_a, rng_b;
+  rng_a.seed(0);
+  rng_b.seed(0);
+  EngineHooks interleaved;
+  EngineResult inner;
+  bool started = false;
+  interleaved.should_stop = [&] {
+    if (!started) {
+      started = true;
+      inner = run_kestrel(scene.inputs(), options, {}, rng_b);
+    }
+    return false;
+  };
+  const EngineResult outer = run_kestrel(scene.inputs(), options, interleaved, rng_a);
+  for (const EngineResult* r : {&outer, static_cast<const EngineResult*>(&inner)}) {
+    EXPECT_EQ(r->motion.R.data, alone.motion.R.data);
+    EXPECT_EQ(r->best_lcp, alone.best_lcp);
+    EXPECT_EQ(r->trials, alone.trials);
+  }
+}
+
+TEST_F(RunRegistration, NoTrialsFindNothingAndPrintTheTime) {
+  options.num_try = 0;
+  ::testing::internal::CaptureStdout();
+  const EngineResult r = run();
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(r.trials, 0);
+  EXPECT_FALSE(r.improved);
+  EXPECT_EQ(r.motion.R.data, core::identity_matrix(3).data);
+  EXPECT_EQ(out.rfind("\nTime: ", 0), 0u);
+}
+
+TEST_F(RunRegistration, ConsoleOffPrintsNothing) {
+  options.console = false;
   ::testing::internal::CaptureStdout();
   run();
-  const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(state.trial_count, 0);
-  EXPECT_EQ(out.rfind("\nTime: ", 0), 0u);
-  EXPECT_EQ(state.model_q[0].x, saved_q[0].x);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
 TEST_F(RunRegistration, ThrOfOneNeverStopsEarly) {
-  params.thr = 1.0f;
-  params.num_try = 5;
+  options.thr = 1.0f;
+  options.num_try = 5;
   ::testing::internal::CaptureStdout();
-  run();
+  EXPECT_EQ(run().trials, 5);
   ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(state.trial_count, 5);
 }
 
 TEST_F(RunRegistration, EqualLcpIsNotAnImprovement) {
-  // Q is a subset of P, so the true motion scores exactly 1.
-  params.thr = 2.0f;
-  const float run_tol = params.delta * params.point_spacing;
-  core::PointSet moved_q;
-  ::testing::internal::CaptureStdout();
-  core::srand15(0);
+  // Q is a subset of P, so the true motion scores exactly 1; a trial entered with the best
+  // already at 1 finds candidates but reports none.
+  options.thr = 2.0f;
+  options.console = false;
+  const core::PointSet p_sample = scene.p;
   int winning = 0;
+  EngineResult result;
+  RunContext run{options, hooks, rng, scene.p_index, p_sample, scene.q,
+                 options.delta * scene.point_spacing, scene.point_spacing, false, true,
+                 options.base_max_len, result};
+  rng.seed(0);
   for (int k = 1; k <= 60 && winning == 0; ++k) {
-    float lcp = 0;
-    run_trial(state, params, hooks, state.model_p, saved_q, moved_q, lcp, run_tol);
-    if (lcp == 1.0f) winning = k;
+    result.best_lcp = 0;
+    run_trial(run);
+    if (result.best_lcp == 1.0f) winning = k;
   }
   ASSERT_GT(winning, 0);
-  // Replay up to the winning trial, entering it with the best already at 1.
-  int repaints = 0;
-  EngineHooks counting{[&repaints] { ++repaints; }, {}};
-  core::srand15(0);
+  // Replay up to the winning trial, entering each with the best already at 1.
+  int improvements = 0, repaints = 0;
+  EngineHooks counting;
+  counting.repaint = [&repaints] { ++repaints; };
+  counting.on_improvement = [&improvements](const Improvement&) { ++improvements; };
+  EngineResult replay;
+  RunContext again{options, counting, rng, scene.p_index, p_sample, scene.q, run.run_tol,
+                   scene.point_spacing, false, true, options.base_max_len, replay};
+  rng.seed(0);
   for (int k = 1; k <= winning; ++k) {
-    float lcp = 1.0f;
-    state.best_lcp = -1;
-    moved_q.clear();
-    run_trial(state, params, counting, state.model_p, saved_q, moved_q, lcp, run_tol);
-    EXPECT_EQ(lcp, 1.0f);
+    replay.best_lcp = 1.0f;
+    run_trial(again);
+    EXPECT_EQ(replay.best_lcp, 1.0f);
   }
-  ::testing::internal::GetCapturedStdout();
-  EXPECT_EQ(state.best_lcp, -1.0f);
-  EXPECT_TRUE(moved_q.empty());
+  EXPECT_EQ(improvements, 0);
+  EXPECT_FALSE(replay.improved);
   EXPECT_GT(repaints, 0);  // the candidates were evaluated
+  EXPECT_GT(replay.counts.candidates, 0);
 }
 
-TEST_F(RunRegistration, FirstProgressLineOfATrialShowsZeroPercent) {
+TEST_F(RunRegistration, HooksSeeTheProgressTheBaseAndEveryImprovement) {
   std::vector<std::string> texts;
-  hooks.repaint = [this, &texts] { texts.push_back(state.progress_text); };
+  std::vector<float> lcps;
+  int bases = 0;
+  hooks.on_progress = [&texts](const std::string& line) { texts.push_back(line); };
+  hooks.on_base = [&bases](const core::PointSet& base) { bases += base.size() == 4 ? 1 : 100; };
+  hooks.on_improvement = [&lcps](const Improvement& i) { lcps.push_back(i.lcp); };
   ::testing::internal::CaptureStdout();
-  run();
+  const EngineResult r = run();
   ::testing::internal::GetCapturedStdout();
   ASSERT_FALSE(texts.empty());
   EXPECT_NE(texts[0].find(" 0.0%"), std::string::npos) << texts[0];
   EXPECT_EQ(texts[0].rfind("trial ", 0), 0u);
+  EXPECT_GE(bases, 1);
+  EXPECT_LE(bases, r.trials);
+  ASSERT_FALSE(lcps.empty());
+  EXPECT_TRUE(std::is_sorted(lcps.begin(), lcps.end()));
+  EXPECT_EQ(lcps.back(), r.best_lcp);
 }
 
-TEST_F(RunRegistration, EscapeStopsTheRunAtTheNextCandidate) {
-  int polls = 0;
-  hooks.escape_pressed = [&polls] { return ++polls == 1; };
-  state.best_lcp = -1;
+TEST_F(RunRegistration, StopHookEndsTheRunAtTheNextCandidate) {
+  int polls = 0, improvements = 0;
+  hooks.should_stop = [&polls] { return ++polls == 1; };
+  hooks.on_improvement = [&improvements](const Improvement&) { ++improvements; };
   ::testing::internal::CaptureStdout();
-  run();
+  const EngineResult r = run();
   ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(polls, 1);
-  EXPECT_EQ(state.best_lcp, -1.0f);  // nothing was published
-  EXPECT_EQ(state.model_q[0].x, saved_q[0].x);
+  EXPECT_TRUE(r.stopped);
+  EXPECT_FALSE(r.improved);
+  EXPECT_EQ(improvements, 0);
 }
 
 TEST_F(RunRegistration, AffineModeStillAlignsASlightlyScaledQ) {
-  for (core::Point3D& p : saved_q) {
+  for (core::Point3D& p : scene.q) {
     p.x *= 1.01;
     p.y *= 1.01;
     p.z *= 1.01;
   }
-  params.scale_tol = 0.99f;
+  options.scale_tol = 0.99f;
   ::testing::internal::CaptureStdout();
-  run();
+  EXPECT_GT(run().best_lcp, options.thr);
   ::testing::internal::GetCapturedStdout();
-  EXPECT_GT(state.best_lcp, params.thr);
+}
+
+// Normals handed in replace the sets' own in the pair test: with Q's normals scrambled the
+// pairs do not match, with P's and Q's replaced by the true ones they match again.
+TEST_F(RunRegistration, NormalsHandedInReplaceTheSetsOwn) {
+  options.console = false;
+  const EngineResult plain = run();
+  NormalList p_normals, q_normals;
+  for (const core::Point3D& pt : scene.p) p_normals.push_back({pt.nx, pt.ny, pt.nz});
+  for (core::Point3D& pt : scene.q) {
+    q_normals.push_back({pt.nx, pt.ny, pt.nz});
+    pt.nx = 1, pt.ny = 0, pt.nz = 0;
+  }
+  rng.seed(0);
+  EXPECT_LT(run_kestrel(scene.inputs(), options, hooks, rng).counts.pairs_d1, plain.counts.pairs_d1);
+  EngineInputs inputs = scene.inputs();
+  inputs.p_normals = &p_normals;
+  inputs.q_normals = &q_normals;
+  rng.seed(0);
+  const EngineResult given = run_kestrel(inputs, options, hooks, rng);
+  EXPECT_EQ(given.motion.R.data, plain.motion.R.data);
+  EXPECT_EQ(given.counts.pairs_d1, plain.counts.pairs_d1);
 }
 
 TEST_F(RunRegistration, EmptyOrUnusableInputsEndQuietly) {
-  params.num_try = 3;
-  ::testing::internal::CaptureStdout();
-  saved_q.clear();  // empty Q: no pairs
-  run();
-  EXPECT_TRUE(state.model_q.empty());
-  SetUp();
-  params.num_try = 3;
-  params.margin = 3;  // no region: every trial fails to find a base
-  run();
-  EXPECT_EQ(params.base_max_len, 1000000.0f);
-  EXPECT_EQ(state.trial_count, 3);
-  EXPECT_EQ(state.model_q[0].x, saved_q[0].x);
-  ::testing::internal::GetCapturedStdout();
+  options.num_try = 3;
+  options.console = false;
+  const core::PointSet q = scene.q;
+  scene.q.clear();  // empty Q: no pairs
+  EXPECT_FALSE(run().improved);
+  scene.q = q;
+  options.margin = 3;  // no region: every trial fails to find a base
+  const EngineResult r = run();
+  EXPECT_EQ(r.trials, 3);
+  EXPECT_FALSE(r.improved);
 }
 
 // ---------------------------------------------------------------- select_p_region

@@ -9,9 +9,9 @@
 
 #include "core/dense_matrix.h"
 #include "core/point_set.h"
-#include "core/run_parameters.h"
+#include "core/random15.h"
+#include "registration/engine.h"
 #include "registration/point_spacing.h"
-#include "registration/registration_state.h"
 
 namespace kestrel::registration::test {
 
@@ -91,26 +91,31 @@ inline double angle_between(const core::DenseMatrix& A, const core::DenseMatrix&
   return std::acos(c) * 180 / kPi;
 }
 
-// Loads P and Q as the program does: tree and spacing over P, saved copies of Q.
-inline void load_models(RegistrationState& state, core::RunParameters& params,
-                        const core::PointSet& p, const core::PointSet& q) {
-  state.model_p = p;
-  state.p_index.build(p);
-  params.point_spacing =
-      static_cast<float>(estimate_point_spacing(state.model_p, state.p_index) * 0.5);
-  state.model_q = q;
-  state.full_q = q;
-  state.saved_full_q = q;
+// P and Q as the program hands them to the engine: the tree and the spacing over P.
+struct Scene {
+  core::PointSet p, q;
+  AnnIndex p_index;
+  float point_spacing = 1;
+  EngineInputs inputs() const { return {p, p_index, point_spacing, q}; }
+};
+
+inline void load_models(Scene& scene, const core::PointSet& p, const core::PointSet& q) {
+  scene.p = p;
+  scene.p_index.build(p);
+  core::Random15 rng;
+  scene.point_spacing = static_cast<float>(estimate_point_spacing(p, scene.p_index, rng) * 0.5);
+  scene.q = q;
 }
 
-// The derived parameters as the program's idle refresh leaves them for a given model extent.
-inline void refresh_like_program(core::RunParameters& params, float model_extent) {
-  params.base_max_len = params.overlap_estimation * model_extent * 2;
-  const double o4 = std::pow(static_cast<double>(params.overlap_estimation), 4);
+// The settings as the program's idle refresh leaves them for a given model extent.
+inline void refresh_like_program(EngineOptions& options, float model_extent,
+                                 float overlap = 0.55f) {
+  options.base_max_len = overlap * model_extent * 2;
+  const double o4 = std::pow(static_cast<double>(overlap), 4);
   const auto trials = static_cast<int>(std::log(0.00001) / std::log(1 - o4));
-  params.num_try = static_cast<int>(trials * 80.0 / params.base_max_len);
-  if (params.num_try < 4) params.num_try = 4;
-  params.thr = params.overlap_estimation;
+  options.num_try = static_cast<int>(trials * 80.0 / options.base_max_len);
+  if (options.num_try < 4) options.num_try = 4;
+  options.thr = overlap;
 }
 
 }  // namespace kestrel::registration::test
