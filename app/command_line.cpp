@@ -54,8 +54,9 @@ ParseOutcome apply(const ParseContext& ctx, const RunOption& o, int& i, int argc
                    const char* const* argv, core::RunParameters& params, AlignOptions& align) {
   const int needed = value_count(o.kind);
   if (i + needed >= argc)
-    return refuse(ctx, o, std::string("Option ") + o.name + " needs " + std::to_string(needed) +
-                              (needed > 1 ? " values." : " value."));
+    return refuse(ctx, o,
+                  std::string("Option ") + o.name + " needs " + std::to_string(needed) +
+                      (needed > 1 ? " values." : " value."));
   void* field = o.field ? o.field(params, align, 0) : nullptr;
   switch (o.kind) {
     case OptionKind::kUsage:
@@ -87,8 +88,9 @@ ParseOutcome apply(const ParseContext& ctx, const RunOption& o, int& i, int argc
     case OptionKind::kInt: {
       const int v = std::atoi(argv[++i]);
       if (o.lo <= o.hi && v < o.lo)
-        return refuse(ctx, o, std::string("Option ") + o.name + " needs a whole number of at least " +
-                                  std::to_string(static_cast<int>(o.lo)) + ".");
+        return refuse(ctx, o,
+                      std::string("Option ") + o.name + " needs a whole number of at least " +
+                          std::to_string(static_cast<int>(o.lo)) + ".");
       *static_cast<int32_t*>(field) = v;  // also isamp: unsigned, refused below 1 above
       break;
     }

@@ -81,8 +81,8 @@ bool read_model(const std::string& file, float cut, bool is_p, core::RunParamete
                               cut, c[0], c[1], c[2], params.isamp, &reason);
 }
 
-bool fail_load(AppState& state, const core::RunParameters& params_before,
-               const ActionHooks& hooks, const std::string& reason, std::string* error) {
+bool fail_load(AppState& state, const core::RunParameters& params_before, const ActionHooks& hooks,
+               const std::string& reason, std::string* error) {
   state.params = params_before;
   state.status_text = reason;
   state.loading = false;
@@ -123,8 +123,7 @@ void commit(AppState& state, ModelSide side, const std::string& file, ModelRead&
   if (side == ModelSide::kP) {
     m.p_index.build(m.model_p);
     state.params.point_spacing = static_cast<float>(
-        registration::estimate_point_spacing(m.model_p, m.p_index, core::process_random15()) *
-        0.5);
+        registration::estimate_point_spacing(m.model_p, m.p_index, core::process_random15()) * 0.5);
     m.saved_p = m.model_p;
     m.model_q = m.saved_q;
     m.full_q = m.saved_full_q;
@@ -136,8 +135,8 @@ void commit(AppState& state, ModelSide side, const std::string& file, ModelRead&
 
 }  // namespace
 
-bool load_model(AppState& state, ModelSide side, const std::string& file,
-                const ActionHooks& hooks, std::string* error) {
+bool load_model(AppState& state, ModelSide side, const std::string& file, const ActionHooks& hooks,
+                std::string* error) {
   core::srand15(0);
   const bool is_p = side == ModelSide::kP;
   const core::RunParameters params_before = state.params;

@@ -16,8 +16,8 @@ enum class ModelSide { kP, kQ };
 // the saved copies. Reseeds the process generator with 0 first. A load that fails changes
 // nothing but status_text, which then holds the reason; the reason also goes to standard error
 // and into `error`.
-bool load_model(AppState& state, ModelSide side, const std::string& file,
-                const ActionHooks& hooks, std::string* error = nullptr);
+bool load_model(AppState& state, ModelSide side, const std::string& file, const ActionHooks& hooks,
+                std::string* error = nullptr);
 
 // Turns Q (full, working and saved copies) by a random angle in [0, pi] about the z axis and
 // writes that rotation into the current transform.

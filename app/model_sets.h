@@ -11,12 +11,12 @@
 namespace kestrel::app {
 
 struct ModelSets {
-  core::PointSet model_p;  // working (subsampled) P: source of bases, indexed by p_index
-  core::PointSet full_p;   // all points of P after the cut; drawn; used by ICP
-  core::PointSet saved_p;  // the working P as loaded (noise is added to it too)
-  core::PointSet model_q;  // working Q: moved by a run to the best motion
-  core::PointSet full_q;   // all points of Q after the cut; drawn; moved by runs and ICP
-  core::PointSet saved_q;  // the working Q from which every run starts
+  core::PointSet model_p;       // working (subsampled) P: source of bases, indexed by p_index
+  core::PointSet full_p;        // all points of P after the cut; drawn; used by ICP
+  core::PointSet saved_p;       // the working P as loaded (noise is added to it too)
+  core::PointSet model_q;       // working Q: moved by a run to the best motion
+  core::PointSet full_q;        // all points of Q after the cut; drawn; moved by runs and ICP
+  core::PointSet saved_q;       // the working Q from which every run starts
   core::PointSet saved_full_q;  // the full Q as loaded: source of full_q at every run
   core::FaceList model_p_faces, full_p_faces, model_q_faces, full_q_faces;
   registration::AnnIndex p_index;  // exact nearest-neighbour search over model_p

@@ -66,10 +66,10 @@ bool reread_models(const AppState& state, FileModels& files, std::string& reason
   const float cut_q = params.cut_y == 0 ? 0.0f : params.cut_y - 50;
   float* cp = files.cp;
   float* cq = files.cq;
-  if (!core::read_point_set(state.models.file_p, files.p, files.p_faces, false, one_p, cut_p,
-                            cp[0], cp[1], cp[2], params.isamp, &reason) ||
-      !core::read_point_set(state.models.file_q, files.q, files.q_faces, false, one_q, cut_q,
-                            cq[0], cq[1], cq[2], params.isamp, &reason))
+  if (!core::read_point_set(state.models.file_p, files.p, files.p_faces, false, one_p, cut_p, cp[0],
+                            cp[1], cp[2], params.isamp, &reason) ||
+      !core::read_point_set(state.models.file_q, files.q, files.q_faces, false, one_q, cut_q, cq[0],
+                            cq[1], cq[2], params.isamp, &reason))
     return false;
   for (core::Point3D& pt : files.q) {
     pt.x = (pt.x - cq[0]) * params.do_scale + cq[0];
@@ -111,21 +111,20 @@ bool save_models(const AppState& state, const std::string& folder, std::string* 
   const ModelSets& m = state.models;
   const std::string dir = folder.empty() ? "" : folder + "/";
   std::string reasons[5];
-  const bool ok[5] = {
-      core::write_obj(m.model_p, dir + "out1.obj", m.model_p_faces, &reasons[0]),
-      core::write_obj(m.model_q, dir + "out2.obj", m.model_q_faces, &reasons[1]),
-      core::write_obj(m.full_p, dir + "full1.obj", m.full_p_faces, &reasons[2]),
-      core::write_obj(m.full_q, dir + "full2.obj", m.full_q_faces, &reasons[3]),
-      core::write_reconstruction(m.full_q, m.full_p, m.full_p_faces, m.full_q_faces,
-                                 dir + "reconstruct.obj", &reasons[4])};
+  const bool ok[5] = {core::write_obj(m.model_p, dir + "out1.obj", m.model_p_faces, &reasons[0]),
+                      core::write_obj(m.model_q, dir + "out2.obj", m.model_q_faces, &reasons[1]),
+                      core::write_obj(m.full_p, dir + "full1.obj", m.full_p_faces, &reasons[2]),
+                      core::write_obj(m.full_q, dir + "full2.obj", m.full_q_faces, &reasons[3]),
+                      core::write_reconstruction(m.full_q, m.full_p, m.full_p_faces, m.full_q_faces,
+                                                 dir + "reconstruct.obj", &reasons[4])};
   for (int k = 0; k < 5; ++k)
     if (!ok[k]) return refuse(reasons[k], error);
   std::printf("written.\n");
   return true;
 }
 
-ExportedMotion file_motion(const core::RigidTransform& motion, const float cp[3],
-                           const float cq[3], bool centering, const double (*refinement)[4]) {
+ExportedMotion file_motion(const core::RigidTransform& motion, const float cp[3], const float cq[3],
+                           bool centering, const double (*refinement)[4]) {
   // The run worked on centred models only when centering was on; otherwise the motion already
   // acts on file coordinates and no centroid enters the translation.
   const float shift_p[3] = {centering ? cp[0] : 0.0f, centering ? cp[1] : 0.0f,
@@ -157,8 +156,8 @@ ExportedMotion file_motion(const core::RigidTransform& motion, const float cp[3]
 }
 
 bool export_results(AppState& state, const std::string& results_path,
-                    const std::string& reconstruct_path, ExportedMotion* motion,
-                    std::string* error, const double (*refinement)[4]) {
+                    const std::string& reconstruct_path, ExportedMotion* motion, std::string* error,
+                    const double (*refinement)[4]) {
   ModelSets& models = state.models;
   if (models.file_p.empty() || models.file_q.empty())
     return refuse("Load model P and model Q before writing the results.", error);
@@ -191,8 +190,8 @@ bool export_results(AppState& state, const std::string& results_path,
 
   centre_jointly(files.p, files.q, models.centroid_q);
   if (!reconstruct_path.empty() &&
-      !core::write_reconstruction(files.q, files.p, files.p_faces, files.q_faces,
-                                  reconstruct_path, &reason))
+      !core::write_reconstruction(files.q, files.p, files.p_faces, files.q_faces, reconstruct_path,
+                                  &reason))
     return refuse(reason, error);
   return true;
 }

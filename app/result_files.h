@@ -27,9 +27,8 @@ struct ExportedMotion {
 // `motion`, found between the working models, as a row-major matrix that maps Q's file
 // coordinates onto P's: the centroids `cp`, `cq` of the files enter when the models were
 // centred. `refinement` (may be null) is a motion in P's working frame that followed it.
-ExportedMotion file_motion(const core::RigidTransform& motion, const float cp[3],
-                           const float cq[3], bool centering,
-                           const double (*refinement)[4] = nullptr);
+ExportedMotion file_motion(const core::RigidTransform& motion, const float cp[3], const float cq[3],
+                           bool centering, const double (*refinement)[4] = nullptr);
 
 // Re-reads both files, writes `results_path` and `reconstruct_path` (skipped when empty). Works
 // on copies: the loaded models, their tree and spacing stay as they were. Multiplies the current

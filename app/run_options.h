@@ -19,24 +19,24 @@ struct AlignOptions {
   bool json = false;         // print one JSON object with the outcome
   bool profile = false;      // print the engine's time per stage and counts
   std::string out = "results.tfm";
-  std::string reconstruct;   // joined models; empty = not written
+  std::string reconstruct;  // joined models; empty = not written
 };
 
 enum class OptionKind {
-  kUsage,        // -h: kestrel's usage text, then end with success
-  kAlignHelp,    // --help: the aligner's help, then end with success
-  kSet,          // a flag set to true
-  kToggle,       // a flag flipped
-  kFloat,        // one float (atof), taken as typed
-  kClampedFloat, // one float (atof), held within [lo, hi] as the panel holds its fields
-  kDouble,       // one double (atof)
-  kInt,          // one int (atoi); refused below lo when lo <= hi
-  kText,         // one word
-  kThreeFloats,  // three floats into fields 0, 1, 2
+  kUsage,         // -h: kestrel's usage text, then end with success
+  kAlignHelp,     // --help: the aligner's help, then end with success
+  kSet,           // a flag set to true
+  kToggle,        // a flag flipped
+  kFloat,         // one float (atof), taken as typed
+  kClampedFloat,  // one float (atof), held within [lo, hi] as the panel holds its fields
+  kDouble,        // one double (atof)
+  kInt,           // one int (atoi); refused below lo when lo <= hi
+  kText,          // one word
+  kThreeFloats,   // three floats into fields 0, 1, 2
 };
 
 struct RunOption {
-  const char* name;    // as typed, compared exactly
+  const char* name;  // as typed, compared exactly
   OptionKind kind;
   const char* values;  // names of the values in usage and help ("" for none)
   int usage_line;      // line of kestrel's usage (1 to 8), -1 for a kestrel option it does not

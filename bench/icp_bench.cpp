@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/dense_matrix.h"
 #include "icp/icp_align.h"
 #include "icp/kd_tree.h"
 #include "icp/normals.h"
@@ -49,9 +50,10 @@ bool read_matrix(const std::string& path, Xform& xf) {
 }
 
 double det3(const Xform& m) {
-  return m(0, 0) * (m(1, 1) * m(2, 2) - m(1, 2) * m(2, 1)) -
-         m(0, 1) * (m(1, 0) * m(2, 2) - m(1, 2) * m(2, 0)) +
-         m(0, 2) * (m(1, 0) * m(2, 1) - m(1, 1) * m(2, 0));
+  double a[3][3];
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) a[r][c] = m(r, c);
+  return kestrel::core::det3(a);
 }
 
 // Rotation angle (with any uniform scale divided out) and translation of got * inv(want).

@@ -27,8 +27,8 @@ std::string folder_of(const std::string& path) {
 
 }  // namespace
 
-bool write_file_atomically(const std::string& path,
-                           const std::function<void(std::ostream&)>& body, std::string* error) {
+bool write_file_atomically(const std::string& path, const std::function<void(std::ostream&)>& body,
+                           std::string* error) {
   // A unique name beside the target, so the rename stays within one file system.
   std::string pattern = folder_of(path) + ".kestrel-write-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());

@@ -7,8 +7,12 @@ Random15& process_random15() {
   return generator;
 }
 
-void srand15(unsigned seed) { process_random15().seed(seed); }
+void srand15(unsigned seed) {
+  process_random15().seed(seed);
+}
 
-int rand15() { return process_random15().next(); }
+int rand15() {
+  return process_random15().next();
+}
 
 }  // namespace kestrel::core

@@ -56,19 +56,17 @@ float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf
   std::vector<float> cdf1 = uniform_cdf(mesh1.vertices.size());
   std::vector<float> cdf2 = uniform_cdf(mesh2.vertices.size());
   float incr = kStartIncr;
+  IcpStep step{mesh1,    mesh2, xf1,  xf2,     kd1,  kd2,    weights1,
+               weights2, cdf1,  cdf2, maxdist, incr, verbose};
 
   for (int i = 0; i < 7; ++i) {
     const bool translation_only = i < 2;
-    if (step_point_to_point(xf1, xf2, mesh1, mesh2, kd1, kd2, maxdist, verbose, cdf1, cdf2, incr,
-                            translation_only) < 0) {
-      return -1.0f;
-    }
+    if (step_point_to_point(step, translation_only) < 0) return -1.0f;
   }
   if (weights1.size() != mesh1.vertices.size() || weights2.size() != mesh2.vertices.size()) {
     compute_overlaps(mesh1, mesh2, xf1, xf2, weights1, weights2, maxdist, verbose);
   }
-  float err = step_point_to_plane(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, maxdist,
-                                  verbose, cdf1, cdf2, incr, true, false, false);
+  float err = step_point_to_plane(step, {true, false, false});
   IcpClock::time_point t = IcpClock::now();
   if (verbose > 1) {
     std::fprintf(stderr, "Time for initial iterations: %.2f msec.\n\n", elapsed_ms(start, t));
@@ -83,9 +81,7 @@ float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf
     if (verbose > 1) std::fprintf(stderr, "Using incr = %f\n", double(incr));
     const bool refresh = k % kRefresh == kRefresh - 1;
     if (refresh) compute_overlaps(mesh1, mesh2, xf1, xf2, weights1, weights2, maxdist, verbose);
-    err =
-        step_point_to_plane(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, maxdist, verbose,
-                            cdf1, cdf2, incr, refresh, allow_scale && !rigid, affine && !rigid);
+    err = step_point_to_plane(step, {refresh, allow_scale && !rigid, affine && !rigid});
     if (verbose > 1) {
       const IcpClock::time_point now = IcpClock::now();
       std::fprintf(stderr, "Time for this iteration: %.2f msec.\n\n", elapsed_ms(t, now));
@@ -106,8 +102,7 @@ float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf
   if (verbose > 1) std::fprintf(stderr, "Did %d iterations\n\nLast iteration...\n", k);
   incr *= 0.25f;
   if (verbose > 1) std::fprintf(stderr, "Using incr = %f\n", double(incr));
-  err = step_point_to_plane(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, maxdist, verbose,
-                            cdf1, cdf2, incr, false, allow_scale, affine);
+  err = step_point_to_plane(step, {false, allow_scale, affine});
   if (verbose > 1) {
     std::fprintf(stderr, "Time for this iteration: %.2f msec.\n\n", elapsed_ms(t));
   }

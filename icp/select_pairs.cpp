@@ -54,13 +54,13 @@ float reject_pairs(PointPairs& pairs, float factor) {
   return thr2;
 }
 
-float sample_step_pairs(const Xform& xf1, const Xform& xf2, TriMesh& mesh1, TriMesh& mesh2,
-                        const KDtree& kd1, const KDtree& kd2, const std::vector<float>& cdf1,
-                        const std::vector<float>& cdf2, float incr, float maxdist, int verbose,
-                        float factor, PointPairs& pairs) {
+float sample_step_pairs(const IcpStep& step, float factor, PointPairs& pairs) {
+  const int verbose = step.verbose;
   IcpClock::time_point t = IcpClock::now();
-  select_pairs(xf1, xf2, mesh1, mesh2, kd2, cdf1, incr, maxdist, pairs, false);
-  select_pairs(xf2, xf1, mesh2, mesh1, kd1, cdf2, incr, maxdist, pairs, true);
+  select_pairs(step.xf1, step.xf2, step.mesh1, step.mesh2, step.kd2, step.cdf1, step.incr,
+               step.maxdist, pairs, false);
+  select_pairs(step.xf2, step.xf1, step.mesh2, step.mesh1, step.kd1, step.cdf2, step.incr,
+               step.maxdist, pairs, true);
   if (verbose > 1) {
     std::fprintf(stderr, "Generated %zu pairs in %.2f msec.\n", pairs.size(), elapsed_ms(t));
     t = IcpClock::now();

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "icp/icp_steps.h"
 #include "icp/kd_tree.h"
 #include "icp/point_pair.h"
 #include "icp/tri_mesh.h"
@@ -30,9 +31,6 @@ float reject_pairs(PointPairs& pairs, float factor);
 // The sampling both ICP steps start with: pairs from mesh 1 (by cdf1) then from mesh 2 (by
 // cdf2), then the rejection with `factor`, with their verbose timings. Returns the squared
 // rejection threshold.
-float sample_step_pairs(const Xform& xf1, const Xform& xf2, TriMesh& mesh1, TriMesh& mesh2,
-                        const KDtree& kd1, const KDtree& kd2, const std::vector<float>& cdf1,
-                        const std::vector<float>& cdf2, float incr, float maxdist, int verbose,
-                        float factor, PointPairs& pairs);
+float sample_step_pairs(const IcpStep& step, float factor, PointPairs& pairs);
 
 }  // namespace kestrel::icp

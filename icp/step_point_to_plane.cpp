@@ -60,10 +60,7 @@ bool rebuild_cdf(const TriMesh& mesh, const Xform& xf, const std::vector<float>&
   return true;
 }
 
-bool update_cdfs(const TriMesh& mesh1, const TriMesh& mesh2, const Xform& xf1, const Xform& xf2,
-                 const std::vector<float>& weights1, const std::vector<float>& weights2,
-                 const PlaneSystem& sys, int verbose, std::vector<float>& cdf1,
-                 std::vector<float>& cdf2) {
+bool update_cdfs(IcpStep& step, const PlaneSystem& sys) {
   // Small eigenvalues are raised to 1% of the largest rather than dropped.
   const float floor = kSmallEigenvalue * sys.lambda[5];
   float m[6][6] = {};
@@ -73,12 +70,12 @@ bool update_cdfs(const TriMesh& mesh1, const TriMesh& mesh2, const Xform& xf1, c
       for (int c = 0; c < 6; ++c) m[r][c] += sys.v[r][k] * e * sys.v[c][k];
     }
   }
-  if (!rebuild_cdf(mesh1, xf1, weights1, sys, m, cdf1)) {
-    if (verbose) std::fprintf(stderr, "No overlap.\n");
+  if (!rebuild_cdf(step.mesh1, step.xf1, step.weights1, sys, m, step.cdf1)) {
+    if (step.verbose) std::fprintf(stderr, "No overlap.\n");
     return false;
   }
-  if (!rebuild_cdf(mesh2, xf2, weights2, sys, m, cdf2)) {
-    if (verbose) std::fprintf(stderr, "No overlap 222.\n");
+  if (!rebuild_cdf(step.mesh2, step.xf2, step.weights2, sys, m, step.cdf2)) {
+    if (step.verbose) std::fprintf(stderr, "No overlap 222.\n");
     return false;
   }
   return true;
@@ -104,14 +101,13 @@ Xform rotation_from_sines(float x0, float x1, float x2) {
 
 }  // namespace
 
-float step_point_to_plane(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf2,
-                          const KDtree& kd1, const KDtree& kd2, const std::vector<float>& weights1,
-                          const std::vector<float>& weights2, float& maxdist, int verbose,
-                          std::vector<float>& cdf1, std::vector<float>& cdf2, float& incr,
-                          bool update_cdfs_now, bool scale_now, bool affine_now) {
+float step_point_to_plane(IcpStep& step, const PlaneStepOptions& options) {
+  const int verbose = step.verbose;
+  float& incr = step.incr;
+  float& maxdist = step.maxdist;
+  Xform& xf2 = step.xf2;
   PointPairs pairs;
-  const float thr2 = sample_step_pairs(xf1, xf2, mesh1, mesh2, kd1, kd2, cdf1, cdf2, incr, maxdist,
-                                       verbose, kPointToPlaneRejection, pairs);
+  const float thr2 = sample_step_pairs(step, kPointToPlaneRejection, pairs);
   IcpClock::time_point t = IcpClock::now();
   if (pairs.size() < 8) {
     if (verbose) std::fprintf(stderr, "Too few point pairs.\n");
@@ -176,18 +172,17 @@ float step_point_to_plane(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xfor
   }
   xf2 = motion * xf2;
 
-  if (scale_now || affine_now) {
+  if (options.scale_now || options.affine_now) {
     for (PointPair& pp : pairs) pp.p2 = motion * pp.p2;
-    xf2 = scale_step(pairs, verbose, affine_now) * xf2;
+    xf2 = scale_step(pairs, verbose, options.affine_now) * xf2;
   }
   if (verbose > 1) {
     std::fprintf(stderr, "Computed xform in %.2f msec.\n", elapsed_ms(t));
     t = IcpClock::now();
   }
 
-  if (update_cdfs_now) {
-    if (!(largest > 0) ||
-        !update_cdfs(mesh1, mesh2, xf1, xf2, weights1, weights2, sys, verbose, cdf1, cdf2)) {
+  if (options.update_cdfs) {
+    if (!(largest > 0) || !update_cdfs(step, sys)) {
       return -1.0f;
     }
     if (verbose > 1) std::fprintf(stderr, "Updated CDFs in %.2f msec.\n", elapsed_ms(t));

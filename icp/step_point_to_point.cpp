@@ -46,13 +46,12 @@ bool ldlt_solve(const float (&a)[3][3], const float (&b)[3], float (&x)[3]) {
 
 }  // namespace
 
-float step_point_to_point(const Xform& xf1, Xform& xf2, TriMesh& mesh1, TriMesh& mesh2,
-                          const KDtree& kd1, const KDtree& kd2, float& maxdist, int verbose,
-                          const std::vector<float>& cdf1, const std::vector<float>& cdf2,
-                          float& incr, bool translation_only) {
+float step_point_to_point(IcpStep& step, bool translation_only) {
+  const int verbose = step.verbose;
+  float& incr = step.incr;
+  float& maxdist = step.maxdist;
   PointPairs pairs;
-  const float thr2 = sample_step_pairs(xf1, xf2, mesh1, mesh2, kd1, kd2, cdf1, cdf2, incr, maxdist,
-                                       verbose, kPointToPointRejection, pairs);
+  const float thr2 = sample_step_pairs(step, kPointToPointRejection, pairs);
   IcpClock::time_point t = IcpClock::now();
   const size_t min_pairs = translation_only ? 1 : 8;
   if (pairs.size() < min_pairs) {
@@ -95,7 +94,7 @@ float step_point_to_point(const Xform& xf1, Xform& xf2, TriMesh& mesh1, TriMesh&
              axis_rotation(w[1], 0, 1, 0) * axis_rotation(w[2], 0, 0, 1) *
              xform_translation(-c2.x, -c2.y, -c2.z);
   }
-  xf2 = motion * xf2;
+  step.xf2 = motion * step.xf2;
   if (verbose > 1) std::fprintf(stderr, "Computed xform in %.2f msec.\n", elapsed_ms(t));
   return rms;
 }

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "core/random15.h"
 #include "core/dense_matrix.h"
+#include "core/random15.h"
 #include "core/vec3f.h"
 #include "registration/segment_closest_params.h"
 
@@ -51,8 +51,8 @@ int extreme_vertex(const core::PointSet& p, bool largest, core::Random15& rng) {
 
 }  // namespace
 
-bool pick_triangle(const core::PointSet& p_sample, const BaseLimits& limits,
-                   bool& first_selection, core::Random15& rng, int& i0, int& i1, int& i2) {
+bool pick_triangle(const core::PointSet& p_sample, const BaseLimits& limits, bool& first_selection,
+                   core::Random15& rng, int& i0, int& i1, int& i2) {
   const size_t n = p_sample.size();
   i0 = i1 = i2 = -1;
   int mode = limits.margin;
@@ -94,9 +94,8 @@ namespace {
 // origin (det = 0: no such form).
 int fourth_point(const core::PointSet& p_sample, const core::Point3D* t[3],
                  const BaseLimits& limits) {
-  const double m[3][3] = {{t[0]->x, t[0]->y, t[0]->z},
-                          {t[1]->x, t[1]->y, t[1]->z},
-                          {t[2]->x, t[2]->y, t[2]->z}};
+  const double m[3][3] = {
+      {t[0]->x, t[0]->y, t[0]->z}, {t[1]->x, t[1]->y, t[1]->z}, {t[2]->x, t[2]->y, t[2]->z}};
   const double det = core::det3(m);
   if (det == 0) return -1;
   double coef[3];

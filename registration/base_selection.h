@@ -34,8 +34,8 @@ std::optional<Base> select_base(const core::PointSet& p_sample, const BaseLimits
 // very first selection of the process (`first_selection`, then cleared) uses a non-zero margin
 // as the mode itself; later ones draw mode 0, 1 or 2. Fails (indices -1) when no such triangle
 // of positive area turns up or `p_sample` is empty.
-bool pick_triangle(const core::PointSet& p_sample, const BaseLimits& limits,
-                   bool& first_selection, core::Random15& rng, int& i0, int& i1, int& i2);
+bool pick_triangle(const core::PointSet& p_sample, const BaseLimits& limits, bool& first_selection,
+                   core::Random15& rng, int& i0, int& i1, int& i2);
 
 // Reorders the four `base_points` so that b0b1 and b2b3 are the pair of segments that come
 // closest, and returns the closest-point parameters on them. Always succeeds.

@@ -31,16 +31,16 @@ struct EngineInputs {
 
 // The engine's settings; the app builds them from its run parameters.
 struct EngineOptions {
-  int32_t num_try = 4;         // trials at most
-  float thr = 0.55f;           // LCP above which the run stops early
-  float base_max_len = 110;    // longest triangle edge of a base (model units)
-  int32_t margin = 0;          // 0: bases anywhere; 1/2: from the quarter of P of largest/smallest x
-  float delta = 0.9f;          // run tolerance in units of point_spacing
-  float scale_tol = 1.0f;      // 1 = rigid; otherwise tolerances widen and the affine step runs
-  float normal_tol = 0.02f;    // tolerance of the normal-difference test of pairs
-  bool first_selection = true; // the first base of the process: a non-zero margin is the mode
-  bool debug = false;          // print the timings and counts of every trial
-  bool console = true;         // print the progress lines and the run time on stdout
+  int32_t num_try = 4;       // trials at most
+  float thr = 0.55f;         // LCP above which the run stops early
+  float base_max_len = 110;  // longest triangle edge of a base (model units)
+  int32_t margin = 0;        // 0: bases anywhere; 1/2: from the quarter of P of largest/smallest x
+  float delta = 0.9f;        // run tolerance in units of point_spacing
+  float scale_tol = 1.0f;    // 1 = rigid; otherwise tolerances widen and the affine step runs
+  float normal_tol = 0.02f;  // tolerance of the normal-difference test of pairs
+  bool first_selection = true;  // the first base of the process: a non-zero margin is the mode
+  bool debug = false;           // print the timings and counts of every trial
+  bool console = true;          // print the progress lines and the run time on stdout
 };
 
 // One candidate that beat the best LCP of the run.
@@ -51,11 +51,11 @@ struct Improvement {
 
 // The engine's links to whoever runs it; any of them may be empty.
 struct EngineHooks {
-  std::function<void()> repaint;                         // draw a frame now
-  std::function<bool()> should_stop;                     // polled once per candidate
+  std::function<void()> repaint;                           // draw a frame now
+  std::function<bool()> should_stop;                       // polled once per candidate
   std::function<void(const Improvement&)> on_improvement;  // before the repaint that shows it
-  std::function<void(const std::string&)> on_progress;   // the window's progress line
-  std::function<void(const core::PointSet&)> on_base;    // a trial's base b0..b3
+  std::function<void(const std::string&)> on_progress;     // the window's progress line
+  std::function<void(const core::PointSet&)> on_base;      // a trial's base b0..b3
 
   void request_repaint() const {
     if (repaint) repaint();

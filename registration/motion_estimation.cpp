@@ -12,8 +12,8 @@ namespace {
 
 // Orthonormal right-handed frame on three points (single precision). A zero-length edge or a
 // third point on the first edge's line falls back to the x axis.
-void frame(const core::Vec3f& p0, const core::Vec3f& p1, const core::Vec3f& p2, core::Vec3f& e1, core::Vec3f& e2,
-           core::Vec3f& e3) {
+void frame(const core::Vec3f& p0, const core::Vec3f& p1, const core::Vec3f& p2, core::Vec3f& e1,
+           core::Vec3f& e2, core::Vec3f& e3) {
   e1 = (p1 - p0);
   const float l1 = std::sqrt(dot(e1, e1));
   if (l1 > 0)
@@ -37,7 +37,8 @@ core::Vec3f centroid3(const core::Vec3f& a, const core::Vec3f& b, const core::Ve
 }
 
 // Gives each match the Q point whose squared centroid distance is closest to its P point's.
-void repair_matches(std::vector<core::PointMatch>& matches, const core::Vec3f& cp, const core::Vec3f& cq) {
+void repair_matches(std::vector<core::PointMatch>& matches, const core::Vec3f& cp,
+                    const core::Vec3f& cq) {
   const std::vector<core::PointMatch> copy = matches;
   for (core::PointMatch& target : matches) {
     const core::Vec3f dp_v = cp - core::to_vec3f(target.p);

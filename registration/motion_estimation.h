@@ -11,8 +11,9 @@
 namespace kestrel::registration {
 
 struct MotionEstimate {
-  core::RigidTransform motion;  // q -> R (q - c) + c + t, s = 1, c = the first three Q points' centroid
-  double residual = 0;          // summed misfit of the first three matches / the match count
+  core::RigidTransform
+      motion;           // q -> R (q - c) + c + t, s = 1, c = the first three Q points' centroid
+  double residual = 0;  // summed misfit of the first three matches / the match count
 };
 
 // The motion that carries the Q halves of `matches` onto the P halves. With `repair` (Kestrel

@@ -46,7 +46,8 @@ std::string improvement_progress(const ProgressPoint& at, bool console) {
   const auto count = static_cast<unsigned long long>(at.count);
   char buffer[160];
   if (at.ransac) {
-    if (console) std::printf("\rtrial %llu(%llu), LCP: %3.3f %llu%c     ", pos, count, at.lcp, p, '%');
+    if (console)
+      std::printf("\rtrial %llu(%llu), LCP: %3.3f %llu%c     ", pos, count, at.lcp, p, '%');
     std::snprintf(buffer, sizeof buffer, "trial %d(%d), LCP: %3.3f trying Q base %llu     ",
                   at.trial, at.num_try, at.lcp, pos);
   } else {

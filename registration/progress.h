@@ -13,9 +13,9 @@ struct ProgressPoint {
   bool ransac = false;  // the two modes word their lines differently
   int trial = 0;        // trials begun in this run
   int num_try = 0;
-  float lcp = 0;        // best LCP so far
-  uint64_t pos = 0;     // candidate position
-  uint64_t count = 0;   // candidates of the trial
+  float lcp = 0;       // best LCP so far
+  uint64_t pos = 0;    // candidate position
+  uint64_t count = 0;  // candidates of the trial
 };
 
 // Start of a trial: "\rtrial %d(%d), LCP: %3.3f" on the console.

@@ -39,9 +39,18 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
   const core::PointSet q = with_normals(inputs.q, inputs.q_normals);
 
   EngineResult result;
-  RunContext run{options,  hooks,         rng,    inputs.p_index,          p_sample,     q,
-                 options.delta * inputs.point_spacing, inputs.point_spacing, ransac,
-                 options.first_selection,              base_max_len,         result};
+  RunContext run{options,
+                 hooks,
+                 rng,
+                 inputs.p_index,
+                 p_sample,
+                 q,
+                 options.delta * inputs.point_spacing,
+                 inputs.point_spacing,
+                 ransac,
+                 options.first_selection,
+                 base_max_len,
+                 result};
   for (int32_t i = 0; i < options.num_try; ++i)
     if (run_trial(run)) break;
   if (options.console) print_run_time(core::tick_ms() - start);

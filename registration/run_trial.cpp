@@ -79,8 +79,7 @@ void candidate_matches(RunContext& run, const Base& base,
 
 // The candidate's motion and residual: rigid, then (when scale is allowed) corrected by the
 // affine step, whose residual is 0; a rejected correction fails every gate.
-MotionEstimate candidate_motion(std::vector<core::PointMatch>& matches, bool ransac,
-                                bool affine) {
+MotionEstimate candidate_motion(std::vector<core::PointMatch>& matches, bool ransac, bool affine) {
   MotionEstimate estimate = estimate_rigid_motion(matches, !ransac);
   if (!affine) return estimate;
   for (core::PointMatch& match : matches) core::transform_point(match.q, estimate.motion);
@@ -165,13 +164,12 @@ bool find_quads(RunContext& run, const Base& base, double d1, double d2,
   run.result.counts.pairs_d1 += static_cast<int64_t>(d1_pairs.size());
   run.result.counts.pairs_d2 += static_cast<int64_t>(d2_pairs.size());
   if (d1_pairs.empty() || d2_pairs.empty()) return false;
-  if (options.debug)
-    debug_pairs(static_cast<int64_t>(pairs_ms), d1_pairs.size(), d2_pairs.size());
+  if (options.debug) debug_pairs(static_cast<int64_t>(pairs_ms), d1_pairs.size(), d2_pairs.size());
 
   start = Clock::now();
   const double quad_tol = widen * run_tol + static_cast<double>(2.0f * run_tol);
-  const bool found =
-      find_congruent_quads(d1_pairs, d2_pairs, quads, base.r1, base.r2, quad_tol, run_tol, run.q, b);
+  const bool found = find_congruent_quads(d1_pairs, d2_pairs, quads, base.r1, base.r2, quad_tol,
+                                          run_tol, run.q, b);
   const double quads_ms = elapsed_ms(start);
   run.result.times.quad_search += quads_ms;
   run.result.counts.quads += static_cast<int64_t>(quads.size());
@@ -192,8 +190,8 @@ bool run_trial(RunContext& run) {
   if (options.console) print_trial_start(result.trials, options.num_try, result.best_lcp);
 
   const Clock::time_point start = Clock::now();
-  const std::optional<Base> base = select_base(run.p_sample, {options.margin, run.base_max_len},
-                                               run.first_selection, run.rng);
+  const std::optional<Base> base =
+      select_base(run.p_sample, {options.margin, run.base_max_len}, run.first_selection, run.rng);
   const double select_ms = elapsed_ms(start);
   result.times.base_selection += select_ms;
   if (!base) {

@@ -14,7 +14,7 @@ struct SegmentClosest {
 // Closest points of the segments W = w0->w1 and U = u0->u1 (clamped, not the infinite lines).
 // Nearly parallel segments (A*C - B^2 < 1e-4) take s = 0 and project w0 onto U; parameters
 // whose numerators are below 1e-4 in magnitude snap to 0.
-SegmentClosest segment_closest_params(const core::Vec3f& w0, const core::Vec3f& w1, const core::Vec3f& u0,
-                                      const core::Vec3f& u1);
+SegmentClosest segment_closest_params(const core::Vec3f& w0, const core::Vec3f& w1,
+                                      const core::Vec3f& u0, const core::Vec3f& u1);
 
 }  // namespace kestrel::registration

@@ -1,10 +1,10 @@
 #include "app/gl/panel_controls.h"
 
-#include "app/run_options.h"
-
 #include <imgui.h>
 
 #include <algorithm>
+
+#include "app/run_options.h"
 
 namespace kestrel::app {
 

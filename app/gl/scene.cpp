@@ -19,11 +19,6 @@ void set_material(GLenum which, float r, float g, float b, float a) {
   glMaterialfv(GL_FRONT_AND_BACK, which, v);
 }
 
-double length(const core::Point3D& a, const core::Point3D& b) {
-  const double dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
-  return std::sqrt(dx * dx + dy * dy + dz * dz);
-}
-
 void vertex(const core::Point3D& p) {
   glVertex3f(static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z));
 }
@@ -41,7 +36,8 @@ void draw_triangles(core::PointSet& set, const core::FaceList& faces, float draw
     const core::Point3D& C = set[static_cast<size_t>(f.v[2])];
     double nx = 0, ny = 0, nz = 1;
     if (f.v[0] != f.v[1]) {
-      if (length(A, B) > draw_limit || length(A, C) > draw_limit || length(B, C) > draw_limit)
+      if (core::distance(A, B) > draw_limit || core::distance(A, C) > draw_limit ||
+          core::distance(B, C) > draw_limit)
         continue;
       const double ux = C.x - B.x, uy = C.y - B.y, uz = C.z - B.z;
       const double vx = A.x - B.x, vy = A.y - B.y, vz = A.z - B.z;

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "app/action_hooks.h"
 #include "app/app_state.h"
 #include "app/gl/escape_poll.h"
-#include "app/action_hooks.h"
 
 namespace kestrel::app {
 

@@ -37,7 +37,6 @@ int64_t& next_repaint_ms() {
   return t;
 }
 
-
 void set_light(GLenum light, float level, float z) {
   const GLfloat ambient[4] = {level, level, level, 1};
   const GLfloat position[4] = {0, 0, z, 0};

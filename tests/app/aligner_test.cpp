@@ -38,7 +38,8 @@ Mat4 rigid_inverse(const Mat4& m) {
   Mat4 r = identity4();
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) r[i][j] = m[j][i];
-  for (int i = 0; i < 3; ++i) r[i][3] = -(r[i][0] * m[0][3] + r[i][1] * m[1][3] + r[i][2] * m[2][3]);
+  for (int i = 0; i < 3; ++i)
+    r[i][3] = -(r[i][0] * m[0][3] + r[i][1] * m[1][3] + r[i][2] * m[2][3]);
   return r;
 }
 
@@ -184,8 +185,8 @@ TEST(Aligner, AResultFileThatCannotBeWrittenEndsWithStatusOne) {
   const std::string p = kExamples + "/bun000.vrt", q = kExamples + "/bun045.vrt";
   std::filesystem::create_directory(dir.file("folder"));
   for (const std::string& out : {dir.file("missing/results.tfm"), dir.file("folder")}) {
-    std::vector<const char*> argv = {"kestrel-align", "-y", "1", "--out", out.c_str(),
-                                     p.c_str(),       q.c_str()};
+    std::vector<const char*> argv = {"kestrel-align", "-y",      "1",      "--out",
+                                     out.c_str(),     p.c_str(), q.c_str()};
     FILE* err = std::tmpfile();
     FILE* sink = std::tmpfile();
     ::testing::internal::CaptureStdout();
@@ -210,8 +211,8 @@ TEST(Aligner, ProfilePrintsStagesAndCountsAndGoesIntoTheJson) {
   ScratchDir dir;
   const std::string p = kExamples + "/bun000.vrt", q = kExamples + "/bun045.vrt";
   const std::string out_file = dir.file("results.tfm");
-  std::vector<const char*> argv = {"kestrel-align", "--profile", "--json", "--icp", "--out",
-                                   out_file.c_str(), p.c_str(), q.c_str()};
+  std::vector<const char*> argv = {"kestrel-align", "--profile",      "--json",  "--icp",
+                                   "--out",         out_file.c_str(), p.c_str(), q.c_str()};
   FILE* out = std::tmpfile();
   ::testing::internal::CaptureStdout();
   ASSERT_EQ(align_main(static_cast<int>(argv.size()), argv.data(), out, out), 0);
@@ -221,17 +222,16 @@ TEST(Aligner, ProfilePrintsStagesAndCountsAndGoesIntoTheJson) {
   char buffer[4096];
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) text.append(buffer, n);
   std::fclose(out);
-  for (const char* label : {"base selection", "pair extraction", "quad search",
-                            "motion estimation", "LCP scoring", "candidates scored",
-                            "LCP early exits"})
+  for (const char* label : {"base selection", "pair extraction", "quad search", "motion estimation",
+                            "LCP scoring", "candidates scored", "LCP early exits"})
     EXPECT_NE(text.find(label), std::string::npos) << label;
   const std::string json = text.substr(text.rfind("\n{"));
   for (const char* key :
        {"\"profile\":{\"stages_ms\":{\"base_selection\":", "\"pair_extraction\":",
-        "\"quad_search\":", "\"motion_estimation\":", "\"lcp_scoring\":",
-        "\"counts\":{\"trials\":", "\"pairs_d1\":", "\"pairs_d2\":", "\"quads\":",
-        "\"candidates\":", "\"lcp_early_exits\":", "\"coarse_matrix\":", "\"refined_matrix\":",
-        "\"icp_time_ms\":", "\"matrix\":", "\"stopped\":false"})
+        "\"quad_search\":", "\"motion_estimation\":", "\"lcp_scoring\":", "\"counts\":{\"trials\":",
+        "\"pairs_d1\":", "\"pairs_d2\":", "\"quads\":", "\"candidates\":", "\"lcp_early_exits\":",
+        "\"coarse_matrix\":", "\"refined_matrix\":", "\"icp_time_ms\":", "\"matrix\":",
+        "\"stopped\":false"})
     EXPECT_NE(json.find(key), std::string::npos) << key;
 }
 

@@ -22,8 +22,8 @@ struct Parsed {
 Parsed parse(std::vector<const char*> args, core::RunParameters params = {}) {
   Parsed p{ParseOutcome::kContinue, "", params, {}};
   FILE* f = std::tmpfile();
-  p.outcome = parse_command_line(static_cast<int>(args.size()), args.data(), p.params, f,
-                                 &p.positional);
+  p.outcome =
+      parse_command_line(static_cast<int>(args.size()), args.data(), p.params, f, &p.positional);
   std::rewind(f);
   char buf[4096];
   size_t n;
@@ -61,8 +61,9 @@ TEST(CommandLine, UnknownOptionNamesItsLetterAndFails) {
 }
 
 TEST(CommandLine, StoresValuesAndSkipsStrayWords) {
-  const Parsed p = parse({"kestrel", "scan.vrt", "-no", "0.3", "1", "2", "-o", "0.7", "-i", "500",
-                          "-m", "2", "-d", "-r", "-e", "2.5", "-l", "m.tfm", "-y", "7", "other"});
+  const Parsed p =
+      parse({"kestrel", "scan.vrt", "-no", "0.3", "1",   "2",  "-o",    "0.7", "-i", "500",  "-m",
+             "2",       "-d",       "-r",  "-e",  "2.5", "-l", "m.tfm", "-y",  "7",  "other"});
   ASSERT_EQ(p.outcome, ParseOutcome::kContinue);
   EXPECT_FLOAT_EQ(p.params.noise_level, 0.3f);
   EXPECT_EQ(p.params.outl1, 1);
@@ -94,9 +95,9 @@ TEST(CommandLine, FAndDeltaAreSeparate) {
 }
 
 TEST(CommandLine, RefusesMissingValuesAndZeroIsamp) {
-  for (auto args : {std::vector<const char*>{"kestrel", "-i", "0"},
-                    std::vector<const char*>{"kestrel", "-o"},
-                    std::vector<const char*>{"kestrel", "-no", "1", "2"}}) {
+  for (auto args :
+       {std::vector<const char*>{"kestrel", "-i", "0"}, std::vector<const char*>{"kestrel", "-o"},
+        std::vector<const char*>{"kestrel", "-no", "1", "2"}}) {
     const core::RunParameters before;
     const Parsed p = parse(args);
     EXPECT_EQ(p.outcome, ParseOutcome::kExitFailure) << args[1];
@@ -107,8 +108,9 @@ TEST(CommandLine, RefusesMissingValuesAndZeroIsamp) {
 
 // The aligner's parser: kestrel's options and its own, from the same table.
 TEST(CommandLine, AlignerParserTakesBothKindsOfOptions) {
-  const char* args[] = {"kestrel-align", "-o", "0.7", "--delta", "12", "--random-position", "2",
-                        "--icp", "--out", "r.tfm", "p.vrt", "--profile", "q.vrt"};
+  const char* args[] = {
+      "kestrel-align", "-o",    "0.7",   "--delta",   "12",   "--random-position", "2", "--icp",
+      "--out",         "r.tfm", "p.vrt", "--profile", "q.vrt"};
   core::RunParameters params;
   AlignOptions align;
   std::vector<std::string> files;

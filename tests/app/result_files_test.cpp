@@ -147,8 +147,8 @@ TEST_F(ResultFiles, WritingIntoAMissingFolderOrOverAFolderFailsAndLeavesNoFile) 
   }
   std::string error;
   ::testing::internal::CaptureStdout();
-  EXPECT_FALSE(export_results(s_, dir_.file("results.tfm"), dir_.file("taken.tfm"), nullptr,
-                              &error));
+  EXPECT_FALSE(
+      export_results(s_, dir_.file("results.tfm"), dir_.file("taken.tfm"), nullptr, &error));
   EXPECT_FALSE(save_models(s_, dir_.file("missing"), &error));
   EXPECT_EQ(::testing::internal::GetCapturedStdout().find("written."), std::string::npos);
   EXPECT_NE(error.find("out1.obj"), std::string::npos) << error;

@@ -7,7 +7,9 @@
 namespace kestrel::core {
 namespace {
 
-core::Point3D point(double x, double y, double z) { return Point3D{x, y, z, 0.1, 0.2, 0.3}; }
+core::Point3D point(double x, double y, double z) {
+  return Point3D{x, y, z, 0.1, 0.2, 0.3};
+}
 
 TEST(RigidTransform, IdentityLeavesPointsUnchanged) {
   Point3D p = point(1.5, -2.25, 3.125);

@@ -158,9 +158,10 @@ TEST(IcpSteps, CollinearPairsTranslateOnly) {
   KDtree kd1(line1.vertices), kd2(line2.vertices);
   std::vector<float> cdf1 = uniform_cdf(60), cdf2 = uniform_cdf(60);
   float maxdist = 1, incr = 0.08f;
-  Xform xf2;
-  float rms = step_point_to_point(Xform(), xf2, line1, line2, kd1, kd2, maxdist, 0, cdf1, cdf2,
-                                  incr, false);
+  Xform xf1, xf2;
+  const std::vector<float> no_weights;
+  IcpStep step{line1, line2, xf1, xf2, kd1, kd2, no_weights, no_weights, cdf1, cdf2, maxdist, incr};
+  float rms = step_point_to_point(step, false);
   ASSERT_GE(rms, 0.0f);
   for (int r = 0; r < 3; ++r) {
     for (int c = 0; c < 3; ++c) EXPECT_EQ(xf2(r, c), r == c ? 1.0 : 0.0);

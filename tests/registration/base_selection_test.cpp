@@ -4,9 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-
 #include <cmath>
+#include <optional>
 
 #include "core/random15.h"
 #include "registration/segment_closest_params.h"

@@ -124,8 +124,7 @@ TEST(EndToEnd, RecoversTheMotionBetweenTwoBunnyScans) {
   std::printf(
       "bunny 045 -> 000: LCP %.3f after %d trials, rotation off %.2f deg, centre off "
       "%.2f mm\n",
-      r.best_lcp, r.trials, test::angle_between(r.motion.R, expected_R),
-      miss);
+      r.best_lcp, r.trials, test::angle_between(r.motion.R, expected_R), miss);
 }
 
 }  // namespace

@@ -142,9 +142,18 @@ TEST_F(RunRegistration, EqualLcpIsNotAnImprovement) {
   const core::PointSet p_sample = scene.p;
   int winning = 0;
   EngineResult result;
-  RunContext run{options, hooks, rng, scene.p_index, p_sample, scene.q,
-                 options.delta * scene.point_spacing, scene.point_spacing, false, true,
-                 options.base_max_len, result};
+  RunContext run{options,
+                 hooks,
+                 rng,
+                 scene.p_index,
+                 p_sample,
+                 scene.q,
+                 options.delta * scene.point_spacing,
+                 scene.point_spacing,
+                 false,
+                 true,
+                 options.base_max_len,
+                 result};
   rng.seed(0);
   for (int k = 1; k <= 60 && winning == 0; ++k) {
     result.best_lcp = 0;
@@ -158,8 +167,18 @@ TEST_F(RunRegistration, EqualLcpIsNotAnImprovement) {
   counting.repaint = [&repaints] { ++repaints; };
   counting.on_improvement = [&improvements](const Improvement&) { ++improvements; };
   EngineResult replay;
-  RunContext again{options, counting, rng, scene.p_index, p_sample, scene.q, run.run_tol,
-                   scene.point_spacing, false, true, options.base_max_len, replay};
+  RunContext again{options,
+                   counting,
+                   rng,
+                   scene.p_index,
+                   p_sample,
+                   scene.q,
+                   run.run_tol,
+                   scene.point_spacing,
+                   false,
+                   true,
+                   options.base_max_len,
+                   replay};
   rng.seed(0);
   for (int k = 1; k <= winning; ++k) {
     replay.best_lcp = 1.0f;
@@ -229,7 +248,8 @@ TEST_F(RunRegistration, NormalsHandedInReplaceTheSetsOwn) {
     pt.nx = 1, pt.ny = 0, pt.nz = 0;
   }
   rng.seed(0);
-  EXPECT_LT(run_kestrel(scene.inputs(), options, hooks, rng).counts.pairs_d1, plain.counts.pairs_d1);
+  EXPECT_LT(run_kestrel(scene.inputs(), options, hooks, rng).counts.pairs_d1,
+            plain.counts.pairs_d1);
   EngineInputs inputs = scene.inputs();
   inputs.p_normals = &p_normals;
   inputs.q_normals = &q_normals;
