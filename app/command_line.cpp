@@ -152,11 +152,18 @@ void print_usage(const char* program, FILE* err) {
 
 void print_align_help(const char* program, FILE* out) {
   std::string synopsis = "Usage: " + std::string(program) + " [options of kestrel]";
+  // The synopsis wraps before 90 columns, continuing under the options.
+  auto add = [&synopsis](const std::string& word) {
+    const size_t newline = synopsis.rfind('\n');
+    const size_t line_start = newline == std::string::npos ? 0 : newline;
+    if (synopsis.size() - line_start + word.size() + 1 > 90) synopsis += "\n      ";
+    synopsis += " " + word;
+  };
   std::string lines;
   for (const RunOption& o : run_options()) {
     if (o.usage_line != 0) continue;
     const std::string word = std::string(o.name) + (*o.values ? " " + std::string(o.values) : "");
-    if (o.kind != OptionKind::kAlignHelp) synopsis += " [" + word + "]";
+    if (o.kind != OptionKind::kAlignHelp) add("[" + word + "]");
     char head[64];
     std::snprintf(head, sizeof head, "  %-20s ", word.c_str());
     std::string help = o.help;
@@ -164,8 +171,9 @@ void print_align_help(const char* program, FILE* out) {
       help.insert(at + 1, std::string(23, ' '));
     lines += head + help + "\n";
   }
+  add("P_FILE Q_FILE");
   std::fprintf(out,
-               "%s P_FILE Q_FILE\n\n"
+               "%s\n\n"
                "Aligns Q_FILE onto P_FILE without a window, doing what a user of kestrel would:\n"
                "load P, load Q, optionally turn Q and add noise, run, then write the results\n"
                "as key 'o' does.\n\n%s\n"
