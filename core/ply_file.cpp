@@ -1,6 +1,7 @@
 // PLY input on top of CGAL's PLY element reader. CGAL decodes the values of every property, in
 // ASCII or either byte order; around it this file checks what CGAL takes on trust: the header's
-// shape, list counts that would size a buffer beyond the file, and bodies that end early.
+// shape (see ply_header.h), list counts that would size a buffer beyond the file, and bodies
+// that end early.
 #include "core/ply_file.h"
 
 #include <CGAL/IO/PLY/PLY_reader.h>
@@ -15,122 +16,17 @@
 #include <sstream>
 #include <vector>
 
+#include "core/ply_header.h"
+
 namespace kestrel::core {
 
 namespace {
 
 namespace ply = CGAL::IO::internal;
 
-// ---- header ------------------------------------------------------------------------------
-
-enum class Encoding { kAscii, kLittleEndian, kBigEndian };
-
-struct PlyType {
-  const char* name;
-  const char* alias;
-  int bytes;
-  bool integer;
-  bool is_signed;
-};
-
-constexpr PlyType kTypes[] = {
-    {"char", "int8", 1, true, true},      {"uchar", "uint8", 1, true, false},
-    {"short", "int16", 2, true, true},    {"ushort", "uint16", 2, true, false},
-    {"int", "int32", 4, true, true},      {"uint", "uint32", 4, true, false},
-    {"float", "float32", 4, false, true}, {"double", "float64", 8, false, true},
-};
-
-const PlyType* find_type(const std::string& name) {
-  for (const PlyType& t : kTypes)
-    if (name == t.name || name == t.alias) return &t;
-  return nullptr;
-}
-
-struct PropertyShape {
-  std::string name;
-  bool list = false;
-  int count_bytes = 0;  // width of a list's count
-  bool count_signed = false;
-};
-
-struct ElementShape {
-  std::string name;
-  std::vector<PropertyShape> properties;
-};
-
-struct Header {
-  Encoding encoding = Encoding::kAscii;
-  std::vector<ElementShape> elements;
-};
-
 bool refuse(std::string& error, const std::string& reason) {
   error = reason;
   return false;
-}
-
-// Checks the header line by line before CGAL reads it: CGAL silently leaves out a property of a
-// type it does not know (so every later value would be misread) and indexes past its element
-// list for a property that precedes any element.
-bool scan_header(std::istream& in, Header& header, std::string& error) {
-  std::string line;
-  int number = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    std::istringstream words(line);
-    std::string keyword;
-    words >> keyword;
-    const std::string where = "header line " + std::to_string(number) + ": ";
-    if (number == 1) {
-      if (keyword != "ply") return refuse(error, "not a PLY file (the first line is not \"ply\")");
-    } else if (number == 2) {
-      std::string encoding;
-      words >> encoding;
-      if (keyword == "format" && encoding == "ascii") {
-        header.encoding = Encoding::kAscii;
-      } else if (keyword == "format" && encoding == "binary_little_endian") {
-        header.encoding = Encoding::kLittleEndian;
-      } else if (keyword == "format" && encoding == "binary_big_endian") {
-        header.encoding = Encoding::kBigEndian;
-      } else {
-        return refuse(error, where +
-                                 "expected \"format ascii|binary_little_endian|"
-                                 "binary_big_endian 1.0\"");
-      }
-    } else if (keyword == "end_header") {
-      return true;
-    } else if (keyword == "element") {
-      ElementShape element;
-      std::string count;
-      words >> element.name >> count;
-      if (element.name.empty() || count.empty() ||
-          count.find_first_not_of("0123456789") != std::string::npos)
-        return refuse(error, where + "an element needs a name and a count");
-      header.elements.push_back(element);
-    } else if (keyword == "property") {
-      if (header.elements.empty()) return refuse(error, where + "a property before any element");
-      PropertyShape property;
-      std::string type;
-      words >> type;
-      if (type == "list") {
-        std::string count_type, item_type;
-        words >> count_type >> item_type >> property.name;
-        const PlyType* count = find_type(count_type);
-        if (!count || !count->integer || !find_type(item_type) || property.name.empty())
-          return refuse(error, where + "unsupported list property \"" + line + "\"");
-        property.list = true;
-        property.count_bytes = count->bytes;
-        property.count_signed = count->is_signed;
-      } else {
-        words >> property.name;
-        if (!find_type(type) || property.name.empty())
-          return refuse(error, where + "unsupported property type in \"" + line + "\"");
-      }
-      header.elements.back().properties.push_back(property);
-    }
-    // "comment", "obj_info" and the like carry nothing this reader uses.
-  }
-  if (number == 0) return refuse(error, "not a PLY file (the file is empty)");
-  return refuse(error, "the header has no end_header line");
 }
 
 // ---- values ------------------------------------------------------------------------------
@@ -210,17 +106,17 @@ ListGetter integer_list(const ply::PLY_read_number* p) {
 
 // Reads a list's count without consuming it. CGAL sizes the list's buffer by this count before
 // reading a value, so a corrupt count must be refused before CGAL sees it.
-bool peek_list_count(std::istream& in, const PropertyShape& p, Encoding encoding,
+bool peek_list_count(std::istream& in, const PlyProperty& p, PlyEncoding encoding,
                      long long& count) {
   const std::streampos at = in.tellg();
-  if (encoding == Encoding::kAscii) {
+  if (encoding == PlyEncoding::kAscii) {
     in >> count;
   } else {
     unsigned char bytes[4] = {};
     in.read(reinterpret_cast<char*>(bytes), p.count_bytes);
     unsigned long long u = 0;
     for (int i = 0; i < p.count_bytes; ++i)
-      u = (u << 8) | bytes[encoding == Encoding::kLittleEndian ? p.count_bytes - 1 - i : i];
+      u = (u << 8) | bytes[encoding == PlyEncoding::kLittleEndian ? p.count_bytes - 1 - i : i];
     const int bits = 8 * p.count_bytes;
     count = static_cast<long long>(u);
     if (p.count_signed && (u >> (bits - 1)) != 0) count -= 1LL << bits;
@@ -232,8 +128,8 @@ bool peek_list_count(std::istream& in, const PropertyShape& p, Encoding encoding
 }
 
 // Reads the next item of `element`: every property's value, in header order.
-bool read_item(std::istream& in, ply::PLY_element& element, const ElementShape& shape,
-               Encoding encoding, long long file_size) {
+bool read_item(std::istream& in, ply::PLY_element& element, const PlyElement& shape,
+               PlyEncoding encoding, long long file_size) {
   for (size_t k = 0; k < shape.properties.size(); ++k) {
     if (shape.properties[k].list) {
       long long count = 0;
@@ -246,7 +142,7 @@ bool read_item(std::istream& in, ply::PLY_element& element, const ElementShape& 
   return true;
 }
 
-std::string cut_short(const ElementShape& shape, size_t item, size_t count) {
+std::string cut_short(const PlyElement& shape, size_t item, size_t count) {
   return "element \"" + shape.name + "\" stops at item " + std::to_string(item + 1) + " of " +
          std::to_string(count) + ": the body is truncated, malformed or shorter than its counts";
 }
@@ -264,6 +160,24 @@ size_t property_index(ply::PLY_element& element, const char* name) {
   return element.number_of_properties();
 }
 
+using Triangle = std::array<int64_t, 3>;
+
+// The triangles whose corners are all kept vertices, renumbered to the kept vertices.
+FaceList kept_faces(const std::vector<Triangle>& triangles, const std::vector<int64_t>& kept) {
+  FaceList faces;
+  const auto n = static_cast<int64_t>(kept.size());
+  for (const Triangle& t : triangles) {
+    Face face;
+    bool ok = true;
+    for (int c = 0; c < 3 && ok; ++c) {
+      ok = t[c] >= 0 && t[c] < n && kept[static_cast<size_t>(t[c])] >= 0;
+      if (ok) face.v[c] = static_cast<int32_t>(kept[static_cast<size_t>(t[c])]);
+    }
+    if (ok) faces.push_back(face);
+  }
+  return faces;
+}
+
 }  // namespace
 
 bool read_ply_file(const std::string& file, PointSet& points, FaceList& faces, bool take_faces,
@@ -278,8 +192,8 @@ bool read_ply_file(const std::string& file, PointSet& points, FaceList& faces, b
   const long long file_size = static_cast<long long>(in.tellg());
   in.seekg(0);
 
-  Header header;
-  if (!scan_header(in, header, error)) return false;
+  PlyHeader header;
+  if (!read_ply_header(in, header, error)) return false;
   in.clear();
   in.seekg(0);
   in.imbue(std::locale(std::locale::classic(), new LenientFloats));
@@ -289,12 +203,12 @@ bool read_ply_file(const std::string& file, PointSet& points, FaceList& faces, b
 
   PointSet read_points;
   std::vector<int64_t> kept_index;  // file vertex -> index in read_points, -1 when skipped
-  std::vector<std::array<int64_t, 3>> triangles;  // in file vertex indices
+  std::vector<Triangle> triangles;  // in file vertex indices
   bool vertices_seen = false, faces_seen = false;
   std::vector<int64_t> polygon;
   for (size_t e = 0; e < reader.number_of_elements(); ++e) {
     ply::PLY_element& element = reader.element(e);
-    const ElementShape& shape = header.elements[e];
+    const PlyElement& shape = header.elements[e];
     const size_t count = element.number_of_items();
     if (element.number_of_properties() != shape.properties.size())
       return refuse(error, "cannot read the PLY header");
@@ -343,17 +257,7 @@ bool read_ply_file(const std::string& file, PointSet& points, FaceList& faces, b
   if (!vertices_seen) return refuse(error, "the file has no vertex element");
   if (read_points.empty()) return refuse(error, "no vertex has finite x, y and z");
 
-  FaceList read_faces;
-  const auto n = static_cast<int64_t>(kept_index.size());
-  for (const auto& t : triangles) {
-    Face face;
-    bool ok = true;
-    for (int c = 0; c < 3 && ok; ++c) {
-      ok = t[c] >= 0 && t[c] < n && kept_index[static_cast<size_t>(t[c])] >= 0;
-      if (ok) face.v[c] = static_cast<int32_t>(kept_index[static_cast<size_t>(t[c])]);
-    }
-    if (ok) read_faces.push_back(face);
-  }
+  FaceList read_faces = kept_faces(triangles, kept_index);
   points.swap(read_points);
   faces.swap(read_faces);
   return true;
