@@ -142,9 +142,9 @@ bool read_item(std::istream& in, ply::PLY_element& element, const PlyElement& sh
   return true;
 }
 
-std::string cut_short(const PlyElement& shape, size_t item, size_t count) {
-  return "element \"" + shape.name + "\" stops at item " + std::to_string(item + 1) + " of " +
-         std::to_string(count) + ": the body is truncated, malformed or shorter than its counts";
+std::string unreadable_item(const PlyElement& shape, size_t item, size_t count) {
+  return shape.name + " " + std::to_string(item + 1) + " of " + std::to_string(count) +
+         " cannot be read: the file is truncated or malformed";
 }
 
 bool is_vertex(const std::string& name) {
@@ -240,7 +240,7 @@ bool read_ply_file(const std::string& file, PointSet& points, FaceList& faces, b
 
     for (size_t j = 0; j < count; ++j) {
       if (!read_item(in, element, shape, header.encoding, file_size))
-        return refuse(error, cut_short(shape, j, count));
+        return refuse(error, unreadable_item(shape, j, count));
       if (vertices) {
         float v[3];
         for (int c = 0; c < 3; ++c) v[c] = static_cast<float>(xyz[c](element.property(xyz_at[c])));
