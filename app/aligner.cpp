@@ -29,6 +29,7 @@ struct AlignOptions {
   bool json = false;
   std::string out = "results.tfm";
   std::string reconstruct;
+  std::string matrix;
 };
 
 // Prints a JSON string literal (file names may hold quotes or backslashes).
@@ -101,6 +102,10 @@ bool split_options(int argc, const char* const* argv, AlignOptions& o,
       const char* v = value("--reconstruct");
       if (!v) return false;
       o.reconstruct = v;
+    } else if (a == "--matrix") {
+      const char* v = value("--matrix");
+      if (!v) return false;
+      o.matrix = v;
     } else if (a.rfind("--", 0) == 0) {
       std::fprintf(err, "Unrecognized option %s (see --help).\n", a.c_str());
       return false;
@@ -116,7 +121,8 @@ bool split_options(int argc, const char* const* argv, AlignOptions& o,
 void print_align_help(const char* program, FILE* out) {
   std::fprintf(out,
                "Usage: %s [options of kestrel] [--delta D] [--ransac] [--random-position N]\n"
-               "       [--noise] [--icp] [--out FILE] [--reconstruct FILE] [--json] P_FILE Q_FILE\n"
+               "       [--noise] [--icp] [--out FILE] [--reconstruct FILE] [--matrix FILE]\n"
+               "       [--json] P_FILE Q_FILE\n"
                "\n"
                "Aligns Q_FILE onto P_FILE without a window, doing what a user of kestrel would:\n"
                "load P, load Q, optionally turn Q and add noise, run, then write the results\n"
@@ -131,9 +137,12 @@ void print_align_help(const char* program, FILE* out) {
                "                       carry the refinement too\n"
                "  --out FILE           results file (default results.tfm)\n"
                "  --reconstruct FILE   also write both models joined into FILE\n"
+               "  --matrix FILE        also write the motion as a plain 4x4 matrix (four lines\n"
+               "                       of four numbers, the motion of results.tfm lines 5 to 8)\n"
                "  --json               print one JSON object with the outcome as the last line\n"
                "  --help               this text\n"
                "\n"
+               "Model files: .obj, .vrt, .pct, .txt, .ply (ASCII or binary), .xyz (as .vrt).\n"
                "Options of kestrel (-o overlap, -i isamp, -nd norm_diff, -d, ...): see -h.\n",
                program);
 }
@@ -200,6 +209,10 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
   ExportedMotion motion;
   if (!export_results(*state, o.out, o.reconstruct, &motion, &error,
                       o.icp ? refinement : nullptr)) {
+    std::fprintf(err, "%s\n", error.c_str());
+    return 1;
+  }
+  if (!o.matrix.empty() && !write_matrix_file(o.matrix, motion.m, &error)) {
     std::fprintf(err, "%s\n", error.c_str());
     return 1;
   }

@@ -7,7 +7,8 @@
 namespace kestrel::app {
 
 // kestrel-align [options of kestrel] [--delta D] [--ransac] [--random-position N] [--noise]
-//               [--icp] [--out FILE] [--reconstruct FILE] [--json] P_FILE Q_FILE
+//               [--icp] [--out FILE] [--reconstruct FILE] [--matrix FILE] [--json]
+//               P_FILE Q_FILE
 // Returns the process exit status: 0 when the results were written, 1 otherwise.
 int align_main(int argc, const char* const* argv, FILE* out = stdout, FILE* err = stderr);
 

@@ -51,6 +51,17 @@ void print_rotation(const AppState& state) {
               R(0, 0), R(0, 1), R(0, 2), R(1, 0), R(1, 1), R(1, 2), R(2, 0), R(2, 1), R(2, 2));
 }
 
+bool write_matrix_file(const std::string& path, const double (&m)[4][4], std::string* error) {
+  FILE* out = std::fopen(path.c_str(), "w");
+  bool ok = out != nullptr;
+  for (int r = 0; ok && r < 3; ++r)
+    ok = std::fprintf(out, "%.17g %.17g %.17g %.17g\n", m[r][0], m[r][1], m[r][2], m[r][3]) > 0;
+  if (ok) ok = std::fprintf(out, "0 0 0 1\n") > 0;
+  if (out && std::fclose(out) != 0) ok = false;
+  if (!ok && error) *error = path + ": cannot write the matrix file";
+  return ok;
+}
+
 void save_models(const AppState& state, const std::string& folder) {
   const std::string dir = folder.empty() ? "" : folder + "/";
   core::write_obj(state.reg.model_p, dir + "out1.obj", state.model_p_faces);

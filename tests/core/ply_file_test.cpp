@@ -17,8 +17,8 @@ namespace kestrel::core {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::PlyEncoding;
-using testing::PlyLayout;
+using test::PlyEncoding;
+using test::PlyLayout;
 
 const std::string kBun000 = std::string(KESTREL_EXAMPLES_DIR) + "/bun000.vrt";
 
@@ -37,9 +37,9 @@ class PlyFile : public ::testing::Test {
     std::ofstream(path(name), std::ios::binary) << bytes;
     return path(name);
   }
-  std::string write(const std::string& name, const testing::Vertices& points,
-                    const testing::Polygons& polygons, const PlyLayout& layout) const {
-    testing::write_ply(path(name), points, polygons, layout);
+  std::string write(const std::string& name, const test::Vertices& points,
+                    const test::Polygons& polygons, const PlyLayout& layout) const {
+    test::write_ply(path(name), points, polygons, layout);
     return path(name);
   }
   bool read(const std::string& file, int32_t sample = 1, bool centering = false) {
@@ -53,7 +53,7 @@ class PlyFile : public ::testing::Test {
   std::string error_;
 };
 
-const testing::Vertices kSquare = {{0, 0, 1}, {2, 0, 1}, {2, 2, 1}, {0, 2, 1}};
+const test::Vertices kSquare = {{0, 0, 1}, {2, 0, 1}, {2, 2, 1}, {0, 2, 1}};
 
 // ---- the same scan in every encoding ---------------------------------------------------------
 
@@ -67,7 +67,7 @@ class PlyEncodings : public PlyFile, public ::testing::WithParamInterface<Encodi
 // A load reads the full set (sample 1) and the working set (sample 0, centred): both must match
 // the .vrt point for point, and so must the faces the reconstruction gives them.
 TEST_P(PlyEncodings, ReadsTheSamePointsAsTheVrtFile) {
-  const std::string ply = write("bun000.ply", testing::read_vrt(kBun000), {}, GetParam().layout);
+  const std::string ply = write("bun000.ply", test::read_vrt(kBun000), {}, GetParam().layout);
   for (const int32_t sample : {1, 0}) {
     PointSet vrt_set;
     FaceList vrt_faces;
@@ -132,7 +132,7 @@ TEST_F(PlyFile, FacesAreFannedAndKeptOnlyAtSampleOne) {
 
 TEST_F(PlyFile, NonFiniteVerticesAreSkippedAndFacesFollowTheKeptOnes) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  testing::Vertices points = {{nan, 0, 0}};
+  test::Vertices points = {{nan, 0, 0}};
   points.insert(points.end(), kSquare.begin(), kSquare.end());
   const std::string binary =
       write("nan.ply", points, {{1, 2, 3}, {0, 1, 2}, {4, 3, 9}}, {PlyEncoding::kLittleEndian});
@@ -176,7 +176,7 @@ TEST_F(PlyFile, BrokenFilesAreRefusedWithAMessage) {
   const PointSet before = set_;
   const float cx_before = cx_;
 
-  std::string binary = testing::ply_file_bytes(kSquare, {}, {PlyEncoding::kLittleEndian});
+  std::string binary = test::ply_file_bytes(kSquare, {}, {PlyEncoding::kLittleEndian});
   // One face whose uint count claims four billion corners.
   std::string huge_list =
       header("binary_little_endian", "element vertex 1\n" + kXyz +
@@ -223,7 +223,7 @@ TEST_F(PlyFile, BrokenFilesAreRefusedWithAMessage) {
        "header line 2"},
       {"text.ply", "0 0 0\n1 0 0\n0 1 0\n", "not a PLY file"},
       {"empty.ply", "", "not a PLY file"},
-      {"all_nan.ply", testing::ply_file_bytes({{nan, 0, 0}, {0, nan, 1}}, {}, {}),
+      {"all_nan.ply", test::ply_file_bytes({{nan, 0, 0}, {0, nan, 1}}, {}, {}),
        "no vertex has finite"},
       {"no_vertices.ply", header("ascii", "element vertex 0\n" + kXyz), "no vertex has finite"},
   };

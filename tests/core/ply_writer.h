@@ -11,7 +11,7 @@
 #include <type_traits>
 #include <vector>
 
-namespace kestrel::testing {
+namespace kestrel::core::test {
 
 enum class PlyEncoding { kAscii, kLittleEndian, kBigEndian };
 
@@ -122,4 +122,4 @@ inline void write_ply(const std::string& path, const Vertices& points, const Pol
   std::ofstream(path, std::ios::binary) << ply_file_bytes(points, polygons, layout);
 }
 
-}  // namespace kestrel::testing
+}  // namespace kestrel::core::test
