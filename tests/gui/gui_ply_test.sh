@@ -24,12 +24,7 @@ grey=$(count_colour ply_after_failed_load 'rgb(110,110,110)')
 echo "after loading bun000.ply and failing on broken.ply: $grey grey pixels"
 [ "$grey" -gt 2000 ] || fail "Model P is no longer drawn after a failed load"
 
-key_in_3d_window s
-start=$SECONDS
-until [ "$(grep -c '^v ' "$dir/full1.obj" 2>/dev/null || true)" -eq "$n" ]; do
-  [ $((SECONDS - start)) -lt 20 ] || fail "full1.obj does not hold the $n points of bun000.ply"
-  sleep 0.1
-done
+expect_saved_full_p "$dir" "$n"
 key_in_3d_window q
 wait "$app_pid" || fail "exit status $? after q"
 app_pid=
