@@ -177,6 +177,10 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
     std::fprintf(err, "%s\n", error.c_str());
     return 1;
   }
+  if (!o.matrix.empty() && !write_matrix_file(o.matrix, a.motion.m, &error)) {
+    std::fprintf(err, "%s\n", error.c_str());
+    return 1;
+  }
   std::fflush(stdout);
   if (o.profile) print_profile(out, a.run);
   if (o.json) print_json(out, *state, o, a);

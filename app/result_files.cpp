@@ -155,6 +155,21 @@ ExportedMotion file_motion(const core::RigidTransform& motion, const float cp[3]
   return out;
 }
 
+bool write_matrix_file(const std::string& path, const double (&m)[4][4], std::string* error) {
+  return core::write_file_atomically(
+      path,
+      [&m](std::ostream& out) {
+        char line[160];
+        for (int r = 0; r < 3; ++r) {
+          std::snprintf(line, sizeof line, "%.17g %.17g %.17g %.17g\n", m[r][0], m[r][1],
+                        m[r][2], m[r][3]);
+          out << line;
+        }
+        out << "0 0 0 1\n";
+      },
+      error);
+}
+
 bool export_results(AppState& state, const std::string& results_path,
                     const std::string& reconstruct_path, ExportedMotion* motion, std::string* error,
                     const double (*refinement)[4]) {

@@ -40,6 +40,12 @@ bool export_results(AppState& state, const std::string& results_path = "results.
                     ExportedMotion* motion = nullptr, std::string* error = nullptr,
                     const double (*refinement)[4] = nullptr);
 
+// Writes `m` (row-major) as four lines of four numbers, the form other tools read, with every
+// digit a double carries; the last line is "0 0 0 1" as in results.tfm. False, with a message,
+// when the file cannot be written.
+bool write_matrix_file(const std::string& path, const double (&m)[4][4],
+                       std::string* error = nullptr);
+
 // Prints "R:" and the nine elements of the current rotation, row by row.
 void print_rotation(const AppState& state);
 

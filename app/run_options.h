@@ -20,6 +20,7 @@ struct AlignOptions {
   bool profile = false;      // print the engine's time per stage and counts
   std::string out = "results.tfm";
   std::string reconstruct;  // joined models; empty = not written
+  std::string matrix;       // plain 4 x 4 matrix file; empty = not written
 };
 
 enum class OptionKind {

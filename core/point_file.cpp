@@ -8,21 +8,24 @@
 
 #include "core/atomic_file.h"
 #include "core/planar_reconstruction.h"
+#include "core/ply_file.h"
 #include "core/random15.h"
 
 namespace kestrel::core {
 
 namespace {
 
-enum class Format { kObj, kVrt, kPct, kNone };
+enum class Format { kObj, kVrt, kPct, kPly, kNone };
 
-// Chosen by the last three characters, case-sensitively; a dot is not required.
+// Chosen by the last three characters, case-sensitively; a dot is not required. ".xyz" files
+// hold the same three numbers per line as ".vrt" files.
 Format format_of(const std::string& file) {
   if (file.size() < 3) return Format::kNone;
   const std::string ext = file.substr(file.size() - 3);
   if (ext == "obj") return Format::kObj;
-  if (ext == "vrt") return Format::kVrt;
+  if (ext == "vrt" || ext == "xyz") return Format::kVrt;
   if (ext == "pct" || ext == "txt") return Format::kPct;
+  if (ext == "ply") return Format::kPly;
   return Format::kNone;
 }
 
@@ -71,6 +74,7 @@ void parse_line(const char* line, Format format, bool take_faces, PointSet& poin
       if (std::sscanf(line, "%*s %*s %f %f %f %*s", &a, &b, &c) == 3 && finite3(a, b, c))
         points.push_back(Point3D{a, b, c, 0, 0, 0});
       return;
+    case Format::kPly:
     case Format::kNone:
       return;
   }
@@ -86,6 +90,26 @@ void drop_invalid_faces(FaceList& faces, size_t n) {
     if (ok) kept.push_back(f);
   }
   faces.swap(kept);
+}
+
+// Reads the line-oriented formats; false with the reason when no line gave a point.
+bool read_text_file(const std::string& file, Format format, bool take_faces, PointSet& points,
+                    FaceList& faces, std::string& reason) {
+  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(file.c_str(), "r"), &std::fclose);
+  if (!f) {
+    reason = "cannot open the file for reading";
+    return false;
+  }
+  char line[kLineBuffer];
+  bool too_long = false;
+  while (next_line(f.get(), line, too_long)) {
+    if (!too_long) parse_line(line, format, take_faces, points, faces);
+  }
+  if (!points.empty()) return true;
+  reason = format == Format::kNone
+               ? "unknown format (the name must end in obj, vrt, pct, txt, ply or xyz)"
+               : "no line holds a point";
+  return false;
 }
 
 bool fail(std::string* error, const std::string& file, const std::string& reason) {
@@ -109,29 +133,20 @@ bool read_point_set(const std::string& file, PointSet& set, FaceList& faces, boo
                     int32_t& sample, float cut, float& cx, float& cy, float& cz, uint32_t isamp,
                     std::string* error) {
   srand15(0);
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(file.c_str(), "r"), &std::fclose);
-  if (!f) return fail(error, file, "cannot open the file for reading");
-
   // Everything is built in temporaries and handed over only when the whole read succeeded.
   PointSet points;
   FaceList read_faces;
   const Format format = format_of(file);
   const bool take_faces = sample == 1;
-  char line[kLineBuffer];
-  bool too_long = false;
-  while (next_line(f.get(), line, too_long)) {
-    if (!too_long) parse_line(line, format, take_faces, points, read_faces);
-  }
-  f.reset();
-
-  if (points.empty()) {
-    if (format == Format::kNone)
-      return fail(error, file, "unknown format (the name must end in obj, vrt, pct or txt)");
-    return fail(error, file, "no line holds a point");
+  std::string reason;
+  if (format == Format::kPly) {
+    if (!read_ply_file(file, points, read_faces, take_faces, reason))
+      return fail(error, file, reason);
+  } else if (!read_text_file(file, format, take_faces, points, read_faces, reason)) {
+    return fail(error, file, reason);
   }
   drop_invalid_faces(read_faces, points.size());
 
-  std::string reason;
   if (read_faces.empty()) {
     if (!can_triangulate(points, &reason)) return fail(error, file, reason);
     reconstruct_planar(points, read_faces);

@@ -1,6 +1,7 @@
 #pragma once
-// Reading point sets from the four line-oriented text formats (.obj, .vrt, .pct, .txt) with
-// centering, subsampling and a cut along x; writing point sets as OBJ text.
+// Reading point sets from the line-oriented text formats (.obj, .vrt, .pct, .txt, and .xyz read
+// as .vrt) and from PLY files, with centering, subsampling and a cut along x; writing point sets
+// as OBJ text.
 
 #include <cstdint>
 #include <string>

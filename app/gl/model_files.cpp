@@ -8,7 +8,7 @@ namespace kestrel::app {
 std::vector<std::string> list_model_files(const std::string& folder) {
   namespace fs = std::filesystem;
   std::vector<std::string> names;
-  for (const char* extension : {".obj", ".vrt", ".pct"}) {
+  for (const char* extension : {".obj", ".vrt", ".pct", ".ply"}) {
     std::error_code ec;
     fs::directory_iterator it(folder, ec), end;
     for (; !ec && it != end; it.increment(ec)) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include "../core/ply_writer.h"
 #include "app_test_support.h"
 
 namespace kestrel::app {
@@ -164,6 +166,45 @@ TEST(Aligner, SameInputsGiveTheSameMotion) {
   EXPECT_EQ(read_rows(dir.file("a.tfm"), 5), read_rows(dir.file("b.tfm"), 5));
 }
 
+// ---- PLY scans and the plain matrix ----------------------------------------------------------
+
+// The scans as PLY files (P binary, Q ASCII) give the very motion the .vrt files give; --matrix
+// writes that motion as four lines of four numbers: results.tfm's lines 5 to 8, every digit kept.
+TEST(Aligner, PlyScansGiveTheMatrixOfTheVrtScans) {
+  ScratchDir dir;
+  const std::string p = kExamples + "/bun000.vrt", q = kExamples + "/bun045.vrt";
+  core::test::write_ply(dir.file("bun000.ply"), core::test::read_vrt(p), {},
+                        {core::test::PlyEncoding::kLittleEndian});
+  core::test::write_ply(dir.file("bun045.ply"), core::test::read_vrt(q), {},
+                        {core::test::PlyEncoding::kAscii});
+  ASSERT_EQ(run({"--out", dir.file("vrt.tfm"), "--matrix", dir.file("vrt.txt"), p, q}), 0);
+  ASSERT_EQ(run({"--out", dir.file("ply.tfm"), "--matrix", dir.file("ply.txt"),
+                 dir.file("bun000.ply"), dir.file("bun045.ply")}),
+            0);
+  EXPECT_EQ(read_rows(dir.file("ply.tfm"), 5), read_rows(dir.file("vrt.tfm"), 5));
+  const std::string matrix = ScratchDir::read(dir.file("vrt.txt"));
+  EXPECT_EQ(ScratchDir::read(dir.file("ply.txt")), matrix);
+
+  std::istringstream lines(matrix);
+  std::string line;
+  int rows = 0;
+  while (std::getline(lines, line)) {
+    std::istringstream numbers(line);
+    double v;
+    int columns = 0;
+    while (numbers >> v) ++columns;
+    EXPECT_TRUE(numbers.eof()) << line;
+    EXPECT_EQ(columns, 4) << line;
+    ++rows;
+  }
+  EXPECT_EQ(rows, 4);
+  const Mat4 m = read_rows(dir.file("vrt.txt"), 1), tfm = read_rows(dir.file("vrt.tfm"), 5);
+  EXPECT_NE(m, identity4());
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c)  // results.tfm carries six significant digits
+      EXPECT_NEAR(m[r][c], tfm[r][c], 5e-6 * std::max(1.0, std::abs(m[r][c]))) << r << c;
+}
+
 // ---- refusals --------------------------------------------------------------------------------
 
 TEST(Aligner, RefusesBadOptionsAndUnreadableModelsWithoutWriting) {
@@ -176,7 +217,12 @@ TEST(Aligner, RefusesBadOptionsAndUnreadableModelsWithoutWriting) {
   EXPECT_EQ(run({"--out", out, p, dir.file("missing.vrt")}), 1);
   EXPECT_EQ(run({"--out", out, dir.write("two.vrt", "0 0 0\n1 1 1\n"), p}), 1);
   EXPECT_EQ(run({p, p, "--out"}), 1);
+  EXPECT_EQ(run({"--out", out, p, p, "--matrix"}), 1);
+  EXPECT_EQ(run({"--out", out, p, dir.write("broken.ply", "ply\nformat ascii 1.0\n")}), 1);
   EXPECT_FALSE(std::ifstream(out).good());
+  const std::string grid = dir.write("grid.vrt", testing::grid_vrt(12, 1.0));
+  EXPECT_EQ(run({"--out", out, "--matrix", dir.file("no/such/matrix.txt"), grid, grid}), 1);
+  EXPECT_EQ(run({"--out", out, "--matrix", dir.file("matrix.txt"), grid, grid}), 0);
   EXPECT_EQ(run({"--help"}), 0);
 }
 

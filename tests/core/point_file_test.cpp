@@ -127,7 +127,7 @@ TEST_F(PointFile, RefusalsKeepPreviousContents) {
     std::string name, text, reason;
   } cases[] = {
       {"upper.OBJ", "v 0 0 0\nv 1 0 0\nv 0 1 0\n", "unknown format"},
-      {"other.xyz", "0 0 0\n1 0 0\n0 1 0\n", "unknown format"},
+      {"other.dat", "0 0 0\n1 0 0\n0 1 0\n", "unknown format"},
       {"empty.vrt", "hello\n", "no line"},
       {"two.vrt", "0 0 0\n1 1 1\n", "fewer than three"},
       {"same.vrt", "1 1 0\n1 1 5\n1 1 9\n", "one position"},

@@ -101,6 +101,16 @@ key_in_3d_window() {
   xdotool key "$@"
 }
 
+# Presses s and waits (at most 20 s) until full1.obj in folder $1 holds the $2 points of Model P.
+expect_saved_full_p() {
+  local dir=$1 n=$2 start=$SECONDS
+  key_in_3d_window s
+  until [ "$(grep -c '^v ' "$dir/full1.obj" 2>/dev/null || true)" -eq "$n" ]; do
+    [ $((SECONDS - start)) -lt 20 ] || fail "key s wrote no full1.obj holding the $n points of P"
+    sleep 0.1
+  done
+}
+
 shot() {
   mkdir -p "$SHOT_DIR"
   import -window root "$SHOT_DIR/$1.png"

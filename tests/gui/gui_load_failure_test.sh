@@ -29,12 +29,7 @@ echo "after a good and a failed load of P: $grey grey, $red red pixels"
 [ "$grey" -gt 2000 ] || fail "Model P is no longer drawn after a failed load"
 [ "$red" -gt 100 ] || fail "the reason of the failed load is not shown"
 
-key_in_3d_window s
-start=$SECONDS
-until [ "$(grep -c '^v ' "$dir/full1.obj" 2>/dev/null || true)" -eq 40256 ]; do
-  [ $((SECONDS - start)) -lt 20 ] || fail "full1.obj does not hold the 40256 points of bun000.vrt"
-  sleep 0.1
-done
+expect_saved_full_p "$dir" 40256
 key_in_3d_window q
 wait "$app_pid" || fail "exit status $? after q"
 app_pid=

@@ -29,17 +29,18 @@ class ModelFilesTest : public ::testing::Test {
   fs::path folder_;
 };
 
-TEST_F(ModelFilesTest, GroupsObjThenVrtThenPct) {
-  for (const char* name : {"c.pct", "a.vrt", "b.obj", "d.vrt", "e.obj"}) touch(name);
+TEST_F(ModelFilesTest, GroupsObjThenVrtThenPctThenPly) {
+  for (const char* name : {"f.ply", "c.pct", "a.vrt", "b.obj", "d.vrt", "e.obj"}) touch(name);
   const std::vector<std::string> names = list_model_files(folder_.string());
-  ASSERT_EQ(names.size(), 5u);
+  ASSERT_EQ(names.size(), 6u);
   auto group = [](const std::string& n) { return n.substr(n.size() - 3); };
-  const std::vector<std::string> order = {"obj", "obj", "vrt", "vrt", "pct"};
+  const std::vector<std::string> order = {"obj", "obj", "vrt", "vrt", "pct", "ply"};
   for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(group(names[i]), order[i]) << names[i];
 }
 
-TEST_F(ModelFilesTest, LeavesOutTxtOtherNamesAndFolders) {
+TEST_F(ModelFilesTest, LeavesOutTxtXyzOtherNamesAndFolders) {
   touch("scan.txt");
+  touch("scan.xyz");
   touch("notes.md");
   touch("scan.vrt.bak");
   touch("SCAN.VRT");
