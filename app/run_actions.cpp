@@ -34,6 +34,7 @@ registration::EngineHooks engine_hooks(AppState& state, const ActionHooks& hooks
   engine.should_stop = hooks.should_stop;
   engine.on_progress = [&state](const std::string& line) { state.progress_text = line; };
   engine.on_base = [&state](const core::PointSet& base) { state.base_points = base; };
+  engine.on_step = hooks.on_step;
   engine.on_improvement = [&state](const registration::Improvement& improvement) {
     publish(state, improvement);
   };
@@ -94,6 +95,7 @@ registration::EngineOptions engine_options(const AppState& state) {
   options.normal_tol = registration::pair_normal_tolerance(params.norm_diff, state.noise_added);
   options.first_selection = state.first_selection;
   options.debug = params.debug;
+  options.console_progress = state.console_progress;
   return options;
 }
 
