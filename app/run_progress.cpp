@@ -48,7 +48,7 @@ std::string duration_text(double seconds) {
   }
   const double days = std::round(s / 86400);
   if (days < 365) return formatted(days == 1 ? "%.0f day" : "%.0f days", days);
-  return "over a year";
+  return ">1 year";
 }
 
 // Small shares get as many decimals as it takes to show two significant digits, so a RANSAC

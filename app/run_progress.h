@@ -23,7 +23,7 @@ struct RunProgress {
 // from the share done, so it is an upper bound: a run that passes thr ends sooner.
 RunProgress run_progress(const registration::ProgressPoint& at, double elapsed_s);
 
-// A duration as people read it: "4.2 s", "3:05", "2:07:13", "3 days", "over a year".
+// A duration as people read it: "4.2 s", "3:05", "2:07:13", "3 days", ">1 year".
 std::string duration_text(double seconds);
 
 // A share 0..1 as a percentage with enough digits to move: "37.5%", "0.0042%".

@@ -37,7 +37,10 @@ std::string terminal_progress_text(const registration::ProgressPoint& at, const 
   else
     text += percent_text(p.trial_share) + " of " + count_text(at.count) + " candidates";
   text += "  " + duration_text(p.elapsed_s);
-  if (p.left_s) text += ", ~" + duration_text(*p.left_s) + " left";
+  if (p.left_s) {
+    const std::string left = duration_text(*p.left_s);
+    text += (left[0] == '>' ? ", " : ", ~") + left + " left";  // ">1 year" is no estimate
+  }
   return text;
 }
 
@@ -55,9 +58,14 @@ void TerminalProgress::step(const registration::ProgressPoint& at) {
     finish();
     return;
   }
-  const std::lock_guard<std::mutex> lock(mutex_);
-  latest_ = at;
-  has_step_ = true;
+  bool first = false;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    latest_ = at;
+    first = !has_step_;
+    has_step_ = true;
+  }
+  if (first) wake_.notify_all();  // show at once that the run has begun
 }
 
 void TerminalProgress::finish() {
@@ -74,16 +82,18 @@ void TerminalProgress::finish() {
   shown_ = 0;
 }
 
+// The first step is drawn at once, then the line is redrawn on the beat until finish().
 void TerminalProgress::redraw_loop() {
   const auto interval = std::chrono::duration<double>(interval_s_);
   std::unique_lock<std::mutex> lock(mutex_);
-  while (!wake_.wait_for(lock, interval, [this] { return stopping_; })) {
-    if (!has_step_) continue;
+  wake_.wait(lock, [this] { return stopping_ || has_step_; });
+  while (!stopping_) {
     const registration::ProgressPoint at = latest_;
     lock.unlock();
     const double elapsed_s = core::elapsed_ms(start_) * 0.001;
     draw(terminal_progress_text(at, run_progress(at, elapsed_s)));
     lock.lock();
+    wake_.wait_for(lock, interval, [this] { return stopping_; });
   }
 }
 

@@ -25,7 +25,8 @@ std::string terminal_progress_text(const registration::ProgressPoint& at, const 
 // the line is drawn from a thread of its own.
 class TerminalProgress {
  public:
-  // The run's clock starts now; the line is redrawn every `interval_s` seconds once a step came.
+  // The run's clock starts now. The first step is drawn at once, and the line is redrawn
+  // every `interval_s` seconds after it.
   explicit TerminalProgress(FILE* out, double interval_s = 0.15);
   ~TerminalProgress();
   TerminalProgress(const TerminalProgress&) = delete;
