@@ -1,6 +1,6 @@
 #pragma once
-// Shared helpers of the app tests: a scratch folder per test, small point files and runs on a
-// pseudo-terminal.
+// Shared helpers of the app tests: a scratch folder per test, small point files, engine steps
+// and runs on a pseudo-terminal.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "registration/engine.h"
 
 namespace kestrel::app::testing {
 
@@ -53,6 +55,18 @@ inline std::string on_terminal(const std::string& command, const ScratchDir& dir
   const int raw = std::system(wrapped.c_str());
   *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return ScratchDir::read(screen);
+}
+
+// The engine's step of a run at candidate `pos` of `count` in trial `trial` of `num_try`.
+inline registration::ProgressPoint step_at(int trial, int num_try, uint64_t pos, uint64_t count,
+                                           float lcp = 0) {
+  registration::ProgressPoint at;
+  at.trial = trial;
+  at.num_try = num_try;
+  at.pos = pos;
+  at.count = count;
+  at.lcp = lcp;
+  return at;
 }
 
 // A bumpy height field of n x n points with spacing h, offset by (ox, oy, oz); as .vrt text.

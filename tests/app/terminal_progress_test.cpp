@@ -17,32 +17,23 @@ namespace {
 
 using registration::ProgressPoint;
 using testing::ScratchDir;
+using testing::step_at;
 
 const std::string kExamples = KESTREL_EXAMPLES_DIR;
-
-ProgressPoint at_trial(int trial, int num_try, float lcp, uint64_t pos, uint64_t count) {
-  ProgressPoint at;
-  at.trial = trial;
-  at.num_try = num_try;
-  at.lcp = lcp;
-  at.pos = pos;
-  at.count = count;
-  return at;
-}
 
 // ---- words -------------------------------------------------------------------------------
 
 TEST(TerminalProgress, TextShowsTrialLcpShareAndTimes) {
-  const ProgressPoint at = at_trial(2, 4, 0.7861f, 50, 200);
+  const ProgressPoint at = step_at(2, 4, 50, 200, 0.7861f);
   EXPECT_EQ(terminal_progress_text(at, run_progress(at, 3.0)),
             "trial 2/4  best LCP 0.786  25.0% of 200 candidates  3.0 s, ~6.6 s left");
-  const ProgressPoint start = at_trial(1, 4, 0, 0, 0);
+  const ProgressPoint start = step_at(1, 4, 0, 0);
   EXPECT_EQ(terminal_progress_text(start, run_progress(start, 0.04)),
             "trial 1/4  best LCP 0.000  looking for candidates  0.0 s");
 }
 
 TEST(TerminalProgress, TextKeepsRansacCountsShort) {
-  const ProgressPoint at = at_trial(1, 55, 0.376f, 6300, 42144192000ull);
+  const ProgressPoint at = step_at(1, 55, 6300, 42144192000ull, 0.376f);
   const std::string text = terminal_progress_text(at, run_progress(at, 65.0));
   EXPECT_NE(text.find("0.000015% of 4.2e+10 candidates  1:05, >1 year left"), std::string::npos)
       << text;
@@ -69,7 +60,7 @@ TEST(TerminalProgress, DrawsTheFirstStepAtOnceAndWipesItAtTheEnd) {
   ASSERT_NE(out, nullptr);
   {
     TerminalProgress line(out, 60.0);  // no beat within the test: one drawing only
-    line.step(at_trial(1, 4, 0, 0, 0));
+    line.step(step_at(1, 4, 0, 0));
     const std::string drawn = wait_for_line(path);
     ASSERT_EQ(drawn.rfind("\rtrial 1/4  best LCP 0.000  looking for candidates  ", 0), 0u) << drawn;
     line.finish();
@@ -90,10 +81,10 @@ TEST(TerminalProgress, ARunWithoutStepsOrEndedByDoneDrawsNothing) {
   { TerminalProgress idle(out, 0.01); }
   {
     TerminalProgress line(out, 0.01);
-    ProgressPoint done = at_trial(3, 4, 0.5f, 0, 0);
+    ProgressPoint done = step_at(3, 4, 0, 0, 0.5f);
     done.done = true;
     line.step(done);
-    line.step(at_trial(4, 4, 0.5f, 0, 0));  // after the end: not drawn
+    line.step(step_at(4, 4, 0, 0, 0.5f));  // after the end: not drawn
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   std::fclose(out);
