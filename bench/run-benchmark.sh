@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Benchmarks Kestrel against Open3D on the example scans and writes docs/benchmarks.md.
+# Installs its own Debian packages when missing (Open3D, numpy, matplotlib: the benchmark's
+# alone, never the programs' or the tests'), builds Kestrel, then runs bench/benchmark.py.
+# Usage: bench/run-benchmark.sh [--quick] [--build DIR] [options]   (--help lists them)
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+build="$here/build"
+args=("$@")
+for ((i = 0; i < ${#args[@]}; i++)); do
+  case "${args[i]}" in
+    --build) build="${args[i + 1]:-$build}" ;;
+    --build=*) build="${args[i]#--build=}" ;;
+  esac
+done
+
+packages=(python3-open3d python3-numpy python3-matplotlib)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+"$here/scripts/setup.sh" "$build"
+
+# The packages above belong to Debian's own interpreter, whatever python3 the PATH finds first.
+KESTREL_BENCH_COMMAND="bench/run-benchmark.sh${*:+ $(printf '%q ' "$@")}"
+export KESTREL_BENCH_COMMAND="${KESTREL_BENCH_COMMAND% }"
+exec /usr/bin/python3 "$here/bench/benchmark.py" --build "$build" "$@"
