@@ -13,20 +13,27 @@ def plots(rows, pairs, folder, stem, timeout):
     import matplotlib.pyplot as plt
 
     kept = sorted((p for p in pairs if p["kept"]), key=lambda p: p["overlap"])
-    fig, axes = plt.subplots(1, 2, figsize=(13, 5), sharey=True)
+    variants = method_order([dict(r, method=r["variant"]) for r in rows])
+    colours = plt.get_cmap("tab20").colors
+    fig, axes = plt.subplots(1, 2, figsize=(13, 7), sharey=True)
     for ax, refined in zip(axes, (False, True)):
         for m in method_order(rows):
             mine = [r for r in rows if r["method"] == m]
             if mine[0]["icp"] != refined:
                 continue
+            i = variants.index(mine[0]["variant"])
             rate = [np.mean([r["success"] for r in mine if r["pair"] == p["name"]]) * 100
                     for p in kept]
-            ax.plot([p["overlap"] * 100 for p in kept], rate, marker="o",
-                    linestyle="-" if mine[0]["family"] == "kestrel" else "--", label=m)
+            # A small sideways shift per method keeps coinciding lines apart.
+            shift = (i - len(variants) / 2) * 0.25
+            kestrel = mine[0]["family"] == "kestrel"
+            ax.plot([p["overlap"] * 100 + shift for p in kept], rate, color=colours[i % 20],
+                    marker="o" if kestrel else "s", linestyle="-" if kestrel else "--", label=m)
         ax.set_title("with ICP" if refined else "global registration only")
         ax.set_xlabel("overlap of the pair (% of Q within 1 mm of P)")
+        ax.set_ylim(-5, 105)
         ax.grid(alpha=0.3)
-        ax.legend(fontsize=7)
+        ax.legend(fontsize=7, loc="upper left", bbox_to_anchor=(0, -0.13), ncol=2)
     axes[0].set_ylabel("cases registered (%)")
     fig.tight_layout()
     success_png = f"{stem}-success.png"

@@ -87,7 +87,8 @@ def machine_and_versions(build, versions):
             if line.startswith("CMAKE_CXX_COMPILER:"):
                 compiler = first_line([line.split("=", 1)[1].strip(), "--version"])
     commit = first_line(["git", "rev-parse", "--short", "HEAD"])
-    dirty = first_line(["git", "status", "--porcelain", "--untracked-files=no"])
+    dirty = first_line(["git", "status", "--porcelain", "--untracked-files=no", "--", ".",
+                        ":(exclude)docs"])  # the report itself may be a change
     return {"cpu": cpu, "cores": os.cpu_count(), "memory_gib": mem_kb / 2**20,
             "kernel": os.uname().release, "debian": debian, "compiler": compiler,
             "kestrel": commit + (" (with uncommitted changes)" if dirty else ""), **versions}
@@ -110,7 +111,8 @@ def _run_section(run, machine):
         f"{machine['numpy']}, matplotlib {machine['matplotlib']}, Python {run['python']}.",
         f"- Kestrel modes: {', '.join('`' + m + '`' for m in run['modes'])}; Open3D voxel "
         f"sizes {', '.join(f'{v:g}' for v in run['voxels'])} mm; timeout "
-        f"{run['timeout']:g} s a run.", ""])
+        f"{run['timeout']:g} s a run. kestrel-align runs on one core; Open3D's calls use "
+        "every core (OpenMP).", ""])
 
 
 def _cases_section(data):
@@ -241,20 +243,17 @@ def _profile_section(rows, data, per_variant):
 def _repro_section(repro):
     if not repro:
         return ""
-    table = []
-    for m in method_order(repro):
-        mine = [r for r in repro if r["method"] == m]
-        for r in mine:
-            table.append([m, r["case"], " / ".join(r["statuses"]),
-                          "yes" if r["identical"] else "no",
-                          "yes" if r["coarse_identical"] else "no"])
+    yes = lambda v: "–" if v is None else ("yes" if v else "no")
+    table = [[r["method"], r["case"], " / ".join(r["statuses"]), yes(r["written"]),
+              yes(r["identical"]), yes(r["coarse_identical"])] for r in repro]
     return "\n".join([
         "## Reproducibility", "",
-        "Each Kestrel variant and each Open3D method ran a second time on these cases. "
-        "\"Identical\" means the written matrix (kestrel-align's results file, compared byte "
-        "for byte; Open3D's transformation, compared exactly) is the same in both runs.", "",
-        _table(["method", "case", "runs", "identical refined", "identical global"], table,
-               ["l", "l", "l", "l", "l"]), ""])
+        "Each Kestrel variant and each Open3D method ran a second time on these cases. A "
+        "matrix is identical when it is the same in both runs: kestrel-align's results file "
+        "(its matrix lines; the header holds the run time), and the refined and global "
+        "matrices at full precision (kestrel-align's JSON, Open3D's transformations).", "",
+        _table(["method", "case", "runs", "results file", "refined matrix", "global matrix"],
+               table, ["l"] * 6), ""])
 
 
 def write_report(data, path):
