@@ -103,17 +103,19 @@ class OpenWorker:
         self._pool = None
 
     def call(self, timeout, fn, *args):
-        """Returns (value, None), or (None, "timeout") when the call took longer than `timeout`
-        seconds; the worker is then killed so the next call starts fresh."""
-        if self._pool is None:
-            self._pool = self._ctx.Pool(1)
-            self._pool.apply(versions)  # pays Open3D's import before anything is timed
-        pending = self._pool.apply_async(fn, args)
+        """Returns (value, None); (None, "timeout") when the call took longer than `timeout`
+        seconds, after which the worker is killed so the next call starts fresh; or (None,
+        message) when the call raised."""
         try:
-            return pending.get(timeout), None
+            if self._pool is None:
+                self._pool = self._ctx.Pool(1)
+                self._pool.apply(versions)  # pays Open3D's import before anything is timed
+            return self._pool.apply_async(fn, args).get(timeout), None
         except multiprocessing.TimeoutError:
             self.close()
             return None, "timeout"
+        except Exception as error:  # Open3D's own failures arrive as plain exceptions
+            return None, f"{type(error).__name__}: {error}"
 
     def close(self):
         if self._pool is not None:

@@ -152,6 +152,8 @@ def _summary_section(summary, best):
         "timeout or cap counts as a failure at that time. Each Kestrel row without \"+ICP\" "
         "comes from the same process as its \"+ICP\" row: its matrix is the global motion "
         "that kestrel-align reports before the ICP, its time the process's less the ICP's. "
+        "A \"-o\" in a Kestrel method's name means it was given the pair's overlap, rounded "
+        "to two decimals, as its overlap estimate. "
         "Open3D's global-only rows likewise come from the same call as their \"+ICP\" rows. "
         f"The time ratio compares median times with the best Open3D method ({best_name}: most "
         "successes, then fastest).", "",
@@ -244,8 +246,10 @@ def _repro_section(repro):
     if not repro:
         return ""
     yes = lambda v: "–" if v is None else ("yes" if v else "no")
+    order = method_order(repro)
     table = [[r["method"], r["case"], " / ".join(r["statuses"]), yes(r["written"]),
-              yes(r["identical"]), yes(r["coarse_identical"])] for r in repro]
+              yes(r["identical"]), yes(r["coarse_identical"])]
+             for r in sorted(repro, key=lambda r: order.index(r["method"]))]
     return "\n".join([
         "## Reproducibility", "",
         "Each Kestrel variant and each Open3D method ran a second time on these cases. A "

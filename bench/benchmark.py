@@ -143,9 +143,11 @@ def kestrel_rows(case, variant, out):
 def run_open3d(args, worker, algorithm, voxel, case):
     value, problem = worker.call(args.timeout, bench_open3d.register, case["p_file"],
                                  case["q_file"], algorithm, voxel)
-    if problem:  # counted at the full timeout, like a kestrel-align run that is stopped
+    if problem == "timeout":  # counted at the full timeout, like a stopped kestrel-align
         return {"status": "timeout", "message": f"over {args.timeout:g} s",
                 "global_s": args.timeout, "total_s": args.timeout}
+    if problem:
+        return {"status": "failed", "message": problem, "global_s": None, "total_s": None}
     return dict(value, status="ok", message="")
 
 
@@ -175,6 +177,70 @@ def describe(row):
             f"{row['rot_err']:7.2f} deg {row['trans_err']:8.2f} mm")
 
 
+def prepare_cases(args):
+    """Measures every pair's overlap, keeps those the run uses and writes their cases."""
+    say("Reading the example scans and measuring the pairs' overlaps ...")
+    pairs = bench_cases.scan_pairs(os.path.join(ROOT, "examples"), args.min_overlap)
+    kept = [p for p in pairs if p["kept"]]
+    if args.quick:
+        kept = [kept[0], kept[-1]] if len(kept) > 1 else kept
+        names = {p["name"] for p in kept}
+        for pair in pairs:
+            pair["kept"] = pair["name"] in names
+    cases = bench_cases.make_cases(kept, args.scratch, args.displacements, args.seed,
+                                   args.max_translation)
+    say(f"{len(cases)} cases from {len(kept)} pairs in {args.scratch}/cases")
+    return pairs, kept, cases
+
+
+def check_ground_truth(worker, pairs):
+    """Adds to each pair how well its ground truth aligns the scans (see the report)."""
+    for pair in pairs:
+        check, problem = worker.call(600, bench_open3d.ground_truth_check, pair["p_file"],
+                                     pair["q_file"], pair["truth"].tolist(),
+                                     bench_cases.OVERLAP_RADIUS)
+        if problem:
+            say(f"  {pair['name']}: ground truth not checked ({problem})")
+            continue
+        moved = g.motion_errors(np.asarray(check["icp_from_truth"]), pair["truth"],
+                                pair["q_points"].mean(axis=0))
+        pair.update(plane_residual_mm=check["plane_residual_mm"], icp_moves_deg=moved[0],
+                    icp_moves_mm=moved[1])
+        say(f"  {pair['name']}: overlap {pair['overlap']:.3f}, truth residual "
+            f"{pair['plane_residual_mm']:.3f} mm, ICP from the truth moves {moved[0]:.3f} deg "
+            f"{moved[1]:.3f} mm{'' if pair['kept'] else ' (not benchmarked)'}")
+
+
+def run_case(args, align, worker, case, twice):
+    """Every method on one case, one at a time; with `twice`, each a second time for the
+    reproducibility table. Returns the rows and the reproducibility entries."""
+    folder = os.path.join(args.scratch, "runs", case["name"].replace(" ", "-"))
+    os.makedirs(folder, exist_ok=True)
+    base = {"case": case["name"], "pair": case["pair"], "overlap": case["overlap"],
+            "displaced": case["displaced"]}
+    rows, repro = [], []
+
+    def keep(new_rows):
+        for r in new_rows:
+            rows.append(dict(base, **r))
+            say(f"    {r['method']:<28} {describe(r)}")
+
+    for variant in kestrel_variants(args.kestrel):
+        out = run_kestrel(args, align, variant, case, folder)
+        keep(kestrel_rows(case, variant, out))
+        if twice:
+            again = run_kestrel(args, align, variant, case, folder, ".again")
+            repro.append(same_kestrel(variant["label"], case, out, again))
+    for algorithm in OPEN3D_ALGORITHMS:
+        for voxel in args.voxels:
+            out = run_open3d(args, worker, algorithm, voxel, case)
+            keep(open3d_rows(case, algorithm, voxel, out))
+            if twice:
+                again = run_open3d(args, worker, algorithm, voxel, case)
+                repro.append(same_open3d(rows[-1]["variant"], case, out, again))
+    return rows, repro
+
+
 def run_all(args):
     align = os.path.join(args.build, "tools", "kestrel-align")
     if not os.access(align, os.X_OK):
@@ -182,58 +248,22 @@ def run_all(args):
     args.profile_supported = bench_kestrel.supports(align, "--profile")
     started = time.time()
     load_start = os.getloadavg()
-    say("Reading the example scans and measuring the pairs' overlaps ...")
-    pairs = bench_cases.scan_pairs(os.path.join(ROOT, "examples"), args.min_overlap)
-    kept = [p for p in pairs if p["kept"]]
-    if args.quick:
-        kept = [kept[0], kept[-1]] if len(kept) > 1 else kept
-        for pair in pairs:
-            pair["kept"] = pair["kept"] and pair in kept
-    cases = bench_cases.make_cases(kept, args.scratch, args.displacements, args.seed,
-                                   args.max_translation)
-    say(f"{len(cases)} cases from {len(kept)} pairs in {args.scratch}/cases")
-
+    pairs, kept, cases = prepare_cases(args)
     worker = bench_open3d.OpenWorker()
-    versions, _ = worker.call(600, bench_open3d.versions)
-    for pair in pairs:
-        check, _ = worker.call(600, bench_open3d.ground_truth_check, pair["p_file"],
-                               pair["q_file"], pair["truth"].tolist(), bench_cases.OVERLAP_RADIUS)
-        moved = g.motion_errors(np.asarray(check["icp_from_truth"]), pair["truth"],
-                                pair["q_points"].mean(axis=0))
-        pair.update(plane_residual_mm=check["plane_residual_mm"], icp_moves_deg=moved[0],
-                    icp_moves_mm=moved[1])
-        say(f"  {pair['name']}: overlap {pair['overlap']:.3f}, truth residual "
-            f"{pair['plane_residual_mm']:.3f} mm, ICP from the truth moves {moved[0]:.3f} deg "
-            f"{moved[1]:.3f} mm{'' if pair['kept'] else ' (below the overlap floor)'}")
+    versions, problem = worker.call(600, bench_open3d.versions)
+    if problem:
+        sys.exit(f"Open3D cannot be used here ({problem}).")
+    check_ground_truth(worker, pairs)
 
-    variants = kestrel_variants(args.kestrel)
-    per_case = len(variants) + len(OPEN3D_ALGORITHMS) * len(args.voxels)
+    per_case = len(kestrel_variants(args.kestrel)) + len(OPEN3D_ALGORITHMS) * len(args.voxels)
+    repro_names = {c["name"] for c in pick_repro_cases(cases, kept, args.repro_cases)}
     rows, repro = [], []
-    repro_cases = pick_repro_cases(cases, kept, args.repro_cases)
     for n, case in enumerate(cases, 1):
-        folder = os.path.join(args.scratch, "runs", case["name"].replace(" ", "-"))
-        os.makedirs(folder, exist_ok=True)
         say(f"[{n}/{len(cases)}] {case['name']} (overlap {case['overlap']:.2f}), "
             f"{per_case} runs")
-        base = {"case": case["name"], "pair": case["pair"], "overlap": case["overlap"],
-                "displaced": case["displaced"]}
-        for variant in variants:
-            out = run_kestrel(args, align, variant, case, folder)
-            for r in kestrel_rows(case, variant, out):
-                rows.append(dict(base, **r))
-                say(f"    {r['method']:<28} {describe(r)}")
-            if case in repro_cases:
-                again = run_kestrel(args, align, variant, case, folder, ".again")
-                repro.append(same_kestrel(variant["label"], case, out, again))
-        for algorithm in OPEN3D_ALGORITHMS:
-            for voxel in args.voxels:
-                out = run_open3d(args, worker, algorithm, voxel, case)
-                for r in open3d_rows(case, algorithm, voxel, out):
-                    rows.append(dict(base, **r))
-                    say(f"    {r['method']:<28} {describe(r)}")
-                if case in repro_cases:
-                    again = run_open3d(args, worker, algorithm, voxel, case)
-                    repro.append(same_open3d(rows[-1]["variant"], case, out, again))
+        new_rows, new_repro = run_case(args, align, worker, case, case["name"] in repro_names)
+        rows += new_rows
+        repro += new_repro
         save(args, pairs, cases, rows, repro, None)
     worker.close()
     run = {"started": time.strftime("%Y-%m-%d %H:%M:%S %Z", time.localtime(started)),
@@ -288,7 +318,7 @@ def same_open3d(label, case, first, again):
 def save(args, pairs, cases, rows, repro, run):
     """Keeps everything measured in SCRATCH/results.json (after every case, so an interrupted
     run loses little), and writes the report once the run is complete."""
-    data = {"pairs": [{k: v for k, v in case_record(p).items() if k != "q_points"}
+    data = {"pairs": [case_record({k: v for k, v in p.items() if k != "q_points"})
                       for p in pairs],
             "cases": [case_record(c) for c in cases], "rows": rows, "repro": repro, "run": run}
     path = os.path.join(args.scratch, "results.json")
