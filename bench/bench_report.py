@@ -237,9 +237,10 @@ def _profile_section(rows, data, per_variant):
         "## Stage profile", "",
         f"Per Kestrel variant, the run{'s' if per_variant > 1 else ''} of median wall time. "
         f"Over all {len(profiled)} profiled runs, {top.replace('_', ' ')} takes the most "
-        f"time: {totals[top] / whole * 100:.0f} % of the time spent in the five stages.", "",
+        f"time: {totals[top] / whole * 100:.0f} % of the time spent in the profiled stages.", "",
         _table(["method", "case", "wall s"] + [f"{k.replace('_', ' ')} ms" for k in stages] +
-               [k.replace("_", " ") for k in counts], table), ""])
+               [k.replace("_", " ") for k in counts], table,
+               ["l", "l"] + ["r"] * (1 + len(stages) + len(counts))), ""])
 
 
 def _repro_section(repro):
