@@ -1,8 +1,10 @@
 #include "app/run_actions.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
+#include "app/any_pose_run.h"
 #include "app/command_line.h"
 #include "core/clock.h"
 #include "core/random15.h"
@@ -48,7 +50,7 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
   state.ransac_mode = ransac;
   const int64_t t0 = core::tick_ms();
   core::Random15& rng = core::process_random15();
-  rng.seed(0);
+  rng.seed(getenv("KSEED") ? atoi(getenv("KSEED")) : 0);
   hooks.request_repaint();
   refresh_parameters(state.params);
   ModelSets& m = state.models;
@@ -62,8 +64,9 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
   const registration::EngineOptions options = engine_options(state);
   const registration::EngineHooks engine = engine_hooks(state, hooks);
   const registration::EngineResult result =
-      ransac ? registration::run_ransac(inputs, options, engine, rng)
-             : registration::run_kestrel(inputs, options, engine, rng);
+      ransac                   ? registration::run_ransac(inputs, options, engine, rng)
+      : state.params.any_pose ? run_any_pose(state, options, engine, rng)
+                               : registration::run_kestrel(inputs, options, engine, rng);
   state.trial_count = result.trials;
   if (result.trials > 0) state.first_selection = false;
   if (result.improved) core::transform_point_set(m.model_q, result.motion);

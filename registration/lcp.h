@@ -18,4 +18,11 @@ struct LcpScore {
 LcpScore compute_lcp(const core::PointSet& q, const AnnIndex& p_index,
                      const core::RigidTransform& motion, double sq_radius, double best);
 
+// The same score counting only the points whose normal, turned by the motion, is within
+// `normal_cos` of the normal of their nearest point in P (either sign): `p` holds P's normals
+// in the order of `p_index`, `q` carries its own.
+LcpScore compute_lcp_with_normals(const core::PointSet& q, const core::PointSet& p,
+                                  const AnnIndex& p_index, const core::RigidTransform& motion,
+                                  double sq_radius, double best, float normal_cos);
+
 }  // namespace kestrel::registration

@@ -1,6 +1,7 @@
 #include "registration/run_registration.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 
 #include "core/clock.h"
@@ -27,6 +28,14 @@ core::PointSet with_normals(const core::PointSet& set, const NormalList* normals
   return out;
 }
 
+std::array<double, 3> centroid(const core::PointSet& set) {
+  std::array<double, 3> c{0, 0, 0};
+  for (const core::Point3D& p : set) c[0] += p.x, c[1] += p.y, c[2] += p.z;
+  if (!set.empty())
+    for (double& v : c) v /= static_cast<double>(set.size());
+  return c;
+}
+
 EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& options,
                               const EngineHooks& hooks, core::Random15& rng, bool ransac) {
   const int64_t start = core::tick_ms();
@@ -39,20 +48,16 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
   const core::PointSet q = with_normals(inputs.q, inputs.q_normals);
 
   EngineResult result;
-  RunContext run{options,
-                 hooks,
-                 rng,
-                 inputs.p_index,
-                 p_sample,
-                 q,
-                 options.delta * inputs.point_spacing,
-                 inputs.point_spacing,
-                 ransac,
-                 options.first_selection,
-                 base_max_len,
-                 result};
-  for (int32_t i = 0; i < options.num_try; ++i)
+  RunContext run{options,  hooks,         rng,    inputs.p_index,          p_sample,     q,
+                 options.delta * inputs.point_spacing, inputs.point_spacing, ransac,
+                 options.first_selection,              base_max_len,         result};
+  run.q_centroid = centroid(q);
+  for (int32_t i = 0; i < options.num_try; ++i) {
+    // Narrower bases every other trial fit into a smaller overlap.
+    if (options.narrow_base_max_len > 0 && options.margin == 0)
+      run.base_max_len = i % 2 == 0 ? options.base_max_len : options.narrow_base_max_len;
     if (run_trial(run)) break;
+  }
   if (options.console) print_run_time(core::tick_ms() - start);
   return result;
 }
