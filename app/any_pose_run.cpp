@@ -23,14 +23,19 @@ registration::EngineResult run_any_pose(const AppState& state,
   const registration::AnyPosePlan plan = registration::plan_any_pose(scans, options, overlap);
   const double normals_ms = core::elapsed_ms(t0);
   if (options.debug)
-    std::printf("any pose: neighbour distance %f, spacing %f, normal spread %f, extent %f, "
-                "outward clarity %f\n",
-                plan.neighbour_distance, plan.point_spacing, plan.normal_spread, plan.extent,
-                plan.outward_clarity);
+    std::printf("any pose: neighbour distance %f, spacing %f, normal spread %f, extent %f\n",
+                plan.neighbour_distance, plan.point_spacing, plan.normal_spread, plan.extent);
 
   const registration::EngineInputs inputs{m.model_p, m.p_index, plan.point_spacing, m.model_q,
                                           &plan.p_normals, &plan.q_normals};
-  registration::EngineResult result = registration::run_kestrel(inputs, plan.options, engine, rng);
+  registration::EngineHooks vetting = engine;
+  vetting.vet = [&](core::RigidTransform& motion) {
+    double share = 0;
+    const bool ok = registration::vet_any_pose(scans, plan, motion, &share);
+    if (options.debug) std::printf("\nvet: %.3f of the near points on the surface%s\n", share, ok ? "" : ", rejected");
+    return ok;
+  };
+  registration::EngineResult result = registration::run_kestrel(inputs, plan.options, vetting, rng);
   result.times.normals = normals_ms;
   if (!result.improved) return result;
 
@@ -39,7 +44,7 @@ registration::EngineResult run_any_pose(const AppState& state,
   const double sq_radius = 2.0 * plan.point_spacing * plan.options.delta * plan.point_spacing;
   result.best_lcp = static_cast<float>(
       registration::compute_lcp(m.model_q, m.p_index, result.motion, sq_radius, 0).value);
-  result.times.polish = core::elapsed_ms(t0);
+  result.times.polish += core::elapsed_ms(t0);
   if (engine.on_improvement) engine.on_improvement({result.motion, result.best_lcp});
   engine.request_repaint();
   return result;

@@ -1,7 +1,6 @@
 #include "app/run_actions.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "app/any_pose_run.h"
@@ -50,7 +49,7 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
   state.ransac_mode = ransac;
   const int64_t t0 = core::tick_ms();
   core::Random15& rng = core::process_random15();
-  rng.seed(getenv("KSEED") ? atoi(getenv("KSEED")) : 0);
+  rng.seed(0);
   hooks.request_repaint();
   refresh_parameters(state.params);
   ModelSets& m = state.models;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <vector>
-#include <cstdlib>
 
 #include "registration/refine_motion.h"
 #include "registration/surface_normals.h"
@@ -25,8 +24,9 @@ constexpr float kMaxNormalTol = 0.5f;
 constexpr float kNormalAgreement = 0.8f;
 // Every 8th point of Q scores a candidate first; most wrong ones stop there.
 constexpr int kLcpPresample = 8;
-// Trials alternate between bases as wide as the scans and three quarters of that.
-constexpr float kNarrowBaseShare = 0.75f;
+// Trials alternate between bases as wide as the scans and half of that, which fit into a
+// smaller overlap.
+constexpr float kNarrowBaseShare = 0.5f;
 // The fourth base point keeps this share of the base width from the triangle's corners.
 constexpr float kFourthPointShare = 1.0f / 16;
 // Stopping: a trial's best counts as a second finding when it scores at least this share of the
@@ -34,7 +34,19 @@ constexpr float kFourthPointShare = 1.0f / 16;
 constexpr float kConfirmShare = 0.65f;
 constexpr float kConfirmDegrees = 10.0f;
 constexpr float kConfirmSpacings = 5.0f;  // in run tolerances
-constexpr int32_t kMaxTrials = 60;
+constexpr int32_t kMaxTrials = 150;
+
+// Vetting: "on the surface" is within this share of the scoring radius, and a right motion
+// puts at least this share of the points near P on it.
+constexpr double kTightShare = 0.2;
+// Closest-point steps of each of the polish's two radii.
+constexpr int kPolishSteps = 15;
+constexpr double kMinOnSurface = 0.5;
+
+// The engine's scoring radius: 2 x spacing x run tolerance, as a squared distance.
+double score_sq_radius(const AnyPosePlan& plan) {
+  return 2.0 * plan.point_spacing * plan.options.delta * plan.point_spacing;
+}
 
 double median(std::vector<double> v) {
   if (v.empty()) return 0;
@@ -109,15 +121,10 @@ AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, 
   o.scale_tol = 1.0f;
   o.normal_tol = std::clamp(kSpreadToTolerance * plan.normal_spread, kMinNormalTol, kMaxNormalTol);
   o.normal_agreement = kNormalAgreement;
-  static const double clar = getenv("CLAR") ? atof(getenv("CLAR")) : 2;
-  plan.outward_clarity = static_cast<float>(std::min(outward_clarity(scans.p, plan.p_normals),
-                                                     outward_clarity(scans.q, plan.q_normals)));
-  o.same_normal_sign = plan.outward_clarity > clar;
   o.lcp_presample = kLcpPresample;
-  static const float lcpn = getenv("LCPN") ? atof(getenv("LCPN")) : -2;
-  o.lcp_normal_agreement = lcpn;
+  o.grid_scoring = true;
   o.exact_invariants = true;
-  o.num_try = getenv("KT") ? atoi(getenv("KT")) : kMaxTrials;
+  o.num_try = kMaxTrials;
   o.confirm_share = kConfirmShare;
   o.confirm_degrees = kConfirmDegrees;
   o.confirm_tolerances = kConfirmSpacings;
@@ -128,21 +135,37 @@ AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, 
     o.narrow_base_max_len = 0;
   } else {
     o.thr = 1.0f;  // an LCP never exceeds 1: only the confirmation or the trial count stop
-    static const float kw = getenv("KW") ? atof(getenv("KW")) : 1.0f;
-    static const float kn = getenv("KN") ? atof(getenv("KN")) : kNarrowBaseShare;
-    o.base_max_len = kw * plan.extent;
-    o.narrow_base_max_len = kn * plan.extent;
+    o.base_max_len = plan.extent;
+    o.narrow_base_max_len = kNarrowBaseShare * plan.extent;
   }
   o.min_fourth_distance = kFourthPointShare * o.base_max_len;
   return plan;
 }
 
+bool vet_any_pose(const AnyPoseScans& scans, const AnyPosePlan& plan, core::RigidTransform& motion,
+                  double* on_surface_share) {
+  motion = polish_any_pose(scans, plan, motion);
+  const double loose = score_sq_radius(plan);
+  const double tight = loose * kTightShare * kTightShare;
+  size_t near = 0, on = 0;
+  for (const core::Point3D& q : scans.q) {
+    core::Point3D moved = q;
+    core::transform_point(moved, motion);
+    double sq = 0;
+    scans.full_p_index.nearest(moved.x, moved.y, moved.z, sq);
+    near += sq < loose;
+    on += sq < tight;
+  }
+  const double share = near ? static_cast<double>(on) / static_cast<double>(near) : 0;
+  if (on_surface_share) *on_surface_share = share;
+  return share >= kMinOnSurface;
+}
+
 core::RigidTransform polish_any_pose(const AnyPoseScans& scans, const AnyPosePlan& plan,
                                      const core::RigidTransform& motion) {
-  // The engine's scoring radius: 2 x spacing x run tolerance, as a squared distance.
-  const double score_sq = 2.0 * plan.point_spacing * plan.options.delta * plan.point_spacing;
+  const double score_sq = score_sq_radius(plan);
   RefineOptions options;
-  options.iterations = 15;
+  options.iterations = kPolishSteps;
   options.sq_radius = 4 * score_sq;
   core::RigidTransform m = refine_motion(scans.q, scans.full_p, scans.full_p_index, motion,
                                          options).motion;

@@ -28,7 +28,6 @@ struct AnyPosePlan {
   float neighbour_distance = 0;     // median distance of a working point of P to its nearest
   float normal_spread = 0;          // median normal difference of neighbouring working points
   float extent = 0;                 // largest side of the joint bounding box of the working sets
-  float outward_clarity = 0;        // the lesser of the two sets' outward clarity
   EngineOptions options;            // the engine's settings for the search
 };
 
@@ -42,5 +41,13 @@ AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, 
 // within twice the scoring radius, then within half of it.
 core::RigidTransform polish_any_pose(const AnyPoseScans& scans, const AnyPosePlan& plan,
                                      const core::RigidTransform& motion);
+
+// Vets a would-be best motion: polishes it and measures how many of the points of Q it brings
+// within the scoring radius of the full P also lie on P's surface, within a fifth of that
+// radius. A right motion puts them on the surface; a wrong one that merely brings Q near P
+// (a smooth region matched to itself turned over) leaves most of them off it. Replaces
+// `motion` by the polished one; returns false when fewer than `min_share` of them are on.
+bool vet_any_pose(const AnyPoseScans& scans, const AnyPosePlan& plan, core::RigidTransform& motion,
+                  double* on_surface_share = nullptr);
 
 }  // namespace kestrel::registration

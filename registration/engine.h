@@ -47,11 +47,9 @@ struct EngineOptions {
                                       // found through a grid
   float normal_agreement = -2;        // > -1: the four matched normals, turned by a candidate,
                                       // must agree with P's within this cosine, one sign for all
-  bool same_normal_sign = false;      // with it: that sign must be +1 (both sets face outward)
   int32_t lcp_presample = 0;          // > 0: every n-th point of Q scores a candidate first
-  float lcp_normal_agreement = -2;    // > -1: a point of Q counts in the LCP only when its
-                                      // turned normal is within this cosine of its nearest P
-                                      // point's (either sign); needs margin 0
+  bool grid_scoring = false;          // score through a grid over P instead of the kd-tree
+                                      // (the same LCP, faster)
   float confirm_share = 0;            // > 0: stop when a later trial finds the best motion again
                                       // with at least this share of its LCP
   float confirm_degrees = 10;         // "again": turned by less than this from the best motion
@@ -72,6 +70,9 @@ struct EngineHooks {
   std::function<void(const Improvement&)> on_improvement;  // before the repaint that shows it
   std::function<void(const std::string&)> on_progress;     // the window's progress line
   std::function<void(const core::PointSet&)> on_base;      // a trial's base b0..b3
+  // A candidate about to become the best: may replace it by a better motion (a polish) and
+  // returns false to reject it; motions where a rejected one lands are not scored again.
+  std::function<bool(core::RigidTransform&)> vet;
 
   void request_repaint() const {
     if (repaint) repaint();
@@ -88,6 +89,8 @@ struct EngineCounts {
   int64_t lcp_early_exits = 0;  // scorings abandoned once they could no longer win
   int64_t normal_rejections = 0;     // candidates whose matched normals disagreed (any pose)
   int64_t presample_rejections = 0;  // candidates that failed on the sample of Q (any pose)
+  int64_t vetoed = 0;                // would-be best motions the vet hook rejected
+  int64_t near_vetoed = 0;           // candidates skipped for landing where a vetoed one did
 };
 
 // Wall time per stage, in milliseconds. Motion estimation is the candidate loop without the

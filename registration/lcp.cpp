@@ -1,20 +1,10 @@
 #include "registration/lcp.h"
 
-#include <cmath>
 #include <cstdint>
 
 namespace kestrel::registration {
 
 namespace {
-
-// Whether the normal of `q`, turned by R, is within `cos_limit` of `p`'s, either sign.
-bool normal_matches(const core::Point3D& q, const core::Point3D& p, const core::DenseMatrix& R,
-                    float cos_limit) {
-  double c = 0;
-  const double n[3] = {p.nx, p.ny, p.nz};
-  for (uint32_t i = 0; i < 3; ++i) c += (R(i, 0) * q.nx + R(i, 1) * q.ny + R(i, 2) * q.nz) * n[i];
-  return std::fabs(c) > cos_limit;
-}
 
 // The LCP loop; `hit` decides whether point i of q, moved to `moved`, counts.
 template <typename Hit>
@@ -51,13 +41,10 @@ LcpScore compute_lcp(const core::PointSet& q, const AnnIndex& p_index,
   });
 }
 
-LcpScore compute_lcp_with_normals(const core::PointSet& q, const core::PointSet& p,
-                                  const AnnIndex& p_index, const core::RigidTransform& motion,
-                                  double sq_radius, double best, float normal_cos) {
-  return score_points(q, motion, best, [&](size_t i, const core::Point3D& moved) {
-    double sq = 0;
-    const int j = p_index.nearest(moved.x, moved.y, moved.z, sq);
-    return sq_radius > sq && normal_matches(q[i], p[static_cast<size_t>(j)], motion.R, normal_cos);
+LcpScore compute_lcp(const core::PointSet& q, const PointGrid& p_grid,
+                     const core::RigidTransform& motion, double sq_radius, double best) {
+  return score_points(q, motion, best, [&](size_t, const core::Point3D& moved) {
+    return p_grid.any_within(moved.x, moved.y, moved.z, sq_radius);
   });
 }
 

@@ -4,6 +4,7 @@
 #include "core/point_set.h"
 #include "core/rigid_transform.h"
 #include "registration/ann_index.h"
+#include "registration/point_grid.h"
 
 namespace kestrel::registration {
 
@@ -18,11 +19,9 @@ struct LcpScore {
 LcpScore compute_lcp(const core::PointSet& q, const AnnIndex& p_index,
                      const core::RigidTransform& motion, double sq_radius, double best);
 
-// The same score counting only the points whose normal, turned by the motion, is within
-// `normal_cos` of the normal of their nearest point in P (either sign): `p` holds P's normals
-// in the order of `p_index`, `q` carries its own.
-LcpScore compute_lcp_with_normals(const core::PointSet& q, const core::PointSet& p,
-                                  const AnnIndex& p_index, const core::RigidTransform& motion,
-                                  double sq_radius, double best, float normal_cos);
+// The same score with the nearness question answered by a grid over P's positions built for
+// about this radius: the same predicate, several times faster, and safe from several threads.
+LcpScore compute_lcp(const core::PointSet& q, const PointGrid& p_grid,
+                     const core::RigidTransform& motion, double sq_radius, double best);
 
 }  // namespace kestrel::registration

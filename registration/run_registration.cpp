@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <optional>
+#include <vector>
 #include <cassert>
 
 #include "core/clock.h"
@@ -25,6 +28,13 @@ core::PointSet with_normals(const core::PointSet& set, const NormalList* normals
     out[i].ny = (*normals)[i][1];
     out[i].nz = (*normals)[i][2];
   }
+  return out;
+}
+
+std::vector<std::array<double, 3>> positions(const core::PointSet& set) {
+  std::vector<std::array<double, 3>> out;
+  out.reserve(set.size());
+  for (const core::Point3D& p : set) out.push_back({p.x, p.y, p.z});
   return out;
 }
 
@@ -52,6 +62,12 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
                  options.delta * inputs.point_spacing, inputs.point_spacing, ransac,
                  options.first_selection,              base_max_len,         result};
   run.q_centroid = centroid(q);
+  std::optional<PointGrid> grid;
+  if (options.grid_scoring) {
+    const double sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
+    grid.emplace(positions(inputs.p), std::sqrt(sq_radius));
+    run.p_grid = &*grid;
+  }
   for (int32_t i = 0; i < options.num_try; ++i) {
     // Narrower bases every other trial fit into a smaller overlap.
     if (options.narrow_base_max_len > 0 && options.margin == 0)

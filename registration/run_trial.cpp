@@ -112,37 +112,64 @@ bool same_place(const RunContext& run, const core::RigidTransform& a,
   return core::distance(pa, pb) < run.options.confirm_tolerances * run.run_tol;
 }
 
-// The score a candidate must reach to matter: the best LCP, or with the confirmation stop the
-// share of it at which a candidate can confirm the best motion.
-double score_bar(const RunContext& run) {
+// After this many rejections the vet hook is no longer asked: what is left is a scan pair on
+// which it cannot decide, and each question costs a polish.
+constexpr int64_t kMaxVetoes = 12;
+
+// Whether the candidate lands where a motion the vet hook rejected did.
+bool lands_where_vetoed(const RunContext& run, const core::RigidTransform& motion) {
+  for (const core::RigidTransform& v : run.vetoed)
+    if (same_place(run, motion, v)) return true;
+  return false;
+}
+
+// Whether the candidate could confirm the best motion: the confirmation stop is on, and it lands
+// where the best motion does but comes from another trial (another base).
+bool may_confirm(const RunContext& run, const core::RigidTransform& motion) {
   const EngineResult& result = run.result;
-  if (run.options.confirm_share > 0 && result.improved)
-    return run.options.confirm_share * result.best_lcp;
-  return result.best_lcp;
+  return run.options.confirm_share > 0 && result.improved && run.best_trial != result.trials &&
+         same_place(run, motion, result.motion);
+}
+
+// The score a candidate must reach to matter: the best LCP, or the share of it at which a
+// candidate that may confirm the best motion does so.
+double score_bar(const RunContext& run, bool confirming) {
+  const EngineResult& result = run.result;
+  return confirming ? run.options.confirm_share * result.best_lcp : result.best_lcp;
 }
 
 // Scores the motion and keeps it when it beats the run's best LCP. With the confirmation stop,
 // a candidate from another trial that lands where the best motion does confirms it.
-void score_candidate(RunContext& run, const core::RigidTransform& motion, uint64_t pos,
-                     uint64_t count) {
+void score_candidate(RunContext& run, const core::RigidTransform& motion, bool confirming,
+                     uint64_t pos, uint64_t count) {
   EngineResult& result = run.result;
   const auto sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
-  const double bar = score_bar(run);
-  const bool with_normals = run.options.lcp_normal_agreement > -1 && run.options.margin == 0;
-  const LcpScore score =
-      with_normals ? compute_lcp_with_normals(run.q, run.p_sample, run.p_index, motion, sq_radius,
-                                              bar, run.options.lcp_normal_agreement)
-                   : compute_lcp(run.q, run.p_index, motion, sq_radius, bar);
+  const double bar = score_bar(run, confirming);
+  const LcpScore score = run.p_grid
+                             ? compute_lcp(run.q, *run.p_grid, motion, sq_radius, bar)
+                             : compute_lcp(run.q, run.p_index, motion, sq_radius, bar);
   ++result.counts.candidates;
   if (score.early_exit) ++result.counts.lcp_early_exits;
-  const bool confirming = run.options.confirm_share > 0 && result.improved &&
-                          run.best_trial != result.trials && score.value > bar &&
-                          same_place(run, motion, result.motion);
-  if (confirming) result.confirmed = true;
+  if (confirming && score.value > bar) result.confirmed = true;
   if (score.value > result.best_lcp) {
-    result.best_lcp = static_cast<float>(score.value);
+    core::RigidTransform vetted = motion;
+    double value = score.value;
+    if (run.hooks.vet && result.counts.vetoed < kMaxVetoes) {
+      const Clock::time_point t0 = Clock::now();
+      const bool accepted = run.hooks.vet(vetted);
+      result.times.polish += elapsed_ms(t0);
+      if (!accepted) {
+        ++result.counts.vetoed;
+        run.vetoed.push_back(motion);
+        return;
+      }
+      const LcpScore again = run.p_grid ? compute_lcp(run.q, *run.p_grid, vetted, sq_radius, 0)
+                                        : compute_lcp(run.q, run.p_index, vetted, sq_radius, 0);
+      value = std::max(value, again.value);
+    }
+    result.best_lcp = static_cast<float>(value);
     run.best_trial = result.trials;
-    report_improvement(run, motion, pos, count);
+    report_improvement(run, vetted, pos, count);
   }
 }
 
@@ -164,36 +191,39 @@ bool normals_agree(const RunContext& run, const std::vector<core::PointMatch>& m
     opposite += -c > limit;
   }
   const int n = static_cast<int>(matches.size());
-  return same == n || (opposite == n && !run.options.same_normal_sign);
+  return same == n || opposite == n;
 }
 
 // Scores every lcp_presample-th point of Q and rejects the candidate when that share is so far
 // below the bar (by three standard errors) that the full score would not reach it.
-bool passes_presample(const RunContext& run, const core::RigidTransform& motion) {
+bool passes_presample(const RunContext& run, const core::RigidTransform& motion, bool confirming) {
   const auto sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
   const auto stride = static_cast<size_t>(run.options.lcp_presample);
   size_t hits = 0, n = 0;
   for (size_t i = 0; i < run.q.size(); i += stride, ++n) {
     core::Point3D moved = run.q[i];
     core::transform_point(moved, motion);
-    if (sq_radius > run.p_index.nearest_sq_dist(moved.x, moved.y, moved.z)) ++hits;
+    const bool near = run.p_grid
+                          ? run.p_grid->any_within(moved.x, moved.y, moved.z, sq_radius)
+                          : sq_radius > run.p_index.nearest_sq_dist(moved.x, moved.y, moved.z);
+    if (near) ++hits;
   }
   if (n == 0) return true;
   constexpr double kFloor = 0.05;  // below this no sample says anything
   const double share = static_cast<double>(hits) / static_cast<double>(n);
-  const double bar = score_bar(run);
+  const double bar = score_bar(run, confirming);
   const double sigma = std::sqrt(std::max(bar * (1 - bar), 0.01) / static_cast<double>(n));
   return share >= kFloor && share >= bar - 3 * sigma;
 }
 
 bool worth_scoring(RunContext& run, const std::vector<core::PointMatch>& matches,
-                   const core::RigidTransform& motion) {
+                   const core::RigidTransform& motion, bool confirming) {
   EngineCounts& counts = run.result.counts;
   if (run.options.normal_agreement > -1 && !normals_agree(run, matches, motion)) {
     ++counts.normal_rejections;
     return false;
   }
-  if (run.options.lcp_presample > 0 && !passes_presample(run, motion)) {
+  if (run.options.lcp_presample > 0 && !passes_presample(run, motion, confirming)) {
     ++counts.presample_rejections;
     return false;
   }
@@ -209,6 +239,7 @@ bool evaluate_candidates(RunContext& run, const Base& base,
   const bool affine = !run.ransac && run.options.scale_tol != 1.0f;
   const Clock::time_point start = Clock::now();
   double scoring_ms = 0, other_ms = 0;
+  const double polish_before = result.times.polish;
   std::vector<core::PointMatch> matches;
   for (uint64_t pos = 0; pos < count; ++pos) {
     if (run.hooks.stop()) {
@@ -224,14 +255,18 @@ bool evaluate_candidates(RunContext& run, const Base& base,
     }
     if (estimate.residual < static_cast<double>(gate)) {
       const Clock::time_point t0 = Clock::now();
-      if (worth_scoring(run, matches, estimate.motion))
-        score_candidate(run, estimate.motion, pos, count);
+      const bool confirming = may_confirm(run, estimate.motion);
+      if (lands_where_vetoed(run, estimate.motion))
+        ++result.counts.near_vetoed;
+      else if (worth_scoring(run, matches, estimate.motion, confirming))
+        score_candidate(run, estimate.motion, confirming, pos, count);
       scoring_ms += elapsed_ms(t0);
       if (result.best_lcp > run.options.thr || result.confirmed) break;
     }
   }
   const double loop_ms = elapsed_ms(start);
-  result.times.lcp_scoring += scoring_ms;
+  // Vetting runs inside scoring but is a stage of its own.
+  result.times.lcp_scoring += scoring_ms - (result.times.polish - polish_before);
   result.times.motion_estimation += loop_ms - scoring_ms - other_ms;
   // A stop from outside ends the trial at once, without its closing debug lines.
   if (result.stopped) return true;

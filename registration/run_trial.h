@@ -5,10 +5,12 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "core/point_set.h"
 #include "core/random15.h"
 #include "registration/engine.h"
+#include "registration/point_grid.h"
 
 namespace kestrel::registration {
 
@@ -28,6 +30,8 @@ struct RunContext {
   EngineResult& result;  // best motion and LCP so far, trials, counts and stage times
   std::array<double, 3> q_centroid{};  // where two motions are compared (any-pose stop)
   int32_t best_trial = 0;              // the trial that found the best motion
+  const PointGrid* p_grid = nullptr;   // with options.grid_scoring: P's positions for scoring
+  std::vector<core::RigidTransform> vetoed;  // motions the vet hook rejected
 };
 
 // Runs the next trial. Only a candidate strictly better than run.result.best_lcp counts; it

@@ -65,22 +65,6 @@ void orient(const core::PointSet& working, NormalList& normals, int k) {
   }
 }
 
-// sum n.(p - c) and sum |n.(p - c)| over the set, c its centroid.
-std::pair<double, double> outward_sum(const core::PointSet& set, const NormalList& normals) {
-  double c[3] = {0, 0, 0};
-  for (const core::Point3D& p : set) c[0] += p.x, c[1] += p.y, c[2] += p.z;
-  if (set.empty()) return {0, 0};
-  for (double& v : c) v /= static_cast<double>(set.size());
-  double sum = 0, abs_sum = 0;
-  for (size_t i = 0; i < set.size(); ++i) {
-    const auto& n = normals[i];
-    const double d = n[0] * (set[i].x - c[0]) + n[1] * (set[i].y - c[1]) + n[2] * (set[i].z - c[2]);
-    sum += d;
-    abs_sum += std::fabs(d);
-  }
-  return {sum, abs_sum};
-}
-
 }  // namespace
 
 NormalList estimate_surface_normals(const core::PointSet& full, const AnnIndex& full_index,
@@ -95,14 +79,7 @@ NormalList estimate_surface_normals(const core::PointSet& full, const AnnIndex& 
     if (fit_normal(full, idx, n)) normals[i] = {n[0], n[1], n[2]};
   }
   orient(working, normals, options.orient_neighbours);
-  if (outward_sum(working, normals).first < 0)
-    for (auto& n : normals) n = {-n[0], -n[1], -n[2]};
   return normals;
-}
-
-double outward_clarity(const core::PointSet& set, const NormalList& normals) {
-  const auto [sum, abs_sum] = outward_sum(set, normals);
-  return abs_sum > 0 ? std::fabs(sum) / abs_sum : 0;
 }
 
 }  // namespace kestrel::registration

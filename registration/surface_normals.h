@@ -18,14 +18,8 @@ struct SurfaceNormalOptions {
 // points of `full` (indexed by `full_index`) nearest to it. Signs are then made consistent
 // within `working` by propagating along a minimum spanning tree of its neighbour graph. A point
 // whose neighbourhood spans no plane gets (0, 0, 0).
-// The sign is then chosen so that the normals point away from the set's centroid on the whole,
-// as they do on a scan of a solid seen from outside.
 NormalList estimate_surface_normals(const core::PointSet& full, const AnnIndex& full_index,
                                     const core::PointSet& working,
                                     const SurfaceNormalOptions& options = {});
-
-// How clearly `normals` point away from the centroid of `set`: |sum n.(p - c)| / sum |n.(p - c)|,
-// 1 for a sphere cap, near 0 for a plane. 0 for an empty set.
-double outward_clarity(const core::PointSet& set, const NormalList& normals);
 
 }  // namespace kestrel::registration
