@@ -44,7 +44,6 @@ constexpr int kPolishSteps = 15;
 // A polish step that moves Q by less than this share of the neighbour distance ends it.
 constexpr double kSettleShare = 0.01;
 constexpr double kMinOnSurface = 0.5;
-constexpr size_t kVetStride = 4;
 
 // The engine's scoring radius: 2 x spacing x run tolerance, as a squared distance.
 double score_sq_radius(const AnyPosePlan& plan) {
@@ -147,16 +146,11 @@ AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, 
 
 bool vet_any_pose(const AnyPoseScans& scans, const AnyPosePlan& plan, core::RigidTransform& motion,
                   double* on_surface_share) {
-  // Every fourth point of Q decides as well as all of them, at a quarter of the cost.
-  core::PointSet sample;
-  for (size_t i = 0; i < scans.q.size(); i += kVetStride) sample.push_back(scans.q[i]);
-  const AnyPoseScans thinned{scans.full_p, scans.full_p_index, scans.p,
-                             scans.p_index, scans.full_q,      sample};
-  motion = polish_any_pose(thinned, plan, motion);
+  motion = polish_any_pose(scans, plan, motion);
   const double loose = score_sq_radius(plan);
   const double tight = loose * kTightShare * kTightShare;
   size_t near = 0, on = 0;
-  for (const core::Point3D& q : sample) {
+  for (const core::Point3D& q : scans.q) {
     core::Point3D moved = q;
     core::transform_point(moved, motion);
     double sq = 0;

@@ -114,7 +114,7 @@ bool same_place(const RunContext& run, const core::RigidTransform& a,
 
 // After this many rejections the vet hook is no longer asked: what is left is a scan pair on
 // which it cannot decide, and each question costs a polish.
-constexpr int64_t kMaxVetoes = 40;
+constexpr int64_t kMaxVetoes = 12;
 
 // Whether the candidate lands where a motion the vet hook rejected did.
 bool lands_where_vetoed(const RunContext& run, const core::RigidTransform& motion) {
