@@ -26,6 +26,13 @@ constexpr int kWheelNotchPixels = 10;
 constexpr int kWheelUpButton = 3;
 constexpr int kWheelDownButton = 4;
 
+// Frames still owed to the last resize: with a software renderer the first frame after a resize
+// can still land in a buffer of the old size (seen under Xvfb); the second fills the new one.
+int& frames_after_reshape() {
+  static int n = 0;
+  return n;
+}
+
 int64_t& next_repaint_ms() {
   static int64_t t = -1;
   return t;
@@ -92,12 +99,15 @@ void on_display() {
   draw_scene(s.state, s.load_error);
   glutSwapBuffers();
   if (s.print_widget_rects) std::printf("frame\t3d\n");
+  int& owed = frames_after_reshape();
+  if (owed > 0 && --owed > 0) glutPostWindowRedisplay(s.main_window);
 }
 
 void on_reshape(int width, int height) {
   // A window shrunk to no height keeps a finite aspect.
   session().view.aspect = static_cast<float>(width) / static_cast<float>(height > 0 ? height : 1);
   glViewport(0, 0, width, height);
+  frames_after_reshape() = 2;
   glutPostRedisplay();
 }
 

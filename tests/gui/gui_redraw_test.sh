@@ -61,13 +61,22 @@ echo "model pixels: $start at first, $up after three notches up, $down after thr
 [ "$up" -gt $((start * 5 / 4)) ] || fail "the wheel up did not bring the models closer"
 [ "$down" -lt $((up * 4 / 5)) ] || fail "the wheel down did not take the models back"
 
-# A wide, low window: the four lines (Model P, Model Q, Best LCP, Time) stay apart.
+# A wide, low window: the four lines (Model P, Model Q, Best LCP, Time) stay apart. The panel
+# moves below it first.
+xdotool windowmove "$(window_id Kestrel)" 50 450
+xdotool mousemove 1270 1010
+sleep 0.5
 id=$(window_id 'Kestrel: 3D surface matching')
 xdotool windowsize "$id" 1200 360
 sleep 1
 [ "$(window_geometry 'Kestrel: 3D surface matching')" = "50,50 1200x360" ] ||
   fail "the window was not resized: $(window_geometry 'Kestrel: 3D surface matching')"
 shot wide_window
+# Right of the old width: white once a frame filled the new size.
+convert "$SHOT_DIR/wide_window.png" -crop 120x300+1110+80 +repage "$work/right.ppm"
+right_white=$(convert "$work/right.ppm" -fuzz 5% -fill black +opaque white -fill white -opaque white \
+  -format '%[fx:round(mean*w*h)]' info:)
+[ "$right_white" -eq 36000 ] || fail "the widened part of the window was not drawn ($right_white white pixels)"
 # Rows of the lower-left quarter that hold blue text, then the runs of such rows.
 bands=$(convert "$SHOT_DIR/wide_window.png" -crop 480x180+50+230 +repage -fuzz 20% \
   -fill black +opaque blue -fill white -opaque blue -scale '1x180!' -threshold 0 txt:- |
