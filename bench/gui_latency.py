@@ -12,7 +12,7 @@ The machine's load is printed beside the figures: on a shared machine they are p
 
 usage: bench/gui_latency.py KESTREL [--rounds N] [--idle-seconds S]
 """
-import argparse, ctypes, os, re, shutil, statistics, subprocess, sys, tempfile, time
+import argparse, ctypes, os, random, re, shutil, statistics, subprocess, sys, tempfile, time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 EXAMPLES = os.path.join(HERE, "..", "examples")
@@ -59,27 +59,31 @@ class Screen:
 class Session:
     def __init__(self, kestrel, work):
         self.work = work
-        # Xvfb picks a free display number; when several start at once it can lose the number it
-        # picked, so the display is opened before it counts as ready.
-        for _ in range(5):
-            r, w = os.pipe()
-            self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0",
-                                          "1280x1024x24", "-nolisten", "tcp"], pass_fds=[w],
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            os.close(w)
-            number = os.read(r, 16).decode().strip()
-            os.close(r)
-            self.display = ":" + number
-            time.sleep(0.2)
-            if number and self.xvfb.poll() is None:
+        # A display number far above the ones other sessions on this machine pick first (Xvfb's
+        # -displayfd starts at 0); a number another server takes meanwhile is tried again.
+        xvfb_log = os.path.join(work, "xvfb.log")
+        rng = random.Random(os.getpid())
+        for _ in range(10):
+            number = rng.randrange(200, 900)
+            if os.path.exists("/tmp/.X%d-lock" % number):
+                continue
+            self.display = ":%d" % number
+            with open(xvfb_log, "w") as log:
+                self.xvfb = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "1280x1024x24",
+                                              "-nolisten", "tcp"], stdout=log, stderr=log)
+            end = time.monotonic() + 10
+            while self.xvfb.poll() is None and time.monotonic() < end:
                 self.screen = Screen(self.display)
                 if self.screen.d:
                     break
+                time.sleep(0.1)
+            if self.xvfb.poll() is None and self.screen.d:
+                break
             self.xvfb.terminate()
             self.xvfb.wait()
-            time.sleep(1)
         else:
-            sys.exit("Xvfb did not start")
+            with open(xvfb_log) as log:
+                sys.exit("Xvfb did not start:\n" + log.read()[-2000:])
         self.env = dict(os.environ, DISPLAY=self.display, KESTREL_WIDGET_RECTS="1")
         scans = os.path.join(work, "scans")
         os.makedirs(scans)
