@@ -82,8 +82,8 @@ class Session:
             self.xvfb.terminate()
             self.xvfb.wait()
         else:
-            with open(xvfb_log) as log:
-                sys.exit("Xvfb did not start:\n" + log.read()[-2000:])
+            log = open(xvfb_log).read()[-2000:] if os.path.exists(xvfb_log) else ""
+            sys.exit("Xvfb did not start:\n" + log)
         self.env = dict(os.environ, DISPLAY=self.display, KESTREL_WIDGET_RECTS="1")
         scans = os.path.join(work, "scans")
         os.makedirs(scans)
