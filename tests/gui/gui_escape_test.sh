@@ -10,9 +10,9 @@ start_app "$dir"
 run_action 'P:bun000.vrt' 30 load-p
 run_action 'Q:bun045.vrt' 30 load-q
 
-# The progress line: 11 % of the 3D window's height above its bottom edge.
+# The progress line: the third text line from the bottom of the 3D window.
 progress_crop() {
-  convert "$SHOT_DIR/$1.png" -crop 560x24+55+586 +repage "$work/$1.ppm"
+  convert "$SHOT_DIR/$1.png" -crop 560x24+55+576 +repage "$work/$1.ppm"
 }
 
 before=$(actions_done)
