@@ -20,6 +20,7 @@ void publish(AppState& state, const registration::Improvement& improvement) {
   ModelSets& m = state.models;
   m.full_q = m.saved_full_q;
   core::transform_point_set(m.full_q, improvement.motion);
+  place_by_run(m.q_placement);
   state.current_transform = improvement.motion;
   for (int k = 0; k < 3; ++k) {
     state.current_transform.c[k] = static_cast<float>(improvement.motion.c[k]);
@@ -53,7 +54,10 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
   refresh_parameters(state.params);
   ModelSets& m = state.models;
   m.model_q = m.saved_q;
-  if (ransac) m.full_q = m.saved_full_q;
+  if (ransac) {
+    m.full_q = m.saved_full_q;
+    place_at_saved(m.q_placement);
+  }
   if (m.model_p.empty() || m.model_q.empty()) return {};
 
   state.trial_count = 0;
@@ -70,6 +74,7 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
   if (!ransac) {
     m.full_q = m.saved_full_q;
     core::transform_point_set(m.full_q, state.current_transform);
+    place_by_run(m.q_placement);
   }
   state.progress_text.clear();
   state.run_time_ms = static_cast<int32_t>(core::tick_ms() - t0);
@@ -114,6 +119,10 @@ icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
     std::fprintf(stderr, "%s\n", result.message.c_str());
   } else {
     state.status_text.clear();
+    Matrix4 refinement;
+    for (int r = 0; r < 4; ++r)
+      for (int c = 0; c < 4; ++c) refinement.m[r][c] = result.xf2(r, c);
+    place_after_motion(state.models.q_placement, refinement);
   }
   hooks.request_repaint();
   return result;

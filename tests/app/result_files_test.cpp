@@ -65,6 +65,7 @@ TEST_F(ResultFiles, IdentityOnTheSameFileGivesTheIdentityMatrix) {
 TEST_F(ResultFiles, TranslationAddsTheCentroids) {
   // P's centroid is (10, 0, 0) in file coordinates, Q's is the origin.
   load("9 -1 0\n11 -1 0\n10 2 0\n", "-1 -1 0\n1 -1 0\n0 2 0\n");
+  place_by_run(s_.models.q_placement);
   s_.current_transform.t[0] = 1;
   s_.current_transform.t[1] = 2;
   s_.current_transform.t[2] = 3;
@@ -81,6 +82,7 @@ TEST_F(ResultFiles, TranslationAddsTheCentroids) {
 TEST_F(ResultFiles, WithoutCentringNoCentroidEntersTheMotion) {
   s_.params.centering = false;
   load("9 -1 0\n11 -1 0\n10 2 0\n", "-1 -1 0\n1 -1 0\n0 2 0\n");
+  place_by_run(s_.models.q_placement);
   s_.current_transform.t[0] = 1;
   ASSERT_TRUE(export_results(s_, dir_.file("results.tfm"), ""));
   EXPECT_EQ(lines_of(ScratchDir::read(dir_.file("results.tfm")))[4], "1 0 0 1");
