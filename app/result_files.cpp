@@ -160,8 +160,8 @@ bool write_matrix_file(const std::string& path, const double (&m)[4][4], std::st
       [&m](std::ostream& out) {
         char line[160];
         for (int r = 0; r < 3; ++r) {
-          std::snprintf(line, sizeof line, "%.17g %.17g %.17g %.17g\n", m[r][0], m[r][1],
-                        m[r][2], m[r][3]);
+          std::snprintf(line, sizeof line, "%.17g %.17g %.17g %.17g\n", m[r][0], m[r][1], m[r][2],
+                        m[r][3]);
           out << line;
         }
         out << "0 0 0 1\n";
