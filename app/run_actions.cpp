@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "app/run_progress.h"
 #include "core/clock.h"
 #include "core/random15.h"
 #include "core/rigid_transform.h"
@@ -29,12 +30,44 @@ void publish(AppState& state, const registration::Improvement& improvement) {
   state.best_lcp = improvement.lcp;
 }
 
-registration::EngineHooks engine_hooks(AppState& state, const ActionHooks& hooks) {
+// The second progress line is renewed at most this often, so it can be read.
+constexpr int64_t kDetailIntervalMs = 200;
+
+// "37.5% of the candidates done, about 4.2 s left"; the time left once there is enough to go on.
+std::string progress_detail(const registration::ProgressPoint& at, double elapsed_s) {
+  const RunProgress progress = run_progress(at, elapsed_s);
+  std::string line = percent_text(progress.run_share) + " of the candidates done, ";
+  if (!progress.left_s) return line + "time left not known yet";
+  const std::string left = duration_text(*progress.left_s);
+  if (left[0] == '>') return line + "over " + left.substr(1) + " left";
+  return line + "about " + left + " left";
+}
+
+// A trial begins: the window shows the console's line at once, as the trial's first stages can
+// take long before any candidate is counted.
+std::string trial_start_line(const registration::ProgressPoint& at) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "trial %d(%d), LCP: %3.3f", at.trial, at.num_try,
+                static_cast<double>(at.lcp));
+  return buffer;
+}
+
+registration::EngineHooks engine_hooks(AppState& state, const ActionHooks& hooks, int64_t t0) {
   registration::EngineHooks engine;
   engine.repaint = hooks.repaint;
   engine.should_stop = hooks.should_stop;
   engine.on_progress = [&state](const std::string& line) { state.progress_text = line; };
   engine.on_base = [&state](const core::PointSet& base) { state.base_points = base; };
+  engine.on_step = [&state, &hooks, t0,
+                    last = int64_t{-1}](const registration::ProgressPoint& at) mutable {
+    const int64_t now = core::tick_ms();
+    if (!at.done && at.count == 0) state.progress_text = trial_start_line(at);
+    if (!at.done && (last < 0 || now - last >= kDetailIntervalMs)) {
+      state.progress_detail = progress_detail(at, static_cast<double>(now - t0) * 0.001);
+      last = now;
+    }
+    if (hooks.on_step) hooks.on_step(at);
+  };
   engine.on_improvement = [&state](const registration::Improvement& improvement) {
     publish(state, improvement);
   };
@@ -64,7 +97,7 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
   const registration::EngineInputs inputs{m.model_p, m.p_index, state.params.point_spacing,
                                           m.model_q};
   const registration::EngineOptions options = engine_options(state);
-  const registration::EngineHooks engine = engine_hooks(state, hooks);
+  const registration::EngineHooks engine = engine_hooks(state, hooks, t0);
   const registration::EngineResult result =
       ransac ? registration::run_ransac(inputs, options, engine, rng)
              : registration::run_kestrel(inputs, options, engine, rng);
@@ -77,6 +110,7 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
     place_by_run(m.q_placement);
   }
   state.progress_text.clear();
+  state.progress_detail.clear();
   state.run_time_ms = static_cast<int32_t>(core::tick_ms() - t0);
   state.ransac_mode = false;
   state.status_text.clear();

@@ -38,9 +38,22 @@ struct EngineOptions {
   float delta = 0.9f;        // run tolerance in units of point_spacing
   float scale_tol = 1.0f;    // 1 = rigid; otherwise tolerances widen and the affine step runs
   float normal_tol = 0.02f;  // tolerance of the normal-difference test of pairs
-  bool first_selection = true;  // the first base of the process: a non-zero margin is the mode
-  bool debug = false;           // print the timings and counts of every trial
-  bool console = true;          // print the progress lines and the run time on stdout
+  bool first_selection = true;   // the first base of the process: a non-zero margin is the mode
+  bool debug = false;            // print the timings and counts of every trial
+  bool console = true;           // print the progress lines and the run time on stdout
+  bool console_progress = true;  // with console: the "\r" progress lines too (off while a
+                                 // caller shows its own progress line on the same terminal)
+};
+
+// Where a run stands, as reported to the on_step hook and the progress lines.
+struct ProgressPoint {
+  bool ransac = false;  // the two modes word their lines differently
+  int trial = 0;        // trials begun in this run
+  int num_try = 0;
+  float lcp = 0;       // best LCP so far
+  uint64_t pos = 0;    // candidate position
+  uint64_t count = 0;  // candidates of the trial; 0 while they are still being found
+  bool done = false;   // the run's trials are over (the last step, before its closing line)
 };
 
 // One candidate that beat the best LCP of the run.
@@ -56,6 +69,9 @@ struct EngineHooks {
   std::function<void(const Improvement&)> on_improvement;  // before the repaint that shows it
   std::function<void(const std::string&)> on_progress;     // the window's progress line
   std::function<void(const core::PointSet&)> on_base;      // a trial's base b0..b3
+  // Where the run stands: at each trial's start (count 0), with every progress line and every
+  // improvement, and once when the trials are over (done). Called often: pace any drawing.
+  std::function<void(const ProgressPoint&)> on_step;
 
   void request_repaint() const {
     if (repaint) repaint();

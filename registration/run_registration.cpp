@@ -53,6 +53,8 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
                  result};
   for (int32_t i = 0; i < options.num_try; ++i)
     if (run_trial(run)) break;
+  if (hooks.on_step)
+    hooks.on_step({ransac, result.trials, options.num_try, result.best_lcp, 0, 0, true});
   if (options.console) print_run_time(core::tick_ms() - start);
   return result;
 }

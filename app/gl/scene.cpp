@@ -132,16 +132,20 @@ void draw_overlay(AppState& state, const std::string& load_error) {
   layout.bottom = 0.05f * height;
   layout.line = static_cast<float>(glutBitmapHeight(GLUT_BITMAP_HELVETICA_18));
   const float row = draw_file_lines(state, load_error, layout);
+  const bool running = !state.progress_text.empty();
   if (!state.status_text.empty()) {
     // Two lines above the last blue line, with room for the larger font.
     glColor3f(1, 0, 0);
-    draw_text(layout, row + 3 * layout.line, GLUT_BITMAP_TIMES_ROMAN_24, state.status_text);
+    const float status_row = row + static_cast<float>(running ? 4 : 3) * layout.line;
+    draw_text(layout, status_row, GLUT_BITMAP_TIMES_ROMAN_24, state.status_text);
     glColor3f(0, 0, 1);
   }
   const float next = row + layout.line;
-  if (!state.progress_text.empty()) {
+  if (running) {
     draw_text(layout, row, GLUT_BITMAP_HELVETICA_18, state.progress_text);
-    draw_text(layout, next, GLUT_BITMAP_HELVETICA_18, "press ESC to stop the alignment");
+    draw_text(layout, next, GLUT_BITMAP_HELVETICA_18, state.progress_detail);
+    draw_text(layout, next + layout.line, GLUT_BITMAP_HELVETICA_18,
+              "press ESC to stop the alignment");
   } else {
     draw_text(layout, row, GLUT_BITMAP_HELVETICA_18, format("Best LCP: %f", state.best_lcp));
     draw_text(layout, next, GLUT_BITMAP_HELVETICA_18,

@@ -8,19 +8,17 @@ start_xvfb
 dir=$(scan_folder bun000.vrt bun045.vrt)
 start_app "$dir"
 
-frames() { grep -c '^frame' "$app_out" || true; }
-
 # Standard output goes to a file here; nothing else flushes it after key o.
 key_in_3d_window o
 wait_for_line 'Load model P and model Q before writing' 1 5 ||
   fail "the console line of key o did not reach the file (standard output not line-buffered)"
 
 sleep 0.5
-idle_start=$(frames)
+idle_start=$(frames_drawn)
 sleep 1.5
-[ "$(frames)" -eq "$idle_start" ] || fail "$(($(frames) - idle_start)) frames drawn while idle"
+[ "$(frames_drawn)" -eq "$idle_start" ] || fail "$(($(frames_drawn) - idle_start)) frames drawn while idle"
 xdotool key x
-wait_for_line '^frame' $((idle_start + 1)) 5 || fail "no frame after a key"
+wait_for_line 'frame.3d' $((idle_start + 1)) 5 || fail "no frame after a key"
 
 # A character typed into the delta field shows at once: the panel draws on input alone.
 panel_crop() { convert "$SHOT_DIR/$1.png" -crop "$(widget_crop delta)" +repage "$work/$1.ppm"; }
@@ -30,12 +28,10 @@ widget_crop() {
 click_widget delta
 sleep 0.3
 shot field_before
-xdotool key 5
-sleep 0.3
-shot field_after
 panel_crop field_before
-panel_crop field_after
-cmp -s "$work/field_before.ppm" "$work/field_after.ppm" && fail "the typed character is not shown"
+typed() { panel_crop "$1"; ! cmp -s "$work/field_before.ppm" "$work/$1.ppm"; }
+xdotool key 5
+shot_until 20 field_after typed || fail "the typed character is not shown"
 # The click selected the whole field, so the 5 replaced it: type the old value back.
 xdotool key BackSpace type 0.9
 xdotool key Return
@@ -50,16 +46,14 @@ model_pixels() {
 xdotool mousemove 360 360
 sleep 0.5
 shot wheel_start
+start=$(model_pixels wheel_start)
+closer() { up=$(model_pixels "$1"); [ "$up" -gt $((start * 5 / 4)) ]; }
 xdotool click --repeat 3 --delay 50 4
-sleep 0.5
-shot wheel_up
+shot_until 20 wheel_up closer || fail "the wheel up did not bring the models closer ($start, then $up pixels)"
+back() { down=$(model_pixels "$1"); [ "$down" -lt $((up * 4 / 5)) ]; }
 xdotool click --repeat 3 --delay 50 5
-sleep 0.5
-shot wheel_down
-start=$(model_pixels wheel_start) up=$(model_pixels wheel_up) down=$(model_pixels wheel_down)
+shot_until 20 wheel_down back || fail "the wheel down did not take the models back ($up, then $down pixels)"
 echo "model pixels: $start at first, $up after three notches up, $down after three down"
-[ "$up" -gt $((start * 5 / 4)) ] || fail "the wheel up did not bring the models closer"
-[ "$down" -lt $((up * 4 / 5)) ] || fail "the wheel down did not take the models back"
 
 # A wide, low window: the four lines (Model P, Model Q, Best LCP, Time) stay apart. The panel
 # moves below it first.
@@ -71,12 +65,15 @@ xdotool windowsize "$id" 1200 360
 sleep 1
 [ "$(window_geometry 'Kestrel: 3D surface matching')" = "50,50 1200x360" ] ||
   fail "the window was not resized: $(window_geometry 'Kestrel: 3D surface matching')"
-shot wide_window
 # Right of the old width: white once a frame filled the new size.
-convert "$SHOT_DIR/wide_window.png" -crop 120x300+1110+80 +repage "$work/right.ppm"
-right_white=$(convert "$work/right.ppm" -fuzz 5% -fill black +opaque white -fill white -opaque white \
-  -format '%[fx:round(mean*w*h)]' info:)
-[ "$right_white" -eq 36000 ] || fail "the widened part of the window was not drawn ($right_white white pixels)"
+filled() {
+  convert "$SHOT_DIR/$1.png" -crop 120x300+1110+80 +repage "$work/right.ppm"
+  right_white=$(convert "$work/right.ppm" -fuzz 5% -fill black +opaque white -fill white \
+    -opaque white -format '%[fx:round(mean*w*h)]' info:)
+  [ "$right_white" -eq 36000 ]
+}
+shot_until 20 wide_window filled ||
+  fail "the widened part of the window was not drawn ($right_white white pixels)"
 # Rows of the lower-left quarter that hold blue text, then the runs of such rows.
 bands=$(convert "$SHOT_DIR/wide_window.png" -crop 480x180+50+230 +repage -fuzz 20% \
   -fill black +opaque blue -fill white -opaque blue -scale '1x180!' -threshold 0 txt:- |
