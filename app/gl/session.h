@@ -58,7 +58,7 @@ struct GlSession {
   ActionHooks hooks;  // repaint = draw the window now, should_stop = the Escape poll
   // KESTREL_WIDGET_RECTS=1: print the panel's control rectangles (screen pixels) whenever they
   // change, "action-done <name>" after each panel action and "frame 3d" for each frame of the 3D
-  // window, for tests that drive the window.
+  // window ("frame 3d progress" while it shows a progress line), for tests that drive the window.
   bool print_widget_rects = false;
 };
 

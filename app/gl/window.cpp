@@ -93,7 +93,8 @@ void on_display() {
   glEnable(GL_LIGHTING);
   draw_scene(s.state, s.load_error);
   glutSwapBuffers();
-  if (s.print_widget_rects) std::printf("frame\t3d\n");
+  if (s.print_widget_rects)
+    std::printf(s.state.progress_text.empty() ? "frame\t3d\n" : "frame\t3d\tprogress\n");
   int& owed = frames_after_reshape();
   if (owed > 0 && --owed > 0) glutPostWindowRedisplay(s.main_window);
 }

@@ -34,6 +34,9 @@ echo "after loading: $red red, $orange orange, $grey grey pixels"
 
 run_action 'Start Kestrel' 60 start-kestrel
 wait_for_line '^Time: ' 1 5 || fail "the run printed no time"
+# The run is over in about a second, mostly in the first stages of its trials: each trial's
+# start is drawn, so its progress line shows.
+tr '\r' '\n' <"$app_out" | grep -q 'frame.3d.progress' || fail "the run's progress line was never drawn"
 sleep 0.5
 shot after_run
 
