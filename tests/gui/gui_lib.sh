@@ -68,6 +68,17 @@ actions_done() { grep -c '^action-done' "$app_out" || true; }
 # Frames the 3D window has drawn so far.
 frames_drawn() { tr '\r' '\n' <"$app_out" | grep -c 'frame.3d' || true; }
 
+# Waits (at most $1 seconds) until the 3D window has drawn a frame since the last panel action
+# ended, so a screenshot shows the action's outcome.
+wait_for_frame_after_action() {
+  local start=$SECONDS
+  until tr '\r' '\n' <"$app_out" |
+    awk '/^action-done/ { f = 0 } /frame.3d/ { f = 1 } END { exit !f }'; do
+    [ $((SECONDS - start)) -lt "$1" ] || return 1
+    sleep 0.05
+  done
+}
+
 # Progress lines the program has printed on the console so far (each run's trials begin with one).
 trial_lines() { tr '\r' '\n' <"$app_out" | grep -c '^trial ' || true; }
 
@@ -77,12 +88,12 @@ cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$app_pid/stat"; }
 # Takes screenshot $2 again and again, at most $1 seconds long, until the command that follows
 # succeeds on it: a slow machine may still be working through queued input.
 shot_until() {
-  local limit=$1 name=$2 start=$SECONDS
+  local shot_limit=$1 shot_name=$2 shot_start=$SECONDS
   shift 2
   while :; do
-    shot "$name"
-    "$@" "$name" && return 0
-    [ $((SECONDS - start)) -lt "$limit" ] || return 1
+    shot "$shot_name"
+    "$@" "$shot_name" && return 0
+    [ $((SECONDS - shot_start)) -lt "$shot_limit" ] || return 1
     sleep 0.2
   done
 }

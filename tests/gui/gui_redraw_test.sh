@@ -44,16 +44,18 @@ model_pixels() {
   echo $(($(count_colour "$1" 'rgb(110,110,110)') + $(count_colour "$1" 'rgb(255,190,80)')))
 }
 xdotool mousemove 360 360
-sleep 0.5
+wait_for_frame_after_action 20 || fail "no frame after loading Q"
+sleep 0.3
 shot wheel_start
-start=$(model_pixels wheel_start)
-closer() { up=$(model_pixels "$1"); [ "$up" -gt $((start * 5 / 4)) ]; }
+first=$(model_pixels wheel_start)
+[ "$first" -gt 10000 ] || fail "the models are not drawn after loading ($first pixels)"
+closer() { up=$(model_pixels "$1"); [ "$up" -gt $((first * 5 / 4)) ]; }
 xdotool click --repeat 3 --delay 50 4
-shot_until 20 wheel_up closer || fail "the wheel up did not bring the models closer ($start, then $up pixels)"
+shot_until 20 wheel_up closer || fail "the wheel up did not bring the models closer ($first, then $up pixels)"
 back() { down=$(model_pixels "$1"); [ "$down" -lt $((up * 4 / 5)) ]; }
 xdotool click --repeat 3 --delay 50 5
 shot_until 20 wheel_down back || fail "the wheel down did not take the models back ($up, then $down pixels)"
-echo "model pixels: $start at first, $up after three notches up, $down after three down"
+echo "model pixels: $first at first, $up after three notches up, $down after three down"
 
 # A wide, low window: the four lines (Model P, Model Q, Best LCP, Time) stay apart. The panel
 # moves below it first.
