@@ -40,12 +40,7 @@ tr '\r' '\n' <"$app_out" | grep -q 'frame.3d.progress' || fail "the run's progre
 sleep 0.5
 shot after_run
 
-key_in_3d_window o
-start=$SECONDS
-until grep -q 'Units: mm' "$dir/results.tfm" 2>/dev/null; do
-  [ $((SECONDS - start)) -lt 20 ] || fail "key o wrote no results.tfm"
-  sleep 0.1
-done
+expect_results_file "$dir"
 kill -0 "$app_pid" || fail "the program ended after key o"
 
 ref=$work/reference

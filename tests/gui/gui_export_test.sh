@@ -13,12 +13,7 @@ run_action 'Random position' 20 random-position
 run_action 'Start Kestrel' 60 start-kestrel
 run_action 'Start ICP' 60 start-icp
 
-key_in_3d_window o
-start=$SECONDS
-until grep -q 'Units: mm' "$dir/results.tfm" 2>/dev/null; do
-  [ $((SECONDS - start)) -lt 20 ] || fail "key o wrote no results.tfm"
-  sleep 0.1
-done
+expect_results_file "$dir"
 sed -n 5,8p "$dir/results.tfm" >"$work/found.txt"
 cat "$work/found.txt"
 read -r degrees mm < <(awk -f "$(dirname "$0")/motion_error.awk" "$EXAMPLES/gt_world/bun000.txt" \

@@ -144,6 +144,16 @@ expect_saved_full_p() {
   done
 }
 
+# Presses o and waits (at most 20 s) until results.tfm in folder $1 is written whole.
+expect_results_file() {
+  local dir=$1 start=$SECONDS
+  key_in_3d_window o
+  until grep -q 'Units: mm' "$dir/results.tfm" 2>/dev/null; do
+    [ $((SECONDS - start)) -lt 20 ] || fail "key o wrote no results.tfm"
+    sleep 0.1
+  done
+}
+
 shot() {
   mkdir -p "$SHOT_DIR"
   import -window root "$SHOT_DIR/$1.png"
