@@ -1,6 +1,7 @@
 #include "app/aligner.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "app/model_actions.h"
 #include "app/result_files.h"
 #include "app/run_actions.h"
+#include "app/terminal_progress.h"
 #include "core/clock.h"
 #include "core/random15.h"
 
@@ -62,7 +64,9 @@ std::vector<ProfileRow> stage_rows(const registration::EngineResult& r) {
           {"pair_extraction", "pair extraction", r.times.pair_extraction},
           {"quad_search", "quad search", r.times.quad_search},
           {"motion_estimation", "motion estimation", r.times.motion_estimation},
-          {"lcp_scoring", "LCP scoring", r.times.lcp_scoring}};
+          {"lcp_scoring", "LCP scoring", r.times.lcp_scoring},
+          {"normals", "normals (any pose)", r.times.normals},
+          {"polish", "polish (any pose)", r.times.polish}};
 }
 
 std::vector<ProfileRow> count_rows(const registration::EngineResult& r) {
@@ -72,7 +76,11 @@ std::vector<ProfileRow> count_rows(const registration::EngineResult& r) {
           {"pairs_d2", "d2 pairs", static_cast<double>(c.pairs_d2)},
           {"quads", "congruent quads", static_cast<double>(c.quads)},
           {"candidates", "candidates scored", static_cast<double>(c.candidates)},
-          {"lcp_early_exits", "LCP early exits", static_cast<double>(c.lcp_early_exits)}};
+          {"lcp_early_exits", "LCP early exits", static_cast<double>(c.lcp_early_exits)},
+          {"normal_rejections", "normals disagree", static_cast<double>(c.normal_rejections)},
+          {"presample_rejections", "presample fails", static_cast<double>(c.presample_rejections)},
+          {"vetoed", "vetoed", static_cast<double>(c.vetoed)},
+          {"near_vetoed", "near a vetoed one", static_cast<double>(c.near_vetoed)}};
 }
 
 void print_profile(FILE* out, const registration::EngineResult& r) {
@@ -121,9 +129,26 @@ void print_json(FILE* out, const AppState& state, const AlignOptions& o, const A
   std::fprintf(out, "}\n");
 }
 
+// Runs the registration the options ask for. On a terminal (unless --quiet) a progress line on
+// `err` shows how far it has come; when stdout is that terminal too, the line stands in for the
+// run's own "\r" lines there, which would keep overwriting it.
+registration::EngineResult run_with_progress(AppState& state, const AlignOptions& o, FILE* err) {
+  ActionHooks hooks;
+  std::optional<TerminalProgress> line;
+  if (!o.quiet && is_terminal(err)) {
+    line.emplace(err);
+    hooks.on_step = [&line](const registration::ProgressPoint& at) { line->step(at); };
+    state.console_progress = !same_terminal(fileno(stdout), fileno(err));
+  }
+  const registration::EngineResult run =
+      o.ransac ? on_start_ransac(state, hooks) : on_start_kestrel(state, hooks);
+  if (line) line->finish();
+  return run;
+}
+
 // Loads both models, turns and jitters Q as asked, and runs; false when a model cannot be read.
 bool load_and_run(AppState& state, const AlignOptions& o, const std::vector<std::string>& files,
-                  AlignOutcome& a) {
+                  AlignOutcome& a, FILE* err) {
   const ActionHooks hooks;  // nothing to draw, nothing that stops a run
   std::string error;
   if (!load_model(state, ModelSide::kP, files[0], hooks, &error) ||
@@ -132,7 +157,7 @@ bool load_and_run(AppState& state, const AlignOptions& o, const std::vector<std:
   refresh_parameters(state.params);
   for (int i = 0; i < o.random_positions; ++i) on_random_position(state);
   if (o.noise) on_add_noise(state);
-  a.run = o.ransac ? on_start_ransac(state, hooks) : on_start_kestrel(state, hooks);
+  a.run = run_with_progress(state, o, err);
   std::fflush(stdout);
   if (!o.icp) return true;
   const core::Clock::time_point t0 = core::Clock::now();
@@ -168,7 +193,7 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
   derive_parameters(state->params);
 
   AlignOutcome a;
-  if (!load_and_run(*state, o, files, a)) return 1;
+  if (!load_and_run(*state, o, files, a, err)) return 1;
   if (!export_results(*state, o.out, o.reconstruct, &a.motion, &error)) {
     std::fprintf(err, "%s\n", error.c_str());
     return 1;

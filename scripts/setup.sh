@@ -5,9 +5,9 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$here/build}"
 
-packages=(build-essential cmake pkg-config libann-dev libcgal-dev freeglut3-dev libglu1-mesa-dev
+packages=(build-essential cmake pkg-config libann-dev libcgal-dev libeigen3-dev freeglut3-dev libglu1-mesa-dev
           libimgui-dev libstb-dev libx11-dev googletest libgtest-dev xvfb xauth xdotool imagemagick
-          x11-utils)
+          x11-utils bsdutils)
 "$here/scripts/install-packages.sh" "${packages[@]}"
 
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -4,51 +4,44 @@
 
 #include <gtest/gtest.h>
 
+#include "app_test_support.h"
+
 namespace kestrel::app {
 namespace {
 
-using registration::ProgressPoint;
-
-ProgressPoint at_trial(int trial, int num_try, uint64_t pos, uint64_t count) {
-  ProgressPoint at;
-  at.trial = trial;
-  at.num_try = num_try;
-  at.pos = pos;
-  at.count = count;
-  return at;
-}
+using testing::step_at;
 
 // ---- shares and time left ----------------------------------------------------------------
 
 TEST(RunProgress, TrialsCountAsEqualPartsOfTheRun) {
-  const RunProgress first = run_progress(at_trial(1, 4, 0, 0), 0.1);
+  const RunProgress first = run_progress(step_at(1, 4, 0, 0), 0.1);
   EXPECT_EQ(first.trial_share, 0.0);
   EXPECT_EQ(first.run_share, 0.0);
-  const RunProgress half = run_progress(at_trial(2, 4, 50, 100), 1.0);
+  const RunProgress half = run_progress(step_at(2, 4, 50, 100), 1.0);
   EXPECT_DOUBLE_EQ(half.trial_share, 0.5);
   EXPECT_DOUBLE_EQ(half.run_share, 0.375);
   // A trial still looking for candidates counts the trials before it as done.
-  EXPECT_DOUBLE_EQ(run_progress(at_trial(3, 4, 0, 0), 1.0).run_share, 0.5);
+  EXPECT_DOUBLE_EQ(run_progress(step_at(3, 4, 0, 0), 1.0).run_share, 0.5);
 }
 
 TEST(RunProgress, TimeLeftScalesTheElapsedTimeByTheShareLeft) {
-  const RunProgress p = run_progress(at_trial(2, 4, 0, 10), 3.0);
+  const RunProgress p = run_progress(step_at(2, 4, 0, 10), 3.0);
   ASSERT_TRUE(p.left_s.has_value());
   EXPECT_DOUBLE_EQ(*p.left_s, 9.0);  // a quarter took 3 s
   EXPECT_DOUBLE_EQ(p.elapsed_s, 3.0);
 }
 
 TEST(RunProgress, NoTimeLeftWithoutAShareOrBeforeHalfASecond) {
-  EXPECT_FALSE(run_progress(at_trial(1, 4, 0, 0), 10.0).left_s);
-  EXPECT_FALSE(run_progress(at_trial(2, 4, 5, 10), 0.2).left_s);
+  EXPECT_FALSE(run_progress(step_at(1, 4, 0, 0), 10.0).left_s);
+  EXPECT_FALSE(run_progress(step_at(2, 4, 5, 10), 0.2).left_s);
 }
 
 TEST(RunProgress, OddPointsStayWithinZeroAndOne) {
-  EXPECT_EQ(run_progress(at_trial(1, 4, 7, 5), 1.0).trial_share, 1.0);
-  EXPECT_EQ(run_progress(at_trial(9, 4, 0, 0), 1.0).run_share, 1.0);
-  EXPECT_EQ(run_progress(at_trial(0, 0, 0, 0), -2.0).run_share, 0.0);
-  EXPECT_EQ(run_progress(at_trial(0, 0, 0, 0), -2.0).elapsed_s, 0.0);
-  const RunProgress all = run_progress(at_trial(4, 4, 10, 10), 2.0);
+  EXPECT_EQ(run_progress(step_at(1, 4, 7, 5), 1.0).trial_share, 1.0);
+  EXPECT_EQ(run_progress(step_at(9, 4, 0, 0), 1.0).run_share, 1.0);
+  EXPECT_EQ(run_progress(step_at(0, 0, 0, 0), -2.0).run_share, 0.0);
+  EXPECT_EQ(run_progress(step_at(0, 0, 0, 0), -2.0).elapsed_s, 0.0);
+  const RunProgress all = run_progress(step_at(4, 4, 10, 10), 2.0);
   ASSERT_TRUE(all.left_s.has_value());
   EXPECT_EQ(*all.left_s, 0.0);
 }
