@@ -194,11 +194,7 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
 
   AlignOutcome a;
   if (!load_and_run(*state, o, files, a, err)) return 1;
-  double refinement[4][4] = {};
-  for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c) refinement[r][c] = a.icp.xf2(r, c);
-  if (!export_results(*state, o.out, o.reconstruct, &a.motion, &error,
-                      o.icp ? refinement : nullptr)) {
+  if (!export_results(*state, o.out, o.reconstruct, &a.motion, &error)) {
     std::fprintf(err, "%s\n", error.c_str());
     return 1;
   }

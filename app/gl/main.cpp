@@ -31,6 +31,8 @@ void watch_current_window(app::GlSession& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Console lines arrive as they are printed, also when standard output goes to a file or pipe.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   core::srand15(0);
   glutInit(&argc, argv);
   app::GlSession& s = app::session();
@@ -44,7 +46,6 @@ int main(int argc, char** argv) {
   app::build_panel(s);
   watch_current_window(s);
   glutSetWindow(s.main_window);
-  glutIdleFunc(app::on_idle);
 
   core::RunParameters& params = s.state.params;
   switch (app::parse_command_line(argc, argv, params)) {

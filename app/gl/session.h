@@ -57,7 +57,8 @@ struct GlSession {
   EscapePoll escape;
   ActionHooks hooks;  // repaint = draw the window now, should_stop = the Escape poll
   // KESTREL_WIDGET_RECTS=1: print the panel's control rectangles (screen pixels) whenever they
-  // change, and "action-done <name>" after each panel action, for tests that drive the window.
+  // change, "action-done <name>" after each panel action and "frame 3d" for each frame of the 3D
+  // window ("frame 3d progress" while it shows a progress line), for tests that drive the window.
   bool print_widget_rects = false;
 };
 

@@ -34,15 +34,13 @@ echo "after loading: $red red, $orange orange, $grey grey pixels"
 
 run_action 'Start Kestrel' 60 start-kestrel
 wait_for_line '^Time: ' 1 5 || fail "the run printed no time"
+# The run is over in about a second, mostly in the first stages of its trials: each trial's
+# start is drawn, so its progress line shows.
+tr '\r' '\n' <"$app_out" | grep -q 'frame.3d.progress' || fail "the run's progress line was never drawn"
 sleep 0.5
 shot after_run
 
-key_in_3d_window o
-start=$SECONDS
-until grep -q 'Units: mm' "$dir/results.tfm" 2>/dev/null; do
-  [ $((SECONDS - start)) -lt 20 ] || fail "key o wrote no results.tfm"
-  sleep 0.1
-done
+expect_results_file "$dir"
 kill -0 "$app_pid" || fail "the program ended after key o"
 
 ref=$work/reference

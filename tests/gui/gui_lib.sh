@@ -65,6 +65,39 @@ wait_for_line() {
 # Number of panel actions finished so far.
 actions_done() { grep -c '^action-done' "$app_out" || true; }
 
+# Frames the 3D window has drawn so far.
+frames_drawn() { tr '\r' '\n' <"$app_out" | grep -c 'frame.3d' || true; }
+
+# Waits (at most $1 seconds) until the 3D window has drawn a frame since the last panel action
+# ended, so a screenshot shows the action's outcome.
+wait_for_frame_after_action() {
+  local start=$SECONDS
+  until tr '\r' '\n' <"$app_out" |
+    awk '/^action-done/ { f = 0 } /frame.3d/ { f = 1 } END { exit !f }'; do
+    [ $((SECONDS - start)) -lt "$1" ] || return 1
+    sleep 0.05
+  done
+}
+
+# Progress lines the program has printed on the console so far (each run's trials begin with one).
+trial_lines() { tr '\r' '\n' <"$app_out" | grep -c '^trial ' || true; }
+
+# CPU time the program has used so far, in clock ticks (user plus system).
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$app_pid/stat"; }
+
+# Takes screenshot $2 again and again, at most $1 seconds long, until the command that follows
+# succeeds on it: a slow machine may still be working through queued input.
+shot_until() {
+  local shot_limit=$1 shot_name=$2 shot_start=$SECONDS
+  shift 2
+  while :; do
+    shot "$shot_name"
+    "$@" "$shot_name" && return 0
+    [ $((SECONDS - shot_start)) -lt "$shot_limit" ] || return 1
+    sleep 0.2
+  done
+}
+
 # Centre of the control named $1 (last printed rectangle), as "x y".
 widget_centre() {
   local line
@@ -111,15 +144,31 @@ expect_saved_full_p() {
   done
 }
 
+# Presses o and waits (at most 20 s) until results.tfm in folder $1 is written whole.
+expect_results_file() {
+  local dir=$1 start=$SECONDS
+  key_in_3d_window o
+  until grep -q 'Units: mm' "$dir/results.tfm" 2>/dev/null; do
+    [ $((SECONDS - start)) -lt 20 ] || fail "key o wrote no results.tfm"
+    sleep 0.1
+  done
+}
+
 shot() {
   mkdir -p "$SHOT_DIR"
   import -window root "$SHOT_DIR/$1.png"
 }
 
+# Pixels of image $1 whose colour is within 20 % of $2.
+count_colour_in() {
+  convert "$1" -fuzz 20% -fill black +opaque "$2" -fill white -opaque "$2" \
+    -format '%[fx:round(mean*w*h)]' info:
+}
+
 # Pixels of screenshot $1 inside the 3D window whose colour is within 20 % of $2.
 count_colour() {
-  convert "$SHOT_DIR/$1.png" -crop 620x620+50+50 +repage -fuzz 20% -fill black +opaque "$2" \
-    -fill white -opaque "$2" -format '%[fx:round(mean*w*h)]' info:
+  convert "$SHOT_DIR/$1.png" -crop 620x620+50+50 +repage "$work/crop.png"
+  count_colour_in "$work/crop.png" "$2"
 }
 
 window_id() { xdotool search --name "^$1\$" | head -1; }
