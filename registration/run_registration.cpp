@@ -58,10 +58,22 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
   const core::PointSet q = with_normals(inputs.q, inputs.q_normals);
 
   EngineResult result;
-  RunContext run{options,  hooks,         rng,    inputs.p_index,          p_sample,     q,
-                 options.delta * inputs.point_spacing, inputs.point_spacing, ransac,
-                 options.first_selection,              base_max_len,         result};
-  run.q_centroid = centroid(q);
+  RunContext run{options,
+                 hooks,
+                 rng,
+                 inputs.p_index,
+                 p_sample,
+                 q,
+                 options.delta * inputs.point_spacing,
+                 inputs.point_spacing,
+                 ransac,
+                 options.first_selection,
+                 base_max_len,
+                 result,
+                 centroid(q),
+                 0,
+                 nullptr,
+                 {}};
   std::optional<PointGrid> grid;
   if (options.grid_scoring) {
     const double sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
