@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/transform_file.h"
+
 namespace kestrel::app {
 
 namespace {
@@ -86,7 +88,8 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, core::RunPara
       if (std::strcmp(arg, o.name) == 0) match = &o;
     if (!match) {
       if (arg[0] == '-') {
-        std::fprintf(err, "Unrecognized option.(-%c)\n", arg[1]);
+        // The whole word, as given: "-x" reads as before, and a lone "-" prints no NUL byte.
+        std::fprintf(err, "Unrecognized option.(%s)\n", arg);
         return ParseOutcome::kExitFailure;
       }
       if (positional) positional->emplace_back(arg);
@@ -137,30 +140,9 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, core::RunPara
 }
 
 bool read_trans_file(const std::string& name, core::RunParameters& params, std::string* error) {
-  FILE* f = std::fopen(name.c_str(), "r");
-  if (!f) {
-    if (error) *error = name + ": cannot open the transform file";
-    return false;
-  }
-  char line[512];
-  bool ok = true;
-  for (int n = 1; n <= 8; ++n) {
-    if (!std::fgets(line, sizeof line, f)) {
-      ok = false;
-      if (error) *error = name + ": the transform file ends before line " + std::to_string(n);
-      break;
-    }
-    if (n < 5) continue;
-    double v[4];
-    if (std::sscanf(line, "%lf %lf %lf %lf", &v[0], &v[1], &v[2], &v[3]) != 4) {
-      ok = false;
-      if (error) *error = name + ": line " + std::to_string(n) + " does not hold four numbers";
-      continue;
-    }
-    for (int c = 0; c < 4; ++c) params.trans_matrix[n - 5][c] = v[c];
-  }
-  std::fclose(f);
-  return ok;
+  if (core::read_transform_file(name, params.trans_matrix, error)) return true;
+  params.has_trans_file = false;  // refused as a whole: Q is loaded as it is in its file
+  return false;
 }
 
 void derive_parameters(core::RunParameters& params) {

@@ -22,8 +22,8 @@ struct Parsed {
 Parsed parse(std::vector<const char*> args, core::RunParameters params = {}) {
   Parsed p{ParseOutcome::kContinue, "", params, {}};
   FILE* f = std::tmpfile();
-  p.outcome = parse_command_line(static_cast<int>(args.size()), args.data(), p.params, f,
-                                 &p.positional);
+  p.outcome =
+      parse_command_line(static_cast<int>(args.size()), args.data(), p.params, f, &p.positional);
   std::rewind(f);
   char buf[4096];
   size_t n;
@@ -54,15 +54,18 @@ TEST(CommandLine, HelpPrintsTheUsageAndEndsWithSuccess) {
   EXPECT_EQ(p.text, kUsage);
 }
 
-TEST(CommandLine, UnknownOptionNamesItsLetterAndFails) {
+TEST(CommandLine, UnknownOptionNamesItAsGivenAndFails) {
   const Parsed p = parse({"kestrel", "-x"});
   EXPECT_EQ(p.outcome, ParseOutcome::kExitFailure);
   EXPECT_EQ(p.text, "Unrecognized option.(-x)\n");
+  EXPECT_EQ(parse({"kestrel", "-"}).text, "Unrecognized option.(-)\n");  // no NUL byte
+  EXPECT_EQ(parse({"kestrel", "-xyz"}).text, "Unrecognized option.(-xyz)\n");
 }
 
 TEST(CommandLine, StoresValuesAndSkipsStrayWords) {
-  const Parsed p = parse({"kestrel", "scan.vrt", "-no", "0.3", "1", "2", "-o", "0.7", "-i", "500",
-                          "-m", "2", "-d", "-r", "-e", "2.5", "-l", "m.tfm", "-y", "7", "other"});
+  const Parsed p =
+      parse({"kestrel", "scan.vrt", "-no", "0.3", "1",   "2",  "-o",    "0.7", "-i", "500",  "-m",
+             "2",       "-d",       "-r",  "-e",  "2.5", "-l", "m.tfm", "-y",  "7",  "other"});
   ASSERT_EQ(p.outcome, ParseOutcome::kContinue);
   EXPECT_FLOAT_EQ(p.params.noise_level, 0.3f);
   EXPECT_EQ(p.params.outl1, 1);
@@ -95,9 +98,9 @@ TEST(CommandLine, FAndDeltaAreSeparate) {
 }
 
 TEST(CommandLine, RefusesMissingValuesAndZeroIsamp) {
-  for (auto args : {std::vector<const char*>{"kestrel", "-i", "0"},
-                    std::vector<const char*>{"kestrel", "-o"},
-                    std::vector<const char*>{"kestrel", "-no", "1", "2"}}) {
+  for (auto args :
+       {std::vector<const char*>{"kestrel", "-i", "0"}, std::vector<const char*>{"kestrel", "-o"},
+        std::vector<const char*>{"kestrel", "-no", "1", "2"}}) {
     const core::RunParameters before;
     const Parsed p = parse(args);
     EXPECT_EQ(p.outcome, ParseOutcome::kExitFailure) << args[1];
@@ -153,22 +156,26 @@ TEST(RunParameters, ExplicitValuesSurviveDerivation) {
 
 // ---- transform file --------------------------------------------------------------------------
 
-TEST(TransFile, ReadsRowsFiveToEightAndKeepsUnreadEntries) {
+TEST(TransFile, ABadFileIsRefusedAsAWholeAndDropped) {
   const std::string path =
       (std::filesystem::path(::testing::TempDir()) / "kestrel_trans_test.tfm").string();
   std::ofstream(path) << "files: a ---> b\npoints: x\ntime: 1 sec\n\n"
                       << "1 2 3 4\n5 6 7 8\n9 10\n0 0 0 1\n";
   core::RunParameters params;
-  params.trans_matrix[2][0] = -1;
+  params.has_trans_file = true;
+  params.trans_matrix[0][3] = -1;
   std::string error;
   EXPECT_FALSE(read_trans_file(path, params, &error));
-  EXPECT_NE(error.find("line 7"), std::string::npos);
-  EXPECT_EQ(params.trans_matrix[0][3], 4);
-  EXPECT_EQ(params.trans_matrix[1][2], 7);
-  EXPECT_EQ(params.trans_matrix[2][0], -1);
-  EXPECT_EQ(params.trans_matrix[3][3], 1);
-  EXPECT_FALSE(read_trans_file(path + ".missing", params, &error));
-  EXPECT_NE(error.find("cannot open"), std::string::npos);
+  EXPECT_EQ(error, path + ", line 7: expected four numbers (a row of the matrix)");
+  EXPECT_EQ(params.trans_matrix[0][3], -1);  // rows 5 and 6 were good, but nothing is taken
+  EXPECT_FALSE(params.has_trans_file);       // Q is loaded as it is
+
+  std::ofstream(path) << "files: a ---> b\npoints: x\ntime: 1 sec\n\n"
+                      << "1 2 3 4\n5 6 7 8\n9 10 11 12\n0 0 0 1\n";
+  params.has_trans_file = true;
+  EXPECT_TRUE(read_trans_file(path, params, &error));
+  EXPECT_EQ(params.trans_matrix[2][0], 9);
+  EXPECT_TRUE(params.has_trans_file);
   std::filesystem::remove(path);
 }
 
