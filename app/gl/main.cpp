@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/command_line.h"
+#include "app/gl/leak_check.h"
 #include "app/gl/panel.h"
 #include "app/gl/panel_actions.h"
 #include "app/gl/session.h"
@@ -33,6 +34,7 @@ void watch_current_window(app::GlSession& s) {
 int main(int argc, char** argv) {
   core::srand15(0);
   glutInit(&argc, argv);
+  app::check_leaks_before_toolkit_exit();
   app::GlSession& s = app::session();
   s.print_widget_rects = env_flag("KESTREL_WIDGET_RECTS");
   s.hooks = app::window_hooks(s);
