@@ -57,6 +57,20 @@ void json_matrix(FILE* out, const double (&m)[4][4]) {
   std::fprintf(out, "]");
 }
 
+// The fields every JSON outcome starts with: the files, the point counts and the run.
+void json_run_fields(FILE* out, const AppState& state) {
+  std::fprintf(out, "\"p_file\":");
+  json_string(out, state.file_p);
+  std::fprintf(out, ",\"q_file\":");
+  json_string(out, state.file_q);
+  std::fprintf(out,
+               ",\"p_points\":%zu,\"q_points\":%zu,\"best_lcp\":%.6f,\"trials\":%d,"
+               "\"run_time_s\":%.3f",
+               state.reg.model_p.size(), state.reg.model_q.size(),
+               static_cast<double>(state.reg.run_lcp), state.reg.trial_count,
+               state.run_time_ms * 0.001);
+}
+
 // Takes the aligner's own long options out of argv; the rest goes to the kestrel parser.
 bool split_options(int argc, const char* const* argv, AlignOptions& o,
                    std::vector<const char*>& rest, FILE* err, bool& help) {
@@ -132,9 +146,13 @@ void print_align_help(const char* program, FILE* out) {
                "  --out FILE           results file (default results.tfm)\n"
                "  --reconstruct FILE   also write both models joined into FILE\n"
                "  --json               print one JSON object with the outcome as the last line\n"
+               "                       (with \"error\" when the run found no motion)\n"
                "  --help               this text\n"
                "\n"
-               "Options of kestrel (-o overlap, -i isamp, -nd norm_diff, -d, ...): see -h.\n",
+               "Options of kestrel (-o overlap, -i isamp, -nd norm_diff, -d, ...): see -h.\n"
+               "\n"
+               "Exit status: 0 results written; 1 bad options or input files (-l included),\n"
+               "or a result that cannot be written; 2 the run found no motion (nothing written).\n",
                program);
 }
 
@@ -152,8 +170,8 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
   auto state = std::make_unique<AppState>();
   core::srand15(0);
   std::vector<std::string> files;
-  switch (parse_command_line(static_cast<int>(rest.size()), rest.data(), state->params, err,
-                             &files)) {
+  switch (
+      parse_command_line(static_cast<int>(rest.size()), rest.data(), state->params, err, &files)) {
     case ParseOutcome::kExitSuccess:
       return 0;
     case ParseOutcome::kExitFailure:
@@ -166,9 +184,11 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
     return 1;
   }
   std::string error;
-  if (state->params.has_trans_file && !read_trans_file(state->params.trans_file, state->params,
-                                                      &error))
+  if (state->params.has_trans_file &&
+      !read_trans_file(state->params.trans_file, state->params, &error)) {
     std::fprintf(err, "%s\n", error.c_str());
+    return 1;
+  }
   derive_parameters(state->params);
   if (o.has_delta) state->params.delta = std::min(10.0f, std::max(0.0f, o.delta));
 
@@ -184,6 +204,20 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
   else
     on_start_kestrel(*state, hooks);
   std::fflush(stdout);
+  const std::string no_motion = no_motion_reason(state->reg);
+  if (!no_motion.empty()) {
+    // A results file would carry an earlier or the identity motion as if the run had found it.
+    std::fprintf(err, "%s\n", no_motion.c_str());
+    if (o.json) {
+      std::fprintf(out, "\n{");
+      json_run_fields(out, *state);
+      std::fprintf(out, ",\"error\":");
+      json_string(out, no_motion);
+      std::fprintf(out, "}\n");
+    }
+    std::fflush(out);
+    return 2;
+  }
 
   double refinement[4][4] = {};
   icp::IcpRefineResult icp_result;
@@ -204,16 +238,9 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
     return 1;
   }
   if (o.json) {
-    std::fprintf(out, "\n{\"p_file\":");
-    json_string(out, state->file_p);
-    std::fprintf(out, ",\"q_file\":");
-    json_string(out, state->file_q);
-    std::fprintf(out,
-                 ",\"p_points\":%zu,\"q_points\":%zu,\"best_lcp\":%.6f,\"trials\":%d,"
-                 "\"run_time_s\":%.3f,\"matrix\":",
-                 state->reg.model_p.size(), state->reg.model_q.size(),
-                 static_cast<double>(state->reg.best_lcp), state->reg.trial_count,
-                 state->run_time_ms * 0.001);
+    std::fprintf(out, "\n{");
+    json_run_fields(out, *state);
+    std::fprintf(out, ",\"matrix\":");
     json_matrix(out, motion.m);
     if (o.icp) {
       std::fprintf(out, ",\"coarse_matrix\":");

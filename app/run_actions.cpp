@@ -42,7 +42,7 @@ void on_start_kestrel(AppState& state, const registration::EngineHooks& hooks) {
   core::transform_point_set(state.reg.full_q, state.reg.current_transform);
   state.reg.progress_text.clear();
   state.run_time_ms = static_cast<int32_t>(now_ms() - t0);
-  state.status_text.clear();
+  state.status_text = no_motion_reason(state.reg);
   hooks.request_repaint();
 }
 
@@ -64,8 +64,19 @@ void on_start_ransac(AppState& state, const registration::EngineHooks& hooks) {
   state.reg.progress_text.clear();
   state.run_time_ms = static_cast<int32_t>(now_ms() - t0);
   state.reg.ransac_mode = false;
-  state.status_text.clear();
+  state.status_text = no_motion_reason(state.reg);
   hooks.request_repaint();
+}
+
+std::string no_motion_reason(const registration::RegistrationState& reg) {
+  if (reg.run_lcp > 0) return "";
+  const auto count = [](uint64_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+  };
+  const std::string trials = count(static_cast<uint64_t>(reg.trial_count), "trial");
+  if (reg.run_candidates == 0) return "No motion found: " + trials + ", no candidate motion";
+  return "No motion found: " + trials + ", " + count(reg.run_candidates, "candidate motion") +
+         ", none put a point of Q within the tolerance of P (best LCP 0)";
 }
 
 icp::IcpRefineResult on_start_icp(AppState& state, const registration::EngineHooks& hooks) {

@@ -21,6 +21,8 @@ struct RegistrationState {
   core::PointSet base_points = core::PointSet(4);  // the current trial's base, segment order
   core::RigidTransform current_transform;          // best motion so far (c, t rounded to float)
   float best_lcp = 0;                              // LCP of current_transform
+  float run_lcp = 0;                               // best LCP of the last run; 0: no motion
+  uint64_t run_candidates = 0;                     // motions the last run scored by LCP
   std::string progress_text;                       // progress line drawn while a run works
   int32_t trial_count = 0;                         // trials begun in this run
   bool ransac_mode = false;                        // the run is a RANSAC run

@@ -28,6 +28,8 @@ core::PointSet select_p_region(const core::PointSet& model_p, int32_t mode, size
 void run_registration(RegistrationState& state, core::RunParameters& params,
                       const EngineHooks& hooks) {
   const int64_t start = tick_ms();
+  state.run_lcp = 0;
+  state.run_candidates = 0;
   core::PointSet p_sample;
   if (params.margin != 0) {
     params.base_max_len = kUnlimitedBaseLength;
@@ -51,6 +53,7 @@ void run_registration(RegistrationState& state, core::RunParameters& params,
     ++i;
   }
   print_run_time(tick_ms() - start);
+  state.run_lcp = best;
   if (!best_q.empty()) state.model_q = best_q;
 }
 

@@ -18,7 +18,8 @@ namespace kestrel::registration {
 // non-zero margin, bases come from a quarter of P (select_p_region) and params.base_max_len is
 // set to 1000000 (no limit). Stops after num_try trials, when an LCP exceeds thr, or on Escape.
 // Publishes improvements as run_trial does; at the end model_q becomes the best moved copy
-// (unchanged when nothing beat 0). Prints "\nTime: %f\n" (seconds).
+// (unchanged when nothing beat 0), and run_lcp and run_candidates tell what the run found.
+// Prints "\nTime: %f\n" (seconds).
 void run_registration(RegistrationState& state, core::RunParameters& params,
                       const EngineHooks& hooks);
 

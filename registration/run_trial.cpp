@@ -122,6 +122,7 @@ bool evaluate_candidates(Trial& tr, const std::vector<core::CongruentQuad>& quad
       tr.hooks.request_repaint();
     }
     if (residual < static_cast<double>(gate)) {
+      ++tr.state.run_candidates;
       const double v = compute_lcp(tr.state.model_q, tr.state.p_index, m.R, m.s, sq_radius, tr.lcp,
                                    m.c[0], m.c[1], m.c[2], m.t[0], m.t[1], m.t[2]);
       if (v > tr.lcp) {

@@ -58,8 +58,12 @@ int main(int argc, char** argv) {
       break;
   }
   std::string error;
-  if (params.has_trans_file && !app::read_trans_file(params.trans_file, params, &error))
+  if (params.has_trans_file && !app::read_trans_file(params.trans_file, params, &error)) {
+    // The window starts without the file; the reason stays on the status line, in place of
+    // the load prompt, until the first action.
     std::fprintf(stderr, "%s\n", error.c_str());
+    s.state.status_text = s.load_error = "Transform file not used: " + error;
+  }
   app::derive_parameters(params);
   glutMainLoop();
   return 0;

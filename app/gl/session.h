@@ -50,8 +50,8 @@ struct GlSession {
   bool busy = false;        // an action is running; no second one starts
   bool drop_input = false;  // input that arrived while an action ran is being discarded
 
-  // Reason of the last failed load while it is still the status line; the load prompts do not
-  // replace it.
+  // Reason of the last failed load (a model, or the -l file at start-up) while it is still the
+  // status line; the load prompts do not replace it.
   std::string load_error;
 
   EscapePoll escape;
