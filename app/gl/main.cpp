@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     // The window starts without the file; the reason stays on the status line, in place of
     // the load prompt, until the first action.
     std::fprintf(stderr, "%s\n", error.c_str());
-    s.state.status_text = s.load_error = "Transform file not used: " + error;
+    s.state.status_text = s.load_error = "Not used: " + error;
   }
   app::derive_parameters(params);
   glutMainLoop();

@@ -46,6 +46,9 @@ scan_folder() {
 start_app() {
   local dir=$1
   shift
+  # Emptied here, not by the program's own redirection: a second start must not find the panel
+  # lines of the first before the new program has truncated the file.
+  : >"$app_out"
   (cd "$dir" && exec env KESTREL_WIDGET_RECTS=1 "$KESTREL" "$@" >"$app_out" 2>"$app_err") &
   app_pid=$!
   wait_for_line 'widgets-end' 1 20 || fail "the panel did not appear"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A file that cannot be loaded: its reason takes the red status line (even in place of the load
-# prompt) and the models stay as they were (key s then still writes the earlier Model P).
+# prompt) and the models stay as they were (key s then still writes the earlier Model P). So does
+# a transform file given with -l that cannot be used.
 source "$(dirname "$0")/gui_lib.sh"
 start_xvfb
 dir=$(scan_folder bun000.vrt)
@@ -35,6 +36,21 @@ until [ "$(grep -c '^v ' "$dir/full1.obj" 2>/dev/null || true)" -eq 40256 ]; do
   [ $((SECONDS - start)) -lt 20 ] || fail "full1.obj does not hold the 40256 points of bun000.vrt"
   sleep 0.1
 done
+key_in_3d_window q
+wait "$app_pid" || fail "exit status $? after q"
+app_pid=
+
+# A transform file (-l) that cannot be used: the window starts without it, and the reason takes
+# the status line in place of the load prompt.
+start_app "$dir" -l "$dir/missing.tfm"
+grep -q 'missing.tfm: cannot open the transform file' "$app_err" ||
+  fail "no reason printed for the transform file"
+sleep 0.3
+shot failure_transform_file
+red=$(count_colour failure_transform_file red)
+echo "red pixels: prompt $prompt_red, refused transform file $red"
+[ "$red" -gt 100 ] || fail "the reason the transform file is not used is not shown"
+[ "$red" -ne "$prompt_red" ] || fail "the load prompt hides why the transform file is not used"
 key_in_3d_window q
 wait "$app_pid" || fail "exit status $? after q"
 app_pid=
