@@ -22,9 +22,24 @@ cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
 mkdir -p "$build/artifacts"
 for target in "${targets[@]}"; do
   corpus="$build/corpus/$target"
+  log="$build/$target.log"
   mkdir -p "$corpus"
-  echo "== $target: ${seconds} s"
-  "$build/fuzz/$target" "$corpus" "$here/fuzz/corpus/${target%_fuzz}" \
-    -max_total_time="$seconds" -timeout=10 -max_len=4096 -print_final_stats=1 \
-    -artifact_prefix="$build/artifacts/$target-"
+  echo "== $target: ${seconds} s (log: $log)"
+  status=0
+  # On a terminal the fuzzer's progress shows as it goes; otherwise only its summary.
+  if [ -t 2 ]; then
+    "$build/fuzz/$target" "$corpus" "$here/fuzz/corpus/${target%_fuzz}" \
+      -max_total_time="$seconds" -timeout=10 -max_len=4096 -print_final_stats=1 \
+      -artifact_prefix="$build/artifacts/$target-" 2>&1 | tee "$log" || status=$?
+  else
+    "$build/fuzz/$target" "$corpus" "$here/fuzz/corpus/${target%_fuzz}" \
+      -max_total_time="$seconds" -timeout=10 -max_len=4096 -print_final_stats=1 \
+      -artifact_prefix="$build/artifacts/$target-" >"$log" 2>&1 || status=$?
+    grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::(number_of_executed_units|average_exec_per_sec)' "$log" || true
+  fi
+  if [ "$status" -ne 0 ]; then
+    tail -n 60 "$log"
+    echo "$target failed (status $status); the input is in $build/artifacts/"
+    exit 1
+  fi
 done

@@ -57,7 +57,8 @@ struct GlSession {
   EscapePoll escape;
   registration::EngineHooks hooks;  // repaint = draw the window now, escape = the X11 poll
   // KESTREL_WIDGET_RECTS=1: print the panel's control rectangles (screen pixels) whenever they
-  // change, and "action-done <name>" after each panel action, for tests that drive the window.
+  // change, "action-done <name>" after each panel action and "input-ready" once input counts
+  // again after it, for tests that drive the window.
   bool print_widget_rects = false;
 };
 
