@@ -11,14 +11,21 @@ sleep 0.3
 shot failure_prompt
 prompt_red=$(count_colour failure_prompt red)
 
+# The program printed a reason matching $1 and shows it in red, in place of the load prompt
+# (screenshot $2).
+expect_reason_shown() {
+  grep -q -- "$1" "$app_err" || fail "no reason printed ('$1')"
+  sleep 0.3
+  shot "$2"
+  local red
+  red=$(count_colour "$2" red)
+  echo "red pixels: prompt $prompt_red, $2 $red"
+  [ "$red" -gt 100 ] || fail "the reason ('$1') is not shown"
+  [ "$red" -ne "$prompt_red" ] || fail "the load prompt hides the reason ('$1')"
+}
+
 run_action 'P:broken.vrt' 20 load-p
-grep -q 'broken.vrt' "$app_err" || fail "no reason printed for broken.vrt"
-sleep 0.3
-shot failure_first_load
-red=$(count_colour failure_first_load red)
-echo "red pixels: prompt $prompt_red, failed load $red"
-[ "$red" -gt 100 ] || fail "the reason of the failed load is not shown"
-[ "$red" -ne "$prompt_red" ] || fail "the load prompt hides the reason of the failed load"
+expect_reason_shown 'broken.vrt' failure_first_load
 
 run_action 'P:bun000.vrt' 30 load-p
 run_action 'P:broken.vrt' 20 load-p
@@ -43,14 +50,7 @@ app_pid=
 # A transform file (-l) that cannot be used: the window starts without it, and the reason takes
 # the status line in place of the load prompt.
 start_app "$dir" -l "$dir/missing.tfm"
-grep -q 'missing.tfm: cannot open the transform file' "$app_err" ||
-  fail "no reason printed for the transform file"
-sleep 0.3
-shot failure_transform_file
-red=$(count_colour failure_transform_file red)
-echo "red pixels: prompt $prompt_red, refused transform file $red"
-[ "$red" -gt 100 ] || fail "the reason the transform file is not used is not shown"
-[ "$red" -ne "$prompt_red" ] || fail "the load prompt hides why the transform file is not used"
+expect_reason_shown 'missing.tfm: cannot open the transform file' failure_transform_file
 key_in_3d_window q
 wait "$app_pid" || fail "exit status $? after q"
 app_pid=
