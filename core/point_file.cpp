@@ -108,8 +108,8 @@ void write_vertices(std::ostream& out, const PointSet& set) {
 
 void write_faces(std::ostream& out, const FaceList& faces, long offset) {
   for (const Face& f : faces)
-    out << "f " << f.v[0] + 1 + offset << " " << f.v[1] + 1 + offset << " " << f.v[2] + 1 + offset
-        << "\n";
+    out << "f " << f.v[0] + 1 + offset << " " << f.v[1] + 1 + offset << " "
+        << f.v[2] + 1 + offset << "\n";
 }
 
 }  // namespace

@@ -22,8 +22,8 @@ struct Parsed {
 Parsed parse(std::vector<const char*> args, core::RunParameters params = {}) {
   Parsed p{ParseOutcome::kContinue, "", params, {}};
   FILE* f = std::tmpfile();
-  p.outcome =
-      parse_command_line(static_cast<int>(args.size()), args.data(), p.params, f, &p.positional);
+  p.outcome = parse_command_line(static_cast<int>(args.size()), args.data(), p.params, f,
+                                 &p.positional);
   std::rewind(f);
   char buf[4096];
   size_t n;

@@ -179,8 +179,8 @@ TEST_F(PointFile, RefusalsKeepPreviousContents) {
 TEST_F(PointFile, ThinningThatLeavesTooFewPointsIsRefused) {
   const auto path = write("p.vrt", "0 0 0\n1 0 0\n200 0 0\n200 1 0\n");
   int32_t sample = 1;
-  EXPECT_FALSE(
-      read_point_set(path, set_, faces_, false, sample, 150, cx_, cy_, cz_, 1000, &error_));
+  EXPECT_FALSE(read_point_set(path, set_, faces_, false, sample, 150, cx_, cy_, cz_, 1000,
+                              &error_));
   EXPECT_NE(error_.find("after the cut"), std::string::npos);
   EXPECT_TRUE(set_.empty());
 }
@@ -239,8 +239,8 @@ TEST_F(PointFile, WritersUseSixDigitsAndShiftMovingFaces) {
 
 TEST_F(PointFile, ReadsBundledScan) {
   int32_t sample = 0;
-  ASSERT_TRUE(read_point_set(std::string(KESTREL_EXAMPLES_DIR) + "/bun000.vrt", set_, faces_, true,
-                             sample, 0, cx_, cy_, cz_, 1000, &error_))
+  ASSERT_TRUE(read_point_set(std::string(KESTREL_EXAMPLES_DIR) + "/bun000.vrt", set_, faces_,
+                             true, sample, 0, cx_, cy_, cz_, 1000, &error_))
       << error_;
   EXPECT_EQ(sample, 40);
   EXPECT_GT(set_.size(), 900u);
