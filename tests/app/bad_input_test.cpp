@@ -92,6 +92,25 @@ TEST(BadInput, AlignerTable) {
   }
 }
 
+// Inputs that once went wrong and are fine now: an OBJ face index no integer can hold (was
+// undefined behaviour), a comment holding three numbers (was a face), a line of the longest
+// allowed length (was dropped).
+TEST(BadInput, AlignerTakesOddButValidObjLines) {
+  ScratchDir dir;
+  std::string obj;
+  for (int i = 0; i < 20; ++i)
+    for (int j = 0; j < 20; ++j)
+      obj += "v " + std::to_string(i) + " " + std::to_string(j) + " " +
+             std::to_string(0.1 * i + 0.05 * j) + "\n";
+  obj += "f 3000000000 1 2\n# 1 2 3\nv 30 30 9" + std::string(1022 - 9, ' ') + "\n";
+  const std::string q = dir.write("q.obj", obj);
+  const std::string p = dir.write("p.vrt", grid_vrt(20, 1.0));
+  const Outcome o = align({"--json", "--out", dir.file("r.tfm"), p, q});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("\"q_points\":401,"), std::string::npos);  // the long line counts
+  EXPECT_TRUE(std::filesystem::exists(dir.file("r.tfm")));
+}
+
 TEST(BadInput, NoMotionIsReportedInTheJsonToo) {
   ScratchDir dir;
   const std::string p = dir.write("p.vrt", grid_vrt(20, 1.0));
