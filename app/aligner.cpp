@@ -107,7 +107,8 @@ void json_profile(FILE* out, const registration::EngineResult& r) {
   std::fprintf(out, "}}");
 }
 
-void print_json(FILE* out, const AppState& state, const AlignOptions& o, const AlignOutcome& a) {
+// The fields every JSON outcome starts with: the files, the point counts and the run.
+void json_run_fields(FILE* out, const AppState& state, const AlignOutcome& a) {
   const ModelSets& m = state.models;
   std::fprintf(out, "\n{\"p_file\":");
   json_string(out, m.file_p);
@@ -118,6 +119,10 @@ void print_json(FILE* out, const AppState& state, const AlignOptions& o, const A
                "\"stopped\":%s,\"run_time_s\":%.3f",
                m.model_p.size(), m.model_q.size(), static_cast<double>(state.best_lcp),
                state.trial_count, a.run.stopped ? "true" : "false", state.run_time_ms * 0.001);
+}
+
+void print_json(FILE* out, const AppState& state, const AlignOptions& o, const AlignOutcome& a) {
+  json_run_fields(out, state, a);
   json_matrix(out, "matrix", a.motion.m);
   if (o.icp) {
     json_matrix(out, "coarse_matrix", a.motion.coarse);
@@ -146,24 +151,43 @@ registration::EngineResult run_with_progress(AppState& state, const AlignOptions
   return run;
 }
 
-// Loads both models, turns and jitters Q as asked, and runs; false when a model cannot be read.
-bool load_and_run(AppState& state, const AlignOptions& o, const std::vector<std::string>& files,
-                  AlignOutcome& a, FILE* err) {
+// A run that found no motion: says why and writes nothing, since a results file would carry
+// the identity or an earlier motion as if this run had found it. Returns the exit status 2.
+int report_no_motion(FILE* out, FILE* err, const AppState& state, const AlignOptions& o,
+                     const AlignOutcome& a, const std::string& reason) {
+  std::fprintf(err, "%s\n", reason.c_str());
+  if (o.json) {
+    json_run_fields(out, state, a);
+    std::fprintf(out, ",\"error\":");
+    json_string(out, reason);
+    std::fprintf(out, "}\n");
+  }
+  std::fflush(out);
+  return 2;
+}
+
+// Loads both models, turns and jitters Q as asked, runs, and refines when asked. Returns the
+// exit status when the aligner must stop here (1: a model cannot be read or ICP refused;
+// 2: the run found no motion), or -1 to go on and write the results.
+int load_and_run(AppState& state, const AlignOptions& o, const std::vector<std::string>& files,
+                 AlignOutcome& a, FILE* out, FILE* err) {
   const ActionHooks hooks;  // nothing to draw, nothing that stops a run
   std::string error;
   if (!load_model(state, ModelSide::kP, files[0], hooks, &error) ||
       !load_model(state, ModelSide::kQ, files[1], hooks, &error))
-    return false;
+    return 1;
   refresh_parameters(state.params);
   for (int i = 0; i < o.random_positions; ++i) on_random_position(state);
   if (o.noise) on_add_noise(state);
   a.run = run_with_progress(state, o, err);
   std::fflush(stdout);
-  if (!o.icp) return true;
+  const std::string no_motion = no_motion_reason(a.run);
+  if (!no_motion.empty()) return report_no_motion(out, err, state, o, a, no_motion);
+  if (!o.icp) return -1;
   const core::Clock::time_point t0 = core::Clock::now();
   a.icp = on_start_icp(state, hooks);
   a.icp_ms = core::elapsed_ms(t0);
-  return a.icp.ran;
+  return a.icp.ran ? -1 : 1;
 }
 
 }  // namespace
@@ -188,12 +212,15 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
   }
   std::string error;
   if (!state->params.trans_file.empty() &&
-      !read_trans_file(state->params.trans_file, state->params, &error))
+      !read_trans_file(state->params.trans_file, state->params, &error)) {
     std::fprintf(err, "%s\n", error.c_str());
+    return 1;
+  }
   derive_parameters(state->params);
 
   AlignOutcome a;
-  if (!load_and_run(*state, o, files, a, err)) return 1;
+  const int status = load_and_run(*state, o, files, a, out, err);
+  if (status >= 0) return status;
   double refinement[4][4] = {};
   for (int r = 0; r < 4; ++r)
     for (int c = 0; c < 4; ++c) refinement[r][c] = a.icp.xf2(r, c);

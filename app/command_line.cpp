@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/transform_file.h"
+
 namespace kestrel::app {
 
 namespace {
@@ -117,7 +119,8 @@ ParseOutcome parse_options(const ParseContext& ctx, int argc, const char* const*
       std::fprintf(ctx.err, "Unrecognized option %s (see --help).\n", arg);
       return ParseOutcome::kExitFailure;
     } else if (arg[0] == '-') {
-      std::fprintf(ctx.err, "Unrecognized option.(-%c)\n", arg[1]);
+      // The whole word, as given: "-x" reads as before, and a lone "-" prints no NUL byte.
+      std::fprintf(ctx.err, "Unrecognized option.(%s)\n", arg);
       return ParseOutcome::kExitFailure;
     } else if (positional) {
       positional->emplace_back(arg);
@@ -178,7 +181,10 @@ void print_align_help(const char* program, FILE* out) {
                "Aligns Q_FILE onto P_FILE without a window, doing what a user of kestrel would:\n"
                "load P, load Q, optionally turn Q and add noise, run, then write the results\n"
                "as key 'o' does.\n\n%s\n"
-               "Options of kestrel (-o overlap, -i isamp, -nd norm_diff, -d, ...): see -h.\n",
+               "Options of kestrel (-o overlap, -i isamp, -nd norm_diff, -d, ...): see -h.\n"
+               "\n"
+               "Exit status: 0 results written; 1 bad options or input files (-l included),\n"
+               "or a result that cannot be written; 2 the run found no motion (nothing written).\n",
                synopsis.c_str(), lines.c_str());
 }
 
@@ -197,30 +203,9 @@ ParseOutcome parse_align_command_line(int argc, const char* const* argv,
 }
 
 bool read_trans_file(const std::string& name, core::RunParameters& params, std::string* error) {
-  FILE* f = std::fopen(name.c_str(), "r");
-  if (!f) {
-    if (error) *error = name + ": cannot open the transform file";
-    return false;
-  }
-  char line[512];
-  bool ok = true;
-  for (int n = 1; n <= 8; ++n) {
-    if (!std::fgets(line, sizeof line, f)) {
-      ok = false;
-      if (error) *error = name + ": the transform file ends before line " + std::to_string(n);
-      break;
-    }
-    if (n < 5) continue;
-    double v[4];
-    if (std::sscanf(line, "%lf %lf %lf %lf", &v[0], &v[1], &v[2], &v[3]) != 4) {
-      ok = false;
-      if (error) *error = name + ": line " + std::to_string(n) + " does not hold four numbers";
-      continue;
-    }
-    for (int c = 0; c < 4; ++c) params.trans_matrix[n - 5][c] = v[c];
-  }
-  std::fclose(f);
-  return ok;
+  if (core::read_transform_file(name, params.trans_matrix, error)) return true;
+  params.trans_file.clear();  // refused as a whole: Q is loaded as it is in its file
+  return false;
 }
 
 void derive_parameters(core::RunParameters& params) {

@@ -69,7 +69,7 @@ const std::vector<RunOption>& run_options() {
       {"--matrix", K::kText, "FILE", 0,
        "also write the motion as a plain 4x4 matrix (four lines\nof four numbers, full precision)",
        0, kNone, kNo, ALIGN(matrix)},
-      {"--json", K::kSet, "", 0, "print one JSON object with the outcome as the last line", 0,
+      {"--json", K::kSet, "", 0, "print one JSON object with the outcome as the last line\n(with \"error\" when the run found no motion)", 0,
        kNone, kNo, ALIGN(json)},
       {"--profile", K::kSet, "", 0,
        "print the engine's time per stage and its counts after the\nrun (with --json, in the "

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "app/command_line.h"
@@ -126,6 +127,10 @@ void on_motion(int x, int y) {
 void on_idle() {
   GlSession& s = session();
   // Everything queued while the last action ran has been delivered (and dropped) by now.
+  if (s.drop_input && s.print_widget_rects) {
+    std::printf("input-ready\n");  // a test driving the window may click again
+    std::fflush(stdout);
+  }
   s.drop_input = false;
   if (glutGetWindow() != s.main_window) glutSetWindow(s.main_window);
   glutPostRedisplay();

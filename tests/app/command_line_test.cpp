@@ -54,10 +54,12 @@ TEST(CommandLine, HelpPrintsTheUsageAndEndsWithSuccess) {
   EXPECT_EQ(p.text, kUsage);
 }
 
-TEST(CommandLine, UnknownOptionNamesItsLetterAndFails) {
+TEST(CommandLine, UnknownOptionNamesItAsGivenAndFails) {
   const Parsed p = parse({"kestrel", "-x"});
   EXPECT_EQ(p.outcome, ParseOutcome::kExitFailure);
   EXPECT_EQ(p.text, "Unrecognized option.(-x)\n");
+  EXPECT_EQ(parse({"kestrel", "-"}).text, "Unrecognized option.(-)\n");  // no NUL byte
+  EXPECT_EQ(parse({"kestrel", "-xyz"}).text, "Unrecognized option.(-xyz)\n");
 }
 
 TEST(CommandLine, StoresValuesAndSkipsStrayWords) {
@@ -193,22 +195,26 @@ TEST(RunParameters, ExplicitValuesSurviveDerivation) {
 
 // ---- transform file --------------------------------------------------------------------------
 
-TEST(TransFile, ReadsRowsFiveToEightAndKeepsUnreadEntries) {
+TEST(TransFile, ABadFileIsRefusedAsAWholeAndDropped) {
   const std::string path =
       (std::filesystem::path(::testing::TempDir()) / "kestrel_trans_test.tfm").string();
   std::ofstream(path) << "files: a ---> b\npoints: x\ntime: 1 sec\n\n"
                       << "1 2 3 4\n5 6 7 8\n9 10\n0 0 0 1\n";
   core::RunParameters params;
-  params.trans_matrix[2][0] = -1;
+  params.trans_file = path;
+  params.trans_matrix[0][3] = -1;
   std::string error;
   EXPECT_FALSE(read_trans_file(path, params, &error));
-  EXPECT_NE(error.find("line 7"), std::string::npos);
-  EXPECT_EQ(params.trans_matrix[0][3], 4);
-  EXPECT_EQ(params.trans_matrix[1][2], 7);
-  EXPECT_EQ(params.trans_matrix[2][0], -1);
-  EXPECT_EQ(params.trans_matrix[3][3], 1);
-  EXPECT_FALSE(read_trans_file(path + ".missing", params, &error));
-  EXPECT_NE(error.find("cannot open"), std::string::npos);
+  EXPECT_EQ(error, path + ", line 7: expected four numbers (a row of the matrix)");
+  EXPECT_EQ(params.trans_matrix[0][3], -1);  // rows 5 and 6 were good, but nothing is taken
+  EXPECT_TRUE(params.trans_file.empty());    // Q is loaded as it is
+
+  std::ofstream(path) << "files: a ---> b\npoints: x\ntime: 1 sec\n\n"
+                      << "1 2 3 4\n5 6 7 8\n9 10 11 12\n0 0 0 1\n";
+  params.trans_file = path;
+  EXPECT_TRUE(read_trans_file(path, params, &error));
+  EXPECT_EQ(params.trans_matrix[2][0], 9);
+  EXPECT_EQ(params.trans_file, path);
   std::filesystem::remove(path);
 }
 
