@@ -78,6 +78,24 @@ TEST(BadInput, AlignerTable) {
       {{p, dir.file("missing.vrt")}, 1, "missing.vrt: cannot open the file for reading"},
       {{"-", p, q}, 1, "Unrecognized option.(-)\n"},
       {{"-xyz", p, q}, 1, "Unrecognized option.(-xyz)\n"},
+      // Option values: whole words, numbers of the right kind, in range.
+      {{"-o", "0", p, q}, 1, "Option -o needs a number from 0.0088 to 1e+06 (got \"0\").\n\n\nUsage"},
+      {{"-o", "-1", p, q}, 1, "Option -o needs a number from 0.0088 "},
+      {{"-o", "nan", p, q}, 1, "Option -o needs a number from 0.0088 "},
+      {{"-o", "0.005", p, q}, 1, "Option -o needs a number from 0.0088 "},
+      {{"-m", "7", p, q}, 1, "Option -m needs a whole number from 0 to 2 (got \"7\")."},
+      {{"-cut", "nan", p, q}, 1, "Option -cut needs a number from -1e+06 to 1e+06 (got \"nan\")."},
+      {{"-w1", "nan", p, q}, 1, "Option -w1 needs a number above 0 and at most 1e+06 "},
+      {{"-nd", "nan", p, q}, 1, "Option -nd needs a number from 0 to 1e+06 (got \"nan\")."},
+      {{"-y", "-5", p, q}, 1, "Option -y needs a whole number of at least 1 (got \"-5\")."},
+      {{"-no", "1e30", "0", "0", p, q}, 1, "Option -no needs a number from -1e+06 to 1e+06 "},
+      {{"-i", "4294967297", p, q}, 1, "Option -i needs a whole number of at least 1 "},
+      {{"--delta", "nan", p, q}, 1, "Option --delta needs a number from -3.40282e+38 to "
+                                    "3.40282e+38 (got \"nan\").\n(see --help)\n"},
+      {{"--random-position", "abc", p, q}, 1,
+       "Option --random-position needs a whole number from 0 to 1e+09 (got \"abc\").\n(see "
+       "--help)\n"},
+      {{"--max-seconds", "-1", p, q}, 1, "Option --max-seconds needs a number above 0 "},
   };
   for (const auto& row : rows) {
     std::vector<std::string> args = {"--out", out, "--reconstruct", dir.file("both.obj")};
