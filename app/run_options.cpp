@@ -89,8 +89,8 @@ const std::vector<RunOption>& run_options() {
       {"--noise", K::kSet, "", 0, "press \"Add noise\" before the run (-no sets the level)", 0,
        kNone, kNo, ALIGN(noise), kNoValue},
       {"--max-seconds", K::kFloat, "S", 0,
-       "stop the run after S seconds as Escape does, keeping the\nbest motion so far (Ctrl-C "
-       "stops it too; twice ends the program)",
+       "stop the run after S seconds as Escape does, keeping the\nbest motion so far; Ctrl-C "
+       "does the same (a second one\nends the program)",
        0, kNone, kNo, ALIGN(max_seconds), kSeconds},
       {"--icp", K::kSet, "", 0,
        "refine with \"Start ICP\" after the run; the results then\ncarry the refinement too", 0,

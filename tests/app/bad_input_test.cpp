@@ -96,6 +96,10 @@ TEST(BadInput, AlignerTable) {
        "Option --random-position needs a whole number from 0 to 1e+09 (got \"abc\").\n(see "
        "--help)\n"},
       {{"--max-seconds", "-1", p, q}, 1, "Option --max-seconds needs a number above 0 "},
+      // Stopped before its first candidate: nothing found, nothing written.
+      {{"--max-seconds", "1e-6", p, q}, 2, "No motion found: 1 trial, no candidate motion\n"},
+      {{"--ransac", "--max-seconds", "1e-6", p, q}, 2, "No motion found: 1 trial, no candidate"},
+      {{"--any-pose", "--max-seconds", "1e-6", p, q}, 2, "No motion found: 1 trial, no candidate"},
   };
   for (const auto& row : rows) {
     std::vector<std::string> args = {"--out", out, "--reconstruct", dir.file("both.obj")};
@@ -138,6 +142,23 @@ TEST(BadInput, NoMotionIsReportedInTheJsonToo) {
   EXPECT_NE(last.find("\"best_lcp\":0.000000"), std::string::npos) << last;
   EXPECT_NE(last.find("\"error\":\"No motion found: "), std::string::npos) << last;
   EXPECT_EQ(last.find("\"matrix\""), std::string::npos) << last;
+}
+
+// A RANSAC run over 400 points has |Q|^3 candidates per trial, far more than a test can wait
+// for; the time limit ends it with the best motion found so far, which is written.
+TEST(BadInput, TimeLimitStopsTheRunAndKeepsTheBestMotion) {
+  ScratchDir dir;
+  const std::string p = dir.write("p.vrt", grid_vrt(20, 1.0));
+  const std::string q = dir.write("q.vrt", grid_vrt(20, 1.0, 2, 1, 0));
+  const Outcome o = align({"--ransac", "-o", "1", "--max-seconds", "0.5", "--json", "--out",
+                           dir.file("r.tfm"), p, q});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("\nRun stopped: time limit of 0.5 s (--max-seconds) reached in trial 1.\n"),
+            std::string::npos);
+  const std::string last = o.out.substr(o.out.rfind("\n{"));
+  EXPECT_NE(last.find("\"trials\":1,\"stopped\":true,"), std::string::npos) << last;
+  EXPECT_NE(last.find("\"stop_reason\":\"time limit\",\"matrix\""), std::string::npos) << last;
+  EXPECT_TRUE(std::filesystem::exists(dir.file("r.tfm")));
 }
 
 // Translation column of a results file (lines 5 to 7).
