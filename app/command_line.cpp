@@ -83,14 +83,16 @@ std::string range_text(const RunOption& o) {
   };
   const std::string kind = whole ? "a whole number" : "a number";
   if (r.hi == std::numeric_limits<int32_t>::max()) return kind + " of at least " + number(r.lo);
-  return kind + (r.lo_open ? " above " + number(r.lo) + " and at most " : " from " + number(r.lo) +
-                 " to ") + number(r.hi);
+  return kind +
+         (r.lo_open ? " above " + number(r.lo) + " and at most "
+                    : " from " + number(r.lo) + " to ") +
+         number(r.hi);
 }
 
 ParseOutcome refuse_value(const ParseContext& ctx, const RunOption& o, const char* word) {
-  return refuse(ctx, o,
-                std::string("Option ") + o.name + " needs " + range_text(o) + " (got \"" + word +
-                    "\").");
+  return refuse(
+      ctx, o,
+      std::string("Option ") + o.name + " needs " + range_text(o) + " (got \"" + word + "\").");
 }
 
 // Applies option `o` at argv[i], consuming its values (i moves past them).

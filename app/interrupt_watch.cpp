@@ -8,7 +8,9 @@ volatile std::sig_atomic_t interrupt_seen = 0;
 
 // Only the flag: anything more is not safe inside a signal handler. SA_RESETHAND has already
 // put the default action back, so the next Ctrl-C ends the program.
-void on_interrupt(int) { interrupt_seen = 1; }
+void on_interrupt(int) {
+  interrupt_seen = 1;
+}
 
 }  // namespace
 
@@ -23,8 +25,12 @@ InterruptWatch::InterruptWatch() {
   if (previous_.sa_handler == SIG_IGN) sigaction(SIGINT, &previous_, nullptr);
 }
 
-InterruptWatch::~InterruptWatch() { sigaction(SIGINT, &previous_, nullptr); }
+InterruptWatch::~InterruptWatch() {
+  sigaction(SIGINT, &previous_, nullptr);
+}
 
-bool InterruptWatch::interrupted() const { return interrupt_seen != 0; }
+bool InterruptWatch::interrupted() const {
+  return interrupt_seen != 0;
+}
 
 }  // namespace kestrel::app

@@ -24,14 +24,14 @@ constexpr double kMaxLength = 1e6;
 constexpr double kMinOverlap = 0.0088;
 
 constexpr ValueRange kNoValue{0, 0};
-constexpr ValueRange kAnyFinite{-kMaxFloat, kMaxFloat};     // stored, or soon derived anew
+constexpr ValueRange kAnyFinite{-kMaxFloat, kMaxFloat};  // stored, or soon derived anew
 constexpr ValueRange kAnyDouble{-std::numeric_limits<double>::max(),
                                 std::numeric_limits<double>::max()};
-constexpr ValueRange kLength{-kMaxLength, kMaxLength};      // a position or signed length
-constexpr ValueRange kNonNegativeLength{0, kMaxLength};     // a tolerance or limit
-constexpr ValueRange kScale{0, kMaxLength, true};           // a factor: 0 would collapse Q
-constexpr ValueRange kOverlap{kMinOverlap, kMaxLength};     // above 1 the bases are unlimited
-constexpr ValueRange kMargin{0, 2};                         // bases anywhere, right or left
+constexpr ValueRange kLength{-kMaxLength, kMaxLength};   // a position or signed length
+constexpr ValueRange kNonNegativeLength{0, kMaxLength};  // a tolerance or limit
+constexpr ValueRange kScale{0, kMaxLength, true};        // a factor: 0 would collapse Q
+constexpr ValueRange kOverlap{kMinOverlap, kMaxLength};  // above 1 the bases are unlimited
+constexpr ValueRange kMargin{0, 2};                      // bases anywhere, right or left
 constexpr ValueRange kPositiveCount{1, kMaxInt};
 constexpr ValueRange kCount{0, kMaxInt};
 constexpr ValueRange kPresses{0, 1e9};
