@@ -115,7 +115,7 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
   state.progress_detail.clear();
   state.run_time_ms = static_cast<int32_t>(core::tick_ms() - t0);
   state.ransac_mode = false;
-  state.status_text.clear();
+  state.status_text = no_motion_reason(result);
   state.last_run = result;
   hooks.request_repaint();
   return result;
@@ -145,6 +145,17 @@ registration::EngineResult on_start_kestrel(AppState& state, const ActionHooks& 
 
 registration::EngineResult on_start_ransac(AppState& state, const ActionHooks& hooks) {
   return start_run(state, hooks, true);
+}
+
+std::string no_motion_reason(const registration::EngineResult& run) {
+  if (run.improved && run.best_lcp > 0) return "";
+  const auto count = [](int64_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+  };
+  const std::string trials = count(run.trials, "trial");
+  if (run.counts.candidates == 0) return "No motion found: " + trials + ", no candidate motion";
+  return "No motion found: " + trials + ", " + count(run.counts.candidates, "candidate motion") +
+         ", none put a point of Q within the tolerance of P (best LCP 0)";
 }
 
 icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {

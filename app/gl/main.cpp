@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/command_line.h"
+#include "app/gl/leak_check.h"
 #include "app/gl/panel.h"
 #include "app/gl/panel_actions.h"
 #include "app/gl/session.h"
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   core::srand15(0);
   glutInit(&argc, argv);
+  app::check_leaks_before_toolkit_exit();
   app::GlSession& s = app::session();
   s.print_widget_rects = env_flag("KESTREL_WIDGET_RECTS");
   s.hooks = app::window_hooks(s);
@@ -57,8 +59,12 @@ int main(int argc, char** argv) {
       break;
   }
   std::string error;
-  if (!params.trans_file.empty() && !app::read_trans_file(params.trans_file, params, &error))
+  if (!params.trans_file.empty() && !app::read_trans_file(params.trans_file, params, &error)) {
+    // The window starts without the file; the reason stays on the status line, in place of
+    // the load prompt, until the first action.
     std::fprintf(stderr, "%s\n", error.c_str());
+    s.state.status_text = s.load_error = "Not used: " + error;
+  }
   app::derive_parameters(params);
   glutMainLoop();
   return 0;

@@ -3,7 +3,9 @@
 #include <GL/freeglut.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "app/command_line.h"
 #include "app/gl/keys.h"
@@ -146,6 +148,10 @@ void on_wheel(int, int direction, int, int) {
 void on_idle() {
   GlSession& s = session();
   // Everything queued while the last action ran has been delivered (and dropped) by now.
+  if (s.drop_input && s.print_widget_rects) {
+    std::printf("input-ready\n");  // a test driving the window may click again
+    std::fflush(stdout);
+  }
   s.drop_input = false;
   if (s.pending == PanelAction::kNone) {
     glutIdleFunc(nullptr);  // nothing to do: GLUT sleeps until the next event

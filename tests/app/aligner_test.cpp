@@ -277,9 +277,10 @@ TEST(Aligner, RefusesBadOptionsAndUnreadableModelsWithoutWriting) {
   EXPECT_EQ(run({"--out", out, p, p, "--matrix"}), 1);
   EXPECT_EQ(run({"--out", out, p, dir.write("broken.ply", "ply\nformat ascii 1.0\n")}), 1);
   EXPECT_FALSE(std::ifstream(out).good());
-  const std::string grid = dir.write("grid.vrt", testing::grid_vrt(12, 1.0));
-  EXPECT_EQ(run({"--out", out, "--matrix", dir.file("no/such/matrix.txt"), grid, grid}), 1);
-  EXPECT_EQ(run({"--out", out, "--matrix", dir.file("matrix.txt"), grid, grid}), 0);
+  const std::string grid = dir.write("grid.vrt", testing::grid_vrt(20, 1.0));
+  const std::string moved = dir.write("moved.vrt", testing::grid_vrt(20, 1.0, 2, 1, 0));
+  EXPECT_EQ(run({"--out", out, "--matrix", dir.file("no/such/matrix.txt"), grid, moved}), 1);
+  EXPECT_EQ(run({"--out", out, "--matrix", dir.file("matrix.txt"), grid, moved}), 0);
   EXPECT_EQ(run({"--help"}), 0);
 }
 

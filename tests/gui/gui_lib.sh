@@ -46,6 +46,9 @@ scan_folder() {
 start_app() {
   local dir=$1
   shift
+  # Emptied here, not by the program's own redirection: a second start must not find the panel
+  # lines of the first before the new program has truncated the file.
+  : >"$app_out"
   (cd "$dir" && exec env KESTREL_WIDGET_RECTS=1 "$KESTREL" "$@" >"$app_out" 2>"$app_err") &
   app_pid=$!
   wait_for_line 'widgets-end' 1 20 || fail "the panel did not appear"
@@ -118,9 +121,11 @@ click_widget() {
 run_action() {
   local before done
   # Input that reaches the program before its next idle cycle counts as made during the last
-  # action and is dropped; a person never clicks that fast, so neither does the test.
-  sleep 0.5
+  # action and is dropped; a person never clicks that fast, so neither does the test: it waits
+  # until the program says it takes input again.
   before=$(actions_done)
+  wait_for_line '^input-ready' "$before" 30 || fail "input was not taken again after an action"
+  sleep 0.1
   click_widget "$1"
   wait_for_line '^action-done' $((before + 1)) "$2" || fail "'$1' did not finish within $2 s"
   done=$(grep '^action-done' "$app_out" | tail -1 | cut -f2)
@@ -163,6 +168,21 @@ shot() {
 count_colour_in() {
   convert "$1" -fuzz 20% -fill black +opaque "$2" -fill white -opaque "$2" \
     -format '%[fx:round(mean*w*h)]' info:
+}
+
+# The 3D window of screenshot $1 as plain pixels.
+view_pixels() { convert "$SHOT_DIR/$1.png" -crop 620x620+50+50 ppm:-; }
+
+# Takes screenshot $2 until the 3D window differs from screenshot $1, for at most $3 seconds;
+# fails when it never does. Frames come late on a busy machine or in a sanitized build.
+shot_until_changed() {
+  local start=$SECONDS
+  while :; do
+    sleep 0.3
+    shot "$2"
+    cmp -s <(view_pixels "$1") <(view_pixels "$2") || return 0
+    [ $((SECONDS - start)) -lt "$3" ] || return 1
+  done
 }
 
 # Pixels of screenshot $1 inside the 3D window whose colour is within 20 % of $2.
