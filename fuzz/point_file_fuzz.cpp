@@ -16,7 +16,7 @@ using namespace kestrel;
 // Bits 0-2 of the first byte pick the file name's ending (taken modulo the table's size).
 // A new format adds its ending at the end of this table and seeds whose first byte picks it
 // under fuzz/corpus/point_file/; the seeds of the formats above keep their meaning.
-constexpr const char* kEndings[] = {"obj", "vrt", "pct", "txt"};
+constexpr const char* kEndings[] = {"obj", "vrt", "pct", "txt", "ply", "xyz"};
 constexpr size_t kFormatCount = sizeof kEndings / sizeof kEndings[0];
 
 // Bits 4-5 pick how the set is thinned: faces of an obj file are read only with sample 1.
