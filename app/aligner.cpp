@@ -4,25 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "app/align_models.h"
 #include "app/app_state.h"
 #include "app/command_line.h"
-#include "app/model_actions.h"
+#include "app/profile_rows.h"
 #include "app/result_files.h"
-#include "app/run_actions.h"
-#include "core/clock.h"
 #include "core/random15.h"
 
 namespace kestrel::app {
 
 namespace {
-
-// What one aligner run produced, for the closing reports.
-struct AlignOutcome {
-  ExportedMotion motion;
-  registration::EngineResult run;
-  icp::IcpRefineResult icp;
-  double icp_ms = 0;
-};
 
 // Prints a JSON string literal (file names may hold quotes or backslashes).
 void json_string(FILE* out, const std::string& s) {
@@ -48,31 +39,6 @@ void json_matrix(FILE* out, const char* name, const double (&m)[4][4]) {
     std::fprintf(out, "]");
   }
   std::fprintf(out, "]");
-}
-
-// The engine's stages and counts, by the names the JSON uses and the labels the table shows.
-struct ProfileRow {
-  const char* key;
-  const char* label;
-  double value;
-};
-
-std::vector<ProfileRow> stage_rows(const registration::EngineResult& r) {
-  return {{"base_selection", "base selection", r.times.base_selection},
-          {"pair_extraction", "pair extraction", r.times.pair_extraction},
-          {"quad_search", "quad search", r.times.quad_search},
-          {"motion_estimation", "motion estimation", r.times.motion_estimation},
-          {"lcp_scoring", "LCP scoring", r.times.lcp_scoring}};
-}
-
-std::vector<ProfileRow> count_rows(const registration::EngineResult& r) {
-  const registration::EngineCounts& c = r.counts;
-  return {{"trials", "trials", static_cast<double>(r.trials)},
-          {"pairs_d1", "d1 pairs", static_cast<double>(c.pairs_d1)},
-          {"pairs_d2", "d2 pairs", static_cast<double>(c.pairs_d2)},
-          {"quads", "congruent quads", static_cast<double>(c.quads)},
-          {"candidates", "candidates scored", static_cast<double>(c.candidates)},
-          {"lcp_early_exits", "LCP early exits", static_cast<double>(c.lcp_early_exits)}};
 }
 
 void print_profile(FILE* out, const registration::EngineResult& r) {
@@ -121,26 +87,6 @@ void print_json(FILE* out, const AppState& state, const AlignOptions& o, const A
   std::fprintf(out, "}\n");
 }
 
-// Loads both models, turns and jitters Q as asked, and runs; false when a model cannot be read.
-bool load_and_run(AppState& state, const AlignOptions& o, const std::vector<std::string>& files,
-                  AlignOutcome& a) {
-  const ActionHooks hooks;  // nothing to draw, nothing that stops a run
-  std::string error;
-  if (!load_model(state, ModelSide::kP, files[0], hooks, &error) ||
-      !load_model(state, ModelSide::kQ, files[1], hooks, &error))
-    return false;
-  refresh_parameters(state.params);
-  for (int i = 0; i < o.random_positions; ++i) on_random_position(state);
-  if (o.noise) on_add_noise(state);
-  a.run = o.ransac ? on_start_ransac(state, hooks) : on_start_kestrel(state, hooks);
-  std::fflush(stdout);
-  if (!o.icp) return true;
-  const core::Clock::time_point t0 = core::Clock::now();
-  a.icp = on_start_icp(state, hooks);
-  a.icp_ms = core::elapsed_ms(t0);
-  return a.icp.ran;
-}
-
 }  // namespace
 
 int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
@@ -168,12 +114,11 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
   derive_parameters(state->params);
 
   AlignOutcome a;
-  if (!load_and_run(*state, o, files, a)) return 1;
-  double refinement[4][4] = {};
-  for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c) refinement[r][c] = a.icp.xf2(r, c);
-  if (!export_results(*state, o.out, o.reconstruct, &a.motion, &error,
-                      o.icp ? refinement : nullptr)) {
+  const ActionHooks hooks;  // nothing to draw, nothing that stops a run
+  // The actions have already said why a load or the ICP failed.
+  if (!align_models(*state, o, {files[0]}, {files[1]}, hooks, a)) return 1;
+  if (!export_results(*state, o.out, o.reconstruct, nullptr, &error,
+                      a.icp.ran ? a.refinement : nullptr)) {
     std::fprintf(err, "%s\n", error.c_str());
     return 1;
   }

@@ -155,14 +155,21 @@ ExportedMotion file_motion(const core::RigidTransform& motion, const float cp[3]
   return out;
 }
 
+ExportedMotion exported_motion(const AppState& state, const double (*refinement)[4]) {
+  core::RigidTransform m = state.current_transform;
+  for (double& e : m.R.data) e *= m.s;
+  return file_motion(m, state.models.centroid_p, state.models.centroid_q, state.params.centering,
+                     refinement);
+}
+
 bool write_matrix_file(const std::string& path, const double (&m)[4][4], std::string* error) {
   return core::write_file_atomically(
       path,
       [&m](std::ostream& out) {
         char line[160];
         for (int r = 0; r < 3; ++r) {
-          std::snprintf(line, sizeof line, "%.17g %.17g %.17g %.17g\n", m[r][0], m[r][1],
-                        m[r][2], m[r][3]);
+          std::snprintf(line, sizeof line, "%.17g %.17g %.17g %.17g\n", m[r][0], m[r][1], m[r][2],
+                        m[r][3]);
           out << line;
         }
         out << "0 0 0 1\n";
@@ -188,10 +195,10 @@ bool export_results(AppState& state, const std::string& results_path,
   std::copy(files.cp, files.cp + 3, models.centroid_p);
   std::copy(files.cq, files.cq + 3, models.centroid_q);
 
+  // The re-read centroids are the ones the loads found, so this is the motion of the state.
+  const ExportedMotion exported = exported_motion(state, refinement);
   core::RigidTransform& m = state.current_transform;
   for (double& e : m.R.data) e *= m.s;
-  const ExportedMotion exported =
-      file_motion(m, files.cp, files.cq, state.params.centering, refinement);
   std::printf("translation: %f %f %f\n", exported.coarse[0][3], exported.coarse[1][3],
               exported.coarse[2][3]);
   const Matrix4& total = exported.m;

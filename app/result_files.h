@@ -30,6 +30,10 @@ struct ExportedMotion {
 ExportedMotion file_motion(const core::RigidTransform& motion, const float cp[3], const float cq[3],
                            bool centering, const double (*refinement)[4] = nullptr);
 
+// The current transform with its scale folded into the rotation, as file_motion of the loaded
+// models' centroids: the motion export_results writes, from the state alone.
+ExportedMotion exported_motion(const AppState& state, const double (*refinement)[4] = nullptr);
+
 // Re-reads both files, writes `results_path` and `reconstruct_path` (skipped when empty). Works
 // on copies: the loaded models, their tree and spacing stay as they were. Multiplies the current
 // rotation by its scale in place. `refinement` as for file_motion.

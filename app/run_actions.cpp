@@ -94,6 +94,7 @@ registration::EngineOptions engine_options(const AppState& state) {
   options.normal_tol = registration::pair_normal_tolerance(params.norm_diff, state.noise_added);
   options.first_selection = state.first_selection;
   options.debug = params.debug;
+  options.console = state.console;
   return options;
 }
 
@@ -111,7 +112,7 @@ icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
   icp::IcpRefineResult result = icp::refine_q_by_icp(state.models.full_p, state.models.full_q);
   if (!result.ran) {
     state.status_text = result.message;
-    std::fprintf(stderr, "%s\n", result.message.c_str());
+    if (state.console) std::fprintf(stderr, "%s\n", result.message.c_str());
   } else {
     state.status_text.clear();
   }
