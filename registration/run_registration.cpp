@@ -51,8 +51,14 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
                  options.first_selection,
                  base_max_len,
                  result};
-  for (int32_t i = 0; i < options.num_try; ++i)
+  for (int32_t i = 0; i < options.num_try; ++i) {
+    // A trial that finds no candidate never polls inside, so a stop waits at most one trial.
+    if (hooks.stop()) {
+      result.stopped = true;
+      break;
+    }
     if (run_trial(run)) break;
+  }
   if (options.console) print_run_time(core::tick_ms() - start);
   return result;
 }

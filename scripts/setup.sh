@@ -7,7 +7,7 @@ build="${1:-$here/build}"
 
 packages=(build-essential cmake pkg-config libann-dev libcgal-dev freeglut3-dev libglu1-mesa-dev
           libimgui-dev libstb-dev libx11-dev googletest libgtest-dev xvfb xauth xdotool imagemagick
-          x11-utils)
+          x11-utils pybind11-dev python3-dev python3-numpy python3-pytest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
