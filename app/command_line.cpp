@@ -112,6 +112,7 @@ ParseOutcome parse_options(const ParseContext& ctx, int argc, const char* const*
     if (match) {
       const ParseOutcome outcome = apply(ctx, *match, i, argc, argv, params, align);
       if (outcome != ParseOutcome::kContinue) return outcome;
+      if (match->field == run_option("-o").field) params.overlap_given = true;
     } else if (ctx.aligner && std::strncmp(arg, "--", 2) == 0) {
       std::fprintf(ctx.err, "Unrecognized option %s (see --help).\n", arg);
       return ParseOutcome::kExitFailure;

@@ -14,10 +14,12 @@ struct ProfileRow {
   double value;       // milliseconds for a stage, the number for a count
 };
 
-// base selection, pair extraction, quad search, motion estimation, LCP scoring (ms).
+// base selection, pair extraction, quad search, motion estimation, LCP scoring, and the
+// any-pose search's normals and polish (ms).
 std::vector<ProfileRow> stage_rows(const registration::EngineResult& r);
 
-// trials, d1 and d2 pairs, congruent quads, candidates scored, LCP early exits.
+// trials, d1 and d2 pairs, congruent quads, candidates scored, LCP early exits, and the
+// any-pose search's rejections and vetoes.
 std::vector<ProfileRow> count_rows(const registration::EngineResult& r);
 
 }  // namespace kestrel::app

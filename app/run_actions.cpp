@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/any_pose_run.h"
 #include "app/command_line.h"
 #include "core/clock.h"
 #include "core/random15.h"
@@ -62,8 +63,9 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
   const registration::EngineOptions options = engine_options(state);
   const registration::EngineHooks engine = engine_hooks(state, hooks);
   const registration::EngineResult result =
-      ransac ? registration::run_ransac(inputs, options, engine, rng)
-             : registration::run_kestrel(inputs, options, engine, rng);
+      ransac                   ? registration::run_ransac(inputs, options, engine, rng)
+      : state.params.any_pose ? run_any_pose(state, options, engine, rng)
+                               : registration::run_kestrel(inputs, options, engine, rng);
   state.trial_count = result.trials;
   if (result.trials > 0) state.first_selection = false;
   if (result.improved) core::transform_point_set(m.model_q, result.motion);

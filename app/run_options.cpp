@@ -49,6 +49,10 @@ const std::vector<RunOption>& run_options() {
       {"--delta", K::kClampedFloat, "D", 0,
        "run tolerance in units of the point spacing (panel field\n\"delta\", default 0.9, 0 to 10)",
        0, 0.0f, 10.0f, PARAM(delta)},
+      {"--any-pose", K::kSet, "", 0,
+       "search in any orientation without -o: normals fitted in 3D,\nsettings taken from the "
+       "scans (see README)",
+       0, kNone, kNo, PARAM(any_pose)},
       {"--ransac", K::kSet, "", 0, "run the basic RANSAC instead of Kestrel", 0, kNone, kNo,
        ALIGN(ransac)},
       {"--random-position", K::kInt, "N", 0, "press \"Random position\" N times before the run", 0,

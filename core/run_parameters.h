@@ -34,6 +34,8 @@ struct RunParameters {
   double trans_matrix[4][4] = {};   // row-major matrix read from the transform file
   float delta = 0.9f;               // run tolerance in units of point_spacing (panel field)
   float model_extent = 0;           // largest side of the joint bounding box, at most 240
+  bool any_pose = false;            // search in any orientation, settings from the data
+  bool overlap_given = false;       // -o was given: the any-pose search uses it too
 };
 
 }  // namespace kestrel::core

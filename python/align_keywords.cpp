@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <stdexcept>
 
 #include "app/command_line.h"
 
@@ -188,12 +189,7 @@ void apply_keywords(const Keywords& keywords, const char* function, app::AppStat
                            name + "'");
     if (value.is_none()) continue;
     const app::RunOption* row = table_row(keyword->option);
-    if (!row) {
-      // Until the aligner has the option, only its default (False) can be honoured.
-      if (value.ptr() == Py_False) continue;
-      throw py::value_error(std::string(function) + "(): " + name + " needs kestrel-align's " +
-                            keyword->option + ", which this build lacks");
-    }
+    if (!row) throw std::logic_error(name + " stands for an option the aligner lacks");
     append_arguments(function, name, value, *row, args);
   }
   std::vector<const char*> argv;

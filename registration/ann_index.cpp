@@ -2,7 +2,9 @@
 
 #include <ANN/ANN.h>
 
+#include <algorithm>
 #include <limits>
+#include <vector>
 
 namespace kestrel::registration {
 
@@ -70,6 +72,28 @@ size_t AnnIndex::size() const {
 double AnnIndex::nearest_sq_dist(double x, double y, double z) const {
   if (!impl_) return std::numeric_limits<double>::infinity();
   return impl_->kth_sq_dist(x, y, z, 1);
+}
+
+int AnnIndex::nearest(double x, double y, double z, double& sq_dist) const {
+  sq_dist = std::numeric_limits<double>::infinity();
+  if (!impl_ || impl_->tree == nullptr) return -1;
+  ANNcoord query[kDim] = {x, y, z};
+  ANNidx idx = -1;
+  ANNdist dist = 0;
+  impl_->tree->annkSearch(query, 1, &idx, &dist, kErrorBound);
+  sq_dist = dist;
+  return idx;
+}
+
+void AnnIndex::nearest_k(double x, double y, double z, int k, std::vector<int>& out) const {
+  out.clear();
+  if (!impl_ || impl_->tree == nullptr) return;
+  k = std::min(k, impl_->count);
+  if (k <= 0) return;
+  ANNcoord query[kDim] = {x, y, z};
+  out.resize(static_cast<size_t>(k));
+  std::vector<ANNdist> dist(static_cast<size_t>(k));
+  impl_->tree->annkSearch(query, k, out.data(), dist.data(), kErrorBound);
 }
 
 double AnnIndex::second_nearest_sq_dist(double x, double y, double z) const {

@@ -30,6 +30,13 @@ class AnnIndex {
 
   // Squared distance from (x, y, z) to the nearest stored point (k = 1); infinity when empty.
   double nearest_sq_dist(double x, double y, double z) const;
+  // Index of the stored point nearest to (x, y, z), with its squared distance; -1 (and
+  // infinity) when the index is empty.
+  int nearest(double x, double y, double z, double& sq_dist) const;
+
+  // Indices of the min(k, size) stored points nearest to (x, y, z), nearest first.
+  void nearest_k(double x, double y, double z, int k, std::vector<int>& out) const;
+
   // Squared distance of the second-nearest stored point (k = 2); used for point spacing.
   // Infinity when fewer than two points are stored.
   double second_nearest_sq_dist(double x, double y, double z) const;

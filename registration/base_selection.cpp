@@ -15,8 +15,6 @@ namespace {
 
 constexpr int kAttempts = 100;
 constexpr int kDraws = 100;
-// A fourth point must lie at least this far (model units) from every triangle vertex.
-constexpr double kMinFourthDist = 10.0;
 
 using core::distance;
 using core::Vec3f;
@@ -111,14 +109,15 @@ int fourth_point(const core::PointSet& p_sample, const core::Point3D* t[3],
   centroid.y = (t[0]->y + t[1]->y + t[2]->y) / 3;
   centroid.z = (t[0]->z + t[1]->z + t[2]->z) / 3;
   const float half_len = 0.5f * limits.base_max_len;
+  const double min_dist = limits.min_fourth_distance;
 
   // The plane residual orders the points of one plane like their distance from it.
   double best = 10000000;
   int found = -1;
   for (size_t j = 0; j < p_sample.size(); ++j) {
     const core::Point3D& q = p_sample[j];
-    if (distance(q, *t[0]) < kMinFourthDist || distance(q, *t[1]) < kMinFourthDist ||
-        distance(q, *t[2]) < kMinFourthDist)
+    if (distance(q, *t[0]) < min_dist || distance(q, *t[1]) < min_dist ||
+        distance(q, *t[2]) < min_dist)
       continue;
     if (limits.margin == 0 && distance(q, centroid) > half_len) continue;
     const double r = std::fabs(c * q.z + b * q.y + a * q.x - 1);

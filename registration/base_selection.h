@@ -15,6 +15,8 @@ namespace kestrel::registration {
 struct BaseLimits {
   int32_t margin = 0;      // 0: first vertex anywhere; otherwise the vertex mode (see below)
   float base_max_len = 0;  // the triangle's two edges from its first vertex are shorter
+  float min_fourth_distance = 10.0f;  // the fourth point's least distance from each corner
+                                      // (model units; exactly this far is allowed)
 };
 
 struct Base {

@@ -31,16 +31,30 @@ struct EngineInputs {
 
 // The engine's settings; the app builds them from its run parameters.
 struct EngineOptions {
-  int32_t num_try = 4;       // trials at most
-  float thr = 0.55f;         // LCP above which the run stops early
-  float base_max_len = 110;  // longest triangle edge of a base (model units)
-  int32_t margin = 0;        // 0: bases anywhere; 1/2: from the quarter of P of largest/smallest x
-  float delta = 0.9f;        // run tolerance in units of point_spacing
-  float scale_tol = 1.0f;    // 1 = rigid; otherwise tolerances widen and the affine step runs
-  float normal_tol = 0.02f;  // tolerance of the normal-difference test of pairs
-  bool first_selection = true;  // the first base of the process: a non-zero margin is the mode
-  bool debug = false;           // print the timings and counts of every trial
-  bool console = true;          // print the progress lines and the run time on stdout
+  int32_t num_try = 4;         // trials at most
+  float thr = 0.55f;           // LCP above which the run stops early
+  float base_max_len = 110;    // longest triangle edge of a base (model units)
+  int32_t margin = 0;          // 0: bases anywhere; 1/2: from the quarter of P of largest/smallest x
+  float delta = 0.9f;          // run tolerance in units of point_spacing
+  float scale_tol = 1.0f;      // 1 = rigid; otherwise tolerances widen and the affine step runs
+  float normal_tol = 0.02f;    // tolerance of the normal-difference test of pairs
+  bool first_selection = true; // the first base of the process: a non-zero margin is the mode
+  bool debug = false;          // print the timings and counts of every trial
+  // The any-pose search; the defaults keep the behaviour above unchanged.
+  float min_fourth_distance = 10.0f;  // the fourth base point's least distance from the triangle
+  float narrow_base_max_len = 0;      // > 0: odd trials draw bases up to this length instead
+  bool exact_invariants = false;      // intersection at r1 on d1 pairs and r2 on d2 pairs only,
+                                      // found through a grid
+  float normal_agreement = -2;        // > -1: the four matched normals, turned by a candidate,
+                                      // must agree with P's within this cosine, one sign for all
+  int32_t lcp_presample = 0;          // > 0: every n-th point of Q scores a candidate first
+  bool grid_scoring = false;          // score through a grid over P instead of the kd-tree
+                                      // (the same LCP, faster)
+  float confirm_share = 0;            // > 0: stop when a later trial finds the best motion again
+                                      // with at least this share of its LCP
+  float confirm_degrees = 10;         // "again": turned by less than this from the best motion
+  float confirm_tolerances = 5;       // and Q's centroid within this many run tolerances
+  bool console = true;         // print the progress lines and the run time on stdout
 };
 
 // One candidate that beat the best LCP of the run.
@@ -56,6 +70,9 @@ struct EngineHooks {
   std::function<void(const Improvement&)> on_improvement;  // before the repaint that shows it
   std::function<void(const std::string&)> on_progress;     // the window's progress line
   std::function<void(const core::PointSet&)> on_base;      // a trial's base b0..b3
+  // A candidate about to become the best: may replace it by a better motion (a polish) and
+  // returns false to reject it; motions where a rejected one lands are not scored again.
+  std::function<bool(core::RigidTransform&)> vet;
 
   void request_repaint() const {
     if (repaint) repaint();
@@ -70,6 +87,10 @@ struct EngineCounts {
   int64_t quads = 0;            // congruent quads found
   int64_t candidates = 0;       // candidates scored by LCP
   int64_t lcp_early_exits = 0;  // scorings abandoned once they could no longer win
+  int64_t normal_rejections = 0;     // candidates whose matched normals disagreed (any pose)
+  int64_t presample_rejections = 0;  // candidates that failed on the sample of Q (any pose)
+  int64_t vetoed = 0;                // would-be best motions the vet hook rejected
+  int64_t near_vetoed = 0;           // candidates skipped for landing where a vetoed one did
 };
 
 // Wall time per stage, in milliseconds. Motion estimation is the candidate loop without the
@@ -80,6 +101,8 @@ struct StageTimes {
   double quad_search = 0;
   double motion_estimation = 0;
   double lcp_scoring = 0;
+  double normals = 0;  // any pose: fitting the normals and deriving the settings
+  double polish = 0;   // any pose: polishing the best motion against the full P
 };
 
 struct EngineResult {
@@ -88,6 +111,7 @@ struct EngineResult {
   bool improved = false;        // some candidate beat LCP 0
   int32_t trials = 0;           // trials begun
   bool stopped = false;         // the should_stop hook ended the run
+  bool confirmed = false;       // a later trial found the best motion again (any-pose stop)
   EngineCounts counts;
   StageTimes times;
 };

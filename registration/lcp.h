@@ -4,6 +4,7 @@
 #include "core/point_set.h"
 #include "core/rigid_transform.h"
 #include "registration/ann_index.h"
+#include "registration/point_grid.h"
 
 namespace kestrel::registration {
 
@@ -16,6 +17,11 @@ struct LcpScore {
 // `sq_radius` of a point of P (`p_index`). Gives up as soon as the candidate can no longer beat
 // `best` and returns the (lower) count so far. An empty `q` scores 0. `q` is not modified.
 LcpScore compute_lcp(const core::PointSet& q, const AnnIndex& p_index,
+                     const core::RigidTransform& motion, double sq_radius, double best);
+
+// The same score with the nearness question answered by a grid over P's positions built for
+// about this radius: the same predicate, several times faster, and safe from several threads.
+LcpScore compute_lcp(const core::PointSet& q, const PointGrid& p_grid,
                      const core::RigidTransform& motion, double sq_radius, double best);
 
 }  // namespace kestrel::registration

@@ -20,4 +20,14 @@ bool find_congruent_quads(const std::vector<core::IndexPair>& d1_pairs,
                           double search_radius, const core::PointSet& q,
                           const core::PointSet& base_points);
 
+// The same search for the base's own intersection only: a d1 pair's point at r1 must meet a d2
+// pair's point at r2 (every pair is listed both ways, so each orientation is still tried), a
+// quarter of the queries above. The d1 points go into a grid, queried once per d2 pair.
+// Order: by d2 pair in list order, then by grid cell. Same tolerances and result.
+bool find_congruent_quads_exact(const std::vector<core::IndexPair>& d1_pairs,
+                                const std::vector<core::IndexPair>& d2_pairs,
+                                std::vector<core::CongruentQuad>& quads, double r1, double r2,
+                                double tol, double search_radius, const core::PointSet& q,
+                                const core::PointSet& base_points);
+
 }  // namespace kestrel::registration

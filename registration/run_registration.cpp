@@ -1,6 +1,10 @@
 #include "registration/run_registration.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <optional>
+#include <vector>
 #include <cassert>
 
 #include "core/clock.h"
@@ -27,6 +31,21 @@ core::PointSet with_normals(const core::PointSet& set, const NormalList* normals
   return out;
 }
 
+std::vector<std::array<double, 3>> positions(const core::PointSet& set) {
+  std::vector<std::array<double, 3>> out;
+  out.reserve(set.size());
+  for (const core::Point3D& p : set) out.push_back({p.x, p.y, p.z});
+  return out;
+}
+
+std::array<double, 3> centroid(const core::PointSet& set) {
+  std::array<double, 3> c{0, 0, 0};
+  for (const core::Point3D& p : set) c[0] += p.x, c[1] += p.y, c[2] += p.z;
+  if (!set.empty())
+    for (double& v : c) v /= static_cast<double>(set.size());
+  return c;
+}
+
 EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& options,
                               const EngineHooks& hooks, core::Random15& rng, bool ransac) {
   const int64_t start = core::tick_ms();
@@ -39,24 +58,25 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
   const core::PointSet q = with_normals(inputs.q, inputs.q_normals);
 
   EngineResult result;
-  RunContext run{options,
-                 hooks,
-                 rng,
-                 inputs.p_index,
-                 p_sample,
-                 q,
-                 options.delta * inputs.point_spacing,
-                 inputs.point_spacing,
-                 ransac,
-                 options.first_selection,
-                 base_max_len,
-                 result};
+  RunContext run{options,  hooks,         rng,    inputs.p_index,          p_sample,     q,
+                 options.delta * inputs.point_spacing, inputs.point_spacing, ransac,
+                 options.first_selection,              base_max_len,         result};
+  run.q_centroid = centroid(q);
+  std::optional<PointGrid> grid;
+  if (options.grid_scoring) {
+    const double sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
+    grid.emplace(positions(inputs.p), std::sqrt(sq_radius));
+    run.p_grid = &*grid;
+  }
   for (int32_t i = 0; i < options.num_try; ++i) {
     // A trial that finds no candidate never polls inside, so a stop waits at most one trial.
     if (hooks.stop()) {
       result.stopped = true;
       break;
     }
+    // Narrower bases every other trial fit into a smaller overlap.
+    if (options.narrow_base_max_len > 0 && options.margin == 0)
+      run.base_max_len = i % 2 == 0 ? options.base_max_len : options.narrow_base_max_len;
     if (run_trial(run)) break;
   }
   if (options.console) print_run_time(core::tick_ms() - start);

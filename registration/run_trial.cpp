@@ -1,5 +1,6 @@
 #include "registration/run_trial.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -93,18 +94,140 @@ MotionEstimate candidate_motion(std::vector<core::PointMatch>& matches, bool ran
   return estimate;
 }
 
-// Scores the motion and keeps it when it beats the run's best LCP.
-void score_candidate(RunContext& run, const core::RigidTransform& motion, uint64_t pos,
-                     uint64_t count) {
+// Whether two motions put Q in about the same place: turned by less than confirm_degrees from
+// each other, and Q's centroid within confirm_tolerances run tolerances.
+bool same_place(const RunContext& run, const core::RigidTransform& a,
+                const core::RigidTransform& b) {
+  double trace = 0;
+  for (uint32_t i = 0; i < 3; ++i)
+    for (uint32_t j = 0; j < 3; ++j) trace += a.R(i, j) * b.R(i, j);
+  const double cos_angle = std::clamp((trace - 1) / 2, -1.0, 1.0);
+  const double limit = std::cos(run.options.confirm_degrees * M_PI / 180);
+  if (cos_angle < limit) return false;
+  const std::array<double, 3>& c = run.q_centroid;
+  core::Point3D pa, pb;
+  pa.x = pb.x = c[0], pa.y = pb.y = c[1], pa.z = pb.z = c[2];
+  core::transform_point(pa, a);
+  core::transform_point(pb, b);
+  return core::distance(pa, pb) < run.options.confirm_tolerances * run.run_tol;
+}
+
+// After this many rejections the vet hook is no longer asked: what is left is a scan pair on
+// which it cannot decide, and each question costs a polish.
+constexpr int64_t kMaxVetoes = 12;
+
+// Whether the candidate lands where a motion the vet hook rejected did.
+bool lands_where_vetoed(const RunContext& run, const core::RigidTransform& motion) {
+  for (const core::RigidTransform& v : run.vetoed)
+    if (same_place(run, motion, v)) return true;
+  return false;
+}
+
+// Whether the candidate could confirm the best motion: the confirmation stop is on, and it lands
+// where the best motion does but comes from another trial (another base).
+bool may_confirm(const RunContext& run, const core::RigidTransform& motion) {
+  const EngineResult& result = run.result;
+  return run.options.confirm_share > 0 && result.improved && run.best_trial != result.trials &&
+         same_place(run, motion, result.motion);
+}
+
+// The score a candidate must reach to matter: the best LCP, or the share of it at which a
+// candidate that may confirm the best motion does so.
+double score_bar(const RunContext& run, bool confirming) {
+  const EngineResult& result = run.result;
+  return confirming ? run.options.confirm_share * result.best_lcp : result.best_lcp;
+}
+
+// Scores the motion and keeps it when it beats the run's best LCP. With the confirmation stop,
+// a candidate from another trial that lands where the best motion does confirms it.
+void score_candidate(RunContext& run, const core::RigidTransform& motion, bool confirming,
+                     uint64_t pos, uint64_t count) {
   EngineResult& result = run.result;
   const auto sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
-  const LcpScore score = compute_lcp(run.q, run.p_index, motion, sq_radius, result.best_lcp);
+  const double bar = score_bar(run, confirming);
+  const LcpScore score = run.p_grid
+                             ? compute_lcp(run.q, *run.p_grid, motion, sq_radius, bar)
+                             : compute_lcp(run.q, run.p_index, motion, sq_radius, bar);
   ++result.counts.candidates;
   if (score.early_exit) ++result.counts.lcp_early_exits;
+  if (confirming && score.value > bar) result.confirmed = true;
   if (score.value > result.best_lcp) {
-    result.best_lcp = static_cast<float>(score.value);
-    report_improvement(run, motion, pos, count);
+    core::RigidTransform vetted = motion;
+    double value = score.value;
+    if (run.hooks.vet && result.counts.vetoed < kMaxVetoes) {
+      const Clock::time_point t0 = Clock::now();
+      const bool accepted = run.hooks.vet(vetted);
+      result.times.polish += elapsed_ms(t0);
+      if (!accepted) {
+        ++result.counts.vetoed;
+        run.vetoed.push_back(motion);
+        return;
+      }
+      const LcpScore again = run.p_grid ? compute_lcp(run.q, *run.p_grid, vetted, sq_radius, 0)
+                                        : compute_lcp(run.q, run.p_index, vetted, sq_radius, 0);
+      value = std::max(value, again.value);
+    }
+    result.best_lcp = static_cast<float>(value);
+    run.best_trial = result.trials;
+    report_improvement(run, vetted, pos, count);
   }
+}
+
+// Cheap tests before the full score (any-pose search). The four matched normals, turned by the
+// motion, must agree with P's, all with the same sign (a scan's normals share one sign, which
+// may differ between the scans).
+bool normals_agree(const RunContext& run, const std::vector<core::PointMatch>& matches,
+                   const core::RigidTransform& motion) {
+  const float limit = run.options.normal_agreement;
+  int same = 0, opposite = 0;
+  for (const core::PointMatch& m : matches) {
+    const core::DenseMatrix& R = motion.R;
+    double c = 0;
+    for (uint32_t i = 0; i < 3; ++i) {
+      const double turned = R(i, 0) * m.q.nx + R(i, 1) * m.q.ny + R(i, 2) * m.q.nz;
+      c += turned * (i == 0 ? m.p.nx : i == 1 ? m.p.ny : m.p.nz);
+    }
+    same += c > limit;
+    opposite += -c > limit;
+  }
+  const int n = static_cast<int>(matches.size());
+  return same == n || opposite == n;
+}
+
+// Scores every lcp_presample-th point of Q and rejects the candidate when that share is so far
+// below the bar (by three standard errors) that the full score would not reach it.
+bool passes_presample(const RunContext& run, const core::RigidTransform& motion, bool confirming) {
+  const auto sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
+  const auto stride = static_cast<size_t>(run.options.lcp_presample);
+  size_t hits = 0, n = 0;
+  for (size_t i = 0; i < run.q.size(); i += stride, ++n) {
+    core::Point3D moved = run.q[i];
+    core::transform_point(moved, motion);
+    const bool near = run.p_grid
+                          ? run.p_grid->any_within(moved.x, moved.y, moved.z, sq_radius)
+                          : sq_radius > run.p_index.nearest_sq_dist(moved.x, moved.y, moved.z);
+    if (near) ++hits;
+  }
+  if (n == 0) return true;
+  constexpr double kFloor = 0.05;  // below this no sample says anything
+  const double share = static_cast<double>(hits) / static_cast<double>(n);
+  const double bar = score_bar(run, confirming);
+  const double sigma = std::sqrt(std::max(bar * (1 - bar), 0.01) / static_cast<double>(n));
+  return share >= kFloor && share >= bar - 3 * sigma;
+}
+
+bool worth_scoring(RunContext& run, const std::vector<core::PointMatch>& matches,
+                   const core::RigidTransform& motion, bool confirming) {
+  EngineCounts& counts = run.result.counts;
+  if (run.options.normal_agreement > -1 && !normals_agree(run, matches, motion)) {
+    ++counts.normal_rejections;
+    return false;
+  }
+  if (run.options.lcp_presample > 0 && !passes_presample(run, motion, confirming)) {
+    ++counts.presample_rejections;
+    return false;
+  }
+  return true;
 }
 
 // The candidate loop shared by both modes; `quads` is empty in RANSAC mode. The time of the
@@ -116,6 +239,7 @@ bool evaluate_candidates(RunContext& run, const Base& base,
   const bool affine = !run.ransac && run.options.scale_tol != 1.0f;
   const Clock::time_point start = Clock::now();
   double scoring_ms = 0, other_ms = 0;
+  const double polish_before = result.times.polish;
   std::vector<core::PointMatch> matches;
   for (uint64_t pos = 0; pos < count; ++pos) {
     if (run.hooks.stop()) {
@@ -131,18 +255,23 @@ bool evaluate_candidates(RunContext& run, const Base& base,
     }
     if (estimate.residual < static_cast<double>(gate)) {
       const Clock::time_point t0 = Clock::now();
-      score_candidate(run, estimate.motion, pos, count);
+      const bool confirming = may_confirm(run, estimate.motion);
+      if (lands_where_vetoed(run, estimate.motion))
+        ++result.counts.near_vetoed;
+      else if (worth_scoring(run, matches, estimate.motion, confirming))
+        score_candidate(run, estimate.motion, confirming, pos, count);
       scoring_ms += elapsed_ms(t0);
-      if (result.best_lcp > run.options.thr) break;
+      if (result.best_lcp > run.options.thr || result.confirmed) break;
     }
   }
   const double loop_ms = elapsed_ms(start);
-  result.times.lcp_scoring += scoring_ms;
+  // Vetting runs inside scoring but is a stage of its own.
+  result.times.lcp_scoring += scoring_ms - (result.times.polish - polish_before);
   result.times.motion_estimation += loop_ms - scoring_ms - other_ms;
   // A stop from outside ends the trial at once, without its closing debug lines.
   if (result.stopped) return true;
   if (run.options.debug) debug_evaluation(static_cast<int64_t>(loop_ms));
-  return result.best_lcp > run.options.thr;
+  return result.best_lcp > run.options.thr || result.confirmed;
 }
 
 // The d1 and d2 pairs of Q and the congruent quads among them; false (with the debug message)
@@ -168,8 +297,12 @@ bool find_quads(RunContext& run, const Base& base, double d1, double d2,
 
   start = Clock::now();
   const double quad_tol = widen * run_tol + static_cast<double>(2.0f * run_tol);
-  const bool found = find_congruent_quads(d1_pairs, d2_pairs, quads, base.r1, base.r2, quad_tol,
-                                          run_tol, run.q, b);
+  const bool found =
+      options.exact_invariants
+          ? find_congruent_quads_exact(d1_pairs, d2_pairs, quads, base.r1, base.r2, quad_tol,
+                                       run_tol, run.q, b)
+          : find_congruent_quads(d1_pairs, d2_pairs, quads, base.r1, base.r2, quad_tol, run_tol,
+                                 run.q, b);
   const double quads_ms = elapsed_ms(start);
   run.result.times.quad_search += quads_ms;
   run.result.counts.quads += static_cast<int64_t>(quads.size());
@@ -191,7 +324,8 @@ bool run_trial(RunContext& run) {
 
   const Clock::time_point start = Clock::now();
   const std::optional<Base> base =
-      select_base(run.p_sample, {options.margin, run.base_max_len}, run.first_selection, run.rng);
+      select_base(run.p_sample, {options.margin, run.base_max_len, options.min_fourth_distance},
+                  run.first_selection, run.rng);
   const double select_ms = elapsed_ms(start);
   result.times.base_selection += select_ms;
   if (!base) {

@@ -3,9 +3,14 @@
 // quads, or random triples in RANSAC mode), score those that pass the residual gate by LCP and
 // report every improvement at once.
 
+#include <array>
+#include <cstdint>
+#include <vector>
+
 #include "core/point_set.h"
 #include "core/random15.h"
 #include "registration/engine.h"
+#include "registration/point_grid.h"
 
 namespace kestrel::registration {
 
@@ -23,12 +28,17 @@ struct RunContext {
   bool first_selection;  // no base drawn yet in this process; cleared by the first draw
   float base_max_len;    // options.base_max_len, or no limit while bases come from a region
   EngineResult& result;  // best motion and LCP so far, trials, counts and stage times
+  std::array<double, 3> q_centroid{};  // where two motions are compared (any-pose stop)
+  int32_t best_trial = 0;              // the trial that found the best motion
+  const PointGrid* p_grid = nullptr;   // with options.grid_scoring: P's positions for scoring
+  std::vector<core::RigidTransform> vetoed;  // motions the vet hook rejected
 };
 
 // Runs the next trial. Only a candidate strictly better than run.result.best_lcp counts; it
 // becomes the run's best and goes to the hooks (progress line, repaint, on_improvement,
 // repaint). The stop hook is polled once per candidate. Returns true when the run must stop
-// (the hook said so, or best_lcp > thr).
+// (the hook said so, best_lcp > thr, or, with options.confirm_share set, a trial other than the
+// one that found the best motion found it again).
 bool run_trial(RunContext& run);
 
 }  // namespace kestrel::registration

@@ -48,15 +48,17 @@ void end_frame() {
 }
 
 // A float field with step buttons, held within [lo, hi] whatever is typed.
-void spinner(std::vector<WidgetRect>& rects, const char* label, const char* id, float& value,
+// Returns whether the user changed the value in this frame.
+bool spinner(std::vector<WidgetRect>& rects, const char* label, const char* id, float& value,
              float lo, float hi, float step) {
   ImGui::AlignTextToFramePadding();
   ImGui::TextUnformatted(label);
   ImGui::SameLine(140);
   ImGui::SetNextItemWidth(kFieldWidth);
-  ImGui::InputFloat(id, &value, step, step * 10, "%.3f");
+  const bool changed = ImGui::InputFloat(id, &value, step, step * 10, "%.3f");
   note(rects, id + 2);
   value = std::clamp(value, lo, hi);
+  return changed;
 }
 
 void file_list(GlSession& s, std::vector<WidgetRect>& rects, const char* id, int& current,
@@ -95,9 +97,13 @@ ImVec2 draw_panel_controls(GlSession& s, std::vector<WidgetRect>& rects) {
   ImGui::TextUnformatted("Parameters");
   const RunOption& overlap = run_option("-o");
   const RunOption& delta = run_option("--delta");
-  spinner(rects, "Overlap(0.1-1.0):", "##overlap", params.overlap_estimation, overlap.lo,
-          overlap.hi, 0.01f);
+  // An overlap the user typed counts as given, also for the any-pose search.
+  if (spinner(rects, "Overlap(0.1-1.0):", "##overlap", params.overlap_estimation, overlap.lo,
+              overlap.hi, 0.01f))
+    params.overlap_given = true;
   spinner(rects, "delta(0.0-10.0):", "##delta", params.delta, delta.lo, delta.hi, 0.1f);
+  ImGui::Checkbox("Any pose", &params.any_pose);
+  note(rects, "Any pose");
   end_frame();
 
   begin_frame();

@@ -166,6 +166,28 @@ TEST(Aligner, SameInputsGiveTheSameMotion) {
   EXPECT_EQ(read_rows(dir.file("a.tfm"), 5), read_rows(dir.file("b.tfm"), 5));
 }
 
+// ---- any pose --------------------------------------------------------------------------------
+
+// No overlap given and Q turned far about an oblique axis: the any-pose search finds the motion
+// on its own (global only, no ICP), and twice the same.
+TEST(Aligner, AnyPoseFindsAFarTurnedScanWithoutAnOverlap) {
+  ScratchDir dir;
+  const Mat4 truth = mul(rigid_inverse(read_rows(kExamples + "/gt_world/bun000.txt", 1)),
+                         read_rows(kExamples + "/gt_world/bun045.txt", 1));
+  const Mat4 d = displacement(140, 0.3, -1, 0.7, 20, 35, -10);
+  const auto centroid = write_moved(kExamples + "/bun045.vrt", dir.file("moved.vrt"), d);
+  const Mat4 expected = mul(truth, rigid_inverse(d));
+
+  for (const char* out : {"a.tfm", "b.tfm"})
+    ASSERT_EQ(run({"--any-pose", "--out", dir.file(out), kExamples + "/bun000.vrt",
+                   dir.file("moved.vrt")}),
+              0);
+  const Mat4 found = read_rows(dir.file("a.tfm"), 5);
+  EXPECT_LT(rotation_error_deg(found, expected), 2.0);
+  EXPECT_LT(displacement_error(found, expected, centroid), 2.0);
+  EXPECT_EQ(found, read_rows(dir.file("b.tfm"), 5));
+}
+
 // ---- PLY scans and the plain matrix ----------------------------------------------------------
 
 // The scans as PLY files (P binary, Q ASCII) give the very motion the .vrt files give; --matrix

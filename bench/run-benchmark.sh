@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Benchmarks Kestrel against Open3D on the example scans and writes docs/benchmarks.md.
+# Installs its own Debian packages when missing (Open3D, numpy, matplotlib: the benchmark's
+# alone, never the programs' or the tests'), builds Kestrel, then runs bench/benchmark.py.
+# Usage: bench/run-benchmark.sh [--quick] [--build DIR] [options]   (--help lists them)
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+build="$here/build"
+args=("$@")
+for ((i = 0; i < ${#args[@]}; i++)); do
+  case "${args[i]}" in
+    --build) build="${args[i + 1]:-$build}" ;;
+    --build=*) build="${args[i]#--build=}" ;;
+  esac
+done
+
+packages=(python3-open3d python3-numpy python3-matplotlib)
+"$here/scripts/install-packages.sh" "${packages[@]}"
+
+"$here/scripts/setup.sh" "$build"
+
+# The packages above belong to Debian's own interpreter, whatever python3 the PATH finds first.
+KESTREL_BENCH_COMMAND="bench/run-benchmark.sh${*:+ $(printf '%q ' "$@")}"
+export KESTREL_BENCH_COMMAND="${KESTREL_BENCH_COMMAND% }"
+exec /usr/bin/python3 "$here/bench/benchmark.py" --build "$build" "$@"

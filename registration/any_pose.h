@@ -1,0 +1,53 @@
+#pragma once
+// A search that assumes nothing about the pose of the scans or their overlap. Normals come from
+// planes fitted in 3D to the full scans, so they turn with a scan; the tolerances, the base width
+// and the stopping rule come from the scans' own spacing, extent and normal noise. The motion
+// found is then polished against the full P.
+
+#include "core/point_set.h"
+#include "core/rigid_transform.h"
+#include "registration/ann_index.h"
+#include "registration/engine.h"
+
+namespace kestrel::registration {
+
+// The scans as the any-pose search needs them. All must outlive the plan's use.
+struct AnyPoseScans {
+  const core::PointSet& full_p;   // P at full resolution
+  const AnnIndex& full_p_index;   // search over full_p
+  const core::PointSet& p;        // P's working set
+  const AnnIndex& p_index;        // search over p
+  const core::PointSet& full_q;   // Q at full resolution
+  const core::PointSet& q;        // Q's working set
+};
+
+// What the search runs with.
+struct AnyPosePlan {
+  NormalList p_normals, q_normals;  // one fitted normal per working point
+  float point_spacing = 0;          // engine spacing; twice the median neighbour distance
+  float neighbour_distance = 0;     // median distance of a working point of P to its nearest
+  float normal_spread = 0;          // median normal difference of neighbouring working points
+  float extent = 0;                 // largest side of the joint bounding box of the working sets
+  EngineOptions options;            // the engine's settings for the search
+};
+
+// Derives the plan. `base` supplies what the user chose (delta, debug, console output); an
+// `overlap` in (0, 1] sets the stopping threshold and the base width as in the default mode,
+// otherwise both come from the data and the run stops when a second base confirms the best
+// motion.
+AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, float overlap);
+
+// Moves `motion` to the least-squares fit of Q's working points against the full P, first
+// within twice the scoring radius, then within half of it.
+core::RigidTransform polish_any_pose(const AnyPoseScans& scans, const AnyPosePlan& plan,
+                                     const core::RigidTransform& motion);
+
+// Vets a would-be best motion: polishes it and measures how many of the points of Q it brings
+// within the scoring radius of the full P also lie on P's surface, within a fifth of that
+// radius. A right motion puts them on the surface; a wrong one that merely brings Q near P
+// (a smooth region matched to itself turned over) leaves most of them off it. Replaces
+// `motion` by the polished one; returns false when fewer than `min_share` of them are on.
+bool vet_any_pose(const AnyPoseScans& scans, const AnyPosePlan& plan, core::RigidTransform& motion,
+                  double* on_surface_share = nullptr);
+
+}  // namespace kestrel::registration

@@ -1,0 +1,16 @@
+#pragma once
+// Small dense eigen and rotation solves, done by Eigen (this file pair is its only user).
+
+namespace kestrel::registration {
+
+// Unit eigenvector of the smallest eigenvalue of the symmetric 3 x 3 matrix given by its upper
+// triangle (xx, xy, xz, yy, yz, zz). False when the matrix is not finite or has rank below 2
+// (no plane), leaving `n` unset.
+bool smallest_eigenvector(const double cov[6], double n[3]);
+
+// The proper rotation R (row-major) that best maps the centred source points onto the centred
+// target points, from their cross-covariance H = sum(src * tgt^T) (row-major), by SVD
+// (Kabsch). False when H is not finite.
+bool best_rotation(const double H[9], double R[9]);
+
+}  // namespace kestrel::registration

@@ -1,0 +1,90 @@
+#include "registration/point_grid.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace kestrel::registration {
+
+namespace {
+// Beyond this many cells the grid coarsens instead of growing.
+constexpr double kMaxCells = 4.0e6;
+}  // namespace
+
+PointGrid::PointGrid(const std::vector<std::array<double, 3>>& points, double radius) {
+  if (points.empty()) {
+    start_.assign(2, 0);
+    return;
+  }
+  double lo[3] = {points[0][0], points[0][1], points[0][2]};
+  double hi[3] = {lo[0], lo[1], lo[2]};
+  for (const auto& p : points)
+    for (int a = 0; a < 3; ++a) {
+      lo[a] = std::min(lo[a], p[a]);
+      hi[a] = std::max(hi[a], p[a]);
+    }
+  const double span = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2], 0.0});
+  cell_ = radius > 0 && std::isfinite(radius) ? radius : std::max(span, 1.0);
+  auto cells = [&]() {
+    double n = 1;
+    for (int a = 0; a < 3; ++a) n *= std::floor((hi[a] - lo[a]) / cell_) + 1;
+    return n;
+  };
+  while (cells() > kMaxCells) cell_ *= 2;
+  for (int a = 0; a < 3; ++a) {
+    origin_[a] = lo[a];
+    dims_[a] = static_cast<int>(std::floor((hi[a] - lo[a]) / cell_)) + 1;
+  }
+
+  // Counting sort of the points by cell.
+  const size_t ncell = static_cast<size_t>(dims_[0]) * dims_[1] * dims_[2];
+  std::vector<uint32_t> cell_of(points.size());
+  start_.assign(ncell + 1, 0);
+  for (size_t i = 0; i < points.size(); ++i) {
+    int c[3];
+    for (int a = 0; a < 3; ++a)
+      c[a] = std::min(dims_[a] - 1, static_cast<int>((points[i][a] - origin_[a]) / cell_));
+    cell_of[i] = static_cast<uint32_t>(cell_index(c[0], c[1], c[2]));
+    ++start_[cell_of[i] + 1];
+  }
+  for (size_t c = 0; c < ncell; ++c) start_[c + 1] += start_[c];
+  points_.resize(points.size());
+  index_.resize(points.size());
+  std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
+  for (size_t i = 0; i < points.size(); ++i) {
+    const uint32_t slot = fill[cell_of[i]]++;
+    points_[slot] = points[i];
+    index_[slot] = static_cast<uint32_t>(i);
+  }
+}
+
+bool PointGrid::cell_range(double x, double y, double z, double r, int lo[3], int hi[3]) const {
+  const double q[3] = {x, y, z};
+  for (int a = 0; a < 3; ++a) {
+    const double l = std::floor((q[a] - r - origin_[a]) / cell_);
+    const double h = std::floor((q[a] + r - origin_[a]) / cell_);
+    if (!(h >= 0) || !(l <= dims_[a] - 1)) return false;  // also false for NaN
+    lo[a] = static_cast<int>(std::max(l, 0.0));
+    hi[a] = static_cast<int>(std::min(h, static_cast<double>(dims_[a] - 1)));
+  }
+  return true;
+}
+
+bool PointGrid::any_within(double x, double y, double z, double sq_radius) const {
+  int lo[3], hi[3];
+  if (!(sq_radius > 0) || !cell_range(x, y, z, std::sqrt(sq_radius), lo, hi)) return false;
+  for (int k = lo[2]; k <= hi[2]; ++k)
+    for (int j = lo[1]; j <= hi[1]; ++j) {
+      const size_t row = cell_index(0, j, k);
+      for (uint32_t s = start_[row + static_cast<size_t>(lo[0])],
+                    e = start_[row + static_cast<size_t>(hi[0]) + 1];
+           s < e; ++s) {
+        const std::array<double, 3>& p = points_[s];
+        const double dx = p[0] - x, dy = p[1] - y, dz = p[2] - z;
+        if (dx * dx + dy * dy + dz * dz < sq_radius) return true;
+      }
+    }
+  return false;
+}
+
+}  // namespace kestrel::registration

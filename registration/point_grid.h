@@ -1,0 +1,66 @@
+#pragma once
+// A uniform grid over a fixed set of 3D points for fixed-radius questions: which points lie
+// within a radius of a query, and is there any. Buckets are one flat array ordered by cell, so
+// a query reads a few contiguous runs. Cheaper to build and query than a kd-tree when the
+// radius is known in advance, and safe to query from several threads at once.
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kestrel::registration {
+
+class PointGrid {
+ public:
+  // Grid over `points` with cells of side about `radius` (enlarged when the box would need more
+  // than about four million cells). Queries with a larger radius stay exact, only slower.
+  PointGrid(const std::vector<std::array<double, 3>>& points, double radius);
+
+  // Calls visit(index) for every stored point strictly within sqrt(sq_radius) of (x, y, z), in
+  // cell order, then by index.
+  template <typename Visit>
+  void for_each_within(double x, double y, double z, double sq_radius, Visit&& visit) const;
+
+  // Whether some stored point lies strictly within sqrt(sq_radius) of (x, y, z).
+  bool any_within(double x, double y, double z, double sq_radius) const;
+
+  size_t size() const { return points_.size(); }
+
+ private:
+  // The cell range [lo, hi] per axis that a ball of the given radius touches; false when the
+  // ball misses the grid.
+  bool cell_range(double x, double y, double z, double r, int lo[3], int hi[3]) const;
+  size_t cell_index(int i, int j, int k) const {
+    return (static_cast<size_t>(k) * dims_[1] + static_cast<size_t>(j)) * dims_[0] +
+           static_cast<size_t>(i);
+  }
+
+  std::vector<std::array<double, 3>> points_;  // in cell order
+  std::vector<uint32_t> index_;                // original index of each stored point
+  std::vector<uint32_t> start_;                // first stored point of each cell, plus an end
+  double origin_[3] = {0, 0, 0};
+  double cell_ = 1;
+  int dims_[3] = {1, 1, 1};
+};
+
+template <typename Visit>
+void PointGrid::for_each_within(double x, double y, double z, double sq_radius,
+                                Visit&& visit) const {
+  int lo[3], hi[3];
+  if (!(sq_radius > 0) || !cell_range(x, y, z, std::sqrt(sq_radius), lo, hi)) return;
+  for (int k = lo[2]; k <= hi[2]; ++k)
+    for (int j = lo[1]; j <= hi[1]; ++j) {
+      const size_t row = cell_index(0, j, k);
+      for (uint32_t s = start_[row + static_cast<size_t>(lo[0])],
+                    e = start_[row + static_cast<size_t>(hi[0]) + 1];
+           s < e; ++s) {
+        const std::array<double, 3>& p = points_[s];
+        const double dx = p[0] - x, dy = p[1] - y, dz = p[2] - z;
+        if (dx * dx + dy * dy + dz * dz < sq_radius) visit(static_cast<int>(index_[s]));
+      }
+    }
+}
+
+}  // namespace kestrel::registration

@@ -1,0 +1,73 @@
+#include "registration/refine_motion.h"
+
+#include <vector>
+
+#include "registration/linear_algebra.h"
+
+namespace kestrel::registration {
+
+namespace {
+
+// Best rigid fit carrying q[i] onto p[j] for the listed pairs, as a motion about Q's centroid.
+bool fit_pairs(const core::PointSet& q, const core::PointSet& p,
+               const std::vector<std::pair<int, int>>& pairs, core::RigidTransform& out) {
+  double cq[3] = {0, 0, 0}, cp[3] = {0, 0, 0};
+  for (const auto& [i, j] : pairs) {
+    const core::Point3D& a = q[static_cast<size_t>(i)];
+    const core::Point3D& b = p[static_cast<size_t>(j)];
+    cq[0] += a.x, cq[1] += a.y, cq[2] += a.z;
+    cp[0] += b.x, cp[1] += b.y, cp[2] += b.z;
+  }
+  const double n = static_cast<double>(pairs.size());
+  for (int k = 0; k < 3; ++k) cq[k] /= n, cp[k] /= n;
+  double H[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+  for (const auto& [i, j] : pairs) {
+    const core::Point3D& a = q[static_cast<size_t>(i)];
+    const core::Point3D& b = p[static_cast<size_t>(j)];
+    const double u[3] = {a.x - cq[0], a.y - cq[1], a.z - cq[2]};
+    const double v[3] = {b.x - cp[0], b.y - cp[1], b.z - cp[2]};
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 3; ++c) H[3 * r + c] += u[r] * v[c];
+  }
+  double R[9];
+  if (!best_rotation(H, R)) return false;
+  out.R = core::DenseMatrix(3, 3);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) out.R(r, c) = R[3 * r + c];
+  out.s = 1.0f;
+  for (int k = 0; k < 3; ++k) {
+    out.c[k] = cq[k];
+    out.t[k] = cp[k] - cq[k];
+  }
+  return true;
+}
+
+}  // namespace
+
+RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
+                           const AnnIndex& p_index, const core::RigidTransform& start,
+                           const RefineOptions& options) {
+  RefineResult result;
+  result.motion = start;
+  std::vector<std::pair<int, int>> pairs, previous;
+  for (int step = 0; step < options.iterations; ++step) {
+    pairs.clear();
+    for (size_t i = 0; i < q.size(); ++i) {
+      core::Point3D moved = q[i];
+      core::transform_point(moved, result.motion);
+      double d2 = 0;
+      const int j = p_index.nearest(moved.x, moved.y, moved.z, d2);
+      if (j >= 0 && d2 < options.sq_radius) pairs.emplace_back(static_cast<int>(i), j);
+    }
+    if (pairs.size() < options.min_pairs || pairs == previous) break;
+    core::RigidTransform next;
+    if (!fit_pairs(q, p, pairs, next)) break;
+    result.motion = next;
+    result.steps = step + 1;
+    result.pairs = pairs.size();
+    previous.swap(pairs);
+  }
+  return result;
+}
+
+}  // namespace kestrel::registration

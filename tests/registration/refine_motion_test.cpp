@@ -1,0 +1,54 @@
+// The polish takes a nearly right motion to the right one.
+
+#include "registration/refine_motion.h"
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace kestrel::registration {
+namespace {
+
+TEST(RefineMotion, RecoversASmallResidualMotionFromADenserReference) {
+  const core::PointSet p = test::wavy_surface(6000, 21);
+  // Q: every 7th point of P, moved by 4 degrees and a few units; the polish starts at identity.
+  core::PointSet sample;
+  for (size_t i = 0; i < p.size(); i += 7) sample.push_back(p[i]);
+  const core::DenseMatrix R = test::rotation(0.3, 1, 0.2, 4);
+  const double t[3] = {1.5, -2, 1};
+  const core::PointSet q = test::moved(sample, R, t);
+  AnnIndex index;
+  index.build(p);
+
+  RefineOptions options;
+  options.sq_radius = 8.0 * 8.0;
+  options.iterations = 30;
+  const RefineResult result = refine_motion(q, p, index, core::RigidTransform{}, options);
+  ASSERT_GT(result.steps, 0);
+  // Moving Q by the result must undo the displacement point by point.
+  double worst = 0;
+  for (size_t i = 0; i < q.size(); ++i) {
+    core::Point3D back = q[i];
+    core::transform_point(back, result.motion);
+    worst = std::max(worst, core::distance(back, sample[i]));
+  }
+  EXPECT_LT(worst, 0.05);
+}
+
+TEST(RefineMotion, TooFewPairsKeepTheStartingMotion) {
+  const core::PointSet p = test::wavy_surface(200, 3);
+  const double far[3] = {1000, 0, 0};
+  const core::PointSet q = test::moved(p, core::identity_matrix(3), far);
+  AnnIndex index;
+  index.build(p);
+  RefineOptions options;
+  options.sq_radius = 25;
+  core::RigidTransform start;
+  start.t[1] = 3;
+  const RefineResult result = refine_motion(q, p, index, start, options);
+  EXPECT_EQ(result.steps, 0);
+  EXPECT_EQ(result.motion.t[1], 3);
+}
+
+}  // namespace
+}  // namespace kestrel::registration
