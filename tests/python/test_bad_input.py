@@ -45,21 +45,21 @@ def test_unreadable_files_raise_the_readers_message(tmp_path):
 
 def test_keywords_are_checked_like_python_arguments(tmp_path):
     with pytest.raises(TypeError, match="unexpected keyword argument 'overlapp'"):
-        kestrel.align(SURFACE, SURFACE, any_pose=False, overlapp=0.5)
+        kestrel.align(SURFACE, SURFACE, overlapp=0.5)
     with pytest.raises(TypeError, match="overlap must be a number, not str"):
         kestrel.align_files(P_FILE, P_FILE, overlap="0.5")
     with pytest.raises(TypeError, match="icp must be True or False"):
-        kestrel.align(SURFACE, SURFACE, any_pose=False, icp=1)
+        kestrel.align(SURFACE, SURFACE, icp=1)
     with pytest.raises(TypeError, match="num_try must be a whole number"):
-        kestrel.align(SURFACE, SURFACE, any_pose=False, num_try=2.5)
+        kestrel.align(SURFACE, SURFACE, num_try=2.5)
     with pytest.raises(ValueError, match="isamp must be a whole number from 1"):
-        kestrel.align(SURFACE, SURFACE, any_pose=False, isamp=0)
+        kestrel.align(SURFACE, SURFACE, isamp=0)
     with pytest.raises(ValueError, match="delta must be finite"):
-        kestrel.align(SURFACE, SURFACE, any_pose=False, delta=float("nan"))
+        kestrel.align(SURFACE, SURFACE, delta=float("nan"))
     with pytest.raises(ValueError, match="max_seconds"):
-        kestrel.align(SURFACE, SURFACE, any_pose=False, max_seconds=-1)
+        kestrel.align(SURFACE, SURFACE, max_seconds=-1)
     with pytest.raises(ValueError, match="nowhere.txt"):
-        kestrel.align(SURFACE, SURFACE, any_pose=False, trans_file=tmp_path / "nowhere.txt")
+        kestrel.align(SURFACE, SURFACE, trans_file=tmp_path / "nowhere.txt")
 
 
 def test_dtype_and_memory_order_do_not_change_the_result():
