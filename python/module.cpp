@@ -42,7 +42,8 @@ base_max_len (-q), norm_diff (-nd), isamp (-i), sample (-s), margin (-m), cut_y 
 centering (False for -c), scale_tol (-w2), do_scale (-w1), trans_file (-l), debug (-d),
 any_pose (--any-pose).
 max_seconds stops the registration run after that many seconds from the call's start;
-Ctrl-C (KeyboardInterrupt) stops it too. Either way the best motion found so far comes back
+Ctrl-C (KeyboardInterrupt) stops it too
+when the call runs in the main thread. Either way the best motion found so far comes back
 with stopped=True and without ICP. verbose=True prints the aligner's console lines.
 Unknown keywords and values of the wrong type raise TypeError, values out of range ValueError.)";
 
