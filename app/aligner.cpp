@@ -1,6 +1,7 @@
 #include "app/aligner.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "app/command_line.h"
 #include "app/profile_rows.h"
 #include "app/result_files.h"
+#include "app/terminal_progress.h"
 #include "core/random15.h"
 
 namespace kestrel::app {
@@ -87,6 +89,26 @@ void print_json(FILE* out, const AppState& state, const AlignOptions& o, const A
   std::fprintf(out, "}\n");
 }
 
+// The aligner's sequence (align_models.h). On a terminal (unless --quiet) a progress line on
+// `err` shows how far the run has come, its clock started by the run's first step; when stdout
+// is that terminal too, the line stands in for the run's own "\r" lines there, which would keep
+// overwriting it. False when a model cannot be read or ICP refuses (the actions said why).
+bool run_with_progress(AppState& state, const AlignOptions& o,
+                       const std::vector<std::string>& files, AlignOutcome& a, FILE* err) {
+  ActionHooks hooks;  // nothing to draw, nothing that stops a run
+  std::optional<TerminalProgress> line;
+  if (!o.quiet && is_terminal(err)) {
+    hooks.on_step = [&line, err](const registration::ProgressPoint& at) {
+      if (!line) line.emplace(err);
+      line->step(at);
+    };
+    state.console_progress = !same_terminal(fileno(stdout), fileno(err));
+  }
+  const bool ok = align_models(state, o, {files[0]}, {files[1]}, hooks, a);
+  if (line) line->finish();
+  return ok;
+}
+
 }  // namespace
 
 int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
@@ -114,9 +136,8 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
   derive_parameters(state->params);
 
   AlignOutcome a;
-  const ActionHooks hooks;  // nothing to draw, nothing that stops a run
-  // The actions have already said why a load or the ICP failed.
-  if (!align_models(*state, o, {files[0]}, {files[1]}, hooks, a)) return 1;
+  const bool loaded_and_run = run_with_progress(*state, o, files, a, err);
+  if (!loaded_and_run) return 1;
   if (!export_results(*state, o.out, o.reconstruct, nullptr, &error,
                       a.icp.ran ? a.refinement : nullptr)) {
     std::fprintf(err, "%s\n", error.c_str());

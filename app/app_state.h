@@ -24,6 +24,8 @@ struct AppState {
   bool ransac_mode = false;                // a RANSAC run is under way (base spheres hidden)
   bool noise_added = false;                // "Add noise" was used since the last load
   bool first_selection = true;             // no base has been drawn in this process yet
+  bool console_progress = true;  // runs print their "\r" progress lines on stdout (off while
+                                 // the aligner draws its own line on the same terminal)
 
   core::PointSet base_points = core::PointSet(4);  // the last base drawn, segment order
   std::string progress_text;                       // progress line drawn while a run works

@@ -35,6 +35,7 @@ registration::EngineHooks engine_hooks(AppState& state, const ActionHooks& hooks
   engine.should_stop = hooks.should_stop;
   engine.on_progress = [&state](const std::string& line) { state.progress_text = line; };
   engine.on_base = [&state](const core::PointSet& base) { state.base_points = base; };
+  engine.on_step = hooks.on_step;
   engine.on_improvement = [&state](const registration::Improvement& improvement) {
     publish(state, improvement);
   };
@@ -63,9 +64,9 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
   const registration::EngineOptions options = engine_options(state);
   const registration::EngineHooks engine = engine_hooks(state, hooks);
   const registration::EngineResult result =
-      ransac                   ? registration::run_ransac(inputs, options, engine, rng)
+      ransac                  ? registration::run_ransac(inputs, options, engine, rng)
       : state.params.any_pose ? run_any_pose(state, options, engine, rng)
-                               : registration::run_kestrel(inputs, options, engine, rng);
+                              : registration::run_kestrel(inputs, options, engine, rng);
   state.trial_count = result.trials;
   if (result.trials > 0) state.first_selection = false;
   if (result.improved) core::transform_point_set(m.model_q, result.motion);
@@ -97,6 +98,7 @@ registration::EngineOptions engine_options(const AppState& state) {
   options.first_selection = state.first_selection;
   options.debug = params.debug;
   options.console = state.console;
+  options.console_progress = state.console_progress;
   return options;
 }
 

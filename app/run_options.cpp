@@ -75,6 +75,10 @@ const std::vector<RunOption>& run_options() {
        "print the engine's time per stage and its counts after the\nrun (with --json, in the "
        "object's \"profile\")",
        0, kNone, kNo, ALIGN(profile)},
+      {"--quiet", K::kSet, "", 0,
+       "no progress line (drawn on standard error while the run\nworks, only when it is a "
+       "terminal)",
+       0, kNone, kNo, ALIGN(quiet)},
       {"--help", K::kAlignHelp, "", 0, "this text", 0, kNone, kNo, nullptr},
   };
   return table;

@@ -18,6 +18,7 @@ struct AlignOptions {
   bool icp = false;          // refine with "Start ICP" after the run
   bool json = false;         // print one JSON object with the outcome
   bool profile = false;      // print the engine's time per stage and counts
+  bool quiet = false;        // no progress line on standard error, even on a terminal
   std::string out = "results.tfm";
   std::string reconstruct;  // joined models; empty = not written
   std::string matrix;       // plain 4 x 4 matrix file; empty = not written

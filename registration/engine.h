@@ -55,6 +55,19 @@ struct EngineOptions {
   float confirm_degrees = 10;         // "again": turned by less than this from the best motion
   float confirm_tolerances = 5;       // and Q's centroid within this many run tolerances
   bool console = true;         // print the progress lines and the run time on stdout
+  bool console_progress = true;  // with console: the "\r" progress lines too (off while a
+                                 // caller shows its own progress line on the same terminal)
+};
+
+// Where a run stands, as reported to the on_step hook and the progress lines.
+struct ProgressPoint {
+  bool ransac = false;  // the two modes word their lines differently
+  int trial = 0;        // trials begun in this run
+  int num_try = 0;
+  float lcp = 0;       // best LCP so far
+  uint64_t pos = 0;    // candidate position
+  uint64_t count = 0;  // candidates of the trial; 0 while they are still being found
+  bool done = false;   // the run's trials are over (the last step, before its closing line)
 };
 
 // One candidate that beat the best LCP of the run.
@@ -73,6 +86,9 @@ struct EngineHooks {
   // A candidate about to become the best: may replace it by a better motion (a polish) and
   // returns false to reject it; motions where a rejected one lands are not scored again.
   std::function<bool(core::RigidTransform&)> vet;
+  // Where the run stands: at each trial's start (count 0), with every progress line and every
+  // improvement, and once when the trials are over (done). Called often: pace any drawing.
+  std::function<void(const ProgressPoint&)> on_step;
 
   void request_repaint() const {
     if (repaint) repaint();

@@ -6,17 +6,9 @@
 #include <cstdint>
 #include <string>
 
-namespace kestrel::registration {
+#include "registration/engine.h"
 
-// Where a trial's candidate loop stands.
-struct ProgressPoint {
-  bool ransac = false;  // the two modes word their lines differently
-  int trial = 0;        // trials begun in this run
-  int num_try = 0;
-  float lcp = 0;       // best LCP so far
-  uint64_t pos = 0;    // candidate position
-  uint64_t count = 0;  // candidates of the trial
-};
+namespace kestrel::registration {
 
 // Start of a trial: "\rtrial %d(%d), LCP: %3.3f" on the console.
 void print_trial_start(int trial, int num_try, float lcp);

@@ -79,6 +79,8 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
       run.base_max_len = i % 2 == 0 ? options.base_max_len : options.narrow_base_max_len;
     if (run_trial(run)) break;
   }
+  if (hooks.on_step)
+    hooks.on_step({ransac, result.trials, options.num_try, result.best_lcp, 0, 0, true});
   if (options.console) print_run_time(core::tick_ms() - start);
   return result;
 }

@@ -29,9 +29,19 @@ ProgressPoint progress_point(const RunContext& run, uint64_t pos, uint64_t count
   return {run.ransac, run.result.trials, run.options.num_try, run.result.best_lcp, pos, count};
 }
 
+bool console_progress(const EngineOptions& options) {
+  return options.console && options.console_progress;
+}
+
+void report_step(const RunContext& run, const ProgressPoint& at) {
+  if (run.hooks.on_step) run.hooks.on_step(at);
+}
+
 void report_progress(const RunContext& run, uint64_t pos, uint64_t count) {
-  const std::string line = candidate_progress(progress_point(run, pos, count), run.options.console);
+  const ProgressPoint at = progress_point(run, pos, count);
+  const std::string line = candidate_progress(at, console_progress(run.options));
   if (run.hooks.on_progress) run.hooks.on_progress(line);
+  report_step(run, at);
   run.hooks.request_repaint();
 }
 
@@ -40,9 +50,10 @@ void report_progress(const RunContext& run, uint64_t pos, uint64_t count) {
 void report_improvement(RunContext& run, const core::RigidTransform& motion, uint64_t pos,
                         uint64_t count) {
   EngineResult& result = run.result;
-  const std::string line =
-      improvement_progress(progress_point(run, pos, count), run.options.console);
+  const ProgressPoint at = progress_point(run, pos, count);
+  const std::string line = improvement_progress(at, console_progress(run.options));
   if (run.hooks.on_progress) run.hooks.on_progress(line);
+  report_step(run, at);
   run.hooks.request_repaint();
   result.motion = motion;
   result.improved = true;
@@ -320,7 +331,8 @@ bool run_trial(RunContext& run) {
   EngineResult& result = run.result;
   const EngineOptions& options = run.options;
   result.trials += 1;
-  if (options.console) print_trial_start(result.trials, options.num_try, result.best_lcp);
+  if (console_progress(options)) print_trial_start(result.trials, options.num_try, result.best_lcp);
+  report_step(run, progress_point(run, 0, 0));
 
   const Clock::time_point start = Clock::now();
   const std::optional<Base> base =

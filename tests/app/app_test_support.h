@@ -1,12 +1,17 @@
 #pragma once
-// Shared helpers of the app tests: a scratch folder per test and small point files.
+// Shared helpers of the app tests: a scratch folder per test, small point files, engine steps
+// and runs on a pseudo-terminal.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "registration/engine.h"
 
 namespace kestrel::app::testing {
 
@@ -39,6 +44,30 @@ class ScratchDir {
  private:
   fs::path path_;
 };
+
+// Runs `command` (through sh) with a pseudo-terminal as its standard streams, by util-linux's
+// `script`; returns what the terminal received, its line ends turned into "\r\n". Redirections
+// inside `command` take streams off the terminal. `status` gets the command's exit status.
+inline std::string on_terminal(const std::string& command, const ScratchDir& dir, int* status) {
+  const std::string screen = dir.file("terminal.txt");
+  const std::string wrapped =
+      "script -qec \"" + command + "\" /dev/null < /dev/null > '" + screen + "'";
+  const int raw = std::system(wrapped.c_str());
+  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return ScratchDir::read(screen);
+}
+
+// The engine's step of a run at candidate `pos` of `count` in trial `trial` of `num_try`.
+inline registration::ProgressPoint step_at(int trial, int num_try, uint64_t pos, uint64_t count,
+                                           float lcp = 0) {
+  registration::ProgressPoint at;
+  at.trial = trial;
+  at.num_try = num_try;
+  at.pos = pos;
+  at.count = count;
+  at.lcp = lcp;
+  return at;
+}
 
 // A bumpy height field of n x n points with spacing h, offset by (ox, oy, oz); as .vrt text.
 inline std::string grid_vrt(int n, double h, double ox = 0, double oy = 0, double oz = 0) {

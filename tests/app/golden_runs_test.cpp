@@ -90,6 +90,23 @@ TEST_P(GoldenRuns, TraceAndResultsMatchTheRecording) {
   EXPECT_EQ(got_trace, read_file(base + ".trace")) << run.args;
 }
 
+// Standard error on a terminal draws the progress line there and changes nothing in the trace.
+TEST(GoldenRunsOnATerminal, TraceMatchesTheRecordingAndTheTerminalGetsTheLine) {
+  const GoldenRun& run = kRuns[6];
+  ASSERT_EQ(std::string(run.name), "normals_off");
+  ScratchDir dir;
+  const std::string trace = dir.file("trace.txt"), results = dir.file("results.tfm");
+  const std::string command = "cd '" + dir.file("") + "' && '" + KESTREL_ALIGN + "' " +
+                              replace_all(run.args, "EX", "'" + kExamples + "'") + " --out '" +
+                              results + "' > '" + trace + "'";
+  int status = -1;
+  const std::string screen = testing::on_terminal(command, dir, &status);
+  ASSERT_EQ(status, 0) << command;
+  EXPECT_EQ(normalise(read_file(trace)), read_file(kGolden + "/" + run.name + ".trace"));
+  EXPECT_EQ(screen.rfind("\rtrial ", 0), 0u) << screen;
+  EXPECT_NE(screen.find(" candidates  "), std::string::npos) << screen;
+}
+
 INSTANTIATE_TEST_SUITE_P(Aligner, GoldenRuns, ::testing::ValuesIn(kRuns),
                          [](const ::testing::TestParamInfo<GoldenRun>& info) {
                            return std::string(info.param.name);

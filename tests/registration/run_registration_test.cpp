@@ -211,6 +211,50 @@ TEST_F(RunRegistration, HooksSeeTheProgressTheBaseAndEveryImprovement) {
   EXPECT_EQ(lcps.back(), r.best_lcp);
 }
 
+// Each trial opens with a step whose candidates are not yet known, its candidate steps stay
+// within the trial, and the run closes with one step marked done.
+TEST_F(RunRegistration, StepsFollowTheTrialsAndEndWithDone) {
+  std::vector<ProgressPoint> steps;
+  hooks.on_step = [&steps](const ProgressPoint& at) { steps.push_back(at); };
+  ::testing::internal::CaptureStdout();
+  const EngineResult r = run();
+  ::testing::internal::GetCapturedStdout();
+  ASSERT_GE(steps.size(), 3u);
+  EXPECT_EQ(steps.front().trial, 1);
+  EXPECT_EQ(steps.front().count, 0u);
+  EXPECT_TRUE(steps.back().done);
+  EXPECT_EQ(steps.back().trial, r.trials);
+  EXPECT_EQ(steps.back().lcp, r.best_lcp);
+  int trial_starts = 0;
+  for (size_t k = 0; k + 1 < steps.size(); ++k) {
+    const ProgressPoint& at = steps[k];
+    EXPECT_FALSE(at.done) << "step " << k;
+    EXPECT_EQ(at.num_try, options.num_try);
+    if (at.count == 0) {
+      ++trial_starts;
+      EXPECT_EQ(at.trial, trial_starts) << "step " << k;
+    } else {
+      EXPECT_LT(at.pos, at.count) << "step " << k;
+      EXPECT_EQ(at.trial, trial_starts) << "step " << k;
+    }
+    if (k > 0) EXPECT_GE(at.lcp, steps[k - 1].lcp) << "step " << k;
+  }
+  EXPECT_EQ(trial_starts, r.trials);
+}
+
+// Without its progress lines the console still gets the closing time, and the steps still come.
+TEST_F(RunRegistration, ConsoleProgressOffKeepsOnlyTheTime) {
+  options.console_progress = false;
+  int steps = 0;
+  hooks.on_step = [&steps](const ProgressPoint&) { ++steps; };
+  ::testing::internal::CaptureStdout();
+  run();
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.find("trial"), std::string::npos) << out;
+  EXPECT_EQ(out.rfind("\nTime: ", 0), 0u) << out;
+  EXPECT_GT(steps, 1);
+}
+
 TEST_F(RunRegistration, StopHookEndsTheRunAtTheNextCandidate) {
   int polls = 0, improvements = 0;
   hooks.should_stop = [&polls] { return ++polls == 1; };
