@@ -209,7 +209,12 @@ void apply_keywords(const Keywords& keywords, const char* function, app::AppStat
 
 std::vector<std::string> keyword_names() {
   std::vector<std::string> names;
-  for (const Keyword& k : kKeywords) names.emplace_back(k.name);
+  for (const Keyword& k : kKeywords) {
+    if (!table_row(k.option))
+      throw std::logic_error(std::string(k.name) + " stands for " + k.option +
+                             ", which the aligner's option table lacks");
+    names.emplace_back(k.name);
+  }
   return names;
 }
 

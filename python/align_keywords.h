@@ -24,7 +24,8 @@ using Keywords = std::vector<std::pair<std::string, pybind11::object>>;
 void apply_keywords(const Keywords& keywords, const char* function, app::AppState& state,
                     app::AlignOptions& o);
 
-// The keywords apply_keywords knows.
+// The keywords apply_keywords knows. Throws std::logic_error when one stands for an option the
+// table no longer has, so that the module fails to import rather than later.
 std::vector<std::string> keyword_names();
 
 }  // namespace kestrel::python

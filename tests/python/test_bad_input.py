@@ -44,6 +44,7 @@ def test_unreadable_files_raise_the_readers_message(tmp_path):
 
 
 def test_keywords_are_checked_like_python_arguments(tmp_path):
+    assert {"overlap", "delta", "icp", "any_pose", "norm_diff"} <= set(kestrel.option_keywords)
     with pytest.raises(TypeError, match="unexpected keyword argument 'overlapp'"):
         kestrel.align(SURFACE, SURFACE, overlapp=0.5)
     with pytest.raises(TypeError, match="overlap must be a number, not str"):
