@@ -46,9 +46,8 @@ bool align_models(AppState& state, const AlignOptions& o, const ModelInput& p, c
     if (error) *error = outcome.icp.message;
     return false;
   }
-  for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c) outcome.refinement[r][c] = outcome.icp.xf2(r, c);
-  outcome.motion = exported_motion(state, outcome.refinement);
+  // ICP moved Q's placement, so the exported motion carries the refinement.
+  outcome.motion = exported_motion(state);
   return true;
 }
 

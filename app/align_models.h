@@ -27,7 +27,6 @@ struct AlignOutcome {
   registration::EngineResult run;  // the registration run
   icp::IcpRefineResult icp;        // ran is false when no ICP ran
   double icp_ms = 0;               // duration of the ICP
-  double refinement[4][4] = {};    // icp.xf2 row-major, when ICP ran
 };
 
 // Starts from the process-wide generators as at program start (so a long-lived process repeats

@@ -7,7 +7,8 @@
 namespace kestrel::app {
 
 // kestrel-align [options of kestrel] [aligner options] P_FILE Q_FILE
-// Returns the process exit status: 0 when the results were written, 1 otherwise.
+// Returns the process exit status: 0 when the results were written, 2 when the run found no
+// motion (nothing written), 1 for any other failure (nothing written either).
 int align_main(int argc, const char* const* argv, FILE* out = stdout, FILE* err = stderr);
 
 }  // namespace kestrel::app

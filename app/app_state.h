@@ -29,6 +29,7 @@ struct AppState {
 
   core::PointSet base_points = core::PointSet(4);  // the last base drawn, segment order
   std::string progress_text;                       // progress line drawn while a run works
+  std::string progress_detail;                     // below it: share done and time left
   std::string status_text;                         // red status line of the window
   bool loading = false;                            // a model file is being read
   int32_t run_time_ms = 0;                         // duration of the last run action

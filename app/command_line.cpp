@@ -1,9 +1,15 @@
 #include "app/command_line.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+
+#include "core/transform_file.h"
 
 namespace kestrel::app {
 
@@ -49,6 +55,46 @@ ParseOutcome refuse(const ParseContext& ctx, const RunOption& o, const std::stri
   return ParseOutcome::kExitFailure;
 }
 
+// Reads `word` as a value of option `o`: the whole word must be a number (a whole number for
+// kInt) within the option's range; false otherwise.
+bool read_value(const RunOption& o, const char* word, double& value) {
+  if (*word == '\0' || std::isspace(static_cast<unsigned char>(*word))) return false;
+  char* end = nullptr;
+  errno = 0;
+  if (o.kind == OptionKind::kInt) {
+    const long long v = std::strtoll(word, &end, 10);
+    value = static_cast<double>(v);
+  } else {
+    value = std::strtod(word, &end);
+  }
+  if (*end != '\0' || errno == ERANGE || !std::isfinite(value)) return false;
+  const ValueRange& r = o.range;
+  return (r.lo_open ? value > r.lo : value >= r.lo) && value <= r.hi;
+}
+
+// "needs a number from 0 to 2", worded for the range and kind of `o`.
+std::string range_text(const RunOption& o) {
+  const ValueRange& r = o.range;
+  const bool whole = o.kind == OptionKind::kInt;
+  const auto number = [](double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", v);
+    return std::string(buf);
+  };
+  const std::string kind = whole ? "a whole number" : "a number";
+  if (r.hi == std::numeric_limits<int32_t>::max()) return kind + " of at least " + number(r.lo);
+  return kind +
+         (r.lo_open ? " above " + number(r.lo) + " and at most "
+                    : " from " + number(r.lo) + " to ") +
+         number(r.hi);
+}
+
+ParseOutcome refuse_value(const ParseContext& ctx, const RunOption& o, const char* word) {
+  return refuse(
+      ctx, o,
+      std::string("Option ") + o.name + " needs " + range_text(o) + " (got \"" + word + "\").");
+}
+
 // Applies option `o` at argv[i], consuming its values (i moves past them).
 ParseOutcome apply(const ParseContext& ctx, const RunOption& o, int& i, int argc,
                    const char* const* argv, core::RunParameters& params, AlignOptions& align) {
@@ -57,6 +103,9 @@ ParseOutcome apply(const ParseContext& ctx, const RunOption& o, int& i, int argc
     return refuse(ctx, o,
                   std::string("Option ") + o.name + " needs " + std::to_string(needed) +
                       (needed > 1 ? " values." : " value."));
+  double v[3] = {};
+  for (int k = 0; k < needed && o.kind != OptionKind::kText; ++k)
+    if (!read_value(o, argv[i + 1 + k], v[k])) return refuse_value(ctx, o, argv[i + 1 + k]);
   void* field = o.field ? o.field(params, align, 0) : nullptr;
   switch (o.kind) {
     case OptionKind::kUsage:
@@ -73,27 +122,26 @@ ParseOutcome apply(const ParseContext& ctx, const RunOption& o, int& i, int argc
       break;
     case OptionKind::kThreeFloats:
       for (int k = 0; k < 3; ++k)
-        *static_cast<float*>(o.field(params, align, k)) = static_cast<float>(std::atof(argv[++i]));
+        *static_cast<float*>(o.field(params, align, k)) = static_cast<float>(v[k]);
+      i += 3;
       break;
     case OptionKind::kFloat:
-      *static_cast<float*>(field) = static_cast<float>(std::atof(argv[++i]));
+      *static_cast<float*>(field) = static_cast<float>(v[0]);
+      ++i;
       break;
     case OptionKind::kClampedFloat:
-      *static_cast<float*>(field) =
-          std::min(o.hi, std::max(o.lo, static_cast<float>(std::atof(argv[++i]))));
+      *static_cast<float*>(field) = std::min(o.hi, std::max(o.lo, static_cast<float>(v[0])));
+      ++i;
       break;
     case OptionKind::kDouble:
-      *static_cast<double*>(field) = std::atof(argv[++i]);
+      *static_cast<double*>(field) = v[0];
+      ++i;
       break;
-    case OptionKind::kInt: {
-      const int v = std::atoi(argv[++i]);
-      if (o.lo <= o.hi && v < o.lo)
-        return refuse(ctx, o,
-                      std::string("Option ") + o.name + " needs a whole number of at least " +
-                          std::to_string(static_cast<int>(o.lo)) + ".");
-      *static_cast<int32_t*>(field) = v;  // also isamp: unsigned, refused below 1 above
+    case OptionKind::kInt:
+      // Also isamp, unsigned: its range keeps it positive.
+      *static_cast<int32_t*>(field) = static_cast<int32_t>(v[0]);
+      ++i;
       break;
-    }
     case OptionKind::kText:
       *static_cast<std::string*>(field) = argv[++i];
       break;
@@ -117,7 +165,8 @@ ParseOutcome parse_options(const ParseContext& ctx, int argc, const char* const*
       std::fprintf(ctx.err, "Unrecognized option %s (see --help).\n", arg);
       return ParseOutcome::kExitFailure;
     } else if (arg[0] == '-') {
-      std::fprintf(ctx.err, "Unrecognized option.(-%c)\n", arg[1]);
+      // The whole word, as given: "-x" reads as before, and a lone "-" prints no NUL byte.
+      std::fprintf(ctx.err, "Unrecognized option.(%s)\n", arg);
       return ParseOutcome::kExitFailure;
     } else if (positional) {
       positional->emplace_back(arg);
@@ -178,7 +227,10 @@ void print_align_help(const char* program, FILE* out) {
                "Aligns Q_FILE onto P_FILE without a window, doing what a user of kestrel would:\n"
                "load P, load Q, optionally turn Q and add noise, run, then write the results\n"
                "as key 'o' does.\n\n%s\n"
-               "Options of kestrel (-o overlap, -i isamp, -nd norm_diff, -d, ...): see -h.\n",
+               "Options of kestrel (-o overlap, -i isamp, -nd norm_diff, -d, ...): see -h.\n"
+               "\n"
+               "Exit status: 0 results written; 1 bad options or input files (-l included),\n"
+               "or a result that cannot be written; 2 the run found no motion (nothing written).\n",
                synopsis.c_str(), lines.c_str());
 }
 
@@ -197,30 +249,9 @@ ParseOutcome parse_align_command_line(int argc, const char* const* argv,
 }
 
 bool read_trans_file(const std::string& name, core::RunParameters& params, std::string* error) {
-  FILE* f = std::fopen(name.c_str(), "r");
-  if (!f) {
-    if (error) *error = name + ": cannot open the transform file";
-    return false;
-  }
-  char line[512];
-  bool ok = true;
-  for (int n = 1; n <= 8; ++n) {
-    if (!std::fgets(line, sizeof line, f)) {
-      ok = false;
-      if (error) *error = name + ": the transform file ends before line " + std::to_string(n);
-      break;
-    }
-    if (n < 5) continue;
-    double v[4];
-    if (std::sscanf(line, "%lf %lf %lf %lf", &v[0], &v[1], &v[2], &v[3]) != 4) {
-      ok = false;
-      if (error) *error = name + ": line " + std::to_string(n) + " does not hold four numbers";
-      continue;
-    }
-    for (int c = 0; c < 4; ++c) params.trans_matrix[n - 5][c] = v[c];
-  }
-  std::fclose(f);
-  return ok;
+  if (core::read_transform_file(name, params.trans_matrix, error)) return true;
+  params.trans_file.clear();  // refused as a whole: Q is loaded as it is in its file
+  return false;
 }
 
 void derive_parameters(core::RunParameters& params) {
@@ -228,8 +259,9 @@ void derive_parameters(core::RunParameters& params) {
   if (params.base_max_len == -1) params.base_max_len = params.overlap_estimation * 256;
   if (params.num_try == -1) {
     const int l = trial_base_count(params.overlap_estimation);
-    const float n = static_cast<float>(5 * l) / params.base_max_len;
-    params.num_try = n >= 1 && n < 2e9f ? static_cast<int>(n) : 1;
+    // 5 * L in 64 bits: L reaches two billion for the smallest overlaps.
+    const float n = static_cast<float>(5 * static_cast<int64_t>(l)) / params.base_max_len;
+    params.num_try = !(n >= 1) ? 1 : n < 2e9f ? static_cast<int>(n) : 2000000000;
   }
   if (!params.centering) params.do_scale = 1.0f;
 }

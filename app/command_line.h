@@ -35,9 +35,10 @@ void print_usage(const char* program, FILE* err = stderr);
 // kestrel-align's --help, built from the option table.
 void print_align_help(const char* program, FILE* out);
 
-// Fills params.trans_matrix from lines 5 to 8 of `name`. Rows that cannot be read keep their
-// previous values; returns false (with a message in `error`) when the file cannot be opened or
-// a row does not hold four numbers.
+// Fills params.trans_matrix from lines 5 to 8 of `name`. A file that cannot be read as a whole
+// (missing, a folder, a row missing, not four finite numbers) is refused: the matrix keeps its
+// values, trans_file is cleared, and false comes back with a message naming the file and the
+// line in `error`.
 bool read_trans_file(const std::string& name, core::RunParameters& params,
                      std::string* error = nullptr);
 

@@ -143,9 +143,11 @@ void commit(AppState& state, ModelSide side, const std::string& file, ModelRead&
     m.saved_p = m.model_p;
     m.model_q = m.saved_q;
     m.full_q = m.saved_full_q;
+    place_at_saved(m.q_placement);
   } else {
     m.saved_q = m.model_q;
     m.saved_full_q = m.full_q;
+    m.q_placement = QPlacement();
   }
 }
 
@@ -196,13 +198,19 @@ void on_random_position(AppState& state) {
   const int r = core::rand15();
   const float a = static_cast<float>(r * (1.0f / 32767.0f) * M_PI);
   const float ca = std::cos(a), sa = std::sin(a);
+  Matrix4 turn;
+  turn.m[0][0] = ca;
+  turn.m[0][1] = sa;
+  turn.m[1][0] = -sa;
+  turn.m[1][1] = ca;
+  ModelSets& m = state.models;
+  place_after_turn(m.q_placement, turn, state.current_transform);
   core::DenseMatrix& R = state.current_transform.R;
   R = core::identity_matrix(3);
   R(0, 0) = ca;
   R(0, 1) = sa;
   R(1, 0) = -sa;
   R(1, 1) = ca;
-  ModelSets& m = state.models;
   for (core::PointSet* set : {&m.full_q, &m.saved_full_q, &m.model_q, &m.saved_q})
     core::transform_point_set(*set, core::linear_motion(R));
 }

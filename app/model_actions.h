@@ -28,7 +28,7 @@ bool load_model_points(AppState& state, ModelSide side, const core::PointSet& po
                        std::string* error = nullptr);
 
 // Turns Q (full, working and saved copies) by a random angle in [0, pi] about the z axis and
-// writes that rotation into the current transform.
+// writes that rotation into the current transform; Q's placement keeps every turn for export.
 void on_random_position(AppState& state);
 
 // Adds Gaussian noise of params.noise_level to every coordinate of all seven model sets.

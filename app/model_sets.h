@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/q_placement.h"
 #include "core/face.h"
 #include "core/point_set.h"
 #include "registration/ann_index.h"
@@ -24,6 +25,7 @@ struct ModelSets {
   std::string file_p, file_q;  // empty until the model is loaded
   float centroid_p[3] = {0, 0, 0};
   float centroid_q[3] = {0, 0, 0};
+  QPlacement q_placement;  // how the shown full_q came from Q as loaded
 };
 
 }  // namespace kestrel::app

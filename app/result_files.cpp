@@ -11,8 +11,6 @@ namespace kestrel::app {
 
 namespace {
 
-using Matrix4 = double[4][4];
-
 bool refuse(const std::string& reason, std::string* error) {
   std::printf("%s\n", reason.c_str());
   if (error) *error = reason;
@@ -20,7 +18,7 @@ bool refuse(const std::string& reason, std::string* error) {
 }
 
 bool write_results_file(const std::string& path, const AppState& state, size_t np, size_t nq,
-                        const Matrix4& M, std::string* error) {
+                        const double (&M)[4][4], std::string* error) {
   const ModelSets& m = state.models;
   return core::write_file_atomically(
       path,
@@ -36,20 +34,6 @@ bool write_results_file(const std::string& path, const AppState& state, size_t n
         out << "Units: mm\n";
       },
       error);
-}
-
-// a * b for row-major homogeneous matrices.
-void multiply4(const Matrix4& a, const Matrix4& b, Matrix4& out) {
-  for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c) {
-      out[r][c] = 0;
-      for (int k = 0; k < 4; ++k) out[r][c] += a[r][k] * b[k][c];
-    }
-}
-
-void translation4(double x, double y, double z, Matrix4& out) {
-  const Matrix4 m = {{1, 0, 0, x}, {0, 1, 0, y}, {0, 0, 1, z}, {0, 0, 0, 1}};
-  std::copy(&m[0][0], &m[0][0] + 16, &out[0][0]);
 }
 
 // Both files again, in file coordinates, as key `o` reads them; Q scaled by do_scale.
@@ -99,12 +83,19 @@ void centre_jointly(core::PointSet& p, core::PointSet& q, float centroid[3]) {
     }
 }
 
+void print_rotation_rows(const double (*m)[4]) {
+  std::printf("%c:\n%25.3f %25.3f %25.3f\n%25.3f %25.3f %25.3f\n%25.3f %25.3f %25.3f\n\n", 'R',
+              m[0][0], m[0][1], m[0][2], m[1][0], m[1][1], m[1][2], m[2][0], m[2][1], m[2][2]);
+}
+
 }  // namespace
 
 void print_rotation(const AppState& state) {
   const core::DenseMatrix& R = state.current_transform.R;
-  std::printf("%c:\n%25.3f %25.3f %25.3f\n%25.3f %25.3f %25.3f\n%25.3f %25.3f %25.3f\n\n", 'R',
-              R(0, 0), R(0, 1), R(0, 2), R(1, 0), R(1, 1), R(1, 2), R(2, 0), R(2, 1), R(2, 2));
+  double rows[3][4] = {};
+  for (uint32_t r = 0; r < 3; ++r)
+    for (uint32_t c = 0; c < 3; ++c) rows[r][c] = R(r, c);
+  print_rotation_rows(rows);
 }
 
 bool save_models(const AppState& state, const std::string& folder, std::string* error) {
@@ -123,43 +114,51 @@ bool save_models(const AppState& state, const std::string& folder, std::string* 
   return true;
 }
 
-ExportedMotion file_motion(const core::RigidTransform& motion, const float cp[3], const float cq[3],
-                           bool centering, const double (*refinement)[4]) {
+ExportedMotion file_motion(const core::RigidTransform& motion, const QPlacement& placement,
+                           const float cp[3], const float cq[3], bool centering) {
   // The run worked on centred models only when centering was on; otherwise the motion already
   // acts on file coordinates and no centroid enters the translation.
   const float shift_p[3] = {centering ? cp[0] : 0.0f, centering ? cp[1] : 0.0f,
                             centering ? cp[2] : 0.0f};
   const float shift_q[3] = {centering ? cq[0] : 0.0f, centering ? cq[1] : 0.0f,
                             centering ? cq[2] : 0.0f};
-  float cs[3];
-  for (int k = 0; k < 3; ++k) cs[k] = static_cast<float>(motion.c[k]) + shift_q[k];
+  const Matrix4 from_p = translation_matrix(shift_p[0], shift_p[1], shift_p[2]);
+  const Matrix4 to_p = translation_matrix(-shift_p[0], -shift_p[1], -shift_p[2]);
+  Matrix4 coarse;
+  if (placement.run_applied) {
+    float cs[3];
+    for (int k = 0; k < 3; ++k) cs[k] = static_cast<float>(motion.c[k]) + shift_q[k];
+    for (int r = 0; r < 3; ++r) {
+      const auto row = static_cast<uint32_t>(r);
+      const double v =
+          motion.R(row, 0) * cs[0] + motion.R(row, 1) * cs[1] + motion.R(row, 2) * cs[2];
+      for (uint32_t c = 0; c < 3; ++c) coarse.m[r][c] = motion.R(row, c);
+      coarse.m[r][3] = motion.c[r] - v + motion.t[r] + shift_p[r];
+    }
+  } else {
+    // No run moved the shown Q: its working frame sits on P's.
+    for (int k = 0; k < 3; ++k) coarse.m[k][3] = static_cast<double>(shift_p[k]) - shift_q[k];
+  }
+  if (!placement.turns.is_identity()) {
+    // The turns act on Q's working frame: leave Q's file frame, turn, come back.
+    const Matrix4 from_q = translation_matrix(shift_q[0], shift_q[1], shift_q[2]);
+    const Matrix4 to_q = translation_matrix(-shift_q[0], -shift_q[1], -shift_q[2]);
+    coarse = coarse * from_q * placement.turns * to_q;
+  }
+  Matrix4 total = coarse;
+  // What moved the shown Q after the run acts on P's working frame.
+  if (!placement.after.is_identity()) total = from_p * (placement.after * (to_p * coarse));
   ExportedMotion out;
-  for (int r = 0; r < 3; ++r) {
-    const auto row = static_cast<uint32_t>(r);
-    const double v = motion.R(row, 0) * cs[0] + motion.R(row, 1) * cs[1] + motion.R(row, 2) * cs[2];
-    for (uint32_t c = 0; c < 3; ++c) out.coarse[r][c] = motion.R(row, c);
-    out.coarse[r][3] = motion.c[r] - v + motion.t[r] + shift_p[r];
-  }
-  out.coarse[3][3] = 1;
-  std::copy(&out.coarse[0][0], &out.coarse[0][0] + 16, &out.m[0][0]);
-  if (refinement) {
-    // The refinement acts on P's working frame: leave P's file frame, refine, come back.
-    Matrix4 to_working, back, refine, a, b;
-    translation4(-shift_p[0], -shift_p[1], -shift_p[2], to_working);
-    translation4(shift_p[0], shift_p[1], shift_p[2], back);
-    std::copy(&refinement[0][0], &refinement[0][0] + 16, &refine[0][0]);
-    multiply4(to_working, out.coarse, a);
-    multiply4(refine, a, b);
-    multiply4(back, b, out.m);
-  }
+  std::copy(&total.m[0][0], &total.m[0][0] + 16, &out.m[0][0]);
+  std::copy(&coarse.m[0][0], &coarse.m[0][0] + 16, &out.coarse[0][0]);
   return out;
 }
 
-ExportedMotion exported_motion(const AppState& state, const double (*refinement)[4]) {
+ExportedMotion exported_motion(const AppState& state) {
   core::RigidTransform m = state.current_transform;
   for (double& e : m.R.data) e *= m.s;
-  return file_motion(m, state.models.centroid_p, state.models.centroid_q, state.params.centering,
-                     refinement);
+  return file_motion(m, state.models.q_placement, state.models.centroid_p, state.models.centroid_q,
+                     state.params.centering);
 }
 
 bool write_matrix_file(const std::string& path, const double (&m)[4][4], std::string* error) {
@@ -178,14 +177,11 @@ bool write_matrix_file(const std::string& path, const double (&m)[4][4], std::st
 }
 
 bool export_results(AppState& state, const std::string& results_path,
-                    const std::string& reconstruct_path, ExportedMotion* motion, std::string* error,
-                    const double (*refinement)[4]) {
+                    const std::string& reconstruct_path, ExportedMotion* motion,
+                    std::string* error) {
   ModelSets& models = state.models;
   if (models.file_p.empty() || models.file_q.empty())
     return refuse("Load model P and model Q before writing the results.", error);
-  std::printf("\n\n\n");
-  print_rotation(state);
-
   // Re-read both files in file coordinates into copies, so a later run still searches the P
   // its tree and spacing were built for.
   FileModels files;
@@ -195,13 +191,14 @@ bool export_results(AppState& state, const std::string& results_path,
   std::copy(files.cp, files.cp + 3, models.centroid_p);
   std::copy(files.cq, files.cq + 3, models.centroid_q);
 
-  // The re-read centroids are the ones the loads found, so this is the motion of the state.
-  const ExportedMotion exported = exported_motion(state, refinement);
   core::RigidTransform& m = state.current_transform;
   for (double& e : m.R.data) e *= m.s;
-  std::printf("translation: %f %f %f\n", exported.coarse[0][3], exported.coarse[1][3],
-              exported.coarse[2][3]);
-  const Matrix4& total = exported.m;
+  const ExportedMotion exported =
+      file_motion(m, models.q_placement, files.cp, files.cq, state.params.centering);
+  const double(&total)[4][4] = exported.m;
+  std::printf("\n\n\n");
+  print_rotation_rows(total);
+  std::printf("translation: %f %f %f\n", total[0][3], total[1][3], total[2][3]);
   core::DenseMatrix L(3, 3);
   for (uint32_t r = 0; r < 3; ++r)
     for (uint32_t c = 0; c < 3; ++c) L(r, c) = total[r][c];

@@ -17,32 +17,33 @@ namespace kestrel::app {
 bool save_models(const AppState& state, const std::string& folder = ".",
                  std::string* error = nullptr);
 
-// The 4 x 4 matrix written on lines 5 to 8 of results.tfm (row-major), and the run's motion
-// before any refinement was composed with it.
+// The 4 x 4 matrix written on lines 5 to 8 of results.tfm (row-major), and the same motion
+// without what moved the shown Q after the run (ICP).
 struct ExportedMotion {
   double m[4][4] = {};
   double coarse[4][4] = {};
 };
 
-// `motion`, found between the working models, as a row-major matrix that maps Q's file
-// coordinates onto P's: the centroids `cp`, `cq` of the files enter when the models were
-// centred. `refinement` (may be null) is a motion in P's working frame that followed it.
-ExportedMotion file_motion(const core::RigidTransform& motion, const float cp[3], const float cq[3],
-                           bool centering, const double (*refinement)[4] = nullptr);
+// Where `placement` (with `motion`, the current transform) shows Q, as a row-major matrix that
+// maps Q's file coordinates onto P's: the centroids `cp`, `cq` of the files enter when the
+// models were centred.
+ExportedMotion file_motion(const core::RigidTransform& motion, const QPlacement& placement,
+                           const float cp[3], const float cq[3], bool centering);
 
-// The current transform with its scale folded into the rotation, as file_motion of the loaded
-// models' centroids: the motion export_results writes, from the state alone.
-ExportedMotion exported_motion(const AppState& state, const double (*refinement)[4] = nullptr);
+// The current transform with its scale folded into the rotation, as file_motion of Q's
+// placement and the loaded models' centroids: the motion export_results writes, from the state
+// alone.
+ExportedMotion exported_motion(const AppState& state);
 
 // Re-reads both files, writes `results_path` and `reconstruct_path` (skipped when empty). Works
-// on copies: the loaded models, their tree and spacing stay as they were. Multiplies the current
-// rotation by its scale in place. `refinement` as for file_motion.
+// on copies: the loaded models, their tree and spacing stay as they were. The motion written is
+// the one that puts Q's file where the window shows Q (every turn, the run, ICP); its rotation
+// and translation are printed. Multiplies the current rotation by its scale in place.
 // False, with the reason in `error` (also printed on standard output), while a model is missing,
 // when a file can no longer be read, or when a result file cannot be written.
 bool export_results(AppState& state, const std::string& results_path = "results.tfm",
                     const std::string& reconstruct_path = "reconstruct.obj",
-                    ExportedMotion* motion = nullptr, std::string* error = nullptr,
-                    const double (*refinement)[4] = nullptr);
+                    ExportedMotion* motion = nullptr, std::string* error = nullptr);
 
 // Writes `m` (row-major) as four lines of four numbers, the form other tools read, with every
 // digit a double carries; the last line is "0 0 0 1" as in results.tfm. False, with a message,

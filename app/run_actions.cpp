@@ -5,6 +5,7 @@
 
 #include "app/any_pose_run.h"
 #include "app/command_line.h"
+#include "app/run_progress.h"
 #include "core/clock.h"
 #include "core/random15.h"
 #include "core/rigid_transform.h"
@@ -21,6 +22,7 @@ void publish(AppState& state, const registration::Improvement& improvement) {
   ModelSets& m = state.models;
   m.full_q = m.saved_full_q;
   core::transform_point_set(m.full_q, improvement.motion);
+  place_by_run(m.q_placement);
   state.current_transform = improvement.motion;
   for (int k = 0; k < 3; ++k) {
     state.current_transform.c[k] = static_cast<float>(improvement.motion.c[k]);
@@ -29,13 +31,44 @@ void publish(AppState& state, const registration::Improvement& improvement) {
   state.best_lcp = improvement.lcp;
 }
 
-registration::EngineHooks engine_hooks(AppState& state, const ActionHooks& hooks) {
+// The second progress line is renewed at most this often, so it can be read.
+constexpr int64_t kDetailIntervalMs = 200;
+
+// "37.5% of the candidates done, about 4.2 s left"; the time left once there is enough to go on.
+std::string progress_detail(const registration::ProgressPoint& at, double elapsed_s) {
+  const RunProgress progress = run_progress(at, elapsed_s);
+  std::string line = percent_text(progress.run_share) + " of the candidates done, ";
+  if (!progress.left_s) return line + "time left not known yet";
+  const std::string left = duration_text(*progress.left_s);
+  if (left[0] == '>') return line + "over " + left.substr(1) + " left";
+  return line + "about " + left + " left";
+}
+
+// A trial begins: the window shows the console's line at once, as the trial's first stages can
+// take long before any candidate is counted.
+std::string trial_start_line(const registration::ProgressPoint& at) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "trial %d(%d), LCP: %3.3f", at.trial, at.num_try,
+                static_cast<double>(at.lcp));
+  return buffer;
+}
+
+registration::EngineHooks engine_hooks(AppState& state, const ActionHooks& hooks, int64_t t0) {
   registration::EngineHooks engine;
   engine.repaint = hooks.repaint;
   engine.should_stop = hooks.should_stop;
   engine.on_progress = [&state](const std::string& line) { state.progress_text = line; };
   engine.on_base = [&state](const core::PointSet& base) { state.base_points = base; };
-  engine.on_step = hooks.on_step;
+  engine.on_step = [&state, &hooks, t0,
+                    last = int64_t{-1}](const registration::ProgressPoint& at) mutable {
+    const int64_t now = core::tick_ms();
+    if (!at.done && at.count == 0) state.progress_text = trial_start_line(at);
+    if (!at.done && (last < 0 || now - last >= kDetailIntervalMs)) {
+      state.progress_detail = progress_detail(at, static_cast<double>(now - t0) * 0.001);
+      last = now;
+    }
+    if (hooks.on_step) hooks.on_step(at);
+  };
   engine.on_improvement = [&state](const registration::Improvement& improvement) {
     publish(state, improvement);
   };
@@ -55,14 +88,17 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
   refresh_parameters(state.params);
   ModelSets& m = state.models;
   m.model_q = m.saved_q;
-  if (ransac) m.full_q = m.saved_full_q;
+  if (ransac) {
+    m.full_q = m.saved_full_q;
+    place_at_saved(m.q_placement);
+  }
   if (m.model_p.empty() || m.model_q.empty()) return {};
 
   state.trial_count = 0;
   const registration::EngineInputs inputs{m.model_p, m.p_index, state.params.point_spacing,
                                           m.model_q};
   const registration::EngineOptions options = engine_options(state);
-  const registration::EngineHooks engine = engine_hooks(state, hooks);
+  const registration::EngineHooks engine = engine_hooks(state, hooks, t0);
   const registration::EngineResult result =
       ransac                  ? registration::run_ransac(inputs, options, engine, rng)
       : state.params.any_pose ? run_any_pose(state, options, engine, rng)
@@ -73,11 +109,13 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
   if (!ransac) {
     m.full_q = m.saved_full_q;
     core::transform_point_set(m.full_q, state.current_transform);
+    place_by_run(m.q_placement);
   }
   state.progress_text.clear();
+  state.progress_detail.clear();
   state.run_time_ms = static_cast<int32_t>(core::tick_ms() - t0);
   state.ransac_mode = false;
-  state.status_text.clear();
+  state.status_text = no_motion_reason(result);
   state.last_run = result;
   hooks.request_repaint();
   return result;
@@ -110,6 +148,17 @@ registration::EngineResult on_start_ransac(AppState& state, const ActionHooks& h
   return start_run(state, hooks, true);
 }
 
+std::string no_motion_reason(const registration::EngineResult& run) {
+  if (run.improved && run.best_lcp > 0) return "";
+  const auto count = [](int64_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+  };
+  const std::string trials = count(run.trials, "trial");
+  if (run.counts.candidates == 0) return "No motion found: " + trials + ", no candidate motion";
+  return "No motion found: " + trials + ", " + count(run.counts.candidates, "candidate motion") +
+         ", none put a point of Q within the tolerance of P (best LCP 0)";
+}
+
 icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
   state.status_text = "Running ICP...";
   hooks.request_repaint();
@@ -119,6 +168,10 @@ icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
     if (state.console) std::fprintf(stderr, "%s\n", result.message.c_str());
   } else {
     state.status_text.clear();
+    Matrix4 refinement;
+    for (int r = 0; r < 4; ++r)
+      for (int c = 0; c < 4; ++c) refinement.m[r][c] = result.xf2(r, c);
+    place_after_motion(state.models.q_placement, refinement);
   }
   hooks.request_repaint();
   return result;

@@ -2,6 +2,8 @@
 // The run buttons: "Start Kestrel" and "Start basic RANSAC" prepare the model sets, run the
 // registration engine and tidy up; "Start ICP" refines the full Q against the full P.
 
+#include <string>
+
 #include "app/action_hooks.h"
 #include "app/app_state.h"
 #include "icp/refine_q_by_icp.h"
@@ -12,8 +14,9 @@ namespace kestrel::app {
 // Runs a Kestrel registration from the saved Q with the process generator seeded with 0.
 // Every improvement moves full_q and sets current_transform and best_lcp at once; at the end
 // model_q is the saved Q moved by the best motion, full_q the saved full Q moved by
-// current_transform, and run_time_ms the action's duration. Does nothing while a model is
-// missing. Returns the engine's result, also kept in state.last_run.
+// current_transform, and run_time_ms the action's duration; status_text says why when the run
+// found no motion. Does nothing while a model is missing. Returns the engine's result, also kept
+// in state.last_run.
 registration::EngineResult on_start_kestrel(AppState& state, const ActionHooks& hooks);
 
 // The same with random triples of Q instead of congruent bases; full_q keeps the motion of the
@@ -23,6 +26,10 @@ registration::EngineResult on_start_ransac(AppState& state, const ActionHooks& h
 // Refines the full Q against the full P from Q's current position ("Start ICP"). Refused, with
 // the reason in status_text and nothing moved, while a model is missing.
 icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks);
+
+// Why a run found no motion (no candidate to score, or none with an LCP above 0); empty when
+// it found one.
+std::string no_motion_reason(const registration::EngineResult& run);
 
 // The engine's settings for a run of `state` as its parameters stand.
 registration::EngineOptions engine_options(const AppState& state);

@@ -1,6 +1,8 @@
 #include "app/run_options.h"
 
 #include <cassert>
+#include <cstdint>
+#include <limits>
 
 namespace kestrel::app {
 
@@ -9,8 +11,31 @@ namespace {
 #define PARAM(f) [](core::RunParameters& p, AlignOptions&, int) -> void* { return &p.f; }
 #define ALIGN(f) [](core::RunParameters&, AlignOptions& a, int) -> void* { return &a.f; }
 
-constexpr float kNone = 1, kNo = 0;  // lo > hi: no limits
-constexpr float kMaxCount = 1e9f;
+constexpr float kNone = 1, kNo = 0;  // lo > hi: no panel limits
+
+// Ranges of the values. Lengths, tolerances and scales are in model units: the point files'
+// coordinates are read as floats, and past a million the squared distances that the searches form
+// in float keep no useful precision, so larger values cannot give a meaningful run.
+constexpr double kMaxFloat = std::numeric_limits<float>::max();
+constexpr double kMaxInt = std::numeric_limits<int32_t>::max();
+constexpr double kMaxLength = 1e6;
+// Below this overlap the trial formula ln(0.00001) / ln(1 - overlap^4) passes two billion and
+// gives no trial count (so the fewest trials where it asks for the most).
+constexpr double kMinOverlap = 0.0088;
+
+constexpr ValueRange kNoValue{0, 0};
+constexpr ValueRange kAnyFinite{-kMaxFloat, kMaxFloat};  // stored, or soon derived anew
+constexpr ValueRange kAnyDouble{-std::numeric_limits<double>::max(),
+                                std::numeric_limits<double>::max()};
+constexpr ValueRange kLength{-kMaxLength, kMaxLength};   // a position or signed length
+constexpr ValueRange kNonNegativeLength{0, kMaxLength};  // a tolerance or limit
+constexpr ValueRange kScale{0, kMaxLength, true};        // a factor: 0 would collapse Q
+constexpr ValueRange kOverlap{kMinOverlap, kMaxLength};  // above 1 the bases are unlimited
+constexpr ValueRange kMargin{0, 2};                      // bases anywhere, right or left
+constexpr ValueRange kPositiveCount{1, kMaxInt};
+constexpr ValueRange kCount{0, kMaxInt};
+constexpr ValueRange kPresses{0, 1e9};
+constexpr ValueRange kSeconds{0, 1e9, true};
 
 // -no sets three fields in turn.
 void* noise_field(core::RunParameters& p, AlignOptions&, int k) {
@@ -23,63 +48,73 @@ const std::vector<RunOption>& run_options() {
   using K = OptionKind;
   static const std::vector<RunOption> table = {
       // kestrel, in the order of its usage text
-      {"-h", K::kUsage, "", -1, "", 0, kNone, kNo, nullptr},
-      {"-w1", K::kFloat, "do_scale", 1, "", 0, kNone, kNo, PARAM(do_scale)},
-      {"-w2", K::kFloat, "scale_tol", 1, "", 0, kNone, kNo, PARAM(scale_tol)},
-      {"-e", K::kDouble, "epsilon", 1, "", 0, kNone, kNo, PARAM(epsilon)},
-      {"-t", K::kFloat, "thr", 1, "", 0, kNone, kNo, PARAM(thr)},
-      {"-q", K::kFloat, "base_max_len", 2, "", 0, kNone, kNo, PARAM(base_max_len)},
-      {"-no", K::kThreeFloats, "noise_level outl1 outl2", 2, "", 0, kNone, kNo, noise_field},
-      {"-cut", K::kFloat, "cut_y", 2, "", 0, kNone, kNo, PARAM(cut_y)},
-      {"-y", K::kInt, "num_try", 2, "", 0, kNone, kNo, PARAM(num_try)},
-      {"-s", K::kInt, "sample", 2, "", 0, kNone, kNo, PARAM(sample)},
-      {"-m", K::kInt, "margin", 3, "", 0, kNone, kNo, PARAM(margin)},
-      {"-dd", K::kFloat, "min_draw_dist", 3, "", 0, kNone, kNo, PARAM(min_draw_dist)},
-      {"-sh", K::kFloat, "shear", 3, "", 0, kNone, kNo, PARAM(shear)},
-      {"-o", K::kFloat, "overlap_estimation", 4, "", 0, 0.1f, 1.0f, PARAM(overlap_estimation)},
-      {"-l", K::kText, "trans_file", 5, "", 0, kNone, kNo, PARAM(trans_file)},
+      {"-h", K::kUsage, "", -1, "", 0, kNone, kNo, nullptr, kNoValue},
+      {"-w1", K::kFloat, "do_scale", 1, "", 0, kNone, kNo, PARAM(do_scale), kScale},
+      {"-w2", K::kFloat, "scale_tol", 1, "", 0, kNone, kNo, PARAM(scale_tol), kLength},
+      {"-e", K::kDouble, "epsilon", 1, "", 0, kNone, kNo, PARAM(epsilon), kAnyDouble},
+      {"-t", K::kFloat, "thr", 1, "", 0, kNone, kNo, PARAM(thr), kAnyFinite},
+      {"-q", K::kFloat, "base_max_len", 2, "", 0, kNone, kNo, PARAM(base_max_len), kAnyFinite},
+      {"-no", K::kThreeFloats, "noise_level outl1 outl2", 2, "", 0, kNone, kNo, noise_field,
+       kLength},
+      {"-cut", K::kFloat, "cut_y", 2, "", 0, kNone, kNo, PARAM(cut_y), kLength},
+      {"-y", K::kInt, "num_try", 2, "", 0, kNone, kNo, PARAM(num_try), kPositiveCount},
+      {"-s", K::kInt, "sample", 2, "", 0, kNone, kNo, PARAM(sample), kCount},
+      {"-m", K::kInt, "margin", 3, "", 0, kNone, kNo, PARAM(margin), kMargin},
+      {"-dd", K::kFloat, "min_draw_dist", 3, "", 0, kNone, kNo, PARAM(min_draw_dist),
+       kNonNegativeLength},
+      {"-sh", K::kFloat, "shear", 3, "", 0, kNone, kNo, PARAM(shear), kAnyFinite},
+      {"-o", K::kFloat, "overlap_estimation", 4, "", 0, 0.1f, 1.0f, PARAM(overlap_estimation),
+       kOverlap},
+      {"-l", K::kText, "trans_file", 5, "", 0, kNone, kNo, PARAM(trans_file), kNoValue},
       // The reader divides the point count by isamp, so it must be at least 1.
-      {"-i", K::kInt, "isamp", 6, "", 0, 1, kMaxCount, PARAM(isamp)},
-      {"-nd", K::kFloat, "norm_diff", 7, "", 0, kNone, kNo, PARAM(norm_diff)},
-      {"-c", K::kToggle, "", 8, "no centering", 3, kNone, kNo, PARAM(centering)},
-      {"-r", K::kSet, "", 8, "do test with periodic patterns", 1, kNone, kNo, PARAM(periodic_test)},
-      {"-d", K::kSet, "", 8, "set debug to ON", 2, kNone, kNo, PARAM(debug)},
-      {"-f", K::kFloat, "delta_default", -1, "", 0, kNone, kNo, PARAM(delta_default)},
+      {"-i", K::kInt, "isamp", 6, "", 0, kNone, kNo, PARAM(isamp), kPositiveCount},
+      {"-nd", K::kFloat, "norm_diff", 7, "", 0, kNone, kNo, PARAM(norm_diff), kNonNegativeLength},
+      {"-c", K::kToggle, "", 8, "no centering", 3, kNone, kNo, PARAM(centering), kNoValue},
+      {"-r", K::kSet, "", 8, "do test with periodic patterns", 1, kNone, kNo, PARAM(periodic_test),
+       kNoValue},
+      {"-d", K::kSet, "", 8, "set debug to ON", 2, kNone, kNo, PARAM(debug), kNoValue},
+      {"-f", K::kFloat, "delta_default", -1, "", 0, kNone, kNo, PARAM(delta_default), kAnyFinite},
       // the aligner's own
       {"--delta", K::kClampedFloat, "D", 0,
        "run tolerance in units of the point spacing (panel field\n\"delta\", default 0.9, 0 to 10)",
-       0, 0.0f, 10.0f, PARAM(delta)},
+       0, 0.0f, 10.0f, PARAM(delta), kAnyFinite},
       {"--any-pose", K::kSet, "", 0,
        "search in any orientation without -o: normals fitted in 3D,\nsettings taken from the "
        "scans (see README)",
-       0, kNone, kNo, PARAM(any_pose)},
+       0, kNone, kNo, PARAM(any_pose), kNoValue},
       {"--ransac", K::kSet, "", 0, "run the basic RANSAC instead of Kestrel", 0, kNone, kNo,
-       ALIGN(ransac)},
+       ALIGN(ransac), kNoValue},
       {"--random-position", K::kInt, "N", 0, "press \"Random position\" N times before the run", 0,
-       0, kMaxCount, ALIGN(random_positions)},
+       kNone, kNo, ALIGN(random_positions), kPresses},
       {"--noise", K::kSet, "", 0, "press \"Add noise\" before the run (-no sets the level)", 0,
-       kNone, kNo, ALIGN(noise)},
+       kNone, kNo, ALIGN(noise), kNoValue},
+      {"--max-seconds", K::kFloat, "S", 0,
+       "stop the run after S seconds as Escape does, keeping the\nbest motion so far; Ctrl-C "
+       "does the same (a second one\nends the program)",
+       0, kNone, kNo, ALIGN(max_seconds), kSeconds},
       {"--icp", K::kSet, "", 0,
        "refine with \"Start ICP\" after the run; the results then\ncarry the refinement too", 0,
-       kNone, kNo, ALIGN(icp)},
+       kNone, kNo, ALIGN(icp), kNoValue},
       {"--out", K::kText, "FILE", 0, "results file (default results.tfm)", 0, kNone, kNo,
-       ALIGN(out)},
+       ALIGN(out), kNoValue},
       {"--reconstruct", K::kText, "FILE", 0, "also write both models joined into FILE", 0, kNone,
-       kNo, ALIGN(reconstruct)},
+       kNo, ALIGN(reconstruct), kNoValue},
       {"--matrix", K::kText, "FILE", 0,
        "also write the motion as a plain 4x4 matrix (four lines\nof four numbers, full precision)",
-       0, kNone, kNo, ALIGN(matrix)},
-      {"--json", K::kSet, "", 0, "print one JSON object with the outcome as the last line", 0,
-       kNone, kNo, ALIGN(json)},
+       0, kNone, kNo, ALIGN(matrix), kNoValue},
+      {"--json", K::kSet, "", 0,
+       "print one JSON object with the outcome as the last line\n(with \"error\" when the run "
+       "found no motion)",
+       0, kNone, kNo, ALIGN(json), kNoValue},
       {"--profile", K::kSet, "", 0,
        "print the engine's time per stage and its counts after the\nrun (with --json, in the "
        "object's \"profile\")",
-       0, kNone, kNo, ALIGN(profile)},
+       0, kNone, kNo, ALIGN(profile), kNoValue},
       {"--quiet", K::kSet, "", 0,
        "no progress line (drawn on standard error while the run\nworks, only when it is a "
        "terminal)",
-       0, kNone, kNo, ALIGN(quiet)},
-      {"--help", K::kAlignHelp, "", 0, "this text", 0, kNone, kNo, nullptr},
+       0, kNone, kNo, ALIGN(quiet), kNoValue},
+      {"--help", K::kAlignHelp, "", 0, "this text", 0, kNone, kNo, nullptr, kNoValue},
   };
   return table;
 }

@@ -22,6 +22,7 @@ struct AlignOptions {
   std::string out = "results.tfm";
   std::string reconstruct;  // joined models; empty = not written
   std::string matrix;       // plain 4 x 4 matrix file; empty = not written
+  float max_seconds = 0;    // stop the run after this many seconds, as Escape does; 0 = no limit
 };
 
 enum class OptionKind {
@@ -29,12 +30,19 @@ enum class OptionKind {
   kAlignHelp,     // --help: the aligner's help, then end with success
   kSet,           // a flag set to true
   kToggle,        // a flag flipped
-  kFloat,         // one float (atof), taken as typed
-  kClampedFloat,  // one float (atof), held within [lo, hi] as the panel holds its fields
-  kDouble,        // one double (atof)
-  kInt,           // one int (atoi); refused below lo when lo <= hi
+  kFloat,         // one float
+  kClampedFloat,  // one float, then held within [lo, hi] as the panel holds its fields
+  kDouble,        // one double
+  kInt,           // one whole number (also isamp, whose range keeps it positive)
   kText,          // one word
   kThreeFloats,   // three floats into fields 0, 1, 2
+};
+
+// The values an option accepts: the whole word must be a number (a whole one for kInt) in
+// [lo, hi], or above lo when lo is open. Every range is finite, so NaN and infinities never pass.
+struct ValueRange {
+  double lo, hi;
+  bool lo_open = false;
 };
 
 struct RunOption {
@@ -46,10 +54,11 @@ struct RunOption {
   const char* help;    // --help text of an aligner option ('\n' breaks lines); the note of a
                        // kestrel flag below its usage ("" for none)
   int note_order;      // place of that note below the usage (1, 2, ...), 0 for none
-  float lo, hi;        // range of the value: the panel's limits of a field; kInt refuses
-                       // values below lo; lo > hi for none
+  float lo, hi;        // the panel's limits of a field (kClampedFloat holds the value within
+                       // them); lo > hi for none
   // The value it sets: `k` is the value's number (0 unless kThreeFloats).
   void* (*field)(core::RunParameters& params, AlignOptions& align, int k);
+  ValueRange range;  // what the command line accepts; unused by options without a value
 };
 
 // Every option, kestrel's first in the order of its usage text, then the aligner's own.

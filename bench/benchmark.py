@@ -23,7 +23,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 SUCCESS_DEGREES = 5.0
 SUCCESS_MM = 5.0
-DEFAULT_MODES = ["default=", "nd10=-nd 10", "ransac:no-o@5=--ransac"]
+DEFAULT_MODES = ["default=", "nd10=-nd 10", "ransac:no-o@5=--ransac", "anypose:no-o=--any-pose"]
 OPEN3D_ALGORITHMS = ["ransac", "fgr"]
 OPEN3D_LABEL = {"ransac": "RANSAC", "fgr": "FGR"}
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <utility>
@@ -34,13 +35,14 @@ bool finite3(float a, float b, float c) {
   return std::isfinite(a) && std::isfinite(b) && std::isfinite(c);
 }
 
-// Lines are at most 1022 characters; a longer line is skipped whole rather than split.
+// Lines hold at most 1022 characters; the buffer also takes the newline and the terminator. A
+// longer line is skipped whole rather than split.
 constexpr int kLineBuffer = 1024;
 
 // Reads one line into `buf`; returns false at end of file. `too_long` is set when the line did
 // not fit, in which case the rest of it has been consumed.
 bool next_line(FILE* f, char* buf, bool& too_long) {
-  if (!std::fgets(buf, kLineBuffer - 1, f)) return false;
+  if (!std::fgets(buf, kLineBuffer, f)) return false;
   too_long = false;
   const size_t n = std::strlen(buf);
   if (n > 0 && buf[n - 1] != '\n' && !std::feof(f)) {
@@ -52,19 +54,27 @@ bool next_line(FILE* f, char* buf, bool& too_long) {
   return true;
 }
 
+// A face index of the file (1-based) as a 0-based index, truncated as the format says; -1 for
+// a value no vertex can have, so the face is dropped with the other invalid ones. The range is
+// checked before the conversion, which is undefined for values an int32_t cannot hold.
+int32_t face_index(float number) {
+  const float index = number - 1;
+  if (!(index > -1.0f && index < 2147483648.0f)) return -1;
+  return static_cast<int32_t>(index);
+}
+
 void parse_line(const char* line, Format format, bool take_faces, PointSet& points,
                 FaceList& faces) {
   float a, b, c;
   switch (format) {
     case Format::kObj: {
       char kind;
+      if (line[0] == '#') return;  // a comment, even when it holds three numbers
       if (std::sscanf(line, "%c %f %f %f", &kind, &a, &b, &c) != 4 || !finite3(a, b, c)) return;
-      if (kind == 'v') {
+      if (kind == 'v')
         points.push_back(Point3D{a, b, c, 0, 0, 0});
-      } else if (take_faces) {
-        faces.push_back(Face{{static_cast<int32_t>(a - 1), static_cast<int32_t>(b - 1),
-                              static_cast<int32_t>(c - 1)}});
-      }
+      else if (take_faces)
+        faces.push_back(Face{{face_index(a), face_index(b), face_index(c)}});
       return;
     }
     case Format::kVrt:
@@ -122,6 +132,10 @@ bool read_point_set(const std::string& file, PointSet& set, FaceList& faces, boo
                     int32_t& sample, float cut, float& cx, float& cy, float& cz, uint32_t isamp,
                     std::string* error) {
   srand15(0);  // also when the file cannot be read, as callers may rely on
+  // A folder opens on some systems and then reads as empty; name it for what it is.
+  std::error_code ec;
+  if (std::filesystem::is_directory(file, ec))
+    return fail(error, file, "is a folder, not a point file");
   // Everything is built in temporaries and handed over only when the whole read succeeded.
   PointSet points;
   FaceList read_faces;

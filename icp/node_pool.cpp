@@ -14,8 +14,14 @@ NodePool::NodePool(std::size_t block_size)
       block_size_(std::max(block_size, sizeof(FreeBlock))),
       blocks_per_chunk_(std::max<std::size_t>(1, kChunkBytes / block_size_)) {}
 
+NodePool::~NodePool() {
+  for (char* chunk : chunks_) ::operator delete(chunk);
+}
+
 void NodePool::refill() {
+  chunks_.reserve(chunks_.size() + 1);  // so a failed push_back cannot lose the new chunk
   char* chunk = static_cast<char*>(::operator new(blocks_per_chunk_* block_size_));
+  chunks_.push_back(chunk);
   for (std::size_t i = 0; i < blocks_per_chunk_; ++i) {
     auto* block = reinterpret_cast<FreeBlock*>(chunk + i * block_size_);
     block->next = free_list_;

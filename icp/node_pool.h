@@ -1,9 +1,10 @@
 #pragma once
 // Fixed-size block allocator for the many small nodes of a kd-tree build: blocks come from a
 // free list threaded through the blocks themselves, refilled a chunk of about 4 KB at a time.
-// Chunks are never returned to the system. Not thread-safe.
+// Chunks go back to the system only when the pool is destroyed. Not thread-safe.
 
 #include <cstddef>
+#include <vector>
 
 namespace kestrel::icp {
 
@@ -11,6 +12,7 @@ class NodePool {
  public:
   // `block_size` is rounded up to hold at least one pointer.
   explicit NodePool(std::size_t block_size);
+  ~NodePool();
   NodePool(const NodePool&) = delete;
   NodePool& operator=(const NodePool&) = delete;
 
@@ -33,6 +35,7 @@ class NodePool {
   std::size_t block_size_;
   std::size_t blocks_per_chunk_;
   FreeBlock* free_list_ = nullptr;
+  std::vector<char*> chunks_;  // every chunk handed out, for the destructor
 };
 
 }  // namespace kestrel::icp

@@ -89,12 +89,16 @@ std::string whole_number_text(const char* function, const std::string& name,
   }
   const long long v = PyLong_AsLongLong(index);
   Py_DECREF(index);
-  const long long lo =
-      row.lo <= row.hi ? static_cast<long long>(row.lo) : std::numeric_limits<int32_t>::min();
-  if ((v == -1 && PyErr_Occurred()) || v < lo || v > std::numeric_limits<int32_t>::max()) {
+  // The whole numbers the option table's range holds, so the message names the bounds the
+  // aligner would apply.
+  const app::ValueRange& range = row.range;
+  const auto lo = static_cast<long long>(range.lo_open ? std::floor(range.lo) + 1
+                                                       : std::ceil(range.lo));
+  const auto hi = static_cast<long long>(std::floor(range.hi));
+  if ((v == -1 && PyErr_Occurred()) || v < lo || v > hi) {
     PyErr_Clear();
     throw py::value_error(name + " must be a whole number from " + std::to_string(lo) + " to " +
-                          std::to_string(std::numeric_limits<int32_t>::max()));
+                          std::to_string(hi));
   }
   return std::to_string(v);
 }

@@ -41,6 +41,8 @@ constexpr int32_t kMaxTrials = 150;
 constexpr double kTightShare = 0.2;
 // Closest-point steps of each of the polish's two radii.
 constexpr int kPolishSteps = 15;
+// A polish step that moves Q by less than this share of the neighbour distance ends it.
+constexpr double kSettleShare = 0.01;
 constexpr double kMinOnSurface = 0.5;
 
 // The engine's scoring radius: 2 x spacing x run tolerance, as a squared distance.
@@ -166,6 +168,7 @@ core::RigidTransform polish_any_pose(const AnyPoseScans& scans, const AnyPosePla
   const double score_sq = score_sq_radius(plan);
   RefineOptions options;
   options.iterations = kPolishSteps;
+  options.settle = kSettleShare * plan.neighbour_distance;
   options.sq_radius = 4 * score_sq;
   core::RigidTransform m = refine_motion(scans.q, scans.full_p, scans.full_p_index, motion,
                                          options).motion;

@@ -32,6 +32,10 @@ class PointGrid {
   // The cell range [lo, hi] per axis that a ball of the given radius touches; false when the
   // ball misses the grid.
   bool cell_range(double x, double y, double z, double r, int lo[3], int hi[3]) const;
+  // Calls visit(index) for the stored points within the radius until it returns true; returns
+  // whether it did.
+  template <typename Visit>
+  bool visit_within(double x, double y, double z, double sq_radius, Visit&& visit) const;
   size_t cell_index(int i, int j, int k) const {
     return (static_cast<size_t>(k) * dims_[1] + static_cast<size_t>(j)) * dims_[0] +
            static_cast<size_t>(i);
@@ -46,10 +50,9 @@ class PointGrid {
 };
 
 template <typename Visit>
-void PointGrid::for_each_within(double x, double y, double z, double sq_radius,
-                                Visit&& visit) const {
+bool PointGrid::visit_within(double x, double y, double z, double sq_radius, Visit&& visit) const {
   int lo[3], hi[3];
-  if (!(sq_radius > 0) || !cell_range(x, y, z, std::sqrt(sq_radius), lo, hi)) return;
+  if (!(sq_radius > 0) || !cell_range(x, y, z, std::sqrt(sq_radius), lo, hi)) return false;
   for (int k = lo[2]; k <= hi[2]; ++k)
     for (int j = lo[1]; j <= hi[1]; ++j) {
       const size_t row = cell_index(0, j, k);
@@ -58,9 +61,20 @@ void PointGrid::for_each_within(double x, double y, double z, double sq_radius,
            s < e; ++s) {
         const std::array<double, 3>& p = points_[s];
         const double dx = p[0] - x, dy = p[1] - y, dz = p[2] - z;
-        if (dx * dx + dy * dy + dz * dz < sq_radius) visit(static_cast<int>(index_[s]));
+        if (dx * dx + dy * dy + dz * dz < sq_radius && visit(static_cast<int>(index_[s])))
+          return true;
       }
     }
+  return false;
+}
+
+template <typename Visit>
+void PointGrid::for_each_within(double x, double y, double z, double sq_radius,
+                                Visit&& visit) const {
+  visit_within(x, y, z, sq_radius, [&visit](int i) {
+    visit(i);
+    return false;
+  });
 }
 
 }  // namespace kestrel::registration

@@ -1,5 +1,6 @@
 #include "registration/refine_motion.h"
 
+#include <cmath>
 #include <vector>
 
 #include "registration/linear_algebra.h"
@@ -42,6 +43,20 @@ bool fit_pairs(const core::PointSet& q, const core::PointSet& p,
   return true;
 }
 
+// Root mean square of how far the points of `q` land apart under motions a and b.
+double rms_change(const core::PointSet& q, const core::RigidTransform& a,
+                  const core::RigidTransform& b) {
+  double sum = 0;
+  for (const core::Point3D& p : q) {
+    core::Point3D pa = p, pb = p;
+    core::transform_point(pa, a);
+    core::transform_point(pb, b);
+    const double d = core::distance(pa, pb);
+    sum += d * d;
+  }
+  return q.empty() ? 0 : std::sqrt(sum / static_cast<double>(q.size()));
+}
+
 }  // namespace
 
 RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
@@ -62,10 +77,12 @@ RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
     if (pairs.size() < options.min_pairs || pairs == previous) break;
     core::RigidTransform next;
     if (!fit_pairs(q, p, pairs, next)) break;
+    const double moved_by = rms_change(q, result.motion, next);
     result.motion = next;
     result.steps = step + 1;
     result.pairs = pairs.size();
     previous.swap(pairs);
+    if (moved_by < options.settle) break;
   }
   return result;
 }

@@ -58,10 +58,22 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
   const core::PointSet q = with_normals(inputs.q, inputs.q_normals);
 
   EngineResult result;
-  RunContext run{options,  hooks,         rng,    inputs.p_index,          p_sample,     q,
-                 options.delta * inputs.point_spacing, inputs.point_spacing, ransac,
-                 options.first_selection,              base_max_len,         result};
-  run.q_centroid = centroid(q);
+  RunContext run{options,
+                 hooks,
+                 rng,
+                 inputs.p_index,
+                 p_sample,
+                 q,
+                 options.delta * inputs.point_spacing,
+                 inputs.point_spacing,
+                 ransac,
+                 options.first_selection,
+                 base_max_len,
+                 result,
+                 centroid(q),
+                 0,
+                 nullptr,
+                 {}};
   std::optional<PointGrid> grid;
   if (options.grid_scoring) {
     const double sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
@@ -69,8 +81,9 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
     run.p_grid = &*grid;
   }
   for (int32_t i = 0; i < options.num_try; ++i) {
-    // A trial that finds no candidate never polls inside, so a stop waits at most one trial.
-    if (hooks.stop()) {
+    // A trial that finds no candidate never polls inside, so a stop waits at most one trial;
+    // the first trial always runs, so even a tiny time limit reports what one trial found.
+    if (i > 0 && hooks.stop()) {
       result.stopped = true;
       break;
     }

@@ -1,4 +1,10 @@
 // kestrel-align: the headless aligner (see --help).
+#include <cstdio>
+
 #include "app/aligner.h"
 
-int main(int argc, char** argv) { return kestrel::app::align_main(argc, argv); }
+int main(int argc, char** argv) {
+  // Console lines arrive as they are printed, also when standard output goes to a file or pipe.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  return kestrel::app::align_main(argc, argv);
+}

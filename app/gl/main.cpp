@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/command_line.h"
+#include "app/gl/leak_check.h"
 #include "app/gl/panel.h"
 #include "app/gl/panel_actions.h"
 #include "app/gl/session.h"
@@ -31,8 +32,11 @@ void watch_current_window(app::GlSession& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Console lines arrive as they are printed, also when standard output goes to a file or pipe.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   core::srand15(0);
   glutInit(&argc, argv);
+  app::check_leaks_before_toolkit_exit();
   app::GlSession& s = app::session();
   s.print_widget_rects = env_flag("KESTREL_WIDGET_RECTS");
   s.hooks = app::window_hooks(s);
@@ -44,7 +48,6 @@ int main(int argc, char** argv) {
   app::build_panel(s);
   watch_current_window(s);
   glutSetWindow(s.main_window);
-  glutIdleFunc(app::on_idle);
 
   core::RunParameters& params = s.state.params;
   switch (app::parse_command_line(argc, argv, params)) {
@@ -56,8 +59,12 @@ int main(int argc, char** argv) {
       break;
   }
   std::string error;
-  if (!params.trans_file.empty() && !app::read_trans_file(params.trans_file, params, &error))
+  if (!params.trans_file.empty() && !app::read_trans_file(params.trans_file, params, &error)) {
+    // The window starts without the file; the reason stays on the status line, in place of
+    // the load prompt, until the first action.
     std::fprintf(stderr, "%s\n", error.c_str());
+    s.state.status_text = s.load_error = "Not used: " + error;
+  }
   app::derive_parameters(params);
   glutMainLoop();
   return 0;

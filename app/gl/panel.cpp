@@ -9,9 +9,11 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/gl/model_files.h"
 #include "app/gl/panel_controls.h"
 #include "app/gl/panel_input.h"
+#include "app/gl/window.h"
 
 namespace kestrel::app {
 
@@ -67,6 +69,10 @@ void on_panel_display() {
   ImGui::Render();
   render(ImGui::GetDrawData());
 
+  refresh_parameters(s.state.params);  // the fields may have changed
+  if (s.pending != PanelAction::kNone) request_idle_step();
+  if (panel_input_waiting()) glutPostRedisplay();
+
   // The window follows its content, as a panel sized by its controls.
   const int w = static_cast<int>(std::ceil(size.x)), h = static_cast<int>(std::ceil(size.y));
   if (w > 0 && h > 0 && (w != glutGet(GLUT_WINDOW_WIDTH) || h != glutGet(GLUT_WINDOW_HEIGHT)))
@@ -88,6 +94,8 @@ void build_panel(GlSession& s) {
   ImGui::CreateContext();
   ImGuiIO& io = ImGui::GetIO();
   io.IniFilename = nullptr;  // nothing is kept between sessions
+  // Frames are drawn only on input, so a blinking text cursor would freeze in either phase.
+  io.ConfigInputTextCursorBlink = false;
   ImGui::StyleColorsLight();
   ImGui_ImplGLUT_Init();
   ImGui_ImplOpenGL2_Init();

@@ -57,6 +57,12 @@ ActionHooks window_hooks(GlSession& s) {
   ActionHooks hooks;
   hooks.repaint = [&s] { repaint_during_action(s); };
   hooks.should_stop = [&s] { return s.escape.pressed(); };
+  // A trial's start is drawn whatever the frame pacing, so even a short run shows its line.
+  hooks.on_step = [&s](const registration::ProgressPoint& at) {
+    if (at.count != 0 || at.done) return;
+    reset_repaint_throttle();
+    repaint_during_action(s);
+  };
   return hooks;
 }
 

@@ -22,14 +22,23 @@ struct InputEvent {
   int modifiers = 0;  // glutGetModifiers() when the event arrived
 };
 
+constexpr int kFramesAfterInput = 2;
+
 std::deque<InputEvent>& queue() {
   static std::deque<InputEvent> q;
   return q;
 }
 
+int& frames_after_input() {
+  static int n = 0;
+  return n;
+}
+
+// Called from the panel's GLUT callbacks, so the panel is the current window.
 void push(const InputEvent& e) {
   if (session().drop_input) return;  // input that arrived while an action ran
   queue().push_back(e);
+  glutPostRedisplay();
 }
 
 void on_panel_mouse(int button, int state, int x, int y) {
@@ -121,11 +130,18 @@ void install_panel_input() {
 
 void apply_panel_input() {
   std::deque<InputEvent>& q = queue();
+  int& frames = frames_after_input();
+  if (q.empty() && frames > 0) --frames;
+  if (!q.empty()) frames = kFramesAfterInput;
   while (!q.empty()) {
     const InputEvent e = q.front();
     q.pop_front();
     if (apply(e)) break;
   }
+}
+
+bool panel_input_waiting() {
+  return !queue().empty() || frames_after_input() > 0;
 }
 
 void clear_panel_input() {

@@ -67,8 +67,16 @@ void draw_triangles(core::PointSet& set, const core::FaceList& faces, float draw
   glEnd();
 }
 
-void draw_text(float y, void* font, const std::string& text) {
-  glRasterPos2f(5, y);
+// Text rows are window pixels from the bottom edge: the first at 5 % of the height, the others
+// a font's height apart, so lines never crowd however wide or low the window is.
+struct TextLayout {
+  float x = 0;       // left end of every line
+  float bottom = 0;  // first row
+  float line = 0;    // height of a line of the 18-point font
+};
+
+void draw_text(const TextLayout& layout, float y, void* font, const std::string& text) {
+  glRasterPos2f(layout.x, y);
   for (char c : text) glutBitmapCharacter(font, static_cast<unsigned char>(c));
 }
 
@@ -78,28 +86,27 @@ std::string format(const char* fmt, double value) {
   return buffer;
 }
 
-// The file lines and the load prompts; returns the row of the next text line (percent of the
-// window height, counted from the bottom).
-float draw_file_lines(AppState& state, const std::string& load_error) {
-  if (state.loading) return 5;
+// The file lines and the load prompts; returns the row of the next text line.
+float draw_file_lines(AppState& state, const std::string& load_error, const TextLayout& layout) {
+  if (state.loading) return layout.bottom;
   // A failed load keeps its reason on the status line instead of the prompt.
   const bool keep_status = !load_error.empty() && state.status_text == load_error;
   auto prompt = [&state, keep_status](const char* text) {
     if (!keep_status) state.status_text = text;
   };
-  float row = 5;
+  float row = layout.bottom;
   if (!state.models.file_p.empty()) {
-    draw_text(5, GLUT_BITMAP_HELVETICA_18, "Model P: " + state.models.file_p);
-    row = 8;
+    draw_text(layout, row, GLUT_BITMAP_HELVETICA_18, "Model P: " + state.models.file_p);
+    row += layout.line;
   } else if (state.models.file_q.empty()) {
     prompt(kPromptBoth);
-    return 5;
+    return row;
   } else {
     prompt(kPromptP);
   }
   if (!state.models.file_q.empty()) {
-    draw_text(row, GLUT_BITMAP_HELVETICA_18, "Model Q: " + state.models.file_q);
-    row += 3;
+    draw_text(layout, row, GLUT_BITMAP_HELVETICA_18, "Model Q: " + state.models.file_q);
+    row += layout.line;
   } else {
     prompt(kPromptQ);
   }
@@ -108,27 +115,40 @@ float draw_file_lines(AppState& state, const std::string& load_error) {
 
 // Text always lies on top of the models: no lighting, no depth test.
 void draw_overlay(AppState& state, const std::string& load_error) {
+  GLint viewport[4];
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  const auto width = static_cast<float>(viewport[2]), height = static_cast<float>(viewport[3]);
   glDisable(GL_LIGHTING);
   glDisable(GL_DEPTH_TEST);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
-  gluOrtho2D(0, 100, 0, 100);
+  gluOrtho2D(0, width, 0, height);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   glColor3f(0, 0, 1);
 
-  const float row = draw_file_lines(state, load_error);
+  TextLayout layout;
+  layout.x = 0.05f * width;
+  layout.bottom = 0.05f * height;
+  layout.line = static_cast<float>(glutBitmapHeight(GLUT_BITMAP_HELVETICA_18));
+  const float row = draw_file_lines(state, load_error, layout);
+  const bool running = !state.progress_text.empty();
   if (!state.status_text.empty()) {
+    // Two lines above the last blue line, with room for the larger font.
     glColor3f(1, 0, 0);
-    draw_text(row + 10, GLUT_BITMAP_TIMES_ROMAN_24, state.status_text);
+    const float status_row = row + static_cast<float>(running ? 4 : 3) * layout.line;
+    draw_text(layout, status_row, GLUT_BITMAP_TIMES_ROMAN_24, state.status_text);
     glColor3f(0, 0, 1);
   }
-  if (!state.progress_text.empty()) {
-    draw_text(row, GLUT_BITMAP_HELVETICA_18, state.progress_text);
-    draw_text(row + 3, GLUT_BITMAP_HELVETICA_18, "press ESC to stop the alignment");
+  const float next = row + layout.line;
+  if (running) {
+    draw_text(layout, row, GLUT_BITMAP_HELVETICA_18, state.progress_text);
+    draw_text(layout, next, GLUT_BITMAP_HELVETICA_18, state.progress_detail);
+    draw_text(layout, next + layout.line, GLUT_BITMAP_HELVETICA_18,
+              "press ESC to stop the alignment");
   } else {
-    draw_text(row, GLUT_BITMAP_HELVETICA_18, format("Best LCP: %f", state.best_lcp));
-    draw_text(row + 3, GLUT_BITMAP_HELVETICA_18,
+    draw_text(layout, row, GLUT_BITMAP_HELVETICA_18, format("Best LCP: %f", state.best_lcp));
+    draw_text(layout, next, GLUT_BITMAP_HELVETICA_18,
               format("Time: %4.2f seconds", state.run_time_ms * 0.001));
   }
 }

@@ -50,14 +50,16 @@ struct GlSession {
   bool busy = false;        // an action is running; no second one starts
   bool drop_input = false;  // input that arrived while an action ran is being discarded
 
-  // Reason of the last failed load while it is still the status line; the load prompts do not
-  // replace it.
+  // Reason of the last failed load (a model, or the -l file at start-up) while it is still the
+  // status line; the load prompts do not replace it.
   std::string load_error;
 
   EscapePoll escape;
   ActionHooks hooks;  // repaint = draw the window now, should_stop = the Escape poll
   // KESTREL_WIDGET_RECTS=1: print the panel's control rectangles (screen pixels) whenever they
-  // change, and "action-done <name>" after each panel action, for tests that drive the window.
+  // change, "action-done <name>" after each panel action, "input-ready" once input counts again
+  // after it, and "frame 3d" for each frame of the 3D window ("frame 3d progress" while it shows
+  // a progress line), for tests that drive the window.
   bool print_widget_rects = false;
 };
 

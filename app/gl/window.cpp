@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "app/command_line.h"
@@ -21,20 +22,28 @@ namespace {
 // the action's time (a software renderer can take tens of milliseconds per frame).
 constexpr int64_t kMinFrameIntervalMs = 33;
 constexpr int64_t kFrameCostFactor = 2;
-// The idle step redraws both windows on every cycle. Cycles are spaced to about 30 a second and
-// to at least three times the cost of a frame, so an idle session does not keep a core busy (a
-// software renderer needs tens of milliseconds for a frame of two scans).
-constexpr int64_t kIdleCycleMs = 30;
-constexpr int64_t kIdleCostFactor = 3;
+// One wheel notch zooms as far as a zoom drag of this many pixels.
+constexpr int kWheelNotchPixels = 10;
+// GLUT reports the wheel as buttons 3 (up) and 4 (down) when no wheel handler takes it.
+constexpr int kWheelUpButton = 3;
+constexpr int kWheelDownButton = 4;
 
-int64_t& frame_cost_ms() {
-  static int64_t ms = 0;
-  return ms;
+// Frames still owed to the last resize: with a software renderer the first frame after a resize
+// can still land in a buffer of the old size (seen under Xvfb); the second fills the new one.
+int& frames_after_reshape() {
+  static int n = 0;
+  return n;
 }
 
 int64_t& next_repaint_ms() {
   static int64_t t = -1;
   return t;
+}
+
+// Wheel up brings the scene closer, as dragging down does.
+void zoom_by_notches(int notches) {
+  session().view.zoom += static_cast<float>(notches * kWheelNotchPixels) * 0.01f;
+  glutPostRedisplay();
 }
 
 void set_light(GLenum light, float level, float z) {
@@ -58,6 +67,7 @@ void create_main_window(GlSession& s) {
   glutKeyboardFunc(on_key);
   glutMotionFunc(on_motion);
   glutMouseFunc(on_mouse);
+  glutMouseWheelFunc(on_wheel);
 
   glEnable(GL_LIGHTING);
   glEnable(GL_NORMALIZE);
@@ -83,22 +93,29 @@ void on_display() {
   const auto scale = static_cast<float>(static_cast<double>(v.zoom) * 0.07);
   glScalef(scale, scale, scale);
   glEnable(GL_LIGHTING);
-  const int64_t start = core::tick_ms();
   draw_scene(s.state, s.load_error);
   glutSwapBuffers();
-  frame_cost_ms() = core::tick_ms() - start;
+  if (s.print_widget_rects)
+    std::printf(s.state.progress_text.empty() ? "frame\t3d\n" : "frame\t3d\tprogress\n");
+  int& owed = frames_after_reshape();
+  if (owed > 0 && --owed > 0) glutPostWindowRedisplay(s.main_window);
 }
 
 void on_reshape(int width, int height) {
   // A window shrunk to no height keeps a finite aspect.
   session().view.aspect = static_cast<float>(width) / static_cast<float>(height > 0 ? height : 1);
   glViewport(0, 0, width, height);
+  frames_after_reshape() = 2;
   glutPostRedisplay();
 }
 
 void on_mouse(int button, int state, int x, int y) {
   ViewState& v = session().view;
   if (session().drop_input) return;
+  if (button == kWheelUpButton || button == kWheelDownButton) {
+    if (state == GLUT_DOWN) zoom_by_notches(button == kWheelUpButton ? 1 : -1);
+    return;
+  }
   if ((button == GLUT_LEFT_BUTTON || button == GLUT_RIGHT_BUTTON) && state == GLUT_DOWN) {
     v.last_x = x;
     v.last_y = y;
@@ -123,21 +140,33 @@ void on_motion(int x, int y) {
   glutPostRedisplay();
 }
 
+void on_wheel(int, int direction, int, int) {
+  if (session().drop_input) return;
+  zoom_by_notches(direction > 0 ? 1 : -1);
+}
+
 void on_idle() {
   GlSession& s = session();
   // Everything queued while the last action ran has been delivered (and dropped) by now.
+  if (s.drop_input && s.print_widget_rects) {
+    std::printf("input-ready\n");  // a test driving the window may click again
+    std::fflush(stdout);
+  }
   s.drop_input = false;
-  if (glutGetWindow() != s.main_window) glutSetWindow(s.main_window);
-  glutPostRedisplay();
+  if (s.pending == PanelAction::kNone) {
+    glutIdleFunc(nullptr);  // nothing to do: GLUT sleeps until the next event
+    return;
+  }
+  glutSetWindow(s.main_window);
   refresh_parameters(s.state.params);
   run_pending_action(s);
+  // The action's last state may fall between two throttled repaints.
+  glutPostWindowRedisplay(s.main_window);
   if (s.panel_window != 0) glutPostWindowRedisplay(s.panel_window);
+}
 
-  static int64_t last_cycle = 0;
-  const int64_t wait =
-      last_cycle + std::max(kIdleCycleMs, kIdleCostFactor * frame_cost_ms()) - core::tick_ms();
-  if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(wait));
-  last_cycle = core::tick_ms();
+void request_idle_step() {
+  glutIdleFunc(on_idle);
 }
 
 void repaint_during_action(GlSession& s) {

@@ -1,6 +1,7 @@
 #pragma once
 // The 3D window "Kestrel: 3D surface matching" and its GLUT handlers: display, reshape, mouse
-// rotation and zoom, and the idle step that keeps the scene and derived parameters fresh.
+// rotation and zoom (drag or wheel), and the idle step that runs the panel's actions. Frames
+// are drawn only when something changed: input, a resize, an action's progress or its end.
 
 #include "app/gl/session.h"
 
@@ -14,8 +15,14 @@ void on_display();
 void on_reshape(int width, int height);
 void on_mouse(int button, int state, int x, int y);
 void on_motion(int x, int y);
-// Redraws both windows, refreshes the derived run parameters and runs what the panel asked for.
+// One wheel notch zooms like a 10-pixel zoom drag; up brings the scene closer.
+void on_wheel(int wheel, int direction, int x, int y);
+// Runs what the panel asked for (derived run parameters refreshed first), then asks both
+// windows for a frame; the next call, once the input queued meanwhile is dropped, unregisters
+// itself, so an idle session sleeps in GLUT's event wait.
 void on_idle();
+// Registers on_idle: the panel calls it when a control asked for an action.
+void request_idle_step();
 
 // Draws the 3D window (and shows the panel's last frame) at once, from inside an action. Frames
 // closer together than the screen can show are skipped, except the first of an action.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -54,10 +55,12 @@ TEST(CommandLine, HelpPrintsTheUsageAndEndsWithSuccess) {
   EXPECT_EQ(p.text, kUsage);
 }
 
-TEST(CommandLine, UnknownOptionNamesItsLetterAndFails) {
+TEST(CommandLine, UnknownOptionNamesItAsGivenAndFails) {
   const Parsed p = parse({"kestrel", "-x"});
   EXPECT_EQ(p.outcome, ParseOutcome::kExitFailure);
   EXPECT_EQ(p.text, "Unrecognized option.(-x)\n");
+  EXPECT_EQ(parse({"kestrel", "-"}).text, "Unrecognized option.(-)\n");  // no NUL byte
+  EXPECT_EQ(parse({"kestrel", "-xyz"}).text, "Unrecognized option.(-xyz)\n");
 }
 
 TEST(CommandLine, StoresValuesAndSkipsStrayWords) {
@@ -104,6 +107,57 @@ TEST(CommandLine, RefusesMissingValuesAndZeroIsamp) {
     EXPECT_NE(p.text.find("Usage: kestrel"), std::string::npos);
     EXPECT_EQ(p.params.isamp, before.isamp);
   }
+}
+
+// Values are whole words of the right kind within the option's range; anything else ends with
+// the reason and the usage, leaving the parameters as they were.
+TEST(CommandLine, RefusesValuesThatAreNotNumbersInRange) {
+  for (auto args : std::vector<std::vector<const char*>>{
+           {"-o", "0"},       {"-o", "-1"},          {"-o", "nan"},  {"-o", "0.008"},
+           {"-o", "1e30"},    {"-m", "7"},           {"-m", "-1"},   {"-cut", "nan"},
+           {"-w1", "nan"},    {"-w1", "0"},          {"-nd", "nan"}, {"-nd", "-0.1"},
+           {"-y", "-5"},      {"-y", "0"},           {"-y", "2.5"},  {"-i", "4294967297"},
+           {"-i", "12abc"},   {"-i", ""},            {"-i", " 5"},   {"-s", "-1"},
+           {"-t", "inf"},     {"-e", "1e999"},       {"-q", "1e39"}, {"-dd", "-1"},
+           {"-no", "0", "0", "1e30"}, {"-no", "0.5", "x", "0"}}) {
+    args.insert(args.begin(), "kestrel");
+    const Parsed p = parse(args);
+    EXPECT_EQ(p.outcome, ParseOutcome::kExitFailure) << args[1] << " " << args[2];
+    const std::string reason = std::string("Option ") + args[1] + " needs ";
+    EXPECT_EQ(p.text.rfind(reason, 0), 0u) << p.text;
+    const char* bad = args.size() == 3 ? args[2] : std::strcmp(args[3], "x") == 0 ? "x" : "1e30";
+    EXPECT_NE(p.text.find("(got \"" + std::string(bad) + "\")"), std::string::npos) << p.text;
+    EXPECT_NE(p.text.find("Usage: kestrel"), std::string::npos);
+    EXPECT_EQ(p.params.overlap_estimation, core::RunParameters().overlap_estimation);
+  }
+  EXPECT_EQ(parse({"kestrel", "-m", "7"}).text.rfind(
+                "Option -m needs a whole number from 0 to 2 (got \"7\").\n", 0),
+            0u);
+  EXPECT_EQ(parse({"kestrel", "-w1", "0"}).text.rfind(
+                "Option -w1 needs a number above 0 and at most 1e+06 (got \"0\").\n", 0),
+            0u);
+}
+
+TEST(CommandLine, AcceptsEveryMeaningfulValue) {
+  const Parsed p = parse({"kestrel", "-o", "2", "-cut", "-50", "-w2", "-0.5", "-m", "0", "-s", "0",
+                          "-i", "2147483647", "-y", "+3", "-e", "1e300", "-t", "-1", "-nd", "0",
+                          "-no", "-0.5", "0", "1e6", "-w1", "1e-3"});
+  ASSERT_EQ(p.outcome, ParseOutcome::kContinue) << p.text;
+  EXPECT_EQ(p.params.overlap_estimation, 2.0f);
+  EXPECT_EQ(p.params.cut_y, -50.0f);
+  EXPECT_EQ(p.params.isamp, 2147483647u);
+  EXPECT_EQ(p.params.num_try, 3);
+  EXPECT_EQ(p.params.epsilon, 1e300);
+  EXPECT_EQ(p.params.outl2, 1e6f);
+  EXPECT_FLOAT_EQ(p.params.do_scale, 1e-3f);
+  // The smallest overlap still gives a trial count, and the start-up derivation one run.
+  Parsed low = parse({"kestrel", "-o", "0.0088"});
+  ASSERT_EQ(low.outcome, ParseOutcome::kContinue);
+  derive_parameters(low.params);
+  EXPECT_GT(low.params.num_try, 1000000);
+  low.params.model_extent = 100;
+  refresh_parameters(low.params);
+  EXPECT_GT(low.params.num_try, 1000000);
 }
 
 // The aligner's parser: kestrel's options and its own, from the same table.
@@ -193,22 +247,26 @@ TEST(RunParameters, ExplicitValuesSurviveDerivation) {
 
 // ---- transform file --------------------------------------------------------------------------
 
-TEST(TransFile, ReadsRowsFiveToEightAndKeepsUnreadEntries) {
+TEST(TransFile, ABadFileIsRefusedAsAWholeAndDropped) {
   const std::string path =
       (std::filesystem::path(::testing::TempDir()) / "kestrel_trans_test.tfm").string();
   std::ofstream(path) << "files: a ---> b\npoints: x\ntime: 1 sec\n\n"
                       << "1 2 3 4\n5 6 7 8\n9 10\n0 0 0 1\n";
   core::RunParameters params;
-  params.trans_matrix[2][0] = -1;
+  params.trans_file = path;
+  params.trans_matrix[0][3] = -1;
   std::string error;
   EXPECT_FALSE(read_trans_file(path, params, &error));
-  EXPECT_NE(error.find("line 7"), std::string::npos);
-  EXPECT_EQ(params.trans_matrix[0][3], 4);
-  EXPECT_EQ(params.trans_matrix[1][2], 7);
-  EXPECT_EQ(params.trans_matrix[2][0], -1);
-  EXPECT_EQ(params.trans_matrix[3][3], 1);
-  EXPECT_FALSE(read_trans_file(path + ".missing", params, &error));
-  EXPECT_NE(error.find("cannot open"), std::string::npos);
+  EXPECT_EQ(error, path + ", line 7: expected four numbers (a row of the matrix)");
+  EXPECT_EQ(params.trans_matrix[0][3], -1);  // rows 5 and 6 were good, but nothing is taken
+  EXPECT_TRUE(params.trans_file.empty());    // Q is loaded as it is
+
+  std::ofstream(path) << "files: a ---> b\npoints: x\ntime: 1 sec\n\n"
+                      << "1 2 3 4\n5 6 7 8\n9 10 11 12\n0 0 0 1\n";
+  params.trans_file = path;
+  EXPECT_TRUE(read_trans_file(path, params, &error));
+  EXPECT_EQ(params.trans_matrix[2][0], 9);
+  EXPECT_EQ(params.trans_file, path);
   std::filesystem::remove(path);
 }
 

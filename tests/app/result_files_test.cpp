@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/model_actions.h"
+#include "app/run_actions.h"
 #include "app_test_support.h"
 
 namespace kestrel::app {
@@ -65,6 +66,7 @@ TEST_F(ResultFiles, IdentityOnTheSameFileGivesTheIdentityMatrix) {
 TEST_F(ResultFiles, TranslationAddsTheCentroids) {
   // P's centroid is (10, 0, 0) in file coordinates, Q's is the origin.
   load("9 -1 0\n11 -1 0\n10 2 0\n", "-1 -1 0\n1 -1 0\n0 2 0\n");
+  place_by_run(s_.models.q_placement);
   s_.current_transform.t[0] = 1;
   s_.current_transform.t[1] = 2;
   s_.current_transform.t[2] = 3;
@@ -81,6 +83,7 @@ TEST_F(ResultFiles, TranslationAddsTheCentroids) {
 TEST_F(ResultFiles, WithoutCentringNoCentroidEntersTheMotion) {
   s_.params.centering = false;
   load("9 -1 0\n11 -1 0\n10 2 0\n", "-1 -1 0\n1 -1 0\n0 2 0\n");
+  place_by_run(s_.models.q_placement);
   s_.current_transform.t[0] = 1;
   ASSERT_TRUE(export_results(s_, dir_.file("results.tfm"), ""));
   EXPECT_EQ(lines_of(ScratchDir::read(dir_.file("results.tfm")))[4], "1 0 0 1");
@@ -121,6 +124,75 @@ TEST_F(ResultFiles, SaveModelsWritesFiveFilesEvenWhenEmpty) {
   for (const char* name : {"out1.obj", "out2.obj", "full1.obj", "full2.obj", "reconstruct.obj"})
     EXPECT_EQ(ScratchDir::read(dir_.file(name)), "") << name;
 }
+
+// ---- the exported motion follows the shown Q -------------------------------------------------
+
+// One letter per action, in order: r "Random position", k "Start Kestrel", a "Start basic
+// RANSAC", i "Start ICP", p load P again, q load Q again, n "Add noise" of level 0.
+class ExportFollowsQ : public ResultFiles, public ::testing::WithParamInterface<const char*> {};
+
+std::vector<core::Point3D> points_of(const std::string& vrt_text) {
+  std::vector<core::Point3D> out;
+  std::istringstream in(vrt_text);
+  core::Point3D p;
+  while (in >> p.x >> p.y >> p.z) out.push_back(p);
+  return out;
+}
+
+// Whatever the window did to Q since it was loaded, the exported matrix maps every point of Q's
+// file onto the Q it shows, in P's file coordinates.
+TEST_P(ExportFollowsQ, ExportedMotionMapsQsFileOntoTheShownQ) {
+  const std::string p_text = grid_vrt(12, 1.0, 30, -4, 2), q_text = grid_vrt(12, 1.0, -5, 3, 1);
+  load(p_text, q_text);
+  s_.params.noise_level = 0;
+  ::testing::internal::CaptureStdout();
+  for (const char* a = GetParam(); *a; ++a) {
+    switch (*a) {
+      case 'r':
+        on_random_position(s_);
+        break;
+      case 'k':
+        on_start_kestrel(s_, kNoHooks);
+        break;
+      case 'a':
+        on_start_ransac(s_, kNoHooks);
+        break;
+      case 'i':
+        ASSERT_TRUE(on_start_icp(s_, kNoHooks).ran);
+        break;
+      case 'p':
+        ASSERT_TRUE(load_model(s_, ModelSide::kP, p_, kNoHooks));
+        break;
+      case 'q':
+        ASSERT_TRUE(load_model(s_, ModelSide::kQ, q_, kNoHooks));
+        break;
+      case 'n':
+        on_add_noise(s_);
+        break;
+    }
+  }
+  ExportedMotion motion;
+  ASSERT_TRUE(export_results(s_, dir_.file("results.tfm"), "", &motion));
+  ::testing::internal::GetCapturedStdout();
+
+  const std::vector<core::Point3D> file_q = points_of(q_text);
+  const core::PointSet& shown = s_.models.full_q;
+  ASSERT_EQ(shown.size(), file_q.size());
+  const double(&m)[4][4] = motion.m;
+  for (size_t i = 0; i < file_q.size(); i += 7) {
+    const core::Point3D& f = file_q[i];
+    const double shown_in_p_file[3] = {shown[i].x + s_.models.centroid_p[0],
+                                       shown[i].y + s_.models.centroid_p[1],
+                                       shown[i].z + s_.models.centroid_p[2]};
+    for (int r = 0; r < 3; ++r)
+      EXPECT_NEAR(m[r][0] * f.x + m[r][1] * f.y + m[r][2] * f.z + m[r][3], shown_in_p_file[r], 1e-3)
+          << "point " << i << " row " << r;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ResultFiles, ExportFollowsQ,
+                         ::testing::Values("", "r", "rr", "rk", "kr", "rkr", "rki", "rkir", "irk",
+                                           "ir", "rkp", "rap", "rai", "rkiq", "rnki"));
 
 // ---- files that cannot be written ------------------------------------------------------------
 

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/model_actions.h"
+#include "core/clock.h"
 #include "core/rigid_transform.h"
 
 namespace kestrel::app {
@@ -77,6 +79,43 @@ TEST_F(RunActions, RansacLeavesQWhereItsLastImprovementPutIt) {
   core::PointSet expected = s.models.saved_full_q;
   core::transform_point_set(expected, r.motion);
   EXPECT_TRUE(same_positions(s.models.full_q, expected));
+}
+
+// ---- the second progress line -----------------------------------------------------------------
+
+// A basic RANSAC run on the full-size scans goes on for days; stopped after 0.8 s, it has shown
+// its trial line from the start and, below it, the share done, then the time left, renewed no
+// more often than every 0.2 s.
+TEST_F(RunActions, RansacShowsShareDoneAndTimeLeft) {
+  std::vector<std::string> first_lines;
+  std::vector<std::pair<int64_t, std::string>> details;
+  ActionHooks hooks;
+  int64_t start = 0;
+  hooks.on_step = [this, &first_lines](const registration::ProgressPoint&) {
+    first_lines.push_back(s.progress_text);
+  };
+  hooks.repaint = [this, &details] {
+    if (details.empty() || details.back().second != s.progress_detail)
+      details.emplace_back(core::tick_ms(), s.progress_detail);
+  };
+  hooks.should_stop = [&start] { return core::tick_ms() - start > 800; };
+  start = core::tick_ms();
+  ::testing::internal::CaptureStdout();
+  const registration::EngineResult r = on_start_ransac(s, hooks);
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(r.stopped);
+  ASSERT_FALSE(first_lines.empty());
+  EXPECT_EQ(first_lines.front(), "trial 1(" + std::to_string(s.params.num_try) + "), LCP: 0.000");
+  bool share = false, left = false;
+  for (size_t i = 0; i < details.size(); ++i) {
+    const std::string& d = details[i].second;
+    share |= d.find("% of the candidates done, ") != std::string::npos;
+    left |= d.find(" left") != std::string::npos && d.find("not known") == std::string::npos;
+    if (i > 1 && !d.empty()) EXPECT_GE(details[i].first - details[i - 1].first, 200) << d;
+  }
+  EXPECT_TRUE(share);
+  EXPECT_TRUE(left);
+  EXPECT_TRUE(s.progress_detail.empty());
 }
 
 TEST_F(RunActions, AStopFromOutsideEndsTheRunAndKeepsQ) {

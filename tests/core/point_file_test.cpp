@@ -65,13 +65,14 @@ TEST_F(PointFile, ObjFacesIgnoredWhenSampling) {
   EXPECT_EQ(set_[0].nz, 1);  // the face came from the triangulation
 }
 
-TEST_F(PointFile, ObjSkipsOtherLinesAndReadsCommentsWithThreeNumbersAsFaces) {
+TEST_F(PointFile, ObjSkipsOtherLinesAndComments) {
   const auto path = write("mix.obj",
                           "v 0 0 0\n v 5 5 5\nvn 0 0 1\nvt 1 2 3\nv 1 0 0\nf 1/1 2/2 3/3\n"
                           "v 0 1 0\n# 1 2 3\nv 1 2\n");
   ASSERT_TRUE(read(path));
   EXPECT_EQ(set_.size(), 3u);
-  EXPECT_EQ(faces_.size(), 1u);
+  ASSERT_EQ(faces_.size(), 1u);
+  EXPECT_EQ(set_[0].nz, 1);  // the comment gave no face: the face came from the triangulation
 }
 
 TEST_F(PointFile, ObjFaceNamingAMissingVertexIsDropped) {
@@ -80,6 +81,17 @@ TEST_F(PointFile, ObjFaceNamingAMissingVertexIsDropped) {
   EXPECT_EQ(faces_.size(), 1u);  // triangulated instead: no face may point past the vertices
   for (const Face& f : faces_)
     for (int v : f.v) EXPECT_LT(v, 3);
+}
+
+TEST_F(PointFile, ObjFaceIndexBeyondAnyIntegerIsDropped) {
+  const auto path = write("huge.obj",
+                          "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 3000000000 1 2\nf 1 2 -5e9\n"
+                          "f 1e38 2 3\nf 1.5 2 3.9\n");
+  ASSERT_TRUE(read(path));
+  ASSERT_EQ(faces_.size(), 1u);  // only the last face, truncated to 0 1 2
+  EXPECT_EQ(faces_[0].v[0], 0);
+  EXPECT_EQ(faces_[0].v[2], 2);
+  EXPECT_EQ(set_[0].nz, 0);  // the file's own face
 }
 
 TEST_F(PointFile, VrtCentringGivesCentroidAndMovedPoints) {
@@ -117,6 +129,21 @@ TEST_F(PointFile, SkipsNonFiniteAndOverlongLines) {
   EXPECT_EQ(set_.size(), 3u);
 }
 
+TEST_F(PointFile, ReadsLinesOf1022CharactersAndSkipsLongerOnes) {
+  for (const char* name : {"long.vrt", "long.obj"}) {
+    const std::string head = std::string(name) == "long.obj" ? "v " : "";
+    const auto padded = [&head](const std::string& point, size_t length) {
+      std::string line = head + point;
+      return line + std::string(length - line.size(), ' ') + "\n";
+    };
+    const auto path = write(name, padded("0 0 0", 1022) + padded("5 5 5", 1023) + head + "1 0 0\n" +
+                                      padded("0 1 0", 1022));
+    ASSERT_TRUE(read(path)) << name;
+    ASSERT_EQ(set_.size(), 3u) << name;
+    EXPECT_EQ(set_[2].y, 1) << name;
+  }
+}
+
 // ---- refusals leave the caller's sets alone --------------------------------------------------
 
 TEST_F(PointFile, RefusalsKeepPreviousContents) {
@@ -143,6 +170,10 @@ TEST_F(PointFile, RefusalsKeepPreviousContents) {
   }
   EXPECT_FALSE(read((dir_ / "missing.vrt").string()));
   EXPECT_NE(error_.find("cannot open"), std::string::npos);
+  fs::create_directories(dir_ / "folder.vrt");
+  EXPECT_FALSE(read((dir_ / "folder.vrt").string()));
+  EXPECT_NE(error_.find("folder.vrt: is a folder"), std::string::npos) << error_;
+  EXPECT_EQ(set_.size(), before.size());
 }
 
 TEST_F(PointFile, ThinningThatLeavesTooFewPointsIsRefused) {

@@ -46,6 +46,9 @@ scan_folder() {
 start_app() {
   local dir=$1
   shift
+  # Emptied here, not by the program's own redirection: a second start must not find the panel
+  # lines of the first before the new program has truncated the file.
+  : >"$app_out"
   (cd "$dir" && exec env KESTREL_WIDGET_RECTS=1 "$KESTREL" "$@" >"$app_out" 2>"$app_err") &
   app_pid=$!
   wait_for_line 'widgets-end' 1 20 || fail "the panel did not appear"
@@ -64,6 +67,39 @@ wait_for_line() {
 
 # Number of panel actions finished so far.
 actions_done() { grep -c '^action-done' "$app_out" || true; }
+
+# Frames the 3D window has drawn so far.
+frames_drawn() { tr '\r' '\n' <"$app_out" | grep -c 'frame.3d' || true; }
+
+# Waits (at most $1 seconds) until the 3D window has drawn a frame since the last panel action
+# ended, so a screenshot shows the action's outcome.
+wait_for_frame_after_action() {
+  local start=$SECONDS
+  until tr '\r' '\n' <"$app_out" |
+    awk '/^action-done/ { f = 0 } /frame.3d/ { f = 1 } END { exit !f }'; do
+    [ $((SECONDS - start)) -lt "$1" ] || return 1
+    sleep 0.05
+  done
+}
+
+# Progress lines the program has printed on the console so far (each run's trials begin with one).
+trial_lines() { tr '\r' '\n' <"$app_out" | grep -c '^trial ' || true; }
+
+# CPU time the program has used so far, in clock ticks (user plus system).
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$app_pid/stat"; }
+
+# Takes screenshot $2 again and again, at most $1 seconds long, until the command that follows
+# succeeds on it: a slow machine may still be working through queued input.
+shot_until() {
+  local shot_limit=$1 shot_name=$2 shot_start=$SECONDS
+  shift 2
+  while :; do
+    shot "$shot_name"
+    "$@" "$shot_name" && return 0
+    [ $((SECONDS - shot_start)) -lt "$shot_limit" ] || return 1
+    sleep 0.2
+  done
+}
 
 # Centre of the control named $1 (last printed rectangle), as "x y".
 widget_centre() {
@@ -85,9 +121,11 @@ click_widget() {
 run_action() {
   local before done
   # Input that reaches the program before its next idle cycle counts as made during the last
-  # action and is dropped; a person never clicks that fast, so neither does the test.
-  sleep 0.5
+  # action and is dropped; a person never clicks that fast, so neither does the test: it waits
+  # until the program says it takes input again.
   before=$(actions_done)
+  wait_for_line '^input-ready' "$before" 30 || fail "input was not taken again after an action"
+  sleep 0.1
   click_widget "$1"
   wait_for_line '^action-done' $((before + 1)) "$2" || fail "'$1' did not finish within $2 s"
   done=$(grep '^action-done' "$app_out" | tail -1 | cut -f2)
@@ -111,15 +149,46 @@ expect_saved_full_p() {
   done
 }
 
+# Presses o and waits (at most 20 s) until results.tfm in folder $1 is written whole.
+expect_results_file() {
+  local dir=$1 start=$SECONDS
+  key_in_3d_window o
+  until grep -q 'Units: mm' "$dir/results.tfm" 2>/dev/null; do
+    [ $((SECONDS - start)) -lt 20 ] || fail "key o wrote no results.tfm"
+    sleep 0.1
+  done
+}
+
 shot() {
   mkdir -p "$SHOT_DIR"
   import -window root "$SHOT_DIR/$1.png"
 }
 
+# Pixels of image $1 whose colour is within 20 % of $2.
+count_colour_in() {
+  convert "$1" -fuzz 20% -fill black +opaque "$2" -fill white -opaque "$2" \
+    -format '%[fx:round(mean*w*h)]' info:
+}
+
+# The 3D window of screenshot $1 as plain pixels.
+view_pixels() { convert "$SHOT_DIR/$1.png" -crop 620x620+50+50 ppm:-; }
+
+# Takes screenshot $2 until the 3D window differs from screenshot $1, for at most $3 seconds;
+# fails when it never does. Frames come late on a busy machine or in a sanitized build.
+shot_until_changed() {
+  local start=$SECONDS
+  while :; do
+    sleep 0.3
+    shot "$2"
+    cmp -s <(view_pixels "$1") <(view_pixels "$2") || return 0
+    [ $((SECONDS - start)) -lt "$3" ] || return 1
+  done
+}
+
 # Pixels of screenshot $1 inside the 3D window whose colour is within 20 % of $2.
 count_colour() {
-  convert "$SHOT_DIR/$1.png" -crop 620x620+50+50 +repage -fuzz 20% -fill black +opaque "$2" \
-    -fill white -opaque "$2" -format '%[fx:round(mean*w*h)]' info:
+  convert "$SHOT_DIR/$1.png" -crop 620x620+50+50 +repage "$work/crop.png"
+  count_colour_in "$work/crop.png" "$2"
 }
 
 window_id() { xdotool search --name "^$1\$" | head -1; }

@@ -276,7 +276,7 @@ TEST_F(RunRegistration, StopHookIsSeenBetweenTrialsThatFindNoCandidate) {
   hooks.should_stop = [&polls] { return ++polls == 3; };
   const EngineResult r = run();
   EXPECT_EQ(polls, 3);
-  EXPECT_EQ(r.trials, 2);
+  EXPECT_EQ(r.trials, 3);  // the first trial runs without a poll
   EXPECT_EQ(r.counts.candidates, 0);
   EXPECT_TRUE(r.stopped);
 }

@@ -1,0 +1,69 @@
+// Fuzz target of the point-file reader. The input's first byte picks the format and the reader
+// settings; the rest is the file. Beyond the sanitizers it checks the reader's contract: a read
+// gives finite points and faces inside the set, a refusal says why and changes nothing.
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "core/point_file.h"
+#include "fuzz/fuzz_file.h"
+
+namespace {
+
+using namespace kestrel;
+
+// Bits 0-2 of the first byte pick the file name's ending (taken modulo the table's size).
+// A new format adds its ending at the end of this table and seeds whose first byte picks it
+// under fuzz/corpus/point_file/; the seeds of the formats above keep their meaning.
+constexpr const char* kEndings[] = {"obj", "vrt", "pct", "txt"};
+constexpr size_t kFormatCount = sizeof kEndings / sizeof kEndings[0];
+
+// Bits 4-5 pick how the set is thinned: faces of an obj file are read only with sample 1.
+struct Thinning {
+  int32_t sample;
+  uint32_t isamp;
+};
+constexpr Thinning kThinnings[] = {{1, 1000}, {0, 1000}, {0, 2}, {3, 1000}};
+
+// Bits 6-7 pick the cut along x (after centring, so small values cut real sets in two).
+constexpr float kCuts[] = {0.0f, 0.5f, -0.5f, 50.0f};
+
+[[noreturn]] void broken(const char* what) {
+  std::fprintf(stderr, "point-file reader broke its contract: %s\n", what);
+  std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const uint8_t settings = data[0];
+  const std::string ending = kEndings[(settings & 7u) % kFormatCount];
+  const bool centering = (settings & 8u) != 0;
+  const Thinning thin = kThinnings[(settings >> 4) & 3u];
+  const float cut = kCuts[settings >> 6];
+  const std::string path = fuzz::write_input("input." + ending, data + 1, size - 1);
+
+  // A set and centroid from an earlier read, which a refusal must leave as they are.
+  core::PointSet set(2, core::Point3D{7, 7, 7, 0, 0, 0});
+  core::FaceList faces(1);
+  float cx = 7, cy = 7, cz = 7;
+  int32_t sample = thin.sample;
+  std::string error;
+  if (!core::read_point_set(path, set, faces, centering, sample, cut, cx, cy, cz, thin.isamp,
+                            &error)) {
+    if (error.rfind(path + ": ", 0) != 0) broken("a refusal without the file name");
+    if (set.size() != 2 || faces.size() != 1 || cx != 7 || cy != 7 || cz != 7)
+      broken("a refusal changed the caller's set");
+    return 0;
+  }
+  if (set.empty()) broken("an empty set");
+  for (const core::Point3D& p : set)
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
+      broken("a point that is not finite");
+  for (const core::Face& f : faces)
+    for (int32_t v : f.v)
+      if (v < 0 || static_cast<size_t>(v) >= set.size()) broken("a face outside the set");
+  return 0;
+}
