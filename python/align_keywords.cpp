@@ -92,8 +92,8 @@ std::string whole_number_text(const char* function, const std::string& name,
   // The whole numbers the option table's range holds, so the message names the bounds the
   // aligner would apply.
   const app::ValueRange& range = row.range;
-  const auto lo = static_cast<long long>(range.lo_open ? std::floor(range.lo) + 1
-                                                       : std::ceil(range.lo));
+  const auto lo =
+      static_cast<long long>(range.lo_open ? std::floor(range.lo) + 1 : std::ceil(range.lo));
   const auto hi = static_cast<long long>(std::floor(range.hi));
   if ((v == -1 && PyErr_Occurred()) || v < lo || v > hi) {
     PyErr_Clear();
