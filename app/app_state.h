@@ -33,6 +33,7 @@ struct AppState {
   std::string status_text;                         // red status line of the window
   bool loading = false;                            // a model file is being read
   int32_t run_time_ms = 0;                         // duration of the last run action
+  bool console = true;  // actions print their console lines (loads, progress, refusals)
 };
 
 }  // namespace kestrel::app

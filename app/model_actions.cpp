@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/point_file.h"
+#include "core/prepare_point_set.h"
 #include "core/random15.h"
 #include "core/rigid_transform.h"
 #include "registration/point_spacing.h"
@@ -39,7 +40,7 @@ void finish_load(AppState& state) {
   if (state.models.file_p.empty() || state.models.file_q.empty()) return;
   const core::PointSet& p = state.models.model_p;
   const core::PointSet& q = state.models.model_q;
-  if (!p.empty()) std::printf("%f %f %f\n", p[0].x, p[0].y, p[0].z);
+  if (!p.empty() && state.console) std::printf("%f %f %f\n", p[0].x, p[0].y, p[0].z);
   float lo[3] = {FLT_MAX, FLT_MAX, FLT_MAX}, hi[3] = {-FLT_MAX, -FLT_MAX, -FLT_MAX};
   for (const core::PointSet* set : {&p, &q}) {
     for (const core::Point3D& pt : *set) {
@@ -64,21 +65,36 @@ struct ModelRead {
   float centroid[3] = {0, 0, 0};
 };
 
+// Where a model comes from: the file `name`, or `points` in memory labelled `name`.
+struct ModelSource {
+  const std::string& name;
+  const core::PointSet* points;
+};
+
+bool read_once(const ModelSource& source, core::PointSet& set, core::FaceList& faces,
+               bool centering, int32_t& sample, float cut, float* c, uint32_t isamp,
+               std::string& reason) {
+  if (source.points)
+    return core::prepare_point_set(source.name, *source.points, {}, set, faces, centering, sample,
+                                   cut, c[0], c[1], c[2], isamp, &reason);
+  return core::read_point_set(source.name, set, faces, centering, sample, cut, c[0], c[1], c[2],
+                              isamp, &reason);
+}
+
 // P always derives its own sample count; Q keeps P's unless Q itself is large.
-bool read_model(const std::string& file, float cut, bool is_p, core::RunParameters& params,
+bool read_model(const ModelSource& source, float cut, bool is_p, core::RunParameters& params,
                 ModelRead& out, std::string& reason) {
-  float* c = out.centroid;
   int32_t one = 1;
-  if (!core::read_point_set(file, out.full, out.full_faces, params.centering, one, cut, c[0], c[1],
-                            c[2], params.isamp, &reason))
+  if (!read_once(source, out.full, out.full_faces, params.centering, one, cut, out.centroid,
+                 params.isamp, reason))
     return false;
   if (out.full.size() > kLargeModel) {
     apply_large_model_rule(params);
     params.sample = 0;
   }
   if (is_p) params.sample = 0;
-  return core::read_point_set(file, out.model, out.model_faces, params.centering, params.sample,
-                              cut, c[0], c[1], c[2], params.isamp, &reason);
+  return read_once(source, out.model, out.model_faces, params.centering, params.sample, cut,
+                   out.centroid, params.isamp, reason);
 }
 
 bool fail_load(AppState& state, const core::RunParameters& params_before, const ActionHooks& hooks,
@@ -86,7 +102,7 @@ bool fail_load(AppState& state, const core::RunParameters& params_before, const 
   state.params = params_before;
   state.status_text = reason;
   state.loading = false;
-  std::fprintf(stderr, "%s\n", reason.c_str());
+  if (state.console) std::fprintf(stderr, "%s\n", reason.c_str());
   if (error) *error = reason;
   hooks.request_repaint();
   return false;
@@ -135,15 +151,14 @@ void commit(AppState& state, ModelSide side, const std::string& file, ModelRead&
   }
 }
 
-}  // namespace
-
-bool load_model(AppState& state, ModelSide side, const std::string& file, const ActionHooks& hooks,
-                std::string* error) {
+// Both loads: everything is read before anything of the state changes.
+bool load(AppState& state, ModelSide side, const ModelSource& source, const ActionHooks& hooks,
+          std::string* error) {
   core::srand15(0);
   const bool is_p = side == ModelSide::kP;
   const core::RunParameters params_before = state.params;
   core::RunParameters& params = state.params;
-  std::printf("Model %c: %s\n", is_p ? 'P' : 'Q', file.c_str());
+  if (state.console) std::printf("Model %c: %s\n", is_p ? 'P' : 'Q', source.name.c_str());
   state.loading = true;
   state.status_text = kLoadingText;
   hooks.request_repaint();
@@ -152,19 +167,31 @@ bool load_model(AppState& state, ModelSide side, const std::string& file, const 
   const float cut = params.cut_y == 0 ? 0.0f : params.cut_y + (is_p ? 100 : -100);
   ModelRead read;
   std::string reason;
-  if (!read_model(file, cut, is_p, params, read, reason))
+  if (!read_model(source, cut, is_p, params, read, reason))
     return fail_load(state, params_before, hooks, reason, error);
   if (!is_p && !params.trans_file.empty()) {
     apply_trans_matrix(read.model, params.trans_matrix);
     apply_trans_matrix(read.full, params.trans_matrix);
   }
-  commit(state, side, file, read);
+  commit(state, side, source.name, read);
 
   state.status_text.clear();
   hooks.request_repaint();
   state.loading = false;
   finish_load(state);
   return true;
+}
+
+}  // namespace
+
+bool load_model(AppState& state, ModelSide side, const std::string& file, const ActionHooks& hooks,
+                std::string* error) {
+  return load(state, side, ModelSource{file, nullptr}, hooks, error);
+}
+
+bool load_model_points(AppState& state, ModelSide side, const core::PointSet& points,
+                       const std::string& name, const ActionHooks& hooks, std::string* error) {
+  return load(state, side, ModelSource{name, &points}, hooks, error);
 }
 
 void on_random_position(AppState& state) {
@@ -188,9 +215,24 @@ void on_random_position(AppState& state) {
     core::transform_point_set(*set, core::linear_motion(R));
 }
 
+namespace {
+
+// The polar method's second value, kept for the next call.
+struct GaussianSpare {
+  bool has = false;
+  float value = 0;
+};
+
+GaussianSpare& gaussian_spare() {
+  static GaussianSpare spare;
+  return spare;
+}
+
+}  // namespace
+
 float gaussian(float sigma) {
-  static bool has_spare = false;
-  static float spare = 0;
+  bool& has_spare = gaussian_spare().has;
+  float& spare = gaussian_spare().value;
   float g;
   if (has_spare) {
     g = spare;
@@ -208,6 +250,10 @@ float gaussian(float sigma) {
   }
   has_spare = !has_spare;
   return g * sigma;
+}
+
+void reset_gaussian() {
+  gaussian_spare() = GaussianSpare{};
 }
 
 void add_noise(core::PointSet& set, float sigma) {

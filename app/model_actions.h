@@ -6,6 +6,7 @@
 
 #include "app/action_hooks.h"
 #include "app/app_state.h"
+#include "core/point_set.h"
 
 namespace kestrel::app {
 
@@ -19,6 +20,13 @@ enum class ModelSide { kP, kQ };
 bool load_model(AppState& state, ModelSide side, const std::string& file, const ActionHooks& hooks,
                 std::string* error = nullptr);
 
+// Loads `points` held in memory as load_model loads a file without faces: the same thinning,
+// centring, cut and planar reconstruction. `name` stands for the file name in the model sets
+// and in messages.
+bool load_model_points(AppState& state, ModelSide side, const core::PointSet& points,
+                       const std::string& name, const ActionHooks& hooks,
+                       std::string* error = nullptr);
+
 // Turns Q (full, working and saved copies) by a random angle in [0, pi] about the z axis and
 // writes that rotation into the current transform; Q's placement keeps every turn for export.
 void on_random_position(AppState& state);
@@ -28,6 +36,8 @@ void on_add_noise(AppState& state);
 
 // One normally distributed value of standard deviation sigma (polar method, one cached spare).
 float gaussian(float sigma);
+// Drops the cached spare, as at program start.
+void reset_gaussian();
 void add_noise(core::PointSet& set, float sigma);
 
 }  // namespace kestrel::app

@@ -154,6 +154,13 @@ ExportedMotion file_motion(const core::RigidTransform& motion, const QPlacement&
   return out;
 }
 
+ExportedMotion exported_motion(const AppState& state) {
+  core::RigidTransform m = state.current_transform;
+  for (double& e : m.R.data) e *= m.s;
+  return file_motion(m, state.models.q_placement, state.models.centroid_p, state.models.centroid_q,
+                     state.params.centering);
+}
+
 bool write_matrix_file(const std::string& path, const double (&m)[4][4], std::string* error) {
   return core::write_file_atomically(
       path,

@@ -30,6 +30,11 @@ struct ExportedMotion {
 ExportedMotion file_motion(const core::RigidTransform& motion, const QPlacement& placement,
                            const float cp[3], const float cq[3], bool centering);
 
+// The current transform with its scale folded into the rotation, as file_motion of Q's
+// placement and the loaded models' centroids: the motion export_results writes, from the state
+// alone.
+ExportedMotion exported_motion(const AppState& state);
+
 // Re-reads both files, writes `results_path` and `reconstruct_path` (skipped when empty). Works
 // on copies: the loaded models, their tree and spacing stay as they were. The motion written is
 // the one that puts Q's file where the window shows Q (every turn, the run, ICP); its rotation

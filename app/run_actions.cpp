@@ -100,9 +100,9 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
   const registration::EngineOptions options = engine_options(state);
   const registration::EngineHooks engine = engine_hooks(state, hooks, t0);
   const registration::EngineResult result =
-      ransac                   ? registration::run_ransac(inputs, options, engine, rng)
+      ransac                  ? registration::run_ransac(inputs, options, engine, rng)
       : state.params.any_pose ? run_any_pose(state, options, engine, rng)
-                               : registration::run_kestrel(inputs, options, engine, rng);
+                              : registration::run_kestrel(inputs, options, engine, rng);
   state.trial_count = result.trials;
   if (result.trials > 0) state.first_selection = false;
   if (result.improved) core::transform_point_set(m.model_q, result.motion);
@@ -135,6 +135,7 @@ registration::EngineOptions engine_options(const AppState& state) {
   options.normal_tol = registration::pair_normal_tolerance(params.norm_diff, state.noise_added);
   options.first_selection = state.first_selection;
   options.debug = params.debug;
+  options.console = state.console;
   options.console_progress = state.console_progress;
   return options;
 }
@@ -164,7 +165,7 @@ icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
   icp::IcpRefineResult result = icp::refine_q_by_icp(state.models.full_p, state.models.full_q);
   if (!result.ran) {
     state.status_text = result.message;
-    std::fprintf(stderr, "%s\n", result.message.c_str());
+    if (state.console) std::fprintf(stderr, "%s\n", result.message.c_str());
   } else {
     state.status_text.clear();
     Matrix4 refinement;

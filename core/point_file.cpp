@@ -6,10 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <utility>
 
 #include "core/atomic_file.h"
-#include "core/planar_reconstruction.h"
 #include "core/ply_file.h"
+#include "core/prepare_point_set.h"
 #include "core/random15.h"
 
 namespace kestrel::core {
@@ -90,18 +91,6 @@ void parse_line(const char* line, Format format, bool take_faces, PointSet& poin
   }
 }
 
-// Faces that name a vertex the file does not have would be read out of bounds later.
-void drop_invalid_faces(FaceList& faces, size_t n) {
-  FaceList kept;
-  kept.reserve(faces.size());
-  for (const Face& f : faces) {
-    bool ok = true;
-    for (int32_t v : f.v) ok = ok && v >= 0 && static_cast<size_t>(v) < n;
-    if (ok) kept.push_back(f);
-  }
-  faces.swap(kept);
-}
-
 // Reads the line-oriented formats; false with the reason when no line gave a point.
 bool read_text_file(const std::string& file, Format format, bool take_faces, PointSet& points,
                     FaceList& faces, std::string& reason) {
@@ -142,7 +131,7 @@ void write_faces(std::ostream& out, const FaceList& faces, long offset) {
 bool read_point_set(const std::string& file, PointSet& set, FaceList& faces, bool centering,
                     int32_t& sample, float cut, float& cx, float& cy, float& cz, uint32_t isamp,
                     std::string* error) {
-  srand15(0);
+  srand15(0);  // also when the file cannot be read, as callers may rely on
   // A folder opens on some systems and then reads as empty; name it for what it is.
   std::error_code ec;
   if (std::filesystem::is_directory(file, ec))
@@ -159,54 +148,8 @@ bool read_point_set(const std::string& file, PointSet& set, FaceList& faces, boo
   } else if (!read_text_file(file, format, take_faces, points, read_faces, reason)) {
     return fail(error, file, reason);
   }
-  drop_invalid_faces(read_faces, points.size());
-
-  if (read_faces.empty()) {
-    if (!can_triangulate(points, &reason)) return fail(error, file, reason);
-    reconstruct_planar(points, read_faces);
-  }
-
-  double sx = 0, sy = 0, sz = 0;
-  for (const Point3D& p : points) {
-    sx += p.x;
-    sy += p.y;
-    sz += p.z;
-  }
-  const double n = static_cast<double>(points.size());
-  const float mx = static_cast<float>(sx / n), my = static_cast<float>(sy / n),
-              mz = static_cast<float>(sz / n);
-  if (centering) {
-    for (Point3D& p : points) {
-      p.x -= mx;
-      p.y -= my;
-      p.z -= mz;
-    }
-  }
-
-  int32_t new_sample = sample;
-  if (new_sample == 0) new_sample = static_cast<int32_t>(points.size() / (isamp > 0 ? isamp : 1));
-
-  if (new_sample > 1 || cut != 0) {
-    PointSet kept;
-    kept.reserve(points.size());
-    for (const Point3D& p : points) {
-      if ((cut > 0 && p.x > cut) || (cut < 0 && p.x < cut)) continue;
-      if (new_sample >= 2 && rand15() % new_sample != 0) continue;
-      kept.push_back(p);
-    }
-    if (!can_triangulate(kept, &reason))
-      return fail(error, file, reason + " after the cut and subsampling");
-    points.swap(kept);
-    reconstruct_planar(points, read_faces);
-  }
-
-  set.swap(points);
-  faces.swap(read_faces);
-  sample = new_sample;
-  cx = mx;
-  cy = my;
-  cz = mz;
-  return true;
+  return prepare_point_set(file, std::move(points), std::move(read_faces), set, faces, centering,
+                           sample, cut, cx, cy, cz, isamp, error);
 }
 
 bool write_obj(const PointSet& set, const std::string& file, const FaceList& faces,

@@ -11,6 +11,10 @@ float icp_random() {
   return static_cast<float>(static_cast<double>(state) * (1.0 / 4294967296.0));
 }
 
+void reset_icp_random() {
+  state = 0;
+}
+
 uint32_t icp_random_state() {
   return state;
 }

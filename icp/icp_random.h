@@ -10,6 +10,9 @@ namespace kestrel::icp {
 // float in [0, 1].
 float icp_random();
 
+// Back to the state of program start, for a caller that begins a new session in the same process.
+void reset_icp_random();
+
 // The current state, for checking that sequences continue.
 uint32_t icp_random_state();
 

@@ -78,8 +78,8 @@ struct Improvement {
 
 // The engine's links to whoever runs it; any of them may be empty.
 struct EngineHooks {
-  std::function<void()> repaint;                           // draw a frame now
-  std::function<bool()> should_stop;                       // polled once per candidate
+  std::function<void()> repaint;      // draw a frame now
+  std::function<bool()> should_stop;  // polled before each later trial and per candidate
   std::function<void(const Improvement&)> on_improvement;  // before the repaint that shows it
   std::function<void(const std::string&)> on_progress;     // the window's progress line
   std::function<void(const core::PointSet&)> on_base;      // a trial's base b0..b3

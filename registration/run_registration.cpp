@@ -81,6 +81,12 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
     run.p_grid = &*grid;
   }
   for (int32_t i = 0; i < options.num_try; ++i) {
+    // A trial that finds no candidate never polls inside, so a stop waits at most one trial;
+    // the first trial always runs, so even a tiny time limit reports what one trial found.
+    if (i > 0 && hooks.stop()) {
+      result.stopped = true;
+      break;
+    }
     // Narrower bases every other trial fit into a smaller overlap.
     if (options.narrow_base_max_len > 0 && options.margin == 0)
       run.base_max_len = i % 2 == 0 ? options.base_max_len : options.narrow_base_max_len;

@@ -15,7 +15,8 @@ namespace kestrel::registration {
 // Aligns inputs.q to inputs.p. Draws every random number from `rng`, which the caller seeds
 // (the program seeds it with 0 before each run). Tolerance: run_tol = delta * point_spacing.
 // With a non-zero margin, bases come from a quarter of P (select_p_region) without a length
-// limit. Stops after num_try trials, when an LCP exceeds thr, or when hooks.should_stop says so.
+// limit. Stops after num_try trials, when an LCP exceeds thr, or when hooks.should_stop (polled
+// before each trial after the first, and once per candidate) says so.
 // Reports every improvement through the hooks as it happens; prints "\nTime: %f\n" (seconds)
 // at the end unless options.console is off.
 EngineResult run_kestrel(const EngineInputs& inputs, const EngineOptions& options,

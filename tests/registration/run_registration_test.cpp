@@ -268,6 +268,19 @@ TEST_F(RunRegistration, StopHookEndsTheRunAtTheNextCandidate) {
   EXPECT_EQ(improvements, 0);
 }
 
+TEST_F(RunRegistration, StopHookIsSeenBetweenTrialsThatFindNoCandidate) {
+  options.normal_tol = -1;  // no pair of Q passes: no trial reaches a candidate
+  options.num_try = 1000;
+  options.console = false;
+  int polls = 0;
+  hooks.should_stop = [&polls] { return ++polls == 3; };
+  const EngineResult r = run();
+  EXPECT_EQ(polls, 3);
+  EXPECT_EQ(r.trials, 3);  // the first trial runs without a poll
+  EXPECT_EQ(r.counts.candidates, 0);
+  EXPECT_TRUE(r.stopped);
+}
+
 TEST_F(RunRegistration, AffineModeStillAlignsASlightlyScaledQ) {
   for (core::Point3D& p : scene.q) {
     p.x *= 1.01;

@@ -1,0 +1,29 @@
+#include "app/profile_rows.h"
+
+namespace kestrel::app {
+
+std::vector<ProfileRow> stage_rows(const registration::EngineResult& r) {
+  return {{"base_selection", "base selection", r.times.base_selection},
+          {"pair_extraction", "pair extraction", r.times.pair_extraction},
+          {"quad_search", "quad search", r.times.quad_search},
+          {"motion_estimation", "motion estimation", r.times.motion_estimation},
+          {"lcp_scoring", "LCP scoring", r.times.lcp_scoring},
+          {"normals", "normals (any pose)", r.times.normals},
+          {"polish", "polish (any pose)", r.times.polish}};
+}
+
+std::vector<ProfileRow> count_rows(const registration::EngineResult& r) {
+  const registration::EngineCounts& c = r.counts;
+  return {{"trials", "trials", static_cast<double>(r.trials)},
+          {"pairs_d1", "d1 pairs", static_cast<double>(c.pairs_d1)},
+          {"pairs_d2", "d2 pairs", static_cast<double>(c.pairs_d2)},
+          {"quads", "congruent quads", static_cast<double>(c.quads)},
+          {"candidates", "candidates scored", static_cast<double>(c.candidates)},
+          {"lcp_early_exits", "LCP early exits", static_cast<double>(c.lcp_early_exits)},
+          {"normal_rejections", "normals disagree", static_cast<double>(c.normal_rejections)},
+          {"presample_rejections", "presample fails", static_cast<double>(c.presample_rejections)},
+          {"vetoed", "vetoed", static_cast<double>(c.vetoed)},
+          {"near_vetoed", "near a vetoed one", static_cast<double>(c.near_vetoed)}};
+}
+
+}  // namespace kestrel::app

@@ -1,0 +1,21 @@
+#pragma once
+// The part of a model read that follows parsing: points from a file and points handed in from
+// memory go through the same reconstruction, centering, thinning and cut.
+
+#include <cstdint>
+#include <string>
+
+#include "core/face.h"
+#include "core/point_set.h"
+
+namespace kestrel::core {
+
+// Turns parsed `points` and `faces` (both consumed) into a model set in `set` and `set_faces`,
+// with the arguments and guarantees of read_point_set (point_file.h): faces naming a missing
+// vertex are dropped, a set without faces is triangulated in the x-y plane, and so on. Reseeds
+// the 15-bit generator with 0 first. Every message starts with `name` (a file name or a label).
+bool prepare_point_set(const std::string& name, PointSet points, FaceList faces, PointSet& set,
+                       FaceList& set_faces, bool centering, int32_t& sample, float cut, float& cx,
+                       float& cy, float& cz, uint32_t isamp, std::string* error = nullptr);
+
+}  // namespace kestrel::core

@@ -1,0 +1,78 @@
+#include "python/align_call.h"
+
+#include <cmath>
+#include <memory>
+#include <string>
+
+#include "app/profile_rows.h"
+#include "python/point_arrays.h"
+#include "python/stop_poll.h"
+
+namespace py = pybind11;
+
+namespace kestrel::python {
+
+namespace {
+
+py::dict rows_dict(const std::vector<app::ProfileRow>& rows, bool whole) {
+  py::dict d;
+  for (const app::ProfileRow& row : rows) {
+    if (whole)
+      d[row.key] = static_cast<long long>(row.value);
+    else
+      d[row.key] = row.value;
+  }
+  return d;
+}
+
+AlignResult result_of(const app::AppState& state, const app::AlignOutcome& outcome) {
+  AlignResult r;
+  r.matrix = array_from_matrix(outcome.motion.m);
+  r.coarse_matrix = array_from_matrix(outcome.motion.coarse);
+  r.best_lcp = static_cast<double>(state.best_lcp);
+  r.icp_error = outcome.icp.ran ? py::object(py::float_(static_cast<double>(outcome.icp.error)))
+                                : py::object(py::none());
+  r.run_time_s = state.run_time_ms * 0.001;
+  r.icp_time_s = outcome.icp_ms * 0.001;
+  r.stopped = outcome.run.stopped;
+  r.trials = state.trial_count;
+  r.counts = rows_dict(app::count_rows(outcome.run), true);
+  r.stage_ms = rows_dict(app::stage_rows(outcome.run), false);
+  r.p_points = state.models.model_p.size();
+  r.q_points = state.models.model_q.size();
+  return r;
+}
+
+}  // namespace
+
+std::mutex& engine_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+AlignResult run_alignment(const app::ModelInput& p, const app::ModelInput& q,
+                          const Keywords& keywords, const AlignCall& call) {
+  if (call.max_seconds && !(std::isfinite(*call.max_seconds) && *call.max_seconds >= 0))
+    throw py::value_error("max_seconds must be a finite number of seconds, at least 0");
+  auto state = std::make_unique<app::AppState>();
+  app::AlignOptions o;
+  apply_keywords(keywords, call.function, *state, o);
+  state->console = call.verbose;
+
+  StopPoll poll(call.max_seconds);
+  app::ActionHooks hooks;
+  hooks.should_stop = [&poll] { return poll(); };
+  app::AlignOutcome outcome;
+  std::string error;
+  bool ok = false;
+  {
+    py::gil_scoped_release release;
+    std::lock_guard<std::mutex> lock(engine_mutex());
+    ok = app::align_models(*state, o, p, q, hooks, outcome, &error);
+  }
+  poll.rethrow_unless_interrupt();
+  if (!ok) throw py::value_error(error);
+  return result_of(*state, outcome);
+}
+
+}  // namespace kestrel::python

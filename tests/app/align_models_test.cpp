@@ -1,0 +1,137 @@
+// The aligner's sequence as one call: models from files or from memory, fresh generators on
+// every call, and no ICP after a stopped run.
+
+#include "app/align_models.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "app/command_line.h"
+#include "app/model_actions.h"
+#include "app_test_support.h"
+#include "core/point_file.h"
+
+namespace kestrel::app {
+namespace {
+
+using testing::ScratchDir;
+
+// A bumpy 40 x 40 grid turned by `deg` about z and shifted by (tx, ty), as .vrt text.
+std::string bumpy_vrt(double deg, double tx, double ty) {
+  std::string text;
+  const double a = deg * M_PI / 180;
+  for (int i = 0; i < 40; ++i)
+    for (int j = 0; j < 40; ++j) {
+      const double x = i, y = j, z = 0.1 * x + 0.05 * y + 2 * std::sin(x / 4) * std::cos(y / 5);
+      text += std::to_string(std::cos(a) * x - std::sin(a) * y + tx) + " " +
+              std::to_string(std::sin(a) * x + std::cos(a) * y + ty) + " " + std::to_string(z) +
+              "\n";
+    }
+  return text;
+}
+
+// The grid as P, and turned by 10 degrees and shifted by (3, -2) as Q.
+struct GridPair {
+  ScratchDir dir;
+  std::string p = dir.write("p.vrt", bumpy_vrt(0, 0, 0));
+  std::string q = dir.write("q.vrt", bumpy_vrt(10, 3, -2));
+};
+
+AppState fresh_state() {
+  AppState s;
+  s.console = false;
+  derive_parameters(s.params);
+  return s;
+}
+
+core::PointSet file_points(const std::string& file) {
+  core::PointSet set;
+  core::FaceList faces;
+  int32_t all = 1;
+  float c[3];
+  EXPECT_TRUE(core::read_point_set(file, set, faces, false, all, 0, c[0], c[1], c[2], 1000));
+  return set;
+}
+
+bool same_positions(const core::PointSet& a, const core::PointSet& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i].x != b[i].x || a[i].y != b[i].y || a[i].z != b[i].z) return false;
+  return true;
+}
+
+bool same_matrix(const double (&a)[4][4], const double (&b)[4][4]) {
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c)
+      if (a[r][c] != b[r][c]) return false;
+  return true;
+}
+
+TEST(AlignModels, PointsInMemoryLoadLikeTheFileTheyCameFrom) {
+  GridPair files;
+  const core::PointSet points = file_points(files.q);
+  AppState from_file = fresh_state(), from_memory = fresh_state();
+  ASSERT_TRUE(load_model(from_file, ModelSide::kQ, files.q, {}));
+  ASSERT_TRUE(load_model_points(from_memory, ModelSide::kQ, points, "q", {}));
+  const ModelSets &a = from_file.models, &b = from_memory.models;
+  EXPECT_TRUE(same_positions(a.full_q, b.full_q));
+  EXPECT_TRUE(same_positions(a.model_q, b.model_q));
+  EXPECT_EQ(a.model_q_faces.size(), b.model_q_faces.size());
+  EXPECT_EQ(a.model_q[5].nz, b.model_q[5].nz);  // the same planar reconstruction
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(a.centroid_q[k], b.centroid_q[k]);
+  EXPECT_EQ(b.file_q, "q");
+
+  std::string error;
+  const core::PointSet flat(5);  // every point in one x-y position
+  EXPECT_FALSE(load_model_points(from_memory, ModelSide::kQ, flat, "q", {}, &error));
+  EXPECT_EQ(error.rfind("q: ", 0), 0u) << error;
+  EXPECT_TRUE(same_positions(from_memory.models.full_q, a.full_q));  // the failed load kept Q
+}
+
+TEST(AlignModels, EveryCallStartsFromFreshGeneratorsAndGivesTheFileMotion) {
+  GridPair files;
+  AlignOptions o;
+  o.noise = true;  // draws Gaussian values, which cache a spare between calls
+  o.icp = true;    // samples with the ICP's own process-wide generator
+  AlignOutcome first, second, third;
+  AppState a = fresh_state(), b = fresh_state(), c = fresh_state();
+  for (AppState* s : {&a, &b, &c}) s->params.noise_level = 0.02f;
+  ASSERT_TRUE(align_models(a, o, {files.p}, {files.q}, {}, first));
+  ASSERT_TRUE(align_models(b, o, {files.p}, {files.q}, {}, second));
+  const core::PointSet p = file_points(files.p), q = file_points(files.q);
+  ASSERT_TRUE(align_models(c, o, {"p", &p}, {"q", &q}, {}, third));
+  EXPECT_TRUE(first.icp.ran);
+  EXPECT_TRUE(same_matrix(first.motion.m, second.motion.m));
+  EXPECT_TRUE(same_matrix(first.motion.m, third.motion.m));
+  EXPECT_FALSE(same_matrix(first.motion.m, first.motion.coarse));  // the refinement is in
+
+  // The motion carries Q's file points onto the grid of P within a fraction of its spacing.
+  const double(&m)[4][4] = first.motion.m;
+  const core::Point3D& corner = q[0];  // (3, -2, 0) is the image of P's first point, (0, 0, 0)
+  for (int r = 0; r < 3; ++r)
+    EXPECT_NEAR(m[r][0] * corner.x + m[r][1] * corner.y + m[r][2] * corner.z + m[r][3], 0, 0.3);
+}
+
+TEST(AlignModels, AStoppedRunIsNotRefinedAndAFailedLoadSaysWhy) {
+  GridPair files;
+  AlignOptions o;
+  o.icp = true;
+  ActionHooks stop;
+  stop.should_stop = [] { return true; };
+  AppState s = fresh_state();
+  AlignOutcome outcome;
+  ASSERT_TRUE(align_models(s, o, {files.p}, {files.q}, stop, outcome));
+  EXPECT_TRUE(outcome.run.stopped);
+  EXPECT_EQ(outcome.run.trials, 1);
+  EXPECT_FALSE(outcome.icp.ran);
+  EXPECT_TRUE(same_matrix(outcome.motion.m, outcome.motion.coarse));
+
+  std::string error;
+  AppState t = fresh_state();
+  EXPECT_FALSE(align_models(t, o, {files.p}, {files.dir.file("missing.vrt")}, {}, outcome, &error));
+  EXPECT_NE(error.find("missing.vrt: cannot open"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace kestrel::app

@@ -1,0 +1,84 @@
+"""Inputs the module refuses, with the error Python users expect, and inputs it takes as well."""
+
+import numpy as np
+import pytest
+
+import kestrel
+from conftest import P_FILE, bumpy_surface, rotation_z
+
+SURFACE = bumpy_surface()
+
+
+@pytest.mark.parametrize("bad, message", [
+    (np.zeros((10, 2)), r"\(N, 3\).*\(10, 2\)"),
+    (np.zeros(30), r"\(N, 3\).*\(30,\)"),
+    (np.zeros((2, 5, 3)), r"\(N, 3\)"),
+    (np.zeros((3, 3)), "3 points; a run needs at least 4"),
+    (np.array([[0, 0, 0], [1, 0, 0], [0, 1, np.nan], [1, 1, 0]]), "not finite, in row 2"),
+    (np.array([[0, 0, 0], [1, 0, 0], [0, 1, 0], [1, np.inf, 0]]), "not finite, in row 3"),
+    (np.zeros((5, 3), dtype=complex), "real numbers"),
+    (np.zeros((5, 3), dtype=bool), "real numbers"),
+    ([["a", "b", "c"]] * 5, "real numbers"),
+    (np.zeros((6, 3)), "q: all points share one position"),  # nothing to triangulate
+])
+def test_bad_arrays_raise_value_error(bad, message):
+    with pytest.raises(ValueError, match=message):
+        kestrel.align(SURFACE, bad, any_pose=False)
+    if "q:" not in message:
+        with pytest.raises(ValueError, match=message.replace("q:", "p:")):
+            kestrel.align(bad, SURFACE, any_pose=False)
+
+
+def test_unreadable_files_raise_the_readers_message(tmp_path):
+    missing = str(tmp_path / "missing.vrt")
+    with pytest.raises(ValueError, match="missing.vrt: cannot open"):
+        kestrel.read_points(missing)
+    with pytest.raises(ValueError, match="missing.vrt: cannot open"):
+        kestrel.align_files(P_FILE, missing)
+    (tmp_path / "notes.doc").write_text("1 2 3\n")
+    with pytest.raises(ValueError, match="unknown format"):
+        kestrel.read_points(tmp_path / "notes.doc")
+    (tmp_path / "empty.vrt").write_text("no numbers here\n")
+    with pytest.raises(ValueError, match="no line holds a point"):
+        kestrel.align_files(tmp_path / "empty.vrt", P_FILE)
+
+
+def test_keywords_are_checked_like_python_arguments(tmp_path):
+    assert {"overlap", "delta", "icp", "any_pose", "norm_diff"} <= set(kestrel.option_keywords)
+    with pytest.raises(TypeError, match="unexpected keyword argument 'overlapp'"):
+        kestrel.align(SURFACE, SURFACE, overlapp=0.5)
+    with pytest.raises(TypeError, match="overlap must be a number, not str"):
+        kestrel.align_files(P_FILE, P_FILE, overlap="0.5")
+    with pytest.raises(TypeError, match="icp must be True or False"):
+        kestrel.align(SURFACE, SURFACE, icp=1)
+    with pytest.raises(TypeError, match="num_try must be a whole number"):
+        kestrel.align(SURFACE, SURFACE, num_try=2.5)
+    with pytest.raises(ValueError, match="isamp must be a whole number from 1"):
+        kestrel.align(SURFACE, SURFACE, isamp=0)
+    with pytest.raises(ValueError, match="delta must be finite"):
+        kestrel.align(SURFACE, SURFACE, delta=float("nan"))
+    with pytest.raises(ValueError, match="max_seconds"):
+        kestrel.align(SURFACE, SURFACE, max_seconds=-1)
+    with pytest.raises(ValueError, match="nowhere.txt"):
+        kestrel.align(SURFACE, SURFACE, trans_file=tmp_path / "nowhere.txt")
+
+
+def test_dtype_and_memory_order_do_not_change_the_result():
+    q = SURFACE @ rotation_z(20).T + [3, -2, 1]
+    reference = kestrel.align(SURFACE, q, any_pose=False, icp=False).matrix
+    for p_in, q_in in [(np.asfortranarray(SURFACE), np.asfortranarray(q)),
+                       (SURFACE.tolist(), q.tolist()),
+                       (SURFACE[::-1][::-1], q)]:
+        np.testing.assert_array_equal(
+            kestrel.align(p_in, q_in, any_pose=False, icp=False).matrix, reference)
+    grid = np.rint(SURFACE)
+    as_int = kestrel.align(grid.astype(np.int32), grid.astype(np.int64), any_pose=False)
+    as_float = kestrel.align(grid.astype(np.float32), grid, any_pose=False)
+    np.testing.assert_array_equal(as_int.matrix, as_float.matrix)
+
+
+def test_a_known_motion_is_recovered():
+    q = SURFACE @ rotation_z(-25).T + [4, 1, -2]
+    r = kestrel.align(SURFACE, q, any_pose=False)
+    moved = q @ r.matrix[:3, :3].T + r.matrix[:3, 3]
+    assert np.abs(moved - SURFACE).max() < 0.05
