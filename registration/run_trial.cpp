@@ -285,6 +285,14 @@ bool evaluate_candidates(RunContext& run, const Base& base,
   return result.best_lcp > run.options.thr || result.confirmed;
 }
 
+// The exact search's squared radius: half the run tolerance, squared. (The specified search
+// takes the tolerance itself as a squared radius, which only suits millimetre-sized spacings;
+// half the tolerance is about that radius there and scales with the data's unit.)
+double exact_search_sq_radius(float run_tol) {
+  const double r = 0.5 * static_cast<double>(run_tol);
+  return r * r;
+}
+
 // The d1 and d2 pairs of Q and the congruent quads among them; false (with the debug message)
 // when there are none.
 bool find_quads(RunContext& run, const Base& base, double d1, double d2,
@@ -311,7 +319,7 @@ bool find_quads(RunContext& run, const Base& base, double d1, double d2,
   const bool found =
       options.exact_invariants
           ? find_congruent_quads_exact(d1_pairs, d2_pairs, quads, base.r1, base.r2, quad_tol,
-                                       run_tol, run.q, b)
+                                       exact_search_sq_radius(run_tol), run.q, b)
           : find_congruent_quads(d1_pairs, d2_pairs, quads, base.r1, base.r2, quad_tol, run_tol,
                                  run.q, b);
   const double quads_ms = elapsed_ms(start);

@@ -223,6 +223,29 @@ TEST(Aligner, AnyPoseFindsAFarTurnedScanWithoutAnOverlap) {
   EXPECT_EQ(found, read_rows(dir.file("b.tfm"), 5));
 }
 
+// The same search on scans written in metres: every tolerance comes from the data, none from
+// millimetre-sized constants.
+TEST(Aligner, AnyPoseWorksInAnyUnit) {
+  ScratchDir dir;
+  Mat4 to_m = identity4();
+  for (int i = 0; i < 3; ++i) to_m[i][i] = 0.001;
+  Mat4 to_mm = identity4();
+  for (int i = 0; i < 3; ++i) to_mm[i][i] = 1000;
+  const Mat4 truth = mul(rigid_inverse(read_rows(kExamples + "/gt_world/bun000.txt", 1)),
+                         read_rows(kExamples + "/gt_world/bun045.txt", 1));
+  const Mat4 d = displacement(70, -1, 0.2, 0.4, 10, -20, 5);
+  write_moved(kExamples + "/bun000.vrt", dir.file("p_m.vrt"), to_m);
+  const auto centroid = write_moved(kExamples + "/bun045.vrt", dir.file("q_m.vrt"), mul(to_m, d));
+  const Mat4 expected = mul(mul(to_m, mul(truth, rigid_inverse(d))), to_mm);  // in metres
+
+  ASSERT_EQ(run({"--any-pose", "--out", dir.file("results.tfm"), dir.file("p_m.vrt"),
+                 dir.file("q_m.vrt")}),
+            0);
+  const Mat4 found = read_rows(dir.file("results.tfm"), 5);
+  EXPECT_LT(rotation_error_deg(found, expected), 2.0);
+  EXPECT_LT(displacement_error(found, expected, centroid), 0.002);  // 2 mm
+}
+
 // ---- PLY scans and the plain matrix ----------------------------------------------------------
 
 // The scans as PLY files (P binary, Q ASCII) give the very motion the .vrt files give; --matrix
