@@ -12,38 +12,14 @@
 #include <string>
 
 #include "registration/engine.h"
+#include "scratch_dir.h"
 
 namespace kestrel::app::testing {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the test temp dir, removed at the end of the test.
-class ScratchDir {
- public:
-  ScratchDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::path(::testing::TempDir()) / ("kestrel_" + std::string(info->test_suite_name()) +
-                                              "_" + info->name() + "_" +
-                                              std::to_string(::getpid()));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~ScratchDir() { fs::remove_all(path_); }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-  std::string write(const std::string& name, const std::string& text) const {
-    std::ofstream(path_ / name) << text;
-    return file(name);
-  }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+using kestrel::testing::ScratchDir;
 
- private:
-  fs::path path_;
-};
 
 // Runs `command` (through sh) with a pseudo-terminal as its standard streams, by util-linux's
 // `script`; returns what the terminal received, its line ends turned into "\r\n". Redirections

@@ -13,6 +13,8 @@
 #include "core/point_file.h"
 #include "ply_writer.h"
 
+#include "scratch_dir.h"
+
 namespace kestrel::core {
 namespace {
 
@@ -24,14 +26,6 @@ const std::string kBun000 = std::string(KESTREL_EXAMPLES_DIR) + "/bun000.vrt";
 
 class PlyFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) /
-           ("kestrel_ply_file_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
   std::string write(const std::string& name, const std::string& bytes) const {
     std::ofstream(path(name), std::ios::binary) << bytes;
@@ -46,7 +40,8 @@ class PlyFile : public ::testing::Test {
     return read_point_set(file, set_, faces_, centering, sample, 0, cx_, cy_, cz_, 1000, &error_);
   }
 
-  fs::path dir_;
+  kestrel::testing::ScratchDir scratch_;  // removed with the fixture
+  const fs::path dir_ = scratch_.path();
   PointSet set_;
   FaceList faces_;
   float cx_ = -7, cy_ = -7, cz_ = -7;

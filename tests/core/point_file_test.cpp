@@ -7,6 +7,8 @@
 #include <sstream>
 #include <string>
 
+#include "scratch_dir.h"
+
 namespace kestrel::core {
 namespace {
 
@@ -14,14 +16,6 @@ namespace fs = std::filesystem;
 
 class PointFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) /
-           ("kestrel_point_file_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string write(const std::string& name, const std::string& text) {
     const std::string path = (dir_ / name).string();
     std::ofstream(path) << text;
@@ -38,7 +32,8 @@ class PointFile : public ::testing::Test {
     return read_point_set(path, set_, faces_, centering, sample, 0, cx_, cy_, cz_, 1000, &error_);
   }
 
-  fs::path dir_;
+  kestrel::testing::ScratchDir scratch_;  // removed with the fixture
+  const fs::path dir_ = scratch_.path();
   PointSet set_;
   FaceList faces_;
   float cx_ = -7, cy_ = -7, cz_ = -7;

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <string>
 
+#include "scratch_dir.h"
+
 namespace kestrel::core {
 namespace {
 
@@ -14,15 +16,9 @@ namespace fs = std::filesystem;
 class TransformFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) /
-           ("kestrel_transform_file_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
     for (auto& row : m_)
       for (double& v : row) v = -7;
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string write(const std::string& name, const std::string& text) {
     const std::string path = (dir_ / name).string();
     std::ofstream(path) << text;
@@ -35,7 +31,8 @@ class TransformFile : public ::testing::Test {
     return true;
   }
 
-  fs::path dir_;
+  kestrel::testing::ScratchDir scratch_;  // removed with the fixture
+  const fs::path dir_ = scratch_.path();
   double m_[4][4];
   std::string error_;
 };
