@@ -70,10 +70,8 @@ double neighbour_distance(const core::PointSet& set, const AnnIndex& index) {
 
 // How much the normals of neighbouring working points differ: the noise and the bending over
 // one spacing that the pair test has to tolerate.
-void add_normal_spread(const core::PointSet& set, const NormalList& normals,
+void add_normal_spread(const core::PointSet& set, const AnnIndex& index, const NormalList& normals,
                        std::vector<double>& out) {
-  AnnIndex index;
-  index.build(set);
   std::vector<int> nn;
   for (size_t i = 0; i < set.size(); ++i) {
     index.nearest_k(set[i].x, set[i].y, set[i].z, 2, nn);
@@ -112,8 +110,10 @@ AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, 
   plan.neighbour_distance = static_cast<float>(neighbour_distance(scans.p, scans.p_index));
   plan.point_spacing = kSpacingPerNeighbourDistance * plan.neighbour_distance;
   std::vector<double> spread;
-  add_normal_spread(scans.p, plan.p_normals, spread);
-  add_normal_spread(scans.q, plan.q_normals, spread);
+  add_normal_spread(scans.p, scans.p_index, plan.p_normals, spread);
+  AnnIndex q_index;
+  q_index.build(scans.q);
+  add_normal_spread(scans.q, q_index, plan.q_normals, spread);
   plan.normal_spread = static_cast<float>(median(std::move(spread)));
   plan.extent = joint_extent(scans.p, scans.q);
 
