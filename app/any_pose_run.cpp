@@ -32,7 +32,9 @@ registration::EngineResult run_any_pose(const AppState& state,
   vetting.vet = [&](core::RigidTransform& motion) {
     double share = 0;
     const bool ok = registration::vet_any_pose(scans, plan, motion, &share);
-    if (options.debug) std::printf("\nvet: %.3f of the near points on the surface%s\n", share, ok ? "" : ", rejected");
+    if (options.debug)
+      std::printf("\nvet: %.3f of the near points on the surface%s\n", share,
+                  ok ? "" : ", rejected");
     return ok;
   };
   registration::EngineResult result = registration::run_kestrel(inputs, plan.options, vetting, rng);
