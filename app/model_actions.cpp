@@ -57,8 +57,8 @@ void finish_load(AppState& state) {
   state.params.model_extent = std::min(extent, 240.0f);
 }
 
-// One model file read twice, as every load does: every point that passes the cut into the full
-// set, then the working set thinned by params.sample.
+// One model prepared twice, as every load does: every point that passes the cut into the full
+// set, then the working set thinned by params.sample. A file is parsed once for both.
 struct ModelRead {
   core::PointSet full, model;
   core::FaceList full_faces, model_faces;
@@ -71,30 +71,32 @@ struct ModelSource {
   const core::PointSet* points;
 };
 
-bool read_once(const ModelSource& source, core::PointSet& set, core::FaceList& faces,
-               bool centering, int32_t& sample, float cut, float* c, uint32_t isamp,
-               std::string& reason) {
-  if (source.points)
-    return core::prepare_point_set(source.name, *source.points, {}, set, faces, centering, sample,
-                                   cut, c[0], c[1], c[2], isamp, &reason);
-  return core::read_point_set(source.name, set, faces, centering, sample, cut, c[0], c[1], c[2],
-                              isamp, &reason);
-}
-
 // P always derives its own sample count; Q keeps P's unless Q itself is large.
 bool read_model(const ModelSource& source, float cut, bool is_p, core::RunParameters& params,
                 ModelRead& out, std::string& reason) {
+  core::PointSet parsed;
+  core::FaceList parsed_faces;
+  if (source.points) {
+    parsed = *source.points;
+  } else if (!core::parse_point_file(source.name, parsed, parsed_faces, true, &reason)) {
+    return false;
+  }
+  float* c = out.centroid;
   int32_t one = 1;
-  if (!read_once(source, out.full, out.full_faces, params.centering, one, cut, out.centroid,
-                 params.isamp, reason))
+  if (!core::prepare_point_set(source.name, parsed, parsed_faces, out.full, out.full_faces,
+                               params.centering, one, cut, c[0], c[1], c[2], params.isamp,
+                               &reason))
     return false;
   if (out.full.size() > kLargeModel) {
     apply_large_model_rule(params);
     params.sample = 0;
   }
   if (is_p) params.sample = 0;
-  return read_once(source, out.model, out.model_faces, params.centering, params.sample, cut,
-                   out.centroid, params.isamp, reason);
+  // A file's own faces serve only a set read whole, as a separate read of it would take them.
+  if (params.sample != 1) parsed_faces.clear();
+  return core::prepare_point_set(source.name, std::move(parsed), std::move(parsed_faces),
+                                 out.model, out.model_faces, params.centering, params.sample, cut,
+                                 c[0], c[1], c[2], params.isamp, &reason);
 }
 
 bool fail_load(AppState& state, const core::RunParameters& params_before, const ActionHooks& hooks,

@@ -6,6 +6,8 @@
 
 #include "core/atomic_file.h"
 #include "core/point_file.h"
+#include "core/prepare_point_set.h"
+#include "core/random15.h"
 
 namespace kestrel::app {
 
@@ -43,18 +45,27 @@ struct FileModels {
   float cp[3] = {0, 0, 0}, cq[3] = {0, 0, 0};
 };
 
-bool reread_models(const AppState& state, FileModels& files, std::string& reason) {
+// Without `want_faces` the files are not triangulated: only the reconstruction needs faces.
+bool reread_models(const AppState& state, FileModels& files, bool want_faces,
+                   std::string& reason) {
   const core::RunParameters& params = state.params;
-  int32_t one_p = 1, one_q = 1;
   const float cut_p = params.cut_y == 0 ? 0.0f : params.cut_y + 50;
   const float cut_q = params.cut_y == 0 ? 0.0f : params.cut_y - 50;
-  float* cp = files.cp;
-  float* cq = files.cq;
-  if (!core::read_point_set(state.models.file_p, files.p, files.p_faces, false, one_p, cut_p, cp[0],
-                            cp[1], cp[2], params.isamp, &reason) ||
-      !core::read_point_set(state.models.file_q, files.q, files.q_faces, false, one_q, cut_q, cq[0],
-                            cq[1], cq[2], params.isamp, &reason))
+  const auto reread = [&](const std::string& file, core::PointSet& set, core::FaceList& faces,
+                          float cut, float* c) {
+    core::srand15(0);
+    core::PointSet points;
+    core::FaceList parsed_faces;
+    int32_t one = 1;
+    return core::parse_point_file(file, points, parsed_faces, true, &reason) &&
+           core::prepare_point_set(file, std::move(points), std::move(parsed_faces), set, faces,
+                                   false, one, cut, c[0], c[1], c[2], params.isamp, &reason,
+                                   want_faces);
+  };
+  if (!reread(state.models.file_p, files.p, files.p_faces, cut_p, files.cp) ||
+      !reread(state.models.file_q, files.q, files.q_faces, cut_q, files.cq))
     return false;
+  const float* cq = files.cq;
   for (core::Point3D& pt : files.q) {
     pt.x = (pt.x - cq[0]) * params.do_scale + cq[0];
     pt.y = (pt.y - cq[1]) * params.do_scale + cq[1];
@@ -186,7 +197,7 @@ bool export_results(AppState& state, const std::string& results_path,
   // its tree and spacing were built for.
   FileModels files;
   std::string reason;
-  if (!reread_models(state, files, reason))
+  if (!reread_models(state, files, !reconstruct_path.empty(), reason))
     return refuse("Cannot write the results: " + reason, error);
   std::copy(files.cp, files.cp + 3, models.centroid_p);
   std::copy(files.cq, files.cq + 3, models.centroid_q);

@@ -128,26 +128,30 @@ void write_faces(std::ostream& out, const FaceList& faces, long offset) {
 
 }  // namespace
 
-bool read_point_set(const std::string& file, PointSet& set, FaceList& faces, bool centering,
-                    int32_t& sample, float cut, float& cx, float& cy, float& cz, uint32_t isamp,
-                    std::string* error) {
-  srand15(0);  // also when the file cannot be read, as callers may rely on
+bool parse_point_file(const std::string& file, PointSet& points, FaceList& faces, bool take_faces,
+                      std::string* error) {
   // A folder opens on some systems and then reads as empty; name it for what it is.
   std::error_code ec;
   if (std::filesystem::is_directory(file, ec))
     return fail(error, file, "is a folder, not a point file");
+  std::string reason;
+  const Format format = format_of(file);
+  if (format == Format::kPly) {
+    if (!read_ply_file(file, points, faces, take_faces, reason)) return fail(error, file, reason);
+  } else if (!read_text_file(file, format, take_faces, points, faces, reason)) {
+    return fail(error, file, reason);
+  }
+  return true;
+}
+
+bool read_point_set(const std::string& file, PointSet& set, FaceList& faces, bool centering,
+                    int32_t& sample, float cut, float& cx, float& cy, float& cz, uint32_t isamp,
+                    std::string* error) {
+  srand15(0);  // also when the file cannot be read, as callers may rely on
   // Everything is built in temporaries and handed over only when the whole read succeeded.
   PointSet points;
   FaceList read_faces;
-  const Format format = format_of(file);
-  const bool take_faces = sample == 1;
-  std::string reason;
-  if (format == Format::kPly) {
-    if (!read_ply_file(file, points, read_faces, take_faces, reason))
-      return fail(error, file, reason);
-  } else if (!read_text_file(file, format, take_faces, points, read_faces, reason)) {
-    return fail(error, file, reason);
-  }
+  if (!parse_point_file(file, points, read_faces, sample == 1, error)) return false;
   return prepare_point_set(file, std::move(points), std::move(read_faces), set, faces, centering,
                            sample, cut, cx, cy, cz, isamp, error);
 }

@@ -22,6 +22,13 @@ bool read_point_set(const std::string& file, PointSet& set, FaceList& faces, boo
                     int32_t& sample, float cut, float& cx, float& cy, float& cz, uint32_t isamp,
                     std::string* error = nullptr);
 
+// The parsing half of read_point_set: the points of `file` as they stand (and its faces when
+// `take_faces`), nothing prepared. Lets a caller that needs the file twice read it once and
+// hand the result to prepare_point_set (prepare_point_set.h). False with a message naming the
+// file in `error` when it cannot be read.
+bool parse_point_file(const std::string& file, PointSet& points, FaceList& faces, bool take_faces,
+                      std::string* error = nullptr);
+
 // Writes "v x y z" lines then "f a b c" lines (1-based), all or nothing (see atomic_file.h).
 // False, with the reason in `error`, when the file cannot be written.
 bool write_obj(const PointSet& set, const std::string& file, const FaceList& faces,

@@ -28,13 +28,19 @@ bool fail(std::string* error, const std::string& name, const std::string& reason
 
 bool prepare_point_set(const std::string& name, PointSet points, FaceList faces, PointSet& set,
                        FaceList& set_faces, bool centering, int32_t& sample, float cut, float& cx,
-                       float& cy, float& cz, uint32_t isamp, std::string* error) {
+                       float& cy, float& cz, uint32_t isamp, std::string* error,
+                       bool want_faces) {
   srand15(0);
   std::string reason;
   drop_invalid_faces(faces, points.size());
+  int32_t new_sample = sample;
+  if (new_sample == 0) new_sample = static_cast<int32_t>(points.size() / (isamp > 0 ? isamp : 1));
+  // Thinning or a cut triangulates the kept points afresh (normals included), so the whole set
+  // is only triangulated when it is kept whole.
+  const bool rebuilt = new_sample > 1 || cut != 0;
   if (faces.empty()) {
     if (!can_triangulate(points, &reason)) return fail(error, name, reason);
-    reconstruct_planar(points, faces);
+    if (!rebuilt && want_faces) reconstruct_planar(points, faces);
   }
 
   double sx = 0, sy = 0, sz = 0;
@@ -54,10 +60,7 @@ bool prepare_point_set(const std::string& name, PointSet points, FaceList faces,
     }
   }
 
-  int32_t new_sample = sample;
-  if (new_sample == 0) new_sample = static_cast<int32_t>(points.size() / (isamp > 0 ? isamp : 1));
-
-  if (new_sample > 1 || cut != 0) {
+  if (rebuilt) {
     PointSet kept;
     kept.reserve(points.size());
     for (const Point3D& p : points) {
@@ -68,7 +71,8 @@ bool prepare_point_set(const std::string& name, PointSet points, FaceList faces,
     if (!can_triangulate(kept, &reason))
       return fail(error, name, reason + " after the cut and subsampling");
     points.swap(kept);
-    reconstruct_planar(points, faces);
+    faces.clear();
+    if (want_faces) reconstruct_planar(points, faces);
   }
 
   set.swap(points);

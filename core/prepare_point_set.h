@@ -14,8 +14,12 @@ namespace kestrel::core {
 // with the arguments and guarantees of read_point_set (point_file.h): faces naming a missing
 // vertex are dropped, a set without faces is triangulated in the x-y plane, and so on. Reseeds
 // the 15-bit generator with 0 first. Every message starts with `name` (a file name or a label).
+// Without `want_faces` nothing is triangulated: `set_faces` holds only faces read from the file
+// (none after thinning or a cut) and the points keep the normals they came with; the same
+// inputs are refused.
 bool prepare_point_set(const std::string& name, PointSet points, FaceList faces, PointSet& set,
                        FaceList& set_faces, bool centering, int32_t& sample, float cut, float& cx,
-                       float& cy, float& cz, uint32_t isamp, std::string* error = nullptr);
+                       float& cy, float& cz, uint32_t isamp, std::string* error = nullptr,
+                       bool want_faces = true);
 
 }  // namespace kestrel::core

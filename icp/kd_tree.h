@@ -7,6 +7,7 @@
 // node pool and must not run concurrently.
 
 #include <cstddef>
+#include <utility>
 #include <set>
 #include <vector>
 
@@ -36,6 +37,11 @@ class KDtree {
   // at all when the whole tree is one leaf. On equal distances the point met first wins.
   const Vec3f* closest_point(const Vec3f& p, float maxdist2 = 0.0f,
                              const CompatFunc* compat = nullptr) const;
+
+  // The k closest points strictly closer than sqrt(maxdist2) (maxdist2 <= 0 as above), nearest
+  // first, into `out`; fewer when the tree holds fewer. One traversal instead of k queries.
+  void closest_points(const Vec3f& p, int k, std::vector<const Vec3f*>& out,
+                      float maxdist2 = 0.0f) const;
 
   // Point counts of the leaves, left to right (for inspecting the structure).
   std::vector<int> leaf_sizes() const;

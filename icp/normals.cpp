@@ -1,7 +1,8 @@
 #include "icp/normals.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <set>
+#include <vector>
 
 #include "icp/eigen_symmetric.h"
 #include "icp/kd_tree.h"
@@ -29,30 +30,30 @@ void face_normals(TriMesh& mesh) {
   }
 }
 
-// The plane fit is taken about the vertex itself, not the neighbourhood's centroid, and the
-// neighbours are gathered one closest-point query at a time with a growing exclusion set.
+// The plane fit is taken about the vertex itself, not the neighbourhood's centroid, over its
+// kMaxNeighbors closest other points, summed in index order.
 void point_cloud_normals(TriMesh& mesh) {
   const std::vector<Vec3f>& v = mesh.vertices;
   KDtree tree(v);
-  std::set<int> taken;
-  NotInSet not_taken(v.data(), taken);
+  std::vector<const Vec3f*> found;
+  std::vector<size_t> taken;
   for (size_t i = 0; i < v.size(); ++i) {
+    // One more than needed, as the vertex itself (or a copy of it) is among the closest.
+    tree.closest_points(v[i], kMaxNeighbors + 1, found);
     taken.clear();
-    taken.insert(static_cast<int>(3 * i));
-    for (int k = 0; k < kMaxNeighbors; ++k) {
-      const Vec3f* q = tree.closest_point(v[i], 0.0f, &not_taken);
-      if (!q) break;
-      taken.insert(static_cast<int>(3 * (q - v.data())));
+    for (const Vec3f* q : found) {
+      const auto j = static_cast<size_t>(q - v.data());
+      if (j != i) taken.push_back(j);
     }
-    if (taken.size() <= 3) {
+    if (taken.size() > static_cast<size_t>(kMaxNeighbors)) taken.resize(kMaxNeighbors);
+    std::sort(taken.begin(), taken.end());
+    if (taken.size() + 1 <= 3) {
       std::printf("Warning: not enough points for vertex %d\n", static_cast<int>(i));
       mesh.normals[i] = Vec3f(0, 0, 1);
       continue;
     }
     float c[3][3] = {};
-    for (int offset : taken) {
-      size_t j = static_cast<size_t>(offset / 3);
-      if (j == i) continue;
+    for (size_t j : taken) {
       Vec3f d = v[j] - v[i];
       for (int r = 0; r < 3; ++r) {
         for (int s = 0; s < 3; ++s) c[r][s] += d[r] * d[s];
