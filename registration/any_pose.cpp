@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 #include "registration/refine_motion.h"
@@ -41,6 +42,8 @@ constexpr int32_t kMaxTrials = 150;
 constexpr double kTightShare = 0.2;
 // Closest-point steps of each of the polish's two radii.
 constexpr int kPolishSteps = 15;
+// Steps of each radius of the quick polish of candidates near the best.
+constexpr int kQuickPolishSteps = 4;
 // A polish step that moves Q by less than this share of the neighbour distance ends it.
 constexpr double kSettleShare = 0.01;
 constexpr double kMinOnSurface = 0.5;
@@ -108,7 +111,7 @@ AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, 
   plan.q_normals = estimate_surface_normals(scans.full_q, full_q_index, scans.q);
 
   plan.neighbour_distance = static_cast<float>(neighbour_distance(scans.p, scans.p_index));
-  plan.point_spacing = kSpacingPerNeighbourDistance * plan.neighbour_distance;
+  plan.point_spacing = (std::getenv("KX_SPF") ? std::atof(std::getenv("KX_SPF")) : kSpacingPerNeighbourDistance) * plan.neighbour_distance;
   std::vector<double> spread;
   add_normal_spread(scans.p, scans.p_index, plan.p_normals, spread);
   AnnIndex q_index;
@@ -126,6 +129,7 @@ AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, 
   o.lcp_presample = kLcpPresample;
   o.grid_scoring = true;
   o.exact_invariants = true;
+  o.oriented_pairs = !std::getenv("KX_NOORIENT");
   o.num_try = kMaxTrials;
   o.confirm_share = kConfirmShare;
   o.confirm_degrees = kConfirmDegrees;
@@ -139,9 +143,62 @@ AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, 
     o.thr = 1.0f;  // an LCP never exceeds 1: only the confirmation or the trial count stop
     o.base_max_len = plan.extent;
     o.narrow_base_max_len = kNarrowBaseShare * plan.extent;
+    if (const char* s = std::getenv("KX_CYCLE")) {
+      o.narrow_base_max_len = 0;
+      for (const char* p = s; *p;) {
+        char* end;
+        o.base_len_cycle.push_back(std::strtof(p, &end) * plan.extent);
+        p = *end ? end + 1 : end;
+      }
+      o.min_fourth_share = kFourthPointShare;
+    }
   }
   o.min_fourth_distance = kFourthPointShare * o.base_max_len;
   return plan;
+}
+
+double polish_grid_radius(const AnyPosePlan& plan) {
+  return 2 * std::sqrt(score_sq_radius(plan));
+}
+
+double fine_grid_radius(const AnyPosePlan& plan) {
+  return 0.5 * std::sqrt(score_sq_radius(plan));
+}
+
+namespace {
+
+// P's point nearest to `moved` within sqrt(sq_radius): through the grid when there is one.
+double nearest_sq(const AnyPoseScans& scans, const core::Point3D& moved, double sq_radius) {
+  double sq = sq_radius;
+  if (scans.full_p_grid) {
+    scans.full_p_grid->nearest_within(moved.x, moved.y, moved.z, sq_radius, sq);
+  } else {
+    scans.full_p_index.nearest(moved.x, moved.y, moved.z, sq);
+  }
+  return sq;
+}
+
+RefineResult polish_step(const AnyPoseScans& scans, const core::RigidTransform& motion,
+                         const RefineOptions& options) {
+  return scans.full_p_grid
+             ? refine_motion(scans.q, scans.full_p, *scans.full_p_grid, motion, options)
+             : refine_motion(scans.q, scans.full_p, scans.full_p_index, motion, options);
+}
+
+}  // namespace
+
+core::RigidTransform quick_polish(const AnyPoseScans& scans, const AnyPosePlan& plan,
+                                  const core::RigidTransform& motion) {
+  if (!scans.p_grid) return motion;
+  const PointGrid& p_grid = *scans.p_grid;
+  const double score_sq = score_sq_radius(plan);
+  RefineOptions options;
+  options.iterations = kQuickPolishSteps;
+  options.settle = kSettleShare * plan.neighbour_distance;
+  options.sq_radius = 4 * score_sq;
+  const core::RigidTransform m = refine_motion(scans.q, scans.p, p_grid, motion, options).motion;
+  options.sq_radius = score_sq;
+  return refine_motion(scans.q, scans.p, p_grid, m, options).motion;
 }
 
 bool vet_any_pose(const AnyPoseScans& scans, const AnyPosePlan& plan, core::RigidTransform& motion,
@@ -153,8 +210,7 @@ bool vet_any_pose(const AnyPoseScans& scans, const AnyPosePlan& plan, core::Rigi
   for (const core::Point3D& q : scans.q) {
     core::Point3D moved = q;
     core::transform_point(moved, motion);
-    double sq = 0;
-    scans.full_p_index.nearest(moved.x, moved.y, moved.z, sq);
+    const double sq = nearest_sq(scans, moved, loose);
     near += sq < loose;
     on += sq < tight;
   }
@@ -169,11 +225,16 @@ core::RigidTransform polish_any_pose(const AnyPoseScans& scans, const AnyPosePla
   RefineOptions options;
   options.iterations = kPolishSteps;
   options.settle = kSettleShare * plan.neighbour_distance;
-  options.sq_radius = 4 * score_sq;
-  core::RigidTransform m = refine_motion(scans.q, scans.full_p, scans.full_p_index, motion,
-                                         options).motion;
+  core::RigidTransform m = motion;
+  if (scans.p_grid) {
+    // The coarse steps need only P's working set; the full P then settles the motion.
+    m = quick_polish(scans, plan, motion);
+  } else {
+    options.sq_radius = 4 * score_sq;
+    m = polish_step(scans, motion, options).motion;
+  }
   options.sq_radius = 0.25 * score_sq;
-  return refine_motion(scans.q, scans.full_p, scans.full_p_index, m, options).motion;
+  return polish_step(scans, m, options).motion;
 }
 
 }  // namespace kestrel::registration

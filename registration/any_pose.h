@@ -8,6 +8,7 @@
 #include "core/rigid_transform.h"
 #include "registration/ann_index.h"
 #include "registration/engine.h"
+#include "registration/point_grid.h"
 
 namespace kestrel::registration {
 
@@ -19,6 +20,8 @@ struct AnyPoseScans {
   const AnnIndex& p_index;        // search over p
   const core::PointSet& full_q;   // Q at full resolution
   const core::PointSet& q;        // Q's working set
+  const PointGrid* full_p_grid = nullptr;  // over full_p, cells of fine_grid_radius
+  const PointGrid* p_grid = nullptr;       // over p, cells of polish_grid_radius
 };
 
 // What the search runs with.
@@ -37,10 +40,20 @@ struct AnyPosePlan {
 // motion.
 AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, float overlap);
 
+// The cell sizes of the grids the polish asks: over P's working set for the coarse steps, over
+// the full P for the fine ones.
+double polish_grid_radius(const AnyPosePlan& plan);
+double fine_grid_radius(const AnyPosePlan& plan);
+
 // Moves `motion` to the least-squares fit of Q's working points against the full P, first
 // within twice the scoring radius, then within half of it.
 core::RigidTransform polish_any_pose(const AnyPoseScans& scans, const AnyPosePlan& plan,
                                      const core::RigidTransform& motion);
+
+// A few closest-point steps of Q's working points against P's working set (through
+// scans.p_grid): cheap enough for every candidate that scores near the best.
+core::RigidTransform quick_polish(const AnyPoseScans& scans, const AnyPosePlan& plan,
+                                  const core::RigidTransform& motion);
 
 // Vets a would-be best motion: polishes it and measures how many of the points of Q it brings
 // within the scoring radius of the full P also lie on P's surface, within a fifth of that

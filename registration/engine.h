@@ -43,10 +43,17 @@ struct EngineOptions {
   // The any-pose search; the defaults keep the behaviour above unchanged.
   float min_fourth_distance = 10.0f;  // the fourth base point's least distance from the triangle
   float narrow_base_max_len = 0;      // > 0: odd trials draw bases up to this length instead
+  std::vector<float> base_len_cycle;  // not empty: trial i draws bases up to entry i % size,
+                                      // the fourth point kept min_fourth_share of it away
+  float min_fourth_share = 0;
   bool exact_invariants = false;      // intersection at r1 on d1 pairs and r2 on d2 pairs only,
                                       // found through a grid
   float normal_agreement = -2;        // > -1: the four matched normals, turned by a candidate,
                                       // must agree with P's within this cosine, one sign for all
+  bool oriented_pairs = false;        // pairs also match their normals' angles with the
+                                      // segment, read from a table of Q's pairs by length
+  float polish_share = 0.6f;          // with the polish hook: candidates within this share of
+                                      // the bar are polished, then compared
   int32_t lcp_presample = 0;          // > 0: every n-th point of Q scores a candidate first
   bool grid_scoring = false;          // score through a grid over P instead of the kd-tree
                                       // (the same LCP, faster)
@@ -86,6 +93,9 @@ struct EngineHooks {
   // A candidate about to become the best: may replace it by a better motion (a polish) and
   // returns false to reject it; motions where a rejected one lands are not scored again.
   std::function<bool(core::RigidTransform&)> vet;
+  // A candidate that scores near the best, before it is compared: may replace it by a better
+  // motion (a few closest-point steps), so that raw and polished motions compete fairly.
+  std::function<void(core::RigidTransform&)> polish;
   // Where the run stands: at each trial's start (count 0), with every progress line and every
   // improvement, and once when the trials are over (done). Called often: pace any drawing.
   std::function<void(const ProgressPoint&)> on_step;
@@ -105,6 +115,8 @@ struct EngineCounts {
   int64_t lcp_early_exits = 0;  // scorings abandoned once they could no longer win
   int64_t normal_rejections = 0;     // candidates whose matched normals disagreed (any pose)
   int64_t presample_rejections = 0;  // candidates that failed on the sample of Q (any pose)
+  int64_t polished = 0;              // candidates the polish hook improved before comparison
+  int64_t near_polished = 0;         // candidates skipped for landing where a polished one did
   int64_t vetoed = 0;                // would-be best motions the vet hook rejected
   int64_t near_vetoed = 0;           // candidates skipped for landing where a vetoed one did
 };

@@ -74,4 +74,28 @@ bool PointGrid::any_within(double x, double y, double z, double sq_radius) const
   return visit_within(x, y, z, sq_radius, [](int) { return true; });
 }
 
+int PointGrid::nearest_within(double x, double y, double z, double sq_radius,
+                              double& sq_dist) const {
+  int lo[3], hi[3];
+  int best = -1;
+  sq_dist = sq_radius;
+  if (!(sq_radius > 0) || !cell_range(x, y, z, std::sqrt(sq_radius), lo, hi)) return best;
+  for (int k = lo[2]; k <= hi[2]; ++k)
+    for (int j = lo[1]; j <= hi[1]; ++j) {
+      const size_t row = cell_index(0, j, k);
+      for (uint32_t s = start_[row + static_cast<size_t>(lo[0])],
+                    e = start_[row + static_cast<size_t>(hi[0]) + 1];
+           s < e; ++s) {
+        const std::array<double, 3>& p = points_[s];
+        const double dx = p[0] - x, dy = p[1] - y, dz = p[2] - z;
+        const double d2 = dx * dx + dy * dy + dz * dz;
+        if (d2 < sq_dist) {
+          sq_dist = d2;
+          best = static_cast<int>(index_[s]);
+        }
+      }
+    }
+  return best;
+}
+
 }  // namespace kestrel::registration

@@ -26,6 +26,10 @@ class PointGrid {
   // Whether some stored point lies strictly within sqrt(sq_radius) of (x, y, z).
   bool any_within(double x, double y, double z, double sq_radius) const;
 
+  // The stored point nearest to (x, y, z) strictly within sqrt(sq_radius), or -1; `sq_dist`
+  // receives its squared distance. Of equal distances the first in cell order wins.
+  int nearest_within(double x, double y, double z, double sq_radius, double& sq_dist) const;
+
   size_t size() const { return points_.size(); }
 
  private:

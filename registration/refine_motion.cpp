@@ -57,11 +57,11 @@ double rms_change(const core::PointSet& q, const core::RigidTransform& a,
   return q.empty() ? 0 : std::sqrt(sum / static_cast<double>(q.size()));
 }
 
-}  // namespace
-
-RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
-                           const AnnIndex& p_index, const core::RigidTransform& start,
-                           const RefineOptions& options) {
+// The polish loop; nearest(x, y, z, d2) gives the index of P's point nearest to (x, y, z), or
+// -1, with its squared distance in d2.
+template <typename Nearest>
+RefineResult refine_with(const core::PointSet& q, const core::PointSet& p, Nearest&& nearest,
+                         const core::RigidTransform& start, const RefineOptions& options) {
   RefineResult result;
   result.motion = start;
   std::vector<std::pair<int, int>> pairs, previous;
@@ -71,7 +71,7 @@ RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
       core::Point3D moved = q[i];
       core::transform_point(moved, result.motion);
       double d2 = 0;
-      const int j = p_index.nearest(moved.x, moved.y, moved.z, d2);
+      const int j = nearest(moved.x, moved.y, moved.z, d2);
       if (j >= 0 && d2 < options.sq_radius) pairs.emplace_back(static_cast<int>(i), j);
     }
     if (pairs.size() < options.min_pairs || pairs == previous) break;
@@ -85,6 +85,26 @@ RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
     if (moved_by < options.settle) break;
   }
   return result;
+}
+
+}  // namespace
+
+RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
+                           const AnnIndex& p_index, const core::RigidTransform& start,
+                           const RefineOptions& options) {
+  const auto nearest = [&p_index](double x, double y, double z, double& d2) {
+    return p_index.nearest(x, y, z, d2);
+  };
+  return refine_with(q, p, nearest, start, options);
+}
+
+RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
+                           const PointGrid& p_grid, const core::RigidTransform& start,
+                           const RefineOptions& options) {
+  const auto nearest = [&p_grid, &options](double x, double y, double z, double& d2) {
+    return p_grid.nearest_within(x, y, z, options.sq_radius, d2);
+  };
+  return refine_with(q, p, nearest, start, options);
 }
 
 }  // namespace kestrel::registration

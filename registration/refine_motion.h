@@ -5,6 +5,7 @@
 #include "core/point_set.h"
 #include "core/rigid_transform.h"
 #include "registration/ann_index.h"
+#include "registration/point_grid.h"
 
 namespace kestrel::registration {
 
@@ -28,6 +29,12 @@ struct RefineResult {
 // pairs ends the polish and keeps the previous motion.
 RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
                            const AnnIndex& p_index, const core::RigidTransform& start,
+                           const RefineOptions& options);
+
+// The same polish with the nearest points found through a grid over `p` (cells of about the
+// radius), which answers fixed-radius questions faster than the kd-tree.
+RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
+                           const PointGrid& p_grid, const core::RigidTransform& start,
                            const RefineOptions& options);
 
 }  // namespace kestrel::registration

@@ -80,6 +80,13 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
     grid.emplace(positions(inputs.p), std::sqrt(sq_radius));
     run.p_grid = &*grid;
   }
+  std::optional<PairTable> pair_table;
+  if (options.oriented_pairs && !ransac && PairTable::fits(q.size())) {
+    const core::Clock::time_point t0 = core::Clock::now();
+    pair_table.emplace(q, run.run_tol);
+    run.q_pairs = &*pair_table;
+    result.times.pair_extraction += core::elapsed_ms(t0);
+  }
   for (int32_t i = 0; i < options.num_try; ++i) {
     // A trial that finds no candidate never polls inside, so a stop waits at most one trial;
     // the first trial always runs, so even a tiny time limit reports what one trial found.
@@ -90,6 +97,10 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
     // Narrower bases every other trial fit into a smaller overlap.
     if (options.narrow_base_max_len > 0 && options.margin == 0)
       run.base_max_len = i % 2 == 0 ? options.base_max_len : options.narrow_base_max_len;
+    if (!options.base_len_cycle.empty() && options.margin == 0) {
+      run.base_max_len = options.base_len_cycle[static_cast<size_t>(i) % options.base_len_cycle.size()];
+      run.min_fourth_distance = options.min_fourth_share * run.base_max_len;
+    }
     if (run_trial(run)) break;
   }
   if (hooks.on_step)

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -20,7 +22,31 @@
 
 namespace kestrel::registration {
 
+double g_truth[12];
+bool g_has_truth = false;
+bool g_quad_truth = false;
+std::array<double, 3> g_t[4];
+int g_pairok[2];
+
 namespace {
+
+// debug: the point of Q (working frame) where P's point x lands under the truth
+std::array<double, 3> truth_in_q(const core::Point3D& x) {
+  const double* T = g_truth;  // R row-major then t
+  const double v[3] = {x.x - T[9], x.y - T[10], x.z - T[11]};
+  return {T[0] * v[0] + T[3] * v[1] + T[6] * v[2], T[1] * v[0] + T[4] * v[1] + T[7] * v[2],
+          T[2] * v[0] + T[5] * v[1] + T[8] * v[2]};
+}
+double dist_to(const core::Point3D& q, const std::array<double, 3>& t) {
+  return std::sqrt((q.x - t[0]) * (q.x - t[0]) + (q.y - t[1]) * (q.y - t[1]) + (q.z - t[2]) * (q.z - t[2]));
+}
+constexpr double kNearTruth = 5.0;
+bool pair_ok(const core::PointSet& q, const std::vector<core::IndexPair>& pairs,
+             const std::array<double, 3>& a, const std::array<double, 3>& b) {
+  for (const auto& p : pairs)
+    if (dist_to(q[p.first], a) < kNearTruth && dist_to(q[p.second], b) < kNearTruth) return true;
+  return false;
+}
 
 using core::Clock;
 using core::elapsed_ms;
@@ -134,6 +160,13 @@ bool lands_where_vetoed(const RunContext& run, const core::RigidTransform& motio
   return false;
 }
 
+// Whether the candidate lands where a polished one did: it would polish to the same motion.
+bool lands_where_polished(const RunContext& run, const core::RigidTransform& motion) {
+  for (const core::RigidTransform& p : run.polished)
+    if (same_place(run, motion, p)) return true;
+  return false;
+}
+
 // Whether the candidate could confirm the best motion: the confirmation stop is on, and it lands
 // where the best motion does but comes from another trial (another base).
 bool may_confirm(const RunContext& run, const core::RigidTransform& motion) {
@@ -149,21 +182,51 @@ double score_bar(const RunContext& run, bool confirming) {
   return confirming ? run.options.confirm_share * result.best_lcp : result.best_lcp;
 }
 
+// The score at which a candidate is worth scoring in full: the bar itself, or with the polish
+// hook a share of it, since a raw motion from four points scores below its polished self.
+double entry_bar(const RunContext& run, bool confirming) {
+  const double bar = score_bar(run, confirming);
+  return run.hooks.polish ? run.options.polish_share * bar : bar;
+}
+
+LcpScore score_motion(const RunContext& run, const core::RigidTransform& motion, double bar) {
+  const auto sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
+  return run.p_grid ? compute_lcp(run.q, *run.p_grid, motion, sq_radius, bar)
+                    : compute_lcp(run.q, run.p_index, motion, sq_radius, bar);
+}
+
 // Scores the motion and keeps it when it beats the run's best LCP. With the confirmation stop,
 // a candidate from another trial that lands where the best motion does confirms it.
 void score_candidate(RunContext& run, const core::RigidTransform& motion, bool confirming,
                      uint64_t pos, uint64_t count) {
   EngineResult& result = run.result;
-  const auto sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
   const double bar = score_bar(run, confirming);
-  const LcpScore score = run.p_grid
-                             ? compute_lcp(run.q, *run.p_grid, motion, sq_radius, bar)
-                             : compute_lcp(run.q, run.p_index, motion, sq_radius, bar);
+  const double entry = entry_bar(run, confirming);
+  LcpScore score = score_motion(run, motion, entry);
   ++result.counts.candidates;
   if (score.early_exit) ++result.counts.lcp_early_exits;
+  core::RigidTransform candidate = motion;
+  if (run.hooks.polish && score.value > entry) {
+    const Clock::time_point t0 = Clock::now();
+    run.hooks.polish(candidate);
+    ++result.counts.polished;
+    run.polished.push_back(candidate);
+    score = score_motion(run, candidate, 0);
+    result.times.polish += elapsed_ms(t0);
+    if (std::getenv("KX_TRACE")) {
+      const core::RigidTransform& m = candidate;
+      std::fprintf(stderr, "P %d %.4f", result.trials, score.value);
+      for (uint32_t i = 0; i < 3; ++i)
+        for (uint32_t j = 0; j < 3; ++j) std::fprintf(stderr, " %.5f", m.R(i, j));
+      core::Point3D pc;
+      pc.x = run.q_centroid[0], pc.y = run.q_centroid[1], pc.z = run.q_centroid[2];
+      core::transform_point(pc, m);
+      std::fprintf(stderr, " %.3f %.3f %.3f\n", pc.x, pc.y, pc.z);
+    }
+  }
   if (confirming && score.value > bar) result.confirmed = true;
   if (score.value > result.best_lcp) {
-    core::RigidTransform vetted = motion;
+    core::RigidTransform vetted = candidate;
     double value = score.value;
     if (run.hooks.vet && result.counts.vetoed < kMaxVetoes) {
       const Clock::time_point t0 = Clock::now();
@@ -171,12 +234,10 @@ void score_candidate(RunContext& run, const core::RigidTransform& motion, bool c
       result.times.polish += elapsed_ms(t0);
       if (!accepted) {
         ++result.counts.vetoed;
-        run.vetoed.push_back(motion);
+        run.vetoed.push_back(candidate);
         return;
       }
-      const LcpScore again = run.p_grid ? compute_lcp(run.q, *run.p_grid, vetted, sq_radius, 0)
-                                        : compute_lcp(run.q, run.p_index, vetted, sq_radius, 0);
-      value = std::max(value, again.value);
+      value = std::max(value, score_motion(run, vetted, 0).value);
     }
     result.best_lcp = static_cast<float>(value);
     run.best_trial = result.trials;
@@ -222,7 +283,7 @@ bool passes_presample(const RunContext& run, const core::RigidTransform& motion,
   if (n == 0) return true;
   constexpr double kFloor = 0.05;  // below this no sample says anything
   const double share = static_cast<double>(hits) / static_cast<double>(n);
-  const double bar = score_bar(run, confirming);
+  const double bar = entry_bar(run, confirming);
   const double sigma = std::sqrt(std::max(bar * (1 - bar), 0.01) / static_cast<double>(n));
   return share >= kFloor && share >= bar - 3 * sigma;
 }
@@ -269,6 +330,8 @@ bool evaluate_candidates(RunContext& run, const Base& base,
       const bool confirming = may_confirm(run, estimate.motion);
       if (lands_where_vetoed(run, estimate.motion))
         ++result.counts.near_vetoed;
+      else if (!confirming && lands_where_polished(run, estimate.motion))
+        ++result.counts.near_polished;
       else if (worth_scoring(run, matches, estimate.motion, confirming))
         score_candidate(run, estimate.motion, confirming, pos, count);
       scoring_ms += elapsed_ms(t0);
@@ -289,7 +352,7 @@ bool evaluate_candidates(RunContext& run, const Base& base,
 // takes the tolerance itself as a squared radius, which only suits millimetre-sized spacings;
 // half the tolerance is about that radius there and scales with the data's unit.)
 double exact_search_sq_radius(float run_tol) {
-  const double r = 0.5 * static_cast<double>(run_tol);
+  const double r = (std::getenv("KX_QR") ? std::atof(std::getenv("KX_QR")) : 0.5) * static_cast<double>(run_tol);
   return r * r;
 }
 
@@ -303,10 +366,19 @@ bool find_quads(RunContext& run, const Base& base, double d1, double d2,
   Clock::time_point start = Clock::now();
   const double widen = std::fabs(1.0f - options.scale_tol);
   std::vector<core::IndexPair> d1_pairs, d2_pairs;
-  extract_pairs(run.q, d1, core::normal_difference(b[0], b[1]), widen * d1 + run_tol,
-                options.normal_tol, d1_pairs);
-  extract_pairs(run.q, d2, core::normal_difference(b[2], b[3]), widen * d2 + run_tol,
-                options.normal_tol, d2_pairs);
+  if (run.q_pairs) {
+    run.q_pairs->extract(b[0], b[1], widen * d1 + run_tol, options.normal_tol, d1_pairs);
+    run.q_pairs->extract(b[2], b[3], widen * d2 + run_tol, options.normal_tol, d2_pairs);
+  } else {
+    extract_pairs(run.q, d1, core::normal_difference(b[0], b[1]), widen * d1 + run_tol,
+                  options.normal_tol, d1_pairs);
+    extract_pairs(run.q, d2, core::normal_difference(b[2], b[3]), widen * d2 + run_tol,
+                  options.normal_tol, d2_pairs);
+  }
+  if (g_has_truth) {
+    g_pairok[0] = pair_ok(run.q, d1_pairs, g_t[0], g_t[1]);
+    g_pairok[1] = pair_ok(run.q, d2_pairs, g_t[2], g_t[3]);
+  }
   const double pairs_ms = elapsed_ms(start);
   run.result.times.pair_extraction += pairs_ms;
   run.result.counts.pairs_d1 += static_cast<int64_t>(d1_pairs.size());
@@ -344,7 +416,9 @@ bool run_trial(RunContext& run) {
 
   const Clock::time_point start = Clock::now();
   const std::optional<Base> base =
-      select_base(run.p_sample, {options.margin, run.base_max_len, options.min_fourth_distance},
+      select_base(run.p_sample,
+                  {options.margin, run.base_max_len,
+                   run.min_fourth_distance > 0 ? run.min_fourth_distance : options.min_fourth_distance},
                   run.first_selection, run.rng);
   const double select_ms = elapsed_ms(start);
   result.times.base_selection += select_ms;
@@ -368,7 +442,39 @@ bool run_trial(RunContext& run) {
     return evaluate_candidates(run, *base, {}, ransac_candidate_count(run.q.size()));
   }
   std::vector<core::CongruentQuad> quads;
-  if (!find_quads(run, *base, d1, d2, quads)) return false;
+  if (g_has_truth)
+    for (int k = 0; k < 4; ++k) g_t[k] = truth_in_q(b[static_cast<size_t>(k)]);
+  g_pairok[0] = g_pairok[1] = -1;
+  const bool found = find_quads(run, *base, d1, d2, quads);
+  if (g_has_truth && result.trials == 1) {
+    int inside = 0;
+    for (const core::Point3D& pp : run.p_sample) {
+      const auto tq = truth_in_q(pp);
+      double best = 1e9;
+      for (const core::Point3D& qq : run.q) best = std::min(best, dist_to(qq, tq));
+      inside += best < kNearTruth;
+    }
+    std::fprintf(stderr, "overlap of P: %d of %zu\n", inside, run.p_sample.size());
+  }
+  if (g_has_truth) {
+    std::array<double, 3> t[4];
+    double nd[4];
+    for (int k = 0; k < 4; ++k) {
+      t[k] = truth_in_q(b[static_cast<size_t>(k)]);
+      nd[k] = 1e9;
+      for (const core::Point3D& qq : run.q) nd[k] = std::min(nd[k], dist_to(qq, t[k]));
+    }
+    const bool in = std::max({nd[0], nd[1], nd[2], nd[3]}) < kNearTruth;
+    bool qok = false;
+    for (const auto& qd : quads)
+      if (dist_to(run.q[qd.q0], t[0]) < kNearTruth && dist_to(run.q[qd.q1], t[1]) < kNearTruth &&
+          dist_to(run.q[qd.q2], t[2]) < kNearTruth && dist_to(run.q[qd.q3], t[3]) < kNearTruth)
+        qok = true;
+    std::fprintf(stderr, "T %d len %.1f in %d nd %.1f %.1f %.1f %.1f quadok %d nquads %zu pairs %d %d\n",
+                 result.trials, run.base_max_len, in, nd[0], nd[1], nd[2], nd[3], qok, quads.size(), g_pairok[0], g_pairok[1]);
+    g_quad_truth = qok;
+  }
+  if (!found) return false;
   return evaluate_candidates(run, *base, quads, quads.size());
 }
 

@@ -10,6 +10,7 @@
 #include "core/point_set.h"
 #include "core/random15.h"
 #include "registration/engine.h"
+#include "registration/pair_table.h"
 #include "registration/point_grid.h"
 
 namespace kestrel::registration {
@@ -31,7 +32,10 @@ struct RunContext {
   std::array<double, 3> q_centroid{};  // where two motions are compared (any-pose stop)
   int32_t best_trial = 0;              // the trial that found the best motion
   const PointGrid* p_grid = nullptr;   // with options.grid_scoring: P's positions for scoring
+  const PairTable* q_pairs = nullptr;  // with options.oriented_pairs: Q's pairs by length
   std::vector<core::RigidTransform> vetoed;  // motions the vet hook rejected
+  std::vector<core::RigidTransform> polished;  // motions the polish hook produced
+  float min_fourth_distance = 0;  // > 0: replaces options.min_fourth_distance for this trial
 };
 
 // Runs the next trial. Only a candidate strictly better than run.result.best_lcp counts; it
