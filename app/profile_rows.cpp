@@ -23,9 +23,7 @@ std::vector<ProfileRow> count_rows(const registration::EngineResult& r) {
           {"normal_rejections", "normals disagree", static_cast<double>(c.normal_rejections)},
           {"presample_rejections", "presample fails", static_cast<double>(c.presample_rejections)},
           {"polished", "polished", static_cast<double>(c.polished)},
-          {"near_polished", "near a polished one", static_cast<double>(c.near_polished)},
-          {"vetoed", "vetoed", static_cast<double>(c.vetoed)},
-          {"near_vetoed", "near a vetoed one", static_cast<double>(c.near_vetoed)}};
+          {"near_polished", "near a polished one", static_cast<double>(c.near_polished)}};
 }
 
 }  // namespace kestrel::app

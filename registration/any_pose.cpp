@@ -12,10 +12,10 @@ namespace kestrel::registration {
 
 namespace {
 
-// Every tolerance of a run is a multiple of the spacing. Two neighbour distances give a pair
-// tolerance of 1.8 of them (delta 0.9) and a scoring radius of about 2.7: the two scans are
-// sampled at different points, so a point of one lies up to a spacing from the other's.
-constexpr float kSpacingPerNeighbourDistance = 2.0f;
+// Every tolerance of a run is a multiple of the spacing: the median neighbour distance of the
+// grid-thinned P. A point of one scan then lies within about half a spacing of the other's
+// nearest sample, so the pair tolerance (delta 0.9 spacings) covers both ends' offsets.
+constexpr float kSpacingPerNeighbourDistance = 1.0f;
 // Normal-difference tolerance: the spread of neighbouring normals at each end of a pair, added
 // in quadrature (times sqrt 2), within these bounds.
 constexpr float kSpreadToTolerance = 1.4142f;
@@ -25,28 +25,31 @@ constexpr float kMaxNormalTol = 0.5f;
 constexpr float kNormalAgreement = 0.8f;
 // Every 8th point of Q scores a candidate first; most wrong ones stop there.
 constexpr int kLcpPresample = 8;
-// Trials alternate between bases as wide as the scans and half of that, which fit into a
-// smaller overlap.
-constexpr float kNarrowBaseShare = 0.5f;
-// The fourth base point keeps this share of the base width from the triangle's corners.
+// Base lengths in turn, as shares of the scans' size (twice the root mean square distance from
+// the centroid, which does not change with the pose): wide bases fix the motion well, the
+// narrower ones fit into overlaps down to about a third of a scan.
+constexpr float kBaseShares[] = {0.75f, 0.45f};
+// With the overlap given, bases shrink with it from the widest share.
+constexpr float kKnownOverlapShares[] = {1.0f, 0.6f};
+// The fourth base point keeps this share of the base length from the triangle's corners.
 constexpr float kFourthPointShare = 1.0f / 16;
+// Candidates scoring above this share of the best are polished before they are compared.
+constexpr float kPolishShare = 0.75f;
 // Stopping: a trial's best counts as a second finding when it scores at least this share of the
 // best LCP and lies within these limits of the best motion.
 constexpr float kConfirmShare = 0.65f;
+// Two later trials must find it: a wrong motion that a scan's symmetry lets two bases find is
+// rarely found by three.
+constexpr int32_t kConfirmCount = 2;
 constexpr float kConfirmDegrees = 10.0f;
 constexpr float kConfirmSpacings = 5.0f;  // in run tolerances
 constexpr int32_t kMaxTrials = 150;
 
-// Vetting: "on the surface" is within this share of the scoring radius, and a right motion
-// puts at least this share of the points near P on it.
-constexpr double kTightShare = 0.2;
-// Closest-point steps of each of the polish's two radii.
+// Closest-point steps of each of the polish's two radii, and of the quick polish.
 constexpr int kPolishSteps = 15;
-// Steps of each radius of the quick polish of candidates near the best.
 constexpr int kQuickPolishSteps = 4;
 // A polish step that moves Q by less than this share of the neighbour distance ends it.
 constexpr double kSettleShare = 0.01;
-constexpr double kMinOnSurface = 0.5;
 
 // The engine's scoring radius: 2 x spacing x run tolerance, as a squared distance.
 double score_sq_radius(const AnyPosePlan& plan) {
@@ -87,18 +90,17 @@ void add_normal_spread(const core::PointSet& set, const AnnIndex& index, const N
   }
 }
 
-float joint_extent(const core::PointSet& a, const core::PointSet& b) {
-  double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
-  for (const core::PointSet* set : {&a, &b})
-    for (const core::Point3D& p : *set) {
-      const double v[3] = {p.x, p.y, p.z};
-      for (int k = 0; k < 3; ++k) {
-        lo[k] = std::min(lo[k], v[k]);
-        hi[k] = std::max(hi[k], v[k]);
-      }
-    }
-  if (!(hi[0] >= lo[0])) return 0;
-  return static_cast<float>(std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]}));
+// Twice the root mean square distance of the points from their centroid.
+float scan_size(const core::PointSet& set) {
+  if (set.empty()) return 0;
+  double c[3] = {0, 0, 0};
+  for (const core::Point3D& p : set) c[0] += p.x, c[1] += p.y, c[2] += p.z;
+  const auto n = static_cast<double>(set.size());
+  for (double& v : c) v /= n;
+  double sum = 0;
+  for (const core::Point3D& p : set)
+    sum += (p.x - c[0]) * (p.x - c[0]) + (p.y - c[1]) * (p.y - c[1]) + (p.z - c[2]) * (p.z - c[2]);
+  return static_cast<float>(2 * std::sqrt(sum / n));
 }
 
 }  // namespace
@@ -111,14 +113,15 @@ AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, 
   plan.q_normals = estimate_surface_normals(scans.full_q, full_q_index, scans.q);
 
   plan.neighbour_distance = static_cast<float>(neighbour_distance(scans.p, scans.p_index));
-  plan.point_spacing = (std::getenv("KX_SPF") ? std::atof(std::getenv("KX_SPF")) : kSpacingPerNeighbourDistance) * plan.neighbour_distance;
+  plan.point_spacing = kSpacingPerNeighbourDistance * plan.neighbour_distance;
   std::vector<double> spread;
   add_normal_spread(scans.p, scans.p_index, plan.p_normals, spread);
   AnnIndex q_index;
   q_index.build(scans.q);
   add_normal_spread(scans.q, q_index, plan.q_normals, spread);
   plan.normal_spread = static_cast<float>(median(std::move(spread)));
-  plan.extent = joint_extent(scans.p, scans.q);
+  // The overlap cannot be wider than the smaller scan.
+  plan.size = std::min(scan_size(scans.p), scan_size(scans.q));
 
   EngineOptions& o = plan.options;
   o = base;
@@ -127,32 +130,26 @@ AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, 
   o.normal_tol = std::clamp(kSpreadToTolerance * plan.normal_spread, kMinNormalTol, kMaxNormalTol);
   o.normal_agreement = kNormalAgreement;
   o.lcp_presample = kLcpPresample;
-  o.grid_scoring = true;
+  o.mask_scoring = true;
   o.exact_invariants = true;
-  o.oriented_pairs = !std::getenv("KX_NOORIENT");
+  o.oriented_pairs = true;
+  o.polish_share = kPolishShare;
   o.num_try = kMaxTrials;
   o.confirm_share = kConfirmShare;
+  o.confirm_count = kConfirmCount;
   o.confirm_degrees = kConfirmDegrees;
   o.confirm_tolerances = kConfirmSpacings;
   const bool known_overlap = overlap > 0 && overlap <= 1;
+  // An LCP never exceeds 1: without the overlap only the confirmation or the trials stop a run.
+  o.thr = known_overlap ? overlap : 1.0f;
+  o.base_len_cycle.clear();
   if (known_overlap) {
-    o.thr = overlap;
-    o.base_max_len = overlap * plan.extent * 2;
-    o.narrow_base_max_len = 0;
+    for (float share : kKnownOverlapShares) o.base_len_cycle.push_back(overlap * share * plan.size);
   } else {
-    o.thr = 1.0f;  // an LCP never exceeds 1: only the confirmation or the trial count stop
-    o.base_max_len = plan.extent;
-    o.narrow_base_max_len = kNarrowBaseShare * plan.extent;
-    if (const char* s = std::getenv("KX_CYCLE")) {
-      o.narrow_base_max_len = 0;
-      for (const char* p = s; *p;) {
-        char* end;
-        o.base_len_cycle.push_back(std::strtof(p, &end) * plan.extent);
-        p = *end ? end + 1 : end;
-      }
-      o.min_fourth_share = kFourthPointShare;
-    }
+    for (float share : kBaseShares) o.base_len_cycle.push_back(share * plan.size);
   }
+  o.base_max_len = o.base_len_cycle.front();
+  o.min_fourth_share = kFourthPointShare;
   o.min_fourth_distance = kFourthPointShare * o.base_max_len;
   return plan;
 }
@@ -199,24 +196,6 @@ core::RigidTransform quick_polish(const AnyPoseScans& scans, const AnyPosePlan& 
   const core::RigidTransform m = refine_motion(scans.q, scans.p, p_grid, motion, options).motion;
   options.sq_radius = score_sq;
   return refine_motion(scans.q, scans.p, p_grid, m, options).motion;
-}
-
-bool vet_any_pose(const AnyPoseScans& scans, const AnyPosePlan& plan, core::RigidTransform& motion,
-                  double* on_surface_share) {
-  motion = polish_any_pose(scans, plan, motion);
-  const double loose = score_sq_radius(plan);
-  const double tight = loose * kTightShare * kTightShare;
-  size_t near = 0, on = 0;
-  for (const core::Point3D& q : scans.q) {
-    core::Point3D moved = q;
-    core::transform_point(moved, motion);
-    const double sq = nearest_sq(scans, moved, loose);
-    near += sq < loose;
-    on += sq < tight;
-  }
-  const double share = near ? static_cast<double>(on) / static_cast<double>(near) : 0;
-  if (on_surface_share) *on_surface_share = share;
-  return share >= kMinOnSurface;
 }
 
 core::RigidTransform polish_any_pose(const AnyPoseScans& scans, const AnyPosePlan& plan,

@@ -30,7 +30,7 @@ struct AnyPosePlan {
   float point_spacing = 0;          // engine spacing; twice the median neighbour distance
   float neighbour_distance = 0;     // median distance of a working point of P to its nearest
   float normal_spread = 0;          // median normal difference of neighbouring working points
-  float extent = 0;                 // largest side of the joint bounding box of the working sets
+  float size = 0;  // the smaller scan's size: twice its RMS distance from its centroid
   EngineOptions options;            // the engine's settings for the search
 };
 
@@ -54,13 +54,5 @@ core::RigidTransform polish_any_pose(const AnyPoseScans& scans, const AnyPosePla
 // scans.p_grid): cheap enough for every candidate that scores near the best.
 core::RigidTransform quick_polish(const AnyPoseScans& scans, const AnyPosePlan& plan,
                                   const core::RigidTransform& motion);
-
-// Vets a would-be best motion: polishes it and measures how many of the points of Q it brings
-// within the scoring radius of the full P also lie on P's surface, within a fifth of that
-// radius. A right motion puts them on the surface; a wrong one that merely brings Q near P
-// (a smooth region matched to itself turned over) leaves most of them off it. Replaces
-// `motion` by the polished one; returns false when fewer than `min_share` of them are on.
-bool vet_any_pose(const AnyPoseScans& scans, const AnyPosePlan& plan, core::RigidTransform& motion,
-                  double* on_surface_share = nullptr);
 
 }  // namespace kestrel::registration

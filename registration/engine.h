@@ -42,9 +42,9 @@ struct EngineOptions {
   bool debug = false;          // print the timings and counts of every trial
   // The any-pose search; the defaults keep the behaviour above unchanged.
   float min_fourth_distance = 10.0f;  // the fourth base point's least distance from the triangle
-  float narrow_base_max_len = 0;      // > 0: odd trials draw bases up to this length instead
-  std::vector<float> base_len_cycle;  // not empty: trial i draws bases up to entry i % size,
-                                      // the fourth point kept min_fourth_share of it away
+  std::vector<float> base_len_cycle;  // not empty: trial i draws bases up to entry i % size
+                                      // instead of base_max_len, the fourth point kept
+                                      // min_fourth_share of that length away
   float min_fourth_share = 0;
   bool exact_invariants = false;      // intersection at r1 on d1 pairs and r2 on d2 pairs only,
                                       // found through a grid
@@ -55,10 +55,13 @@ struct EngineOptions {
   float polish_share = 0.6f;          // with the polish hook: candidates within this share of
                                       // the bar are polished, then compared
   int32_t lcp_presample = 0;          // > 0: every n-th point of Q scores a candidate first
+  bool mask_scoring = false;          // score through a mask of the space near P (one lookup a
+                                      // point; the radius blurred by an eighth or so)
   bool grid_scoring = false;          // score through a grid over P instead of the kd-tree
                                       // (the same LCP, faster)
-  float confirm_share = 0;            // > 0: stop when a later trial finds the best motion again
-                                      // with at least this share of its LCP
+  float confirm_share = 0;            // > 0: stop when confirm_count later trials find the best
+                                      // motion again with at least this share of its LCP
+  int32_t confirm_count = 1;
   float confirm_degrees = 10;         // "again": turned by less than this from the best motion
   float confirm_tolerances = 5;       // and Q's centroid within this many run tolerances
   bool console = true;         // print the progress lines and the run time on stdout
@@ -90,9 +93,6 @@ struct EngineHooks {
   std::function<void(const Improvement&)> on_improvement;  // before the repaint that shows it
   std::function<void(const std::string&)> on_progress;     // the window's progress line
   std::function<void(const core::PointSet&)> on_base;      // a trial's base b0..b3
-  // A candidate about to become the best: may replace it by a better motion (a polish) and
-  // returns false to reject it; motions where a rejected one lands are not scored again.
-  std::function<bool(core::RigidTransform&)> vet;
   // A candidate that scores near the best, before it is compared: may replace it by a better
   // motion (a few closest-point steps), so that raw and polished motions compete fairly.
   std::function<void(core::RigidTransform&)> polish;
@@ -117,8 +117,6 @@ struct EngineCounts {
   int64_t presample_rejections = 0;  // candidates that failed on the sample of Q (any pose)
   int64_t polished = 0;              // candidates the polish hook improved before comparison
   int64_t near_polished = 0;         // candidates skipped for landing where a polished one did
-  int64_t vetoed = 0;                // would-be best motions the vet hook rejected
-  int64_t near_vetoed = 0;           // candidates skipped for landing where a vetoed one did
 };
 
 // Wall time per stage, in milliseconds. Motion estimation is the candidate loop without the

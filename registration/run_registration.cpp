@@ -80,6 +80,12 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
     grid.emplace(positions(inputs.p), std::sqrt(sq_radius));
     run.p_grid = &*grid;
   }
+  std::optional<NearMask> mask;
+  if (options.mask_scoring) {
+    const double sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
+    mask.emplace(positions(inputs.p), std::sqrt(sq_radius));
+    run.p_mask = &*mask;
+  }
   std::optional<PairTable> pair_table;
   if (options.oriented_pairs && !ransac && PairTable::fits(q.size())) {
     const core::Clock::time_point t0 = core::Clock::now();
@@ -94,11 +100,11 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
       result.stopped = true;
       break;
     }
-    // Narrower bases every other trial fit into a smaller overlap.
-    if (options.narrow_base_max_len > 0 && options.margin == 0)
-      run.base_max_len = i % 2 == 0 ? options.base_max_len : options.narrow_base_max_len;
+    // Bases of several sizes in turn: wide ones fix the motion best, narrow ones fit into a
+    // smaller overlap.
     if (!options.base_len_cycle.empty() && options.margin == 0) {
-      run.base_max_len = options.base_len_cycle[static_cast<size_t>(i) % options.base_len_cycle.size()];
+      const size_t k = static_cast<size_t>(i) % options.base_len_cycle.size();
+      run.base_max_len = options.base_len_cycle[k];
       run.min_fourth_distance = options.min_fourth_share * run.base_max_len;
     }
     if (run_trial(run)) break;

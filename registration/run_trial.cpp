@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -22,31 +20,7 @@
 
 namespace kestrel::registration {
 
-double g_truth[12];
-bool g_has_truth = false;
-bool g_quad_truth = false;
-std::array<double, 3> g_t[4];
-int g_pairok[2];
-
 namespace {
-
-// debug: the point of Q (working frame) where P's point x lands under the truth
-std::array<double, 3> truth_in_q(const core::Point3D& x) {
-  const double* T = g_truth;  // R row-major then t
-  const double v[3] = {x.x - T[9], x.y - T[10], x.z - T[11]};
-  return {T[0] * v[0] + T[3] * v[1] + T[6] * v[2], T[1] * v[0] + T[4] * v[1] + T[7] * v[2],
-          T[2] * v[0] + T[5] * v[1] + T[8] * v[2]};
-}
-double dist_to(const core::Point3D& q, const std::array<double, 3>& t) {
-  return std::sqrt((q.x - t[0]) * (q.x - t[0]) + (q.y - t[1]) * (q.y - t[1]) + (q.z - t[2]) * (q.z - t[2]));
-}
-constexpr double kNearTruth = 5.0;
-bool pair_ok(const core::PointSet& q, const std::vector<core::IndexPair>& pairs,
-             const std::array<double, 3>& a, const std::array<double, 3>& b) {
-  for (const auto& p : pairs)
-    if (dist_to(q[p.first], a) < kNearTruth && dist_to(q[p.second], b) < kNearTruth) return true;
-  return false;
-}
 
 using core::Clock;
 using core::elapsed_ms;
@@ -149,17 +123,6 @@ bool same_place(const RunContext& run, const core::RigidTransform& a,
   return core::distance(pa, pb) < run.options.confirm_tolerances * run.run_tol;
 }
 
-// After this many rejections the vet hook is no longer asked: what is left is a scan pair on
-// which it cannot decide, and each question costs a polish.
-constexpr int64_t kMaxVetoes = 12;
-
-// Whether the candidate lands where a motion the vet hook rejected did.
-bool lands_where_vetoed(const RunContext& run, const core::RigidTransform& motion) {
-  for (const core::RigidTransform& v : run.vetoed)
-    if (same_place(run, motion, v)) return true;
-  return false;
-}
-
 // Whether the candidate lands where a polished one did: it would polish to the same motion.
 bool lands_where_polished(const RunContext& run, const core::RigidTransform& motion) {
   for (const core::RigidTransform& p : run.polished)
@@ -191,6 +154,7 @@ double entry_bar(const RunContext& run, bool confirming) {
 
 LcpScore score_motion(const RunContext& run, const core::RigidTransform& motion, double bar) {
   const auto sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
+  if (run.p_mask) return compute_lcp(run.q, *run.p_mask, motion, bar);
   return run.p_grid ? compute_lcp(run.q, *run.p_grid, motion, sq_radius, bar)
                     : compute_lcp(run.q, run.p_index, motion, sq_radius, bar);
 }
@@ -213,35 +177,17 @@ void score_candidate(RunContext& run, const core::RigidTransform& motion, bool c
     run.polished.push_back(candidate);
     score = score_motion(run, candidate, 0);
     result.times.polish += elapsed_ms(t0);
-    if (std::getenv("KX_TRACE")) {
-      const core::RigidTransform& m = candidate;
-      std::fprintf(stderr, "P %d %.4f", result.trials, score.value);
-      for (uint32_t i = 0; i < 3; ++i)
-        for (uint32_t j = 0; j < 3; ++j) std::fprintf(stderr, " %.5f", m.R(i, j));
-      core::Point3D pc;
-      pc.x = run.q_centroid[0], pc.y = run.q_centroid[1], pc.z = run.q_centroid[2];
-      core::transform_point(pc, m);
-      std::fprintf(stderr, " %.3f %.3f %.3f\n", pc.x, pc.y, pc.z);
-    }
   }
-  if (confirming && score.value > bar) result.confirmed = true;
+  if (confirming && score.value > bar && run.confirming_trial != result.trials) {
+    run.confirming_trial = result.trials;
+    if (++run.confirmations >= run.options.confirm_count) result.confirmed = true;
+  }
   if (score.value > result.best_lcp) {
-    core::RigidTransform vetted = candidate;
-    double value = score.value;
-    if (run.hooks.vet && result.counts.vetoed < kMaxVetoes) {
-      const Clock::time_point t0 = Clock::now();
-      const bool accepted = run.hooks.vet(vetted);
-      result.times.polish += elapsed_ms(t0);
-      if (!accepted) {
-        ++result.counts.vetoed;
-        run.vetoed.push_back(candidate);
-        return;
-      }
-      value = std::max(value, score_motion(run, vetted, 0).value);
-    }
-    result.best_lcp = static_cast<float>(value);
+    // A best elsewhere starts its own count of findings.
+    if (result.improved && !same_place(run, candidate, result.motion)) run.confirmations = 0;
+    result.best_lcp = static_cast<float>(score.value);
     run.best_trial = result.trials;
-    report_improvement(run, vetted, pos, count);
+    report_improvement(run, candidate, pos, count);
   }
 }
 
@@ -266,12 +212,22 @@ bool normals_agree(const RunContext& run, const std::vector<core::PointMatch>& m
   return same == n || opposite == n;
 }
 
-// Scores every lcp_presample-th point of Q and rejects the candidate when that share is so far
-// below the bar (by three standard errors) that the full score would not reach it.
-bool passes_presample(const RunContext& run, const core::RigidTransform& motion, bool confirming) {
+// The share of every stride-th point of Q that the motion brings within the scoring radius of
+// P, and how many points that was.
+double sample_share(const RunContext& run, const core::RigidTransform& motion, size_t stride,
+                    size_t& n) {
   const auto sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
-  const auto stride = static_cast<size_t>(run.options.lcp_presample);
-  size_t hits = 0, n = 0;
+  size_t hits = 0;
+  n = 0;
+  if (run.p_mask) {
+    const MotionMatrix m(motion);
+    for (size_t i = 0; i < run.q.size(); i += stride, ++n) {
+      double x, y, z;
+      m.apply(run.q[i], x, y, z);
+      hits += run.p_mask->near(x, y, z);
+    }
+    return n ? static_cast<double>(hits) / static_cast<double>(n) : 1.0;
+  }
   for (size_t i = 0; i < run.q.size(); i += stride, ++n) {
     core::Point3D moved = run.q[i];
     core::transform_point(moved, motion);
@@ -280,21 +236,39 @@ bool passes_presample(const RunContext& run, const core::RigidTransform& motion,
                           : sq_radius > run.p_index.nearest_sq_dist(moved.x, moved.y, moved.z);
     if (near) ++hits;
   }
-  if (n == 0) return true;
-  constexpr double kFloor = 0.05;  // below this no sample says anything
-  const double share = static_cast<double>(hits) / static_cast<double>(n);
-  const double bar = entry_bar(run, confirming);
-  const double sigma = std::sqrt(std::max(bar * (1 - bar), 0.01) / static_cast<double>(n));
-  return share >= kFloor && share >= bar - 3 * sigma;
+  return n ? static_cast<double>(hits) / static_cast<double>(n) : 1.0;
 }
 
-bool worth_scoring(RunContext& run, const std::vector<core::PointMatch>& matches,
-                   const core::RigidTransform& motion, bool confirming) {
-  EngineCounts& counts = run.result.counts;
+// Scores a sample of Q, first every 4 x lcp_presample-th point, then every lcp_presample-th,
+// and rejects the candidate when the share is so far below the bar (by two standard errors)
+// that the full score would not reach it. Most wrong candidates fail the first, small sample.
+bool passes_presample(const RunContext& run, const core::RigidTransform& motion, bool confirming) {
+  constexpr double kFloor = 0.05;  // below this no sample says anything
+  constexpr double kSigmas = 2;
+  const double bar = entry_bar(run, confirming);
+  const auto stride = static_cast<size_t>(run.options.lcp_presample);
+  for (const size_t s : {4 * stride, stride}) {
+    size_t n = 0;
+    const double share = sample_share(run, motion, s, n);
+    if (n == 0) return true;
+    const double sigma = std::sqrt(std::max(bar * (1 - bar), 0.01) / static_cast<double>(n));
+    if (share < kFloor || share < bar - kSigmas * sigma) return false;
+  }
+  return true;
+}
+
+// The cheapest test first: the matched normals (any-pose search).
+bool normals_pass(RunContext& run, const std::vector<core::PointMatch>& matches,
+                  const core::RigidTransform& motion) {
   if (run.options.normal_agreement > -1 && !normals_agree(run, matches, motion)) {
-    ++counts.normal_rejections;
+    ++run.result.counts.normal_rejections;
     return false;
   }
+  return true;
+}
+
+bool worth_scoring(RunContext& run, const core::RigidTransform& motion, bool confirming) {
+  EngineCounts& counts = run.result.counts;
   if (run.options.lcp_presample > 0 && !passes_presample(run, motion, confirming)) {
     ++counts.presample_rejections;
     return false;
@@ -328,11 +302,11 @@ bool evaluate_candidates(RunContext& run, const Base& base,
     if (estimate.residual < static_cast<double>(gate)) {
       const Clock::time_point t0 = Clock::now();
       const bool confirming = may_confirm(run, estimate.motion);
-      if (lands_where_vetoed(run, estimate.motion))
-        ++result.counts.near_vetoed;
+      if (!normals_pass(run, matches, estimate.motion))
+        ;
       else if (!confirming && lands_where_polished(run, estimate.motion))
         ++result.counts.near_polished;
-      else if (worth_scoring(run, matches, estimate.motion, confirming))
+      else if (worth_scoring(run, estimate.motion, confirming))
         score_candidate(run, estimate.motion, confirming, pos, count);
       scoring_ms += elapsed_ms(t0);
       if (result.best_lcp > run.options.thr || result.confirmed) break;
@@ -348,11 +322,13 @@ bool evaluate_candidates(RunContext& run, const Base& base,
   return result.best_lcp > run.options.thr || result.confirmed;
 }
 
-// The exact search's squared radius: half the run tolerance, squared. (The specified search
-// takes the tolerance itself as a squared radius, which only suits millimetre-sized spacings;
-// half the tolerance is about that radius there and scales with the data's unit.)
+// The exact search's squared radius: three quarters of the run tolerance, squared. (The
+// specified search takes the tolerance itself as a squared radius, which only suits
+// millimetre-sized spacings.) Each of the two intersection points carries its pair's sampling
+// offsets, so they may lie most of a tolerance apart.
 double exact_search_sq_radius(float run_tol) {
-  const double r = (std::getenv("KX_QR") ? std::atof(std::getenv("KX_QR")) : 0.5) * static_cast<double>(run_tol);
+  constexpr double kIntersectionShare = 0.75;
+  const double r = kIntersectionShare * static_cast<double>(run_tol);
   return r * r;
 }
 
@@ -374,10 +350,6 @@ bool find_quads(RunContext& run, const Base& base, double d1, double d2,
                   options.normal_tol, d1_pairs);
     extract_pairs(run.q, d2, core::normal_difference(b[2], b[3]), widen * d2 + run_tol,
                   options.normal_tol, d2_pairs);
-  }
-  if (g_has_truth) {
-    g_pairok[0] = pair_ok(run.q, d1_pairs, g_t[0], g_t[1]);
-    g_pairok[1] = pair_ok(run.q, d2_pairs, g_t[2], g_t[3]);
   }
   const double pairs_ms = elapsed_ms(start);
   run.result.times.pair_extraction += pairs_ms;
@@ -442,39 +414,7 @@ bool run_trial(RunContext& run) {
     return evaluate_candidates(run, *base, {}, ransac_candidate_count(run.q.size()));
   }
   std::vector<core::CongruentQuad> quads;
-  if (g_has_truth)
-    for (int k = 0; k < 4; ++k) g_t[k] = truth_in_q(b[static_cast<size_t>(k)]);
-  g_pairok[0] = g_pairok[1] = -1;
-  const bool found = find_quads(run, *base, d1, d2, quads);
-  if (g_has_truth && result.trials == 1) {
-    int inside = 0;
-    for (const core::Point3D& pp : run.p_sample) {
-      const auto tq = truth_in_q(pp);
-      double best = 1e9;
-      for (const core::Point3D& qq : run.q) best = std::min(best, dist_to(qq, tq));
-      inside += best < kNearTruth;
-    }
-    std::fprintf(stderr, "overlap of P: %d of %zu\n", inside, run.p_sample.size());
-  }
-  if (g_has_truth) {
-    std::array<double, 3> t[4];
-    double nd[4];
-    for (int k = 0; k < 4; ++k) {
-      t[k] = truth_in_q(b[static_cast<size_t>(k)]);
-      nd[k] = 1e9;
-      for (const core::Point3D& qq : run.q) nd[k] = std::min(nd[k], dist_to(qq, t[k]));
-    }
-    const bool in = std::max({nd[0], nd[1], nd[2], nd[3]}) < kNearTruth;
-    bool qok = false;
-    for (const auto& qd : quads)
-      if (dist_to(run.q[qd.q0], t[0]) < kNearTruth && dist_to(run.q[qd.q1], t[1]) < kNearTruth &&
-          dist_to(run.q[qd.q2], t[2]) < kNearTruth && dist_to(run.q[qd.q3], t[3]) < kNearTruth)
-        qok = true;
-    std::fprintf(stderr, "T %d len %.1f in %d nd %.1f %.1f %.1f %.1f quadok %d nquads %zu pairs %d %d\n",
-                 result.trials, run.base_max_len, in, nd[0], nd[1], nd[2], nd[3], qok, quads.size(), g_pairok[0], g_pairok[1]);
-    g_quad_truth = qok;
-  }
-  if (!found) return false;
+  if (!find_quads(run, *base, d1, d2, quads)) return false;
   return evaluate_candidates(run, *base, quads, quads.size());
 }
 

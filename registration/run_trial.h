@@ -10,6 +10,7 @@
 #include "core/point_set.h"
 #include "core/random15.h"
 #include "registration/engine.h"
+#include "registration/near_mask.h"
 #include "registration/pair_table.h"
 #include "registration/point_grid.h"
 
@@ -32,10 +33,12 @@ struct RunContext {
   std::array<double, 3> q_centroid{};  // where two motions are compared (any-pose stop)
   int32_t best_trial = 0;              // the trial that found the best motion
   const PointGrid* p_grid = nullptr;   // with options.grid_scoring: P's positions for scoring
+  const NearMask* p_mask = nullptr;    // with options.mask_scoring: the space near P
   const PairTable* q_pairs = nullptr;  // with options.oriented_pairs: Q's pairs by length
-  std::vector<core::RigidTransform> vetoed;  // motions the vet hook rejected
   std::vector<core::RigidTransform> polished;  // motions the polish hook produced
-  float min_fourth_distance = 0;  // > 0: replaces options.min_fourth_distance for this trial
+  float min_fourth_distance = 0;
+  int32_t confirmations = 0;      // trials other than the best's that found the best motion again
+  int32_t confirming_trial = 0;   // the last of them  // > 0: replaces options.min_fourth_distance for this trial
 };
 
 // Runs the next trial. Only a candidate strictly better than run.result.best_lcp counts; it
