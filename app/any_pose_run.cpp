@@ -30,8 +30,6 @@ registration::EngineResult run_any_pose(const AppState& state,
                                         core::Random15& rng) {
   const ModelSets& m = state.models;
   core::Clock::time_point t0 = core::Clock::now();
-  registration::AnnIndex full_p_index;
-  full_p_index.build(m.full_p);
   // The search's working sets: both full scans thinned by one grid, to about as many points as
   // the working P the user chose. Unlike a random draw the grid leaves no holes, so every part
   // of each surface keeps a sample close to where the other scan's samples fall.
@@ -40,14 +38,16 @@ registration::EngineResult run_any_pose(const AppState& state,
   const core::PointSet work_q = registration::voxel_sample(m.saved_full_q, cell);
   registration::AnnIndex work_p_index;
   work_p_index.build(work_p);
-  registration::AnyPoseScans scans{m.full_p,     full_p_index,   work_p,
-                                   work_p_index, m.saved_full_q, work_q};
+  const registration::PointGrid full_p_grid(
+      positions(m.full_p), registration::full_grid_cell(m.full_p.size(), work_p.size(), cell));
+  const registration::PointGrid full_q_grid(
+      positions(m.saved_full_q),
+      registration::full_grid_cell(m.saved_full_q.size(), work_q.size(), cell));
+  registration::AnyPoseScans scans{m.full_p,         full_p_grid, work_p, work_p_index,
+                                   m.saved_full_q,   full_q_grid, work_q};
   const float overlap = state.params.overlap_given ? state.params.overlap_estimation : 0.0f;
   const registration::AnyPosePlan plan = registration::plan_any_pose(scans, options, overlap);
-  const registration::PointGrid full_p_grid(positions(m.full_p),
-                                            registration::fine_grid_radius(plan));
   const registration::PointGrid p_grid(positions(work_p), registration::polish_grid_radius(plan));
-  scans.full_p_grid = &full_p_grid;
   scans.p_grid = &p_grid;
   const double normals_ms = core::elapsed_ms(t0);
   if (options.debug)

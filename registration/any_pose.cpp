@@ -107,10 +107,8 @@ float scan_size(const core::PointSet& set) {
 
 AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, float overlap) {
   AnyPosePlan plan;
-  plan.p_normals = estimate_surface_normals(scans.full_p, scans.full_p_index, scans.p);
-  AnnIndex full_q_index;
-  full_q_index.build(scans.full_q);
-  plan.q_normals = estimate_surface_normals(scans.full_q, full_q_index, scans.q);
+  plan.p_normals = estimate_surface_normals(scans.full_p, scans.full_p_grid, scans.p);
+  plan.q_normals = estimate_surface_normals(scans.full_q, scans.full_q_grid, scans.q);
 
   plan.neighbour_distance = static_cast<float>(neighbour_distance(scans.p, scans.p_index));
   plan.point_spacing = kSpacingPerNeighbourDistance * plan.neighbour_distance;
@@ -158,28 +156,20 @@ double polish_grid_radius(const AnyPosePlan& plan) {
   return 2 * std::sqrt(score_sq_radius(plan));
 }
 
-double fine_grid_radius(const AnyPosePlan& plan) {
-  return 0.5 * std::sqrt(score_sq_radius(plan));
+double full_grid_cell(size_t full_points, size_t working_points, double thinning_cell) {
+  // On a surface a thinning cell of side c gathers full / working points, so the full scan's
+  // spacing is about c / sqrt(full / working). Four of those make a cell of a dozen points or
+  // so, enough for the 16 nearest within the 27 cells around a query.
+  if (full_points == 0 || working_points == 0) return thinning_cell;
+  const double per_cell = static_cast<double>(full_points) / static_cast<double>(working_points);
+  return 4 * thinning_cell / std::sqrt(std::max(per_cell, 1.0));
 }
 
 namespace {
 
-// P's point nearest to `moved` within sqrt(sq_radius): through the grid when there is one.
-double nearest_sq(const AnyPoseScans& scans, const core::Point3D& moved, double sq_radius) {
-  double sq = sq_radius;
-  if (scans.full_p_grid) {
-    scans.full_p_grid->nearest_within(moved.x, moved.y, moved.z, sq_radius, sq);
-  } else {
-    scans.full_p_index.nearest(moved.x, moved.y, moved.z, sq);
-  }
-  return sq;
-}
-
 RefineResult polish_step(const AnyPoseScans& scans, const core::RigidTransform& motion,
                          const RefineOptions& options) {
-  return scans.full_p_grid
-             ? refine_motion(scans.q, scans.full_p, *scans.full_p_grid, motion, options)
-             : refine_motion(scans.q, scans.full_p, scans.full_p_index, motion, options);
+  return refine_motion(scans.q, scans.full_p, scans.full_p_grid, motion, options);
 }
 
 }  // namespace

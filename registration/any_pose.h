@@ -14,14 +14,14 @@ namespace kestrel::registration {
 
 // The scans as the any-pose search needs them. All must outlive the plan's use.
 struct AnyPoseScans {
-  const core::PointSet& full_p;   // P at full resolution
-  const AnnIndex& full_p_index;   // search over full_p
-  const core::PointSet& p;        // P's working set
-  const AnnIndex& p_index;        // search over p
-  const core::PointSet& full_q;   // Q at full resolution
-  const core::PointSet& q;        // Q's working set
-  const PointGrid* full_p_grid = nullptr;  // over full_p, cells of fine_grid_radius
-  const PointGrid* p_grid = nullptr;       // over p, cells of polish_grid_radius
+  const core::PointSet& full_p;  // P at full resolution
+  const PointGrid& full_p_grid;  // over full_p's positions: its normals and the fine polish
+  const core::PointSet& p;       // P's working set
+  const AnnIndex& p_index;       // search over p
+  const core::PointSet& full_q;  // Q at full resolution
+  const PointGrid& full_q_grid;  // over full_q's positions: its normals
+  const core::PointSet& q;       // Q's working set
+  const PointGrid* p_grid = nullptr;  // over p, cells of polish_grid_radius
 };
 
 // What the search runs with.
@@ -40,10 +40,12 @@ struct AnyPosePlan {
 // motion.
 AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, float overlap);
 
-// The cell sizes of the grids the polish asks: over P's working set for the coarse steps, over
-// the full P for the fine ones.
+// The cell size of the grid over P's working set that the quick polish asks.
 double polish_grid_radius(const AnyPosePlan& plan);
-double fine_grid_radius(const AnyPosePlan& plan);
+
+// The cell size of the grids over the full scans: about their point spacing, estimated from how
+// many full points each cell of the thinning grid (side `thinning_cell`) gathered.
+double full_grid_cell(size_t full_points, size_t working_points, double thinning_cell);
 
 // Moves `motion` to the least-squares fit of Q's working points against the full P, first
 // within twice the scoring radius, then within half of it.

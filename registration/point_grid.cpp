@@ -1,6 +1,7 @@
 #include "registration/point_grid.h"
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 #include <limits>
 
@@ -50,11 +51,13 @@ PointGrid::PointGrid(const std::vector<std::array<double, 3>>& points, double ra
   for (size_t c = 0; c < ncell; ++c) start_[c + 1] += start_[c];
   points_.resize(points.size());
   index_.resize(points.size());
+  slot_of_.resize(points.size());
   std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
   for (size_t i = 0; i < points.size(); ++i) {
     const uint32_t slot = fill[cell_of[i]]++;
     points_[slot] = points[i];
     index_[slot] = static_cast<uint32_t>(i);
+    slot_of_[i] = slot;
   }
 }
 
@@ -96,6 +99,27 @@ int PointGrid::nearest_within(double x, double y, double z, double sq_radius,
       }
     }
   return best;
+}
+
+void PointGrid::nearest_k(double x, double y, double z, size_t k, std::vector<int>& out) const {
+  out.clear();
+  k = std::min(k, points_.size());
+  if (k == 0) return;
+  std::vector<std::pair<double, int>> found;
+  // Every point lies within the box's diagonal of any query inside it; far queries widen on.
+  for (double r = cell_;; r *= 2) {
+    found.clear();
+    const double sq = r * r;
+    for_each_within(x, y, z, sq, [&](int i) {
+      const std::array<double, 3>& p = points_[slot_of_[static_cast<size_t>(i)]];
+      const double dx = p[0] - x, dy = p[1] - y, dz = p[2] - z;
+      found.emplace_back(dx * dx + dy * dy + dz * dz, i);
+    });
+    if (found.size() >= k || !std::isfinite(sq)) break;
+  }
+  std::partial_sort(found.begin(), found.begin() + static_cast<long>(std::min(k, found.size())),
+                    found.end());
+  for (size_t j = 0; j < k && j < found.size(); ++j) out.push_back(found[j].second);
 }
 
 }  // namespace kestrel::registration

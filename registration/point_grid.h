@@ -30,6 +30,10 @@ class PointGrid {
   // receives its squared distance. Of equal distances the first in cell order wins.
   int nearest_within(double x, double y, double z, double sq_radius, double& sq_dist) const;
 
+  // The indices of the k stored points nearest to (x, y, z), nearest first (fewer when the grid
+  // holds fewer), searched within a cell's radius that doubles until k points are in reach.
+  void nearest_k(double x, double y, double z, size_t k, std::vector<int>& out) const;
+
   size_t size() const { return points_.size(); }
 
  private:
@@ -47,6 +51,7 @@ class PointGrid {
 
   std::vector<std::array<double, 3>> points_;  // in cell order
   std::vector<uint32_t> index_;                // original index of each stored point
+  std::vector<uint32_t> slot_of_;              // where each original point is stored
   std::vector<uint32_t> start_;                // first stored point of each cell, plus an end
   double origin_[3] = {0, 0, 0};
   double cell_ = 1;

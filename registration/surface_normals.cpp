@@ -67,14 +67,14 @@ void orient(const core::PointSet& working, NormalList& normals, int k) {
 
 }  // namespace
 
-NormalList estimate_surface_normals(const core::PointSet& full, const AnnIndex& full_index,
+NormalList estimate_surface_normals(const core::PointSet& full, const PointGrid& full_grid,
                                     const core::PointSet& working,
                                     const SurfaceNormalOptions& options) {
   NormalList normals(working.size(), {0, 0, 0});
   std::vector<int> idx;
   for (size_t i = 0; i < working.size(); ++i) {
     const core::Point3D& p = working[i];
-    full_index.nearest_k(p.x, p.y, p.z, options.neighbours, idx);
+    full_grid.nearest_k(p.x, p.y, p.z, static_cast<size_t>(options.neighbours), idx);
     double n[3];
     if (fit_normal(full, idx, n)) normals[i] = {n[0], n[1], n[2]};
   }

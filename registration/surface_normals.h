@@ -4,8 +4,8 @@
 // scan turns its normals with it.
 
 #include "core/point_set.h"
-#include "registration/ann_index.h"
 #include "registration/engine.h"
+#include "registration/point_grid.h"
 
 namespace kestrel::registration {
 
@@ -15,10 +15,10 @@ struct SurfaceNormalOptions {
 };
 
 // One unit normal per point of `working`: the direction of least spread of the `neighbours`
-// points of `full` (indexed by `full_index`) nearest to it. Signs are then made consistent
+// points of `full` (through `full_grid`, a grid over its positions) nearest to it. Signs are then made consistent
 // within `working` by propagating along a minimum spanning tree of its neighbour graph. A point
 // whose neighbourhood spans no plane gets (0, 0, 0).
-NormalList estimate_surface_normals(const core::PointSet& full, const AnnIndex& full_index,
+NormalList estimate_surface_normals(const core::PointSet& full, const PointGrid& full_grid,
                                     const core::PointSet& working,
                                     const SurfaceNormalOptions& options = {});
 

@@ -38,9 +38,10 @@ core::PointSet hemisphere(size_t n, uint32_t seed) {
 }
 
 NormalList normals_of(const core::PointSet& full, const core::PointSet& working) {
-  AnnIndex index;
-  index.build(full);
-  return estimate_surface_normals(full, index, working);
+  std::vector<std::array<double, 3>> positions;
+  for (const core::Point3D& p : full) positions.push_back({p.x, p.y, p.z});
+  const PointGrid grid(positions, 1.0);
+  return estimate_surface_normals(full, grid, working);
 }
 
 TEST(SurfaceNormals, PlaneGetsItsNormalWithOneSign) {
