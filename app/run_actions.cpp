@@ -135,6 +135,7 @@ registration::EngineOptions engine_options(const AppState& state) {
   options.normal_tol = registration::pair_normal_tolerance(params.norm_diff, state.noise_added);
   options.first_selection = state.first_selection;
   options.debug = params.debug;
+  options.threads = params.threads;
   options.console = state.console;
   options.console_progress = state.console_progress;
   return options;

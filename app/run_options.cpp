@@ -36,6 +36,7 @@ constexpr ValueRange kPositiveCount{1, kMaxInt};
 constexpr ValueRange kCount{0, kMaxInt};
 constexpr ValueRange kPresses{0, 1e9};
 constexpr ValueRange kSeconds{0, 1e9, true};
+constexpr ValueRange kThreads{1, 2};
 
 // -no sets three fields in turn.
 void* noise_field(core::RunParameters& p, AlignOptions&, int k) {
@@ -82,6 +83,10 @@ const std::vector<RunOption>& run_options() {
        "search in any orientation without -o: normals fitted in 3D,\nsettings taken from the "
        "scans (see README)",
        0, kNone, kNo, PARAM(any_pose), kNoValue},
+      {"--threads", K::kInt, "N", 0,
+       "threads of the any-pose search and the ICP, 1 or 2 (default\n2); the results are the "
+       "same either way",
+       0, kNone, kNo, PARAM(threads), kThreads},
       {"--ransac", K::kSet, "", 0, "run the basic RANSAC instead of Kestrel", 0, kNone, kNo,
        ALIGN(ransac), kNoValue},
       {"--random-position", K::kInt, "N", 0, "press \"Random position\" N times before the run", 0,

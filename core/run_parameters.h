@@ -36,6 +36,7 @@ struct RunParameters {
   float model_extent = 0;           // largest side of the joint bounding box, at most 240
   bool any_pose = false;            // search in any orientation, settings from the data
   bool overlap_given = false;       // -o was given: the any-pose search uses it too
+  int32_t threads = 2;              // threads of the any-pose search and the ICP (same results)
 };
 
 }  // namespace kestrel::core

@@ -131,6 +131,7 @@ AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, 
   o.mask_scoring = true;
   o.exact_invariants = true;
   o.oriented_pairs = true;
+  o.trial_rounds = true;
   o.polish_share = kPolishShare;
   o.num_try = kMaxTrials;
   o.confirm_share = kConfirmShare;

@@ -64,6 +64,8 @@ struct EngineOptions {
   int32_t confirm_count = 1;
   float confirm_degrees = 10;         // "again": turned by less than this from the best motion
   float confirm_tolerances = 5;       // and Q's centroid within this many run tolerances
+  bool trial_rounds = false;          // trials two at a time from one state (trial_rounds.h)
+  int32_t threads = 1;                // with trial_rounds: 2 runs the second trial on its own thread
   bool console = true;         // print the progress lines and the run time on stdout
   bool console_progress = true;  // with console: the "\r" progress lines too (off while a
                                  // caller shows its own progress line on the same terminal)

@@ -10,6 +10,7 @@
 #include "core/clock.h"
 #include "registration/progress.h"
 #include "registration/run_trial.h"
+#include "registration/trial_rounds.h"
 
 namespace kestrel::registration {
 
@@ -44,6 +45,27 @@ std::array<double, 3> centroid(const core::PointSet& set) {
   if (!set.empty())
     for (double& v : c) v /= static_cast<double>(set.size());
   return c;
+}
+
+// The trials one after the other, each seeing what the ones before it found.
+void run_trials(RunContext& run) {
+  const EngineOptions& options = run.options;
+  for (int32_t i = 0; i < options.num_try; ++i) {
+    // A trial that finds no candidate never polls inside, so a stop waits at most one trial;
+    // the first trial always runs, so even a tiny time limit reports what one trial found.
+    if (i > 0 && run.hooks.stop()) {
+      run.result.stopped = true;
+      break;
+    }
+    // Bases of several sizes in turn: wide ones fix the motion best, narrow ones fit into a
+    // smaller overlap.
+    if (!options.base_len_cycle.empty() && options.margin == 0) {
+      const size_t k = static_cast<size_t>(i) % options.base_len_cycle.size();
+      run.base_max_len = options.base_len_cycle[k];
+      run.min_fourth_distance = options.min_fourth_share * run.base_max_len;
+    }
+    if (run_trial(run)) break;
+  }
 }
 
 EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& options,
@@ -93,21 +115,10 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
     run.q_pairs = &*pair_table;
     result.times.pair_extraction += core::elapsed_ms(t0);
   }
-  for (int32_t i = 0; i < options.num_try; ++i) {
-    // A trial that finds no candidate never polls inside, so a stop waits at most one trial;
-    // the first trial always runs, so even a tiny time limit reports what one trial found.
-    if (i > 0 && hooks.stop()) {
-      result.stopped = true;
-      break;
-    }
-    // Bases of several sizes in turn: wide ones fix the motion best, narrow ones fit into a
-    // smaller overlap.
-    if (!options.base_len_cycle.empty() && options.margin == 0) {
-      const size_t k = static_cast<size_t>(i) % options.base_len_cycle.size();
-      run.base_max_len = options.base_len_cycle[k];
-      run.min_fourth_distance = options.min_fourth_share * run.base_max_len;
-    }
-    if (run_trial(run)) break;
+  if (options.trial_rounds && !ransac) {
+    run_trial_rounds(run, options.threads);
+  } else {
+    run_trials(run);
   }
   if (hooks.on_step)
     hooks.on_step({ransac, result.trials, options.num_try, result.best_lcp, 0, 0, true});

@@ -159,6 +159,29 @@ LcpScore score_motion(const RunContext& run, const core::RigidTransform& motion,
                     : compute_lcp(run.q, run.p_index, motion, sq_radius, bar);
 }
 
+}  // namespace
+
+void take_finding(RunContext& run, const Finding& finding, uint64_t pos, uint64_t count) {
+  EngineResult& result = run.result;
+  const bool confirming = run.options.confirm_share > 0 && result.improved &&
+                          run.best_trial != finding.trial &&
+                          same_place(run, finding.motion, result.motion);
+  if (confirming && finding.score > score_bar(run, true) &&
+      run.confirming_trial != finding.trial) {
+    run.confirming_trial = finding.trial;
+    if (++run.confirmations >= run.options.confirm_count) result.confirmed = true;
+  }
+  if (finding.score > result.best_lcp) {
+    // A best elsewhere starts its own count of findings.
+    if (result.improved && !same_place(run, finding.motion, result.motion)) run.confirmations = 0;
+    result.best_lcp = static_cast<float>(finding.score);
+    run.best_trial = finding.trial;
+    report_improvement(run, finding.motion, pos, count);
+  }
+}
+
+namespace {
+
 // Scores the motion and keeps it when it beats the run's best LCP. With the confirmation stop,
 // a candidate from another trial that lands where the best motion does confirms it.
 void score_candidate(RunContext& run, const core::RigidTransform& motion, bool confirming,
@@ -169,26 +192,27 @@ void score_candidate(RunContext& run, const core::RigidTransform& motion, bool c
   LcpScore score = score_motion(run, motion, entry);
   ++result.counts.candidates;
   if (score.early_exit) ++result.counts.lcp_early_exits;
-  core::RigidTransform candidate = motion;
-  if (run.hooks.polish && score.value > entry) {
-    const Clock::time_point t0 = Clock::now();
-    run.hooks.polish(candidate);
-    ++result.counts.polished;
-    run.polished.push_back(candidate);
-    score = score_motion(run, candidate, 0);
-    result.times.polish += elapsed_ms(t0);
+  if (!run.hooks.polish) {
+    if (score.value > result.best_lcp) {
+      if (confirming && score.value > bar) result.confirmed = true;
+      result.best_lcp = static_cast<float>(score.value);
+      run.best_trial = result.trials;
+      report_improvement(run, motion, pos, count);
+    } else if (confirming && score.value > bar) {
+      result.confirmed = true;
+    }
+    return;
   }
-  if (confirming && score.value > bar && run.confirming_trial != result.trials) {
-    run.confirming_trial = result.trials;
-    if (++run.confirmations >= run.options.confirm_count) result.confirmed = true;
-  }
-  if (score.value > result.best_lcp) {
-    // A best elsewhere starts its own count of findings.
-    if (result.improved && !same_place(run, candidate, result.motion)) run.confirmations = 0;
-    result.best_lcp = static_cast<float>(score.value);
-    run.best_trial = result.trials;
-    report_improvement(run, candidate, pos, count);
-  }
+  if (!(score.value > entry)) return;
+  const Clock::time_point t0 = Clock::now();
+  Finding finding{motion, 0, result.trials};
+  run.hooks.polish(finding.motion);
+  ++result.counts.polished;
+  run.polished.push_back(finding.motion);
+  finding.score = score_motion(run, finding.motion, 0).value;
+  result.times.polish += elapsed_ms(t0);
+  if (run.findings) run.findings->push_back(finding);
+  take_finding(run, finding, pos, count);
 }
 
 // Cheap tests before the full score (any-pose search). The four matched normals, turned by the

@@ -16,6 +16,13 @@
 
 namespace kestrel::registration {
 
+// A polished candidate: its motion, its score and the trial that found it.
+struct Finding {
+  core::RigidTransform motion;
+  double score = 0;
+  int32_t trial = 0;
+};
+
 // What the trials of one run share. The references must outlive the run.
 struct RunContext {
   const EngineOptions& options;
@@ -36,10 +43,18 @@ struct RunContext {
   const NearMask* p_mask = nullptr;    // with options.mask_scoring: the space near P
   const PairTable* q_pairs = nullptr;  // with options.oriented_pairs: Q's pairs by length
   std::vector<core::RigidTransform> polished;  // motions the polish hook produced
-  float min_fourth_distance = 0;
+  float min_fourth_distance = 0;  // > 0: replaces options.min_fourth_distance for this trial
   int32_t confirmations = 0;      // trials other than the best's that found the best motion again
-  int32_t confirming_trial = 0;   // the last of them  // > 0: replaces options.min_fourth_distance for this trial
+  int32_t confirming_trial = 0;   // the last of them
+  // Trials run side by side (trial_rounds.h) keep what they found here for the merge instead of
+  // reporting it: every polished candidate with its score, in order.
+  std::vector<Finding>* findings = nullptr;
 };
+
+// Takes a polished candidate of trial `trial` scoring `score`: it confirms the best motion when
+// it lands there from another trial, and becomes the best (reported through the hooks) when it
+// beats it.
+void take_finding(RunContext& run, const Finding& finding, uint64_t pos, uint64_t count);
 
 // Runs the next trial. Only a candidate strictly better than run.result.best_lcp counts; it
 // becomes the run's best and goes to the hooks (progress line, repaint, on_improvement,
