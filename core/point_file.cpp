@@ -1,5 +1,6 @@
 #include "core/point_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -112,6 +113,15 @@ void parse_line(const char* line, Format format, bool take_faces, bool plain, Po
   }
 }
 
+// Room for the points a scan of this size holds (lines of about 30 characters), so the set is
+// not copied again and again as it grows; capped, so a huge file of other text costs nothing.
+void reserve_for_file(const std::string& file, PointSet& points) {
+  constexpr uintmax_t kBytesPerPoint = 30, kMostReserved = uintmax_t{1} << 22;
+  std::error_code ec;
+  const uintmax_t bytes = std::filesystem::file_size(file, ec);
+  if (!ec) points.reserve(static_cast<size_t>(std::min(bytes / kBytesPerPoint, kMostReserved)));
+}
+
 // Reads the line-oriented formats; false with the reason when no line gave a point.
 bool read_text_file(const std::string& file, Format format, bool take_faces, PointSet& points,
                     FaceList& faces, std::string& reason) {
@@ -120,6 +130,7 @@ bool read_text_file(const std::string& file, Format format, bool take_faces, Poi
     reason = "cannot open the file for reading";
     return false;
   }
+  reserve_for_file(file, points);
   const bool plain = plain_decimal_locale();
   char line[kLineBuffer];
   bool too_long = false;
