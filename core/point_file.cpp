@@ -113,10 +113,11 @@ void parse_line(const char* line, Format format, bool take_faces, bool plain, Po
   }
 }
 
-// Room for the points a scan of this size holds (lines of about 30 characters), so the set is
-// not copied again and again as it grows; capped, so a huge file of other text costs nothing.
+// Room for the points a scan of this size holds (lines of some 20 characters or more), so the set
+// is not copied again and again as it grows. Capped, so a huge file of other text reserves
+// little; pages never written are never given memory anyway.
 void reserve_for_file(const std::string& file, PointSet& points) {
-  constexpr uintmax_t kBytesPerPoint = 30, kMostReserved = uintmax_t{1} << 22;
+  constexpr uintmax_t kBytesPerPoint = 20, kMostReserved = uintmax_t{1} << 22;
   std::error_code ec;
   const uintmax_t bytes = std::filesystem::file_size(file, ec);
   if (!ec) points.reserve(static_cast<size_t>(std::min(bytes / kBytesPerPoint, kMostReserved)));
