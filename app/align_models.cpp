@@ -26,6 +26,7 @@ bool align_models(AppState& state, const AlignOptions& o, const ModelInput& p, c
   core::srand15(0);
   icp::reset_icp_random();
   reset_gaussian();
+  state.models.full_surfaces = false;
   if (!load(state, ModelSide::kP, p, hooks, error) || !load(state, ModelSide::kQ, q, hooks, error))
     return false;
   refresh_parameters(state.params);

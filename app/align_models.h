@@ -30,10 +30,11 @@ struct AlignOutcome {
 };
 
 // Starts from the process-wide generators as at program start (so a long-lived process repeats
-// a fresh kestrel-align), loads P and Q into `state` (parameters parsed and derived), presses
-// "Random position" and "Add noise" as `o` asks, runs Kestrel or RANSAC, and refines with ICP when
-// o.icp is set and the run was not stopped by hooks.should_stop. False, with the reason in `error`,
-// when a model cannot be loaded or ICP refuses.
+// a fresh kestrel-align), loads P and Q into `state` (parameters parsed and derived; the full
+// sets without faces or normals, which nothing headless draws), presses "Random position" and
+// "Add noise" as `o` asks, runs Kestrel or RANSAC, and refines with ICP when o.icp is set and
+// the run was not stopped by hooks.should_stop. False, with the reason in `error`, when a model
+// cannot be loaded or ICP refuses.
 bool align_models(AppState& state, const AlignOptions& o, const ModelInput& p, const ModelInput& q,
                   const ActionHooks& hooks, AlignOutcome& outcome, std::string* error = nullptr);
 

@@ -219,6 +219,7 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
   }
   derive_parameters(state->params);
 
+  state->models.full_surfaces = false;  // nothing here draws the full sets
   AlignOutcome a;
   const int status = load_and_run(*state, o, files, a, out, err);
   if (status >= 0) return status;

@@ -71,9 +71,10 @@ struct ModelSource {
   const core::PointSet* points;
 };
 
-// P always derives its own sample count; Q keeps P's unless Q itself is large.
-bool read_model(const ModelSource& source, float cut, bool is_p, core::RunParameters& params,
-                ModelRead& out, std::string& reason) {
+// P always derives its own sample count; Q keeps P's unless Q itself is large. The full set is
+// triangulated only when `full_surfaces` asks for it; the same files are refused either way.
+bool read_model(const ModelSource& source, float cut, bool is_p, bool full_surfaces,
+                core::RunParameters& params, ModelRead& out, std::string& reason) {
   core::PointSet parsed;
   core::FaceList parsed_faces;
   if (source.points) {
@@ -84,8 +85,8 @@ bool read_model(const ModelSource& source, float cut, bool is_p, core::RunParame
   float* c = out.centroid;
   int32_t one = 1;
   if (!core::prepare_point_set(source.name, parsed, parsed_faces, out.full, out.full_faces,
-                               params.centering, one, cut, c[0], c[1], c[2], params.isamp,
-                               &reason))
+                               params.centering, one, cut, c[0], c[1], c[2], params.isamp, &reason,
+                               full_surfaces))
     return false;
   if (out.full.size() > kLargeModel) {
     apply_large_model_rule(params);
@@ -94,9 +95,9 @@ bool read_model(const ModelSource& source, float cut, bool is_p, core::RunParame
   if (is_p) params.sample = 0;
   // A file's own faces serve only a set read whole, as a separate read of it would take them.
   if (params.sample != 1) parsed_faces.clear();
-  return core::prepare_point_set(source.name, std::move(parsed), std::move(parsed_faces),
-                                 out.model, out.model_faces, params.centering, params.sample, cut,
-                                 c[0], c[1], c[2], params.isamp, &reason);
+  return core::prepare_point_set(source.name, std::move(parsed), std::move(parsed_faces), out.model,
+                                 out.model_faces, params.centering, params.sample, cut, c[0], c[1],
+                                 c[2], params.isamp, &reason);
 }
 
 bool fail_load(AppState& state, const core::RunParameters& params_before, const ActionHooks& hooks,
@@ -169,7 +170,7 @@ bool load(AppState& state, ModelSide side, const ModelSource& source, const Acti
   const float cut = params.cut_y == 0 ? 0.0f : params.cut_y + (is_p ? 100 : -100);
   ModelRead read;
   std::string reason;
-  if (!read_model(source, cut, is_p, params, read, reason))
+  if (!read_model(source, cut, is_p, state.models.full_surfaces, params, read, reason))
     return fail_load(state, params_before, hooks, reason, error);
   if (!is_p && !params.trans_file.empty()) {
     apply_trans_matrix(read.model, params.trans_matrix);

@@ -14,9 +14,10 @@ enum class ModelSide { kP, kQ };
 
 // Loads `file` as one model: the full set and the thinned working set, then for P the tree over
 // the working set, the point spacing, and Q back to its saved copies; for Q the -l matrix and
-// the saved copies. Reseeds the process generator with 0 first. A load that fails changes
-// nothing but status_text, which then holds the reason; the reason also goes to standard error
-// and into `error`.
+// the saved copies. The full set gets faces and normals only while models.full_surfaces is on.
+// Reseeds the process generator with 0 first. A load that fails changes nothing but
+// status_text, which then holds the reason; the reason also goes to standard error and into
+// `error`.
 bool load_model(AppState& state, ModelSide side, const std::string& file, const ActionHooks& hooks,
                 std::string* error = nullptr);
 

@@ -26,6 +26,11 @@ struct ModelSets {
   float centroid_p[3] = {0, 0, 0};
   float centroid_q[3] = {0, 0, 0};
   QPlacement q_placement;  // how the shown full_q came from Q as loaded
+
+  // Loads give the full sets faces and normals (the planar reconstruction), which only the
+  // window uses: it draws them and its "s" key writes them. Headless callers turn this off and
+  // save the triangulation of every point; the working sets are triangulated either way.
+  bool full_surfaces = true;
 };
 
 }  // namespace kestrel::app

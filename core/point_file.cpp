@@ -1,5 +1,6 @@
 #include "core/point_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <utility>
 
 #include "core/atomic_file.h"
+#include "core/plain_floats.h"
 #include "core/ply_file.h"
 #include "core/prepare_point_set.h"
 #include "core/random15.h"
@@ -63,32 +65,62 @@ int32_t face_index(float number) {
   return static_cast<int32_t>(index);
 }
 
-void parse_line(const char* line, Format format, bool take_faces, PointSet& points,
+// The three numbers of "%f %f %f" at `text`: read quickly when the line is plain, else by
+// sscanf, whose results the quick reading matches wherever it answers.
+bool three_floats(const char* text, bool plain, float (&v)[3]) {
+  if (plain) {
+    const PlainScan scan = scan_plain_floats(text, v);
+    if (scan != PlainScan::kUnsure) return scan == PlainScan::kThree;
+  }
+  return std::sscanf(text, "%f %f %f", &v[0], &v[1], &v[2]) == 3;
+}
+
+// The three numbers after two fields, as "%*s %*s %f %f %f %*s" reads them.
+bool fields_then_floats(const char* line, bool plain, float (&v)[3]) {
+  const char* rest = plain ? skip_plain_fields(line, 2) : nullptr;
+  if (rest) return three_floats(rest, true, v);
+  return std::sscanf(line, "%*s %*s %f %f %f %*s", &v[0], &v[1], &v[2]) == 3;
+}
+
+// `plain` says the locale lets the quick reading of numbers stand in for sscanf.
+void parse_line(const char* line, Format format, bool take_faces, bool plain, PointSet& points,
                 FaceList& faces) {
-  float a, b, c;
+  float v[3];
   switch (format) {
     case Format::kObj: {
-      char kind;
-      if (line[0] == '#') return;  // a comment, even when it holds three numbers
-      if (std::sscanf(line, "%c %f %f %f", &kind, &a, &b, &c) != 4 || !finite3(a, b, c)) return;
+      // "%c %f %f %f": the first character is the kind, whatever it is; the numbers follow.
+      const char kind = line[0];
+      // An empty line, or a comment even when it holds three numbers.
+      if (kind == '#' || kind == '\0') return;
+      if (!three_floats(line + 1, plain, v) || !finite3(v[0], v[1], v[2])) return;
       if (kind == 'v')
-        points.push_back(Point3D{a, b, c, 0, 0, 0});
+        points.push_back(Point3D{v[0], v[1], v[2], 0, 0, 0});
       else if (take_faces)
-        faces.push_back(Face{{face_index(a), face_index(b), face_index(c)}});
+        faces.push_back(Face{{face_index(v[0]), face_index(v[1]), face_index(v[2])}});
       return;
     }
     case Format::kVrt:
-      if (std::sscanf(line, "%f %f %f", &a, &b, &c) == 3 && finite3(a, b, c))
-        points.push_back(Point3D{a, b, c, 0, 0, 0});
+      if (three_floats(line, plain, v) && finite3(v[0], v[1], v[2]))
+        points.push_back(Point3D{v[0], v[1], v[2], 0, 0, 0});
       return;
     case Format::kPct:
-      if (std::sscanf(line, "%*s %*s %f %f %f %*s", &a, &b, &c) == 3 && finite3(a, b, c))
-        points.push_back(Point3D{a, b, c, 0, 0, 0});
+      if (fields_then_floats(line, plain, v) && finite3(v[0], v[1], v[2]))
+        points.push_back(Point3D{v[0], v[1], v[2], 0, 0, 0});
       return;
     case Format::kPly:
     case Format::kNone:
       return;
   }
+}
+
+// Room for the points a scan of this size holds (lines of some 20 characters or more), so the set
+// is not copied again and again as it grows. Capped, so a huge file of other text reserves
+// little; pages never written are never given memory anyway.
+void reserve_for_file(const std::string& file, PointSet& points) {
+  constexpr uintmax_t kBytesPerPoint = 20, kMostReserved = uintmax_t{1} << 22;
+  std::error_code ec;
+  const uintmax_t bytes = std::filesystem::file_size(file, ec);
+  if (!ec) points.reserve(static_cast<size_t>(std::min(bytes / kBytesPerPoint, kMostReserved)));
 }
 
 // Reads the line-oriented formats; false with the reason when no line gave a point.
@@ -99,10 +131,12 @@ bool read_text_file(const std::string& file, Format format, bool take_faces, Poi
     reason = "cannot open the file for reading";
     return false;
   }
+  reserve_for_file(file, points);
+  const bool plain = plain_decimal_locale();
   char line[kLineBuffer];
   bool too_long = false;
   while (next_line(f.get(), line, too_long)) {
-    if (!too_long) parse_line(line, format, take_faces, points, faces);
+    if (!too_long) parse_line(line, format, take_faces, plain, points, faces);
   }
   if (!points.empty()) return true;
   reason = format == Format::kNone

@@ -1,11 +1,16 @@
 // Fuzz target of the point-file reader. The input's first byte picks the format and the reader
 // settings; the rest is the file. Beyond the sanitizers it checks the reader's contract: a read
-// gives finite points and faces inside the set, a refusal says why and changes nothing.
+// gives finite points and faces inside the set, a refusal says why and changes nothing; and the
+// quick reading of plain numbers agrees with sscanf on every line.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
+#include "core/plain_floats.h"
 #include "core/point_file.h"
 #include "fuzz/fuzz_file.h"
 
@@ -34,9 +39,37 @@ constexpr float kCuts[] = {0.0f, 0.5f, -0.5f, 50.0f};
   std::abort();
 }
 
+// What sscanf made of a line (`count` numbers, `slow`) against the quick reading of `numbers`:
+// it answers only where sscanf agrees, with the same three floats or with no three at all.
+void expect_same_reading(const char* numbers, int count, const float (&slow)[3]) {
+  float quick[3];
+  const core::PlainScan scan = core::scan_plain_floats(numbers, quick);
+  if (scan == core::PlainScan::kThree && (count != 3 || std::memcmp(quick, slow, sizeof quick)))
+    broken("the quick reading of a line differs from sscanf");
+  if (scan == core::PlainScan::kNone && count == 3) broken("a line sscanf reads was skipped");
+}
+
+// Every line of the input, read as the text formats read it: numbers first, or after two fields.
+void check_plain_floats(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  for (size_t start = 0; start <= text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    float slow[3];
+    expect_same_reading(line.c_str(),
+                        std::sscanf(line.c_str(), "%f %f %f", &slow[0], &slow[1], &slow[2]), slow);
+    const char* rest = core::skip_plain_fields(line.c_str(), 2);
+    if (rest)
+      expect_same_reading(
+          rest, std::sscanf(line.c_str(), "%*s %*s %f %f %f", &slow[0], &slow[1], &slow[2]), slow);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool plain_locale = core::plain_decimal_locale();
   if (size == 0) return 0;
   const uint8_t settings = data[0];
   const std::string ending = kEndings[(settings & 7u) % kFormatCount];
@@ -44,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Thinning thin = kThinnings[(settings >> 4) & 3u];
   const float cut = kCuts[settings >> 6];
   const std::string path = fuzz::write_input("input." + ending, data + 1, size - 1);
+  if (plain_locale) check_plain_floats(data + 1, size - 1);
 
   // A set and centroid from an earlier read, which a refusal must leave as they are.
   core::PointSet set(2, core::Point3D{7, 7, 7, 0, 0, 0});

@@ -123,6 +123,64 @@ TEST(ModelActions, LoadingPRestoresQFromItsSavedCopies) {
   EXPECT_EQ(s.models.full_q[0].x, s.models.saved_full_q[0].x);
 }
 
+// Every position (and with `normals` every normal) of two sets, bit for bit.
+bool same_points(const core::PointSet& a, const core::PointSet& b, bool normals = true) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i].x != b[i].x || a[i].y != b[i].y || a[i].z != b[i].z) return false;
+    if (normals && (a[i].nx != b[i].nx || a[i].ny != b[i].ny || a[i].nz != b[i].nz)) return false;
+  }
+  return true;
+}
+
+bool same_faces(const core::FaceList& a, const core::FaceList& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    for (int k = 0; k < 3; ++k)
+      if (a[i].v[k] != b[i].v[k]) return false;
+  return true;
+}
+
+TEST(ModelActions, LoadWithoutFullSurfacesLeavesOnlyTheFullSetsFacesOut) {
+  ScratchDir dir;
+  const auto p = dir.write("p.vrt", grid_vrt(30, 1.0));
+  const auto q = dir.write("q.vrt", grid_vrt(30, 1.0, 3, 1, 0));
+  for (const float cut_y : {0.0f, -95.0f}) {  // whole sets, then P cut at x = 5
+    AppState drawn, headless;
+    headless.models.full_surfaces = false;
+    for (AppState* s : {&drawn, &headless}) {
+      s->params.cut_y = cut_y;
+      ASSERT_TRUE(load_model(*s, ModelSide::kP, p, kNoHooks));
+      ASSERT_TRUE(load_model(*s, ModelSide::kQ, q, kNoHooks));
+    }
+    const ModelSets &a = drawn.models, &b = headless.models;
+    EXPECT_FALSE(a.full_p_faces.empty());
+    EXPECT_TRUE(b.full_p_faces.empty());
+    EXPECT_TRUE(b.full_q_faces.empty());
+    EXPECT_NE(a.full_q[10].nz, 0);
+    EXPECT_EQ(b.full_q[10].nz, 0);  // no normals either
+    EXPECT_TRUE(same_points(a.full_p, b.full_p, false)) << cut_y;
+    EXPECT_TRUE(same_points(a.saved_full_q, b.saved_full_q, false)) << cut_y;
+    EXPECT_TRUE(same_points(a.model_p, b.model_p)) << cut_y;
+    EXPECT_TRUE(same_points(a.saved_q, b.saved_q)) << cut_y;
+    EXPECT_TRUE(same_faces(a.model_p_faces, b.model_p_faces)) << cut_y;
+    EXPECT_TRUE(same_faces(a.model_q_faces, b.model_q_faces)) << cut_y;
+    EXPECT_EQ(drawn.params.point_spacing, headless.params.point_spacing);
+    EXPECT_EQ(drawn.params.model_extent, headless.params.model_extent);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(a.centroid_q[k], b.centroid_q[k]);
+  }
+  // The same files are refused, with the same words.
+  for (const std::string& bad :
+       {dir.write("two.vrt", "0 0 0\n1 1 1\n"), dir.write("same.vrt", "1 1 1\n1 1 2\n1 1 3\n")}) {
+    AppState drawn, headless;
+    headless.models.full_surfaces = false;
+    std::string drawn_error, headless_error;
+    EXPECT_FALSE(load_model(drawn, ModelSide::kP, bad, kNoHooks, &drawn_error));
+    EXPECT_FALSE(load_model(headless, ModelSide::kP, bad, kNoHooks, &headless_error));
+    EXPECT_EQ(drawn_error, headless_error);
+  }
+}
+
 // ---- random position and noise ---------------------------------------------------------------
 
 TEST(ModelActions, RandomPositionTurnsQAboutZ) {

@@ -2,12 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
+#include <set>
+
+#include "core/delaunay_2d.h"
 
 namespace kestrel::core {
 namespace {
 
-Point3D at(double x, double y, double z) { return Point3D{x, y, z, 9, 9, 9}; }
+Point3D at(double x, double y, double z) {
+  return Point3D{x, y, z, 9, 9, 9};
+}
 
 TEST(PlanarReconstruction, TriangleGetsUpwardNormals) {
   PointSet set = {at(0, 0, 5), at(1, 0, 5), at(0, 1, 5)};
@@ -57,6 +64,30 @@ TEST(PlanarReconstruction, DuplicateXyPointBelongsToNoFace) {
   EXPECT_EQ(set[3].ny, 0);
   EXPECT_EQ(set[3].nz, 0);
   EXPECT_FLOAT_EQ(set[1].nz, 1);  // the first occurrence takes part
+}
+
+// Many repeats in shuffled order: only the lowest index of each x-y position may appear in a
+// face, and every such index does (all points of a grid are corners). -0 and 0 are one position.
+TEST(PlanarReconstruction, EveryRepeatedPositionKeepsOnlyItsFirstPoint) {
+  const unsigned seed = 7;
+  std::mt19937 rng(seed);
+  PointSet set;
+  for (int copy = 0; copy < 3; ++copy)
+    for (int i = 0; i < 6; ++i)
+      for (int j = 0; j < 6; ++j) set.push_back(at(i == 0 && copy == 1 ? -0.0 : i, j, copy));
+  std::shuffle(set.begin(), set.end(), rng);
+  set.push_back(at(std::nan(""), 2, 0));  // a NaN takes no part either
+  std::set<int32_t> firsts;               // the lowest index at each position, found by brute force
+  for (size_t k = 0; k + 1 < set.size(); ++k) {
+    int32_t j = 0;
+    while (!(set[j].x == set[k].x && set[j].y == set[k].y)) ++j;
+    firsts.insert(j);
+  }
+  ASSERT_EQ(firsts.size(), 36u) << "seed " << seed;
+  std::set<int32_t> used;
+  for (const Face& f : delaunay_2d(set))
+    for (int32_t v : f.v) used.insert(v);
+  EXPECT_EQ(used, firsts) << "seed " << seed;
 }
 
 TEST(PlanarReconstruction, CollinearSetHasNoFacesAndZeroNormals) {

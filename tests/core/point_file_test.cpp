@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -139,6 +141,85 @@ TEST_F(PointFile, ReadsLinesOf1022CharactersAndSkipsLongerOnes) {
   }
 }
 
+// ---- tricky lines are read as sscanf reads them ----------------------------------------------
+
+// Lines the quick reading must leave to sscanf, or answer exactly as sscanf would.
+const char* const kTrickyNumbers[] = {
+    "1 2 3",
+    " -1.5\t+2.25e3 .5\r",
+    "5. -0 1e-3 words",
+    "1.e5 0.0000001 3E+2",
+    "1e-40 2 3",
+    "1e40 1 2",
+    "0x1p3 1 2",
+    "inf 1 2",
+    "nan 1 2",
+    "1,2,3",
+    "1 2,5 3",
+    "1e 2 3",
+    "1.2.3 4 5",
+    "1 2",
+    "1 2 3x",
+    "+-1 2 3",
+    ". 1 2 3",
+    "\x01 1 2 3",
+    "\xa0 1 2 3",
+    "16777217 0.1 -0.3",
+    "1 2 3 4 5 6",
+    "",
+    "hello",
+    "4 5 6e+00",
+};
+
+// Each format with what comes before the numbers on a line and the sscanf call it is read by.
+struct TrickyFormat {
+  const char* name;
+  const char* head;
+  int (*scan)(const char* line, float (&v)[3]);
+};
+
+const TrickyFormat kTrickyFormats[] = {
+    {"t.vrt", "",
+     [](const char* line, float (&v)[3]) {
+       return std::sscanf(line, "%f %f %f", &v[0], &v[1], &v[2]);
+     }},
+    {"t.obj", "v",
+     [](const char* line, float (&v)[3]) {
+       char kind;
+       return std::sscanf(line, "%c %f %f %f", &kind, &v[0], &v[1], &v[2]) - 1;
+     }},
+    {"t.pct", "a b ",
+     [](const char* line, float (&v)[3]) {
+       return std::sscanf(line, "%*s %*s %f %f %f %*s", &v[0], &v[1], &v[2]);
+     }},
+};
+
+TEST_F(PointFile, TrickyLinesAreReadAsSscanfReadsThem) {
+  for (const TrickyFormat& format : kTrickyFormats) {
+    std::string text;
+    PointSet expected;
+    // Three plain points first, so every file holds a set whatever its tricky lines give.
+    text +=
+        format.head + std::string(" 0 0 0\n") + format.head + " 1 0 0\n" + format.head + " 0 1 0\n";
+    expected = {{0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}, {0, 1, 0, 0, 0, 0}};
+    for (const char* numbers : kTrickyNumbers) {
+      const std::string line = format.head + std::string(numbers);
+      text += line + "\n";
+      float v[3];
+      if (format.scan(line.c_str(), v) == 3 && std::isfinite(v[0]) && std::isfinite(v[1]) &&
+          std::isfinite(v[2]))
+        expected.push_back({v[0], v[1], v[2], 0, 0, 0});
+    }
+    ASSERT_TRUE(read(write(format.name, text))) << format.name << ": " << error_;
+    ASSERT_EQ(set_.size(), expected.size()) << format.name;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(set_[i].x, expected[i].x) << format.name << " point " << i;
+      EXPECT_EQ(set_[i].y, expected[i].y) << format.name << " point " << i;
+      EXPECT_EQ(set_[i].z, expected[i].z) << format.name << " point " << i;
+    }
+  }
+}
+
 // ---- refusals leave the caller's sets alone --------------------------------------------------
 
 TEST_F(PointFile, RefusalsKeepPreviousContents) {
@@ -174,8 +255,8 @@ TEST_F(PointFile, RefusalsKeepPreviousContents) {
 TEST_F(PointFile, ThinningThatLeavesTooFewPointsIsRefused) {
   const auto path = write("p.vrt", "0 0 0\n1 0 0\n200 0 0\n200 1 0\n");
   int32_t sample = 1;
-  EXPECT_FALSE(read_point_set(path, set_, faces_, false, sample, 150, cx_, cy_, cz_, 1000,
-                              &error_));
+  EXPECT_FALSE(
+      read_point_set(path, set_, faces_, false, sample, 150, cx_, cy_, cz_, 1000, &error_));
   EXPECT_NE(error_.find("after the cut"), std::string::npos);
   EXPECT_TRUE(set_.empty());
 }
@@ -234,8 +315,8 @@ TEST_F(PointFile, WritersUseSixDigitsAndShiftMovingFaces) {
 
 TEST_F(PointFile, ReadsBundledScan) {
   int32_t sample = 0;
-  ASSERT_TRUE(read_point_set(std::string(KESTREL_EXAMPLES_DIR) + "/bun000.vrt", set_, faces_,
-                             true, sample, 0, cx_, cy_, cz_, 1000, &error_))
+  ASSERT_TRUE(read_point_set(std::string(KESTREL_EXAMPLES_DIR) + "/bun000.vrt", set_, faces_, true,
+                             sample, 0, cx_, cy_, cz_, 1000, &error_))
       << error_;
   EXPECT_EQ(sample, 40);
   EXPECT_GT(set_.size(), 900u);

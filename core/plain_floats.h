@@ -1,0 +1,27 @@
+#pragma once
+// A quick reading of the numbers of a point-file line, for lines made of plain decimal numbers
+// (`-12.5`, `.5`, `3e-2`). It stands in for sscanf's "%f %f %f" (and "%*s" to skip a field)
+// only where both are certain to agree, and says so when it is not, so the caller can ask sscanf.
+
+namespace kestrel::core {
+
+enum class PlainScan {
+  kThree,   // three numbers read, with the floats sscanf gives them
+  kNone,    // sscanf converts nothing here (a blank line, or a field no number starts like)
+  kUnsure,  // anything else: only sscanf can tell (hex, inf, nan, 1e99, "1,2", a word after a
+            // number, ...)
+};
+
+// True when the current locale writes the decimal point as '.', as the quick reading assumes
+// (sscanf follows the locale). Ask once per file, not per line.
+bool plain_decimal_locale();
+
+// Reads three whitespace-separated numbers from `text` into `out`, as "%f %f %f" would. `out`
+// is filled only with kThree.
+PlainScan scan_plain_floats(const char* text, float (&out)[3]);
+
+// Steps over `count` whitespace-delimited fields as "%*s" does, and returns where the text goes
+// on; nullptr when unsure or when a field is missing (ask sscanf then).
+const char* skip_plain_fields(const char* text, int count);
+
+}  // namespace kestrel::core
