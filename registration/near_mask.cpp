@@ -34,8 +34,12 @@ NearMask::NearMask(const std::vector<std::array<double, 3>>& points, double radi
   }
   inv_cell_ = 1 / cell;
   cells_.assign(dims[0] * dims[1] * dims[2], 0);
-  const double sq = radius * radius;
-  const int reach = static_cast<int>(std::ceil(radius / cell)) + 1;
+  // Cells coarsened past the radius could leave a point's own cell unmarked (its centre is up
+  // to half a diagonal away); marking out to a hair over half a diagonal keeps every point,
+  // even one on a cell corner, near itself.
+  const double mark = std::max(radius, 0.5 * std::sqrt(3.0) * cell * (1 + 1e-9));
+  const double sq = mark * mark;
+  const int reach = static_cast<int>(std::ceil(mark / cell)) + 1;
   for (const auto& p : points) {
     int c[3];
     for (int a = 0; a < 3; ++a) c[a] = static_cast<int>((p[a] - origin_[a]) * inv_cell_);

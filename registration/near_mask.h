@@ -15,7 +15,8 @@ namespace kestrel::registration {
 class NearMask {
  public:
   // Marks the cells within `radius` of `points`, cells of a quarter of the radius (coarser when
-  // the box would need more than about sixteen million).
+  // the box would need more than about sixteen million; cells coarser than the radius are
+  // marked out to half their diagonal, so each point's own cell is always marked).
   NearMask(const std::vector<std::array<double, 3>>& points, double radius);
 
   // Whether (x, y, z) falls into a marked cell; false outside the box and for NaN.

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <string>
+#include <vector>
 
 #include "core/random15.h"
 #include "registration/point_spacing.h"
@@ -124,6 +127,79 @@ TEST(PointSpacing, DegenerateSetsGiveFiniteValues) {
   index.build(single);
   EXPECT_EQ(estimate_point_spacing(single, index, rng), 0.0);
   ::testing::internal::GetCapturedStderr();
+}
+
+// ---------------------------------------------------------------- motion matrix and mask
+
+core::RigidTransform general_motion(float s) {
+  core::RigidTransform m;
+  m.R = test::rotation(0.3, -0.8, 0.5, 71);
+  m.s = s;
+  m.c[0] = 1200, m.c[1] = -340, m.c[2] = 55;
+  m.t[0] = -17, m.t[1] = 2.5, m.t[2] = 990;
+  return m;
+}
+
+TEST(MotionMatrix, MovesPointsLikeTransformPoint) {
+  const core::PointSet set = test::wavy_surface(200, 6, 1100, 1300);
+  for (const float s : {1.0f, 0.37f, 2.5f}) {
+    const core::RigidTransform motion = general_motion(s);
+    const MotionMatrix m(motion);
+    for (const core::Point3D& p : set) {
+      core::Point3D want = p;
+      core::transform_point(want, motion);
+      double x, y, z;
+      m.apply(p, x, y, z);
+      // Rounding only: relative to the size of the coordinates involved (about 2000).
+      EXPECT_NEAR(x, want.x, 1e-11);
+      EXPECT_NEAR(y, want.y, 1e-11);
+      EXPECT_NEAR(z, want.z, 1e-11);
+    }
+  }
+}
+
+TEST(LcpMask, AgreesWithTheExactScoreAwayFromTheRadius) {
+  const core::PointSet p_set = test::wavy_surface(3000, 13);
+  std::vector<std::array<double, 3>> p_points;
+  for (const core::Point3D& p : p_set) p_points.push_back({p.x, p.y, p.z});
+  AnnIndex p_index;
+  p_index.build(p_set);
+  const double radius = 1.2;
+  const NearMask mask(p_points, radius);
+  const double shell = 0.5 * std::sqrt(3.0) * mask.cell();
+  // Q: a surface of its own, moved so that a part lies on P, a part just off it and a part
+  // beyond the mask's box.
+  const core::RigidTransform motion = general_motion(1.0f);
+  const core::RigidTransform back = [&] {
+    core::RigidTransform inverse;
+    inverse.R = core::DenseMatrix(3, 3);
+    for (uint32_t r = 0; r < 3; ++r)
+      for (uint32_t c = 0; c < 3; ++c) inverse.R(r, c) = motion.R(c, r);
+    for (int k = 0; k < 3; ++k) {
+      inverse.c[k] = motion.c[k] + motion.t[k];
+      inverse.t[k] = -motion.t[k];
+    }
+    return inverse;
+  }();
+  core::PointSet q = test::wavy_surface(2000, 14, -80, 70);
+  for (size_t i = 0; i < q.size(); ++i) q[i].z += 1.5 * std::sin(static_cast<double>(i));
+  core::PointSet clear;  // Q's points, put where the motion will bring them onto P's frame
+  for (core::Point3D pt : q) {
+    const double d = std::sqrt(p_index.nearest_sq_dist(pt.x, pt.y, pt.z));
+    if (std::fabs(d - radius) <= shell) continue;
+    core::transform_point(pt, back);
+    clear.push_back(pt);
+  }
+  ASSERT_GT(clear.size(), 1000u);
+  const double exact = compute_lcp(clear, p_index, motion, radius * radius, 0).value;
+  EXPECT_GT(exact, 0.1);  // both answers occur
+  EXPECT_LT(exact, 0.9);
+  EXPECT_EQ(compute_lcp(clear, mask, motion, 0).value, exact);
+  // With a bar it cannot reach it gives up early, like the exact score.
+  const LcpScore early = compute_lcp(clear, mask, motion, exact + 0.1);
+  EXPECT_TRUE(early.early_exit);
+  EXPECT_LT(early.value, exact + 0.1);
+  EXPECT_EQ(compute_lcp({}, mask, motion, 0).value, 0.0);
 }
 
 }  // namespace

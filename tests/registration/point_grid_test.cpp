@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace kestrel::registration {
@@ -76,6 +77,93 @@ TEST(PointGrid, HugeBoxWithTinyCellsStaysSmallAndExact) {
   const PointGrid grid(pts, 1e-3);
   EXPECT_TRUE(grid.any_within(1.0, 1.0, 1.0005, 1e-6));
   EXPECT_FALSE(grid.any_within(1.0, 1.0, 1.002, 1e-6));
+}
+
+// ---------------------------------------------------------------- nearest questions
+
+// Indices by squared distance to (x, y, z), ties by index.
+std::vector<std::pair<double, int>> by_distance(const Points& pts, double x, double y, double z) {
+  std::vector<std::pair<double, int>> out;
+  for (size_t i = 0; i < pts.size(); ++i) {
+    const double dx = pts[i][0] - x, dy = pts[i][1] - y, dz = pts[i][2] - z;
+    out.emplace_back(dx * dx + dy * dy + dz * dz, static_cast<int>(i));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST(PointGrid, NearestWithinMatchesBruteForce) {
+  const Points pts = random_points(1500, 19, 25);
+  for (const double cell : {0.7, 3.0, 20.0}) {
+    const PointGrid grid(pts, cell);
+    std::mt19937 rng(8);
+    std::uniform_real_distribution<double> u(-35, 35);
+    for (const double r : {1.5, 4.0, 9.0}) {
+      SCOPED_TRACE(testing::Message() << "cell " << cell << " radius " << r);
+      int hits = 0;
+      for (int k = 0; k < 400; ++k) {
+        const double x = u(rng), y = u(rng), z = u(rng);
+        const auto want = by_distance(pts, x, y, z);
+        double d2 = -1;
+        const int got = grid.nearest_within(x, y, z, r * r, d2);
+        if (want[0].first < r * r) {
+          ++hits;
+          EXPECT_EQ(got, want[0].second);
+          EXPECT_EQ(d2, want[0].first);
+        } else {
+          EXPECT_EQ(got, -1);
+        }
+      }
+      EXPECT_GT(hits, 10);
+    }
+  }
+}
+
+TEST(PointGrid, NearestKMatchesBruteForceInsideAndFarOutside) {
+  const Points pts = random_points(800, 23, 10);
+  const PointGrid grid(pts, 1.5);
+  std::mt19937 rng(4);
+  std::uniform_real_distribution<double> u(-12, 12);
+  std::vector<int> got;
+  for (int q = 0; q < 300; ++q) {
+    // Every third query far away along one axis, beyond many doublings of the cell.
+    double x = u(rng), y = u(rng), z = u(rng);
+    if (q % 3 == 1) x += 5e4;
+    if (q % 3 == 2) z -= 3e7;
+    const auto want = by_distance(pts, x, y, z);
+    for (const size_t k : {size_t{1}, size_t{16}, size_t{100}}) {
+      grid.nearest_k(x, y, z, k, got);
+      ASSERT_EQ(got.size(), k);
+      for (size_t j = 0; j < k; ++j)
+        EXPECT_EQ(got[j], want[j].second) << "query " << q << " k " << k << " rank " << j;
+    }
+  }
+}
+
+TEST(PointGrid, NearestTiesAreDeterministicAndKBeyondTheSetGivesAll) {
+  // Four points at distance 1 from the origin, two of them coincident, and a fifth further.
+  const Points pts = {{0, 0, 2}, {1, 0, 0}, {0, -1, 0}, {1, 0, 0}, {0, 0, -1}};
+  const PointGrid grid(pts, 0.6);
+  std::vector<int> got;
+  grid.nearest_k(0, 0, 0, 3, got);
+  EXPECT_EQ(got, (std::vector<int>{1, 2, 3}));  // of equal distances the lower index first
+  grid.nearest_k(0, 0, 0, 50, got);
+  EXPECT_EQ(got, (std::vector<int>{1, 2, 3, 4, 0}));
+  double d2 = 0;
+  const int first = grid.nearest_within(0, 0, 0, 4.0, d2);
+  EXPECT_EQ(d2, 1.0);
+  EXPECT_TRUE(first == 1 || first == 2 || first == 3 || first == 4);
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(grid.nearest_within(0, 0, 0, 4.0, d2), first);
+  EXPECT_EQ(grid.nearest_within(0, 0, 0, 1.0, d2), -1);  // strict
+
+  const PointGrid empty({}, 1.0);
+  empty.nearest_k(0, 0, 0, 5, got);
+  EXPECT_TRUE(got.empty());
+  EXPECT_EQ(empty.nearest_within(0, 0, 0, 4.0, d2), -1);
+  grid.nearest_k(0, 0, 0, 0, got);
+  EXPECT_TRUE(got.empty());
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(grid.nearest_within(nan, 0, 0, 4.0, d2), -1);
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <vector>
+
 #include "test_support.h"
 
 namespace kestrel::registration {
@@ -48,6 +51,46 @@ TEST(RefineMotion, TooFewPairsKeepTheStartingMotion) {
   const RefineResult result = refine_motion(q, p, index, start, options);
   EXPECT_EQ(result.steps, 0);
   EXPECT_EQ(result.motion.t[1], 3);
+}
+
+std::vector<std::array<double, 3>> positions(const core::PointSet& set) {
+  std::vector<std::array<double, 3>> out;
+  for (const core::Point3D& p : set) out.push_back({p.x, p.y, p.z});
+  return out;
+}
+
+TEST(RefineMotion, GridAndTreeGiveTheSameMotion) {
+  // Both find the exact nearest point of P within the radius, so on data without ties the
+  // pairs, and hence the motions, are the same step for step.
+  const core::PointSet p = test::wavy_surface(5000, 31);
+  core::PointSet sample;
+  for (size_t i = 3; i < p.size(); i += 5) sample.push_back(p[i]);
+  const double t[3] = {-2, 1, 2.5};
+  const core::PointSet q = test::moved(sample, test::rotation(1, 0.2, -0.4, 5), t);
+  AnnIndex index;
+  index.build(p);
+  for (const double radius : {3.0, 8.0}) {
+    for (const double grid_radius : {radius, radius / 3}) {  // a grid built for another radius
+      SCOPED_TRACE(testing::Message() << "radius " << radius << " grid " << grid_radius);
+      const PointGrid grid(positions(p), grid_radius);
+      RefineOptions options;
+      options.sq_radius = radius * radius;
+      options.iterations = 12;
+      core::RigidTransform start;
+      start.t[2] = 0.5;
+      const RefineResult tree = refine_motion(q, p, index, start, options);
+      const RefineResult cells = refine_motion(q, p, grid, start, options);
+      ASSERT_GT(tree.steps, 0);
+      EXPECT_EQ(cells.steps, tree.steps);
+      EXPECT_EQ(cells.pairs, tree.pairs);
+      for (uint32_t r = 0; r < 3; ++r) {
+        for (uint32_t c = 0; c < 3; ++c)
+          EXPECT_NEAR(cells.motion.R(r, c), tree.motion.R(r, c), 1e-12);
+        EXPECT_NEAR(cells.motion.t[r], tree.motion.t[r], 1e-9);
+        EXPECT_NEAR(cells.motion.c[r], tree.motion.c[r], 1e-9);
+      }
+    }
+  }
 }
 
 }  // namespace
