@@ -91,11 +91,8 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
                  ransac,
                  options.first_selection,
                  base_max_len,
-                 result,
-                 centroid(q),
-                 0,
-                 nullptr,
-                 {}};
+                 result};
+  run.q_centroid = centroid(q);
   std::optional<PointGrid> grid;
   if (options.grid_scoring) {
     const double sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);

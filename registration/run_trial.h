@@ -42,7 +42,7 @@ struct RunContext {
   const PointGrid* p_grid = nullptr;   // with options.grid_scoring: P's positions for scoring
   const NearMask* p_mask = nullptr;    // with options.mask_scoring: the space near P
   const PairTable* q_pairs = nullptr;  // with options.oriented_pairs: Q's pairs by length
-  std::vector<core::RigidTransform> polished;  // motions the polish hook produced
+  std::vector<core::RigidTransform> polished{};  // motions the polish hook produced
   float min_fourth_distance = 0;  // > 0: replaces options.min_fourth_distance for this trial
   int32_t confirmations = 0;      // trials other than the best's that found the best motion again
   int32_t confirming_trial = 0;   // the last of them

@@ -33,9 +33,12 @@ EngineResult snapshot(const EngineResult& run_result, int32_t trials_before) {
 
 // The context trial `index` (0-based) runs in: the run's state with the slot's own parts.
 RunContext fork(const RunContext& run, TrialSlot& slot, int32_t index) {
-  RunContext t{slot.options, slot.hooks,    slot.rng,           run.p_index,     run.p_sample,
-               run.q,        run.run_tol,   run.point_spacing,  run.ransac,      false,
-               run.base_max_len, slot.result, run.q_centroid,   run.best_trial,  run.p_grid};
+  RunContext t{slot.options, slot.hooks,        slot.rng,          run.p_index, run.p_sample,
+               run.q,        run.run_tol,       run.point_spacing, run.ransac,  false,
+               run.base_max_len, slot.result};
+  t.q_centroid = run.q_centroid;
+  t.best_trial = run.best_trial;
+  t.p_grid = run.p_grid;
   t.p_mask = run.p_mask;
   t.q_pairs = run.q_pairs;
   t.polished = run.polished;
