@@ -2,9 +2,11 @@
 
 #include <array>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "core/clock.h"
+#include "core/side_by_side.h"
 #include "registration/any_pose.h"
 #include "registration/lcp.h"
 #include "registration/point_grid.h"
@@ -34,17 +36,24 @@ registration::EngineResult run_any_pose(const AppState& state,
   // the working P the user chose. Unlike a random draw the grid leaves no holes, so every part
   // of each surface keeps a sample close to where the other scan's samples fall.
   const double cell = registration::voxel_cell_for(m.full_p, m.model_p.size());
-  const core::PointSet work_p = registration::voxel_sample(m.full_p, cell);
-  const core::PointSet work_q = registration::voxel_sample(m.saved_full_q, cell);
+  core::PointSet work_p, work_q;
   registration::AnnIndex work_p_index;
-  work_p_index.build(work_p);
-  const registration::PointGrid full_p_grid(
-      positions(m.full_p), registration::full_grid_cell(m.full_p.size(), work_p.size(), cell));
-  const registration::PointGrid full_q_grid(
-      positions(m.saved_full_q),
-      registration::full_grid_cell(m.saved_full_q.size(), work_q.size(), cell));
-  registration::AnyPoseScans scans{m.full_p,         full_p_grid, work_p, work_p_index,
-                                   m.saved_full_q,   full_q_grid, work_q};
+  std::optional<registration::PointGrid> full_p_grid, full_q_grid;
+  core::side_by_side(
+      options.threads,
+      [&] {
+        work_p = registration::voxel_sample(m.full_p, cell);
+        work_p_index.build(work_p);
+        full_p_grid.emplace(positions(m.full_p), registration::full_grid_cell(
+                                                     m.full_p.size(), work_p.size(), cell));
+      },
+      [&] {
+        work_q = registration::voxel_sample(m.saved_full_q, cell);
+        full_q_grid.emplace(positions(m.saved_full_q),
+                            registration::full_grid_cell(m.saved_full_q.size(), work_q.size(), cell));
+      });
+  registration::AnyPoseScans scans{m.full_p,       *full_p_grid, work_p, work_p_index,
+                                   m.saved_full_q, *full_q_grid, work_q};
   const float overlap = state.params.overlap_given ? state.params.overlap_estimation : 0.0f;
   const registration::AnyPosePlan plan = registration::plan_any_pose(scans, options, overlap);
   const registration::PointGrid p_grid(positions(work_p), registration::polish_grid_radius(plan));

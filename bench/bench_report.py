@@ -253,7 +253,9 @@ def _repro_section(repro):
              for r in sorted(repro, key=lambda r: order.index(r["method"]))]
     return "\n".join([
         "## Reproducibility", "",
-        "Each Kestrel variant and each Open3D method ran a second time on these cases. A "
+        "Each Kestrel variant and each Open3D method ran a second time on these cases; "
+        "kestrel-align's second run had one thread (`--threads 1`) where the first had its "
+        "default two. A "
         "matrix is identical when it is the same in both runs: kestrel-align's results file "
         "(its matrix lines; the header holds the run time), and the refined and global "
         "matrices at full precision (kestrel-align's JSON, Open3D's transformations).", "",

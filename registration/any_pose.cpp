@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "core/side_by_side.h"
 #include "registration/refine_motion.h"
 #include "registration/surface_normals.h"
 
@@ -107,8 +108,10 @@ float scan_size(const core::PointSet& set) {
 
 AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, float overlap) {
   AnyPosePlan plan;
-  plan.p_normals = estimate_surface_normals(scans.full_p, scans.full_p_grid, scans.p);
-  plan.q_normals = estimate_surface_normals(scans.full_q, scans.full_q_grid, scans.q);
+  core::side_by_side(
+      base.threads,
+      [&] { plan.p_normals = estimate_surface_normals(scans.full_p, scans.full_p_grid, scans.p); },
+      [&] { plan.q_normals = estimate_surface_normals(scans.full_q, scans.full_q_grid, scans.q); });
 
   plan.neighbour_distance = static_cast<float>(neighbour_distance(scans.p, scans.p_index));
   plan.point_spacing = kSpacingPerNeighbourDistance * plan.neighbour_distance;
