@@ -1,4 +1,5 @@
 #include "app/aligner.h"
+#include "icp/icp_random.h"
 
 #include <gtest/gtest.h>
 
@@ -204,7 +205,7 @@ TEST(Aligner, SameInputsGiveTheSameMotion) {
 // ---- any pose --------------------------------------------------------------------------------
 
 // No overlap given and Q turned far about an oblique axis: the any-pose search finds the motion
-// on its own (global only, no ICP), and twice the same.
+// on its own (global only, no ICP), and the same on one thread as on two, with the ICP too.
 TEST(Aligner, AnyPoseFindsAFarTurnedScanWithoutAnOverlap) {
   ScratchDir dir;
   const Mat4 truth = mul(rigid_inverse(read_rows(kExamples + "/gt_world/bun000.txt", 1)),
@@ -213,14 +214,26 @@ TEST(Aligner, AnyPoseFindsAFarTurnedScanWithoutAnOverlap) {
   const auto centroid = write_moved(kExamples + "/bun045.vrt", dir.file("moved.vrt"), d);
   const Mat4 expected = mul(truth, rigid_inverse(d));
 
-  for (const char* out : {"a.tfm", "b.tfm"})
-    ASSERT_EQ(run({"--any-pose", "--out", dir.file(out), kExamples + "/bun000.vrt",
-                   dir.file("moved.vrt")}),
-              0);
+  const std::vector<std::vector<std::string>> runs = {
+      {"--out", dir.file("a.tfm")},
+      {"--out", dir.file("b.tfm"), "--threads", "1"},
+      {"--out", dir.file("c.tfm"), "--icp"},
+      {"--out", dir.file("d.tfm"), "--icp", "--threads", "1"}};
+  for (std::vector<std::string> args : runs) {
+    // As a fresh process starts: the ICP's generator runs on from one call to the next.
+    icp::reset_icp_random();
+    args.insert(args.begin(), "--any-pose");
+    args.push_back(kExamples + "/bun000.vrt");
+    args.push_back(dir.file("moved.vrt"));
+    ASSERT_EQ(run(args), 0);
+  }
   const Mat4 found = read_rows(dir.file("a.tfm"), 5);
   EXPECT_LT(rotation_error_deg(found, expected), 2.0);
   EXPECT_LT(displacement_error(found, expected, centroid), 2.0);
   EXPECT_EQ(found, read_rows(dir.file("b.tfm"), 5));
+  const Mat4 refined = read_rows(dir.file("c.tfm"), 5);
+  EXPECT_LT(rotation_error_deg(refined, expected), 0.5);
+  EXPECT_EQ(refined, read_rows(dir.file("d.tfm"), 5));
 }
 
 // The same search on scans written in metres: every tolerance comes from the data, none from

@@ -96,6 +96,7 @@ TEST(BadInput, AlignerTable) {
        "Option --random-position needs a whole number from 0 to 1e+09 (got \"abc\").\n(see "
        "--help)\n"},
       {{"--max-seconds", "-1", p, q}, 1, "Option --max-seconds needs a number above 0 "},
+      {{"--threads", "3", p, q}, 1, "Option --threads needs a whole number from 1 to 2 (got "},
       // Stopped before its first candidate: nothing found, nothing written.
       {{"--max-seconds", "1e-6", p, q}, 2, "No motion found: 1 trial, no candidate motion\n"},
       {{"--ransac", "--max-seconds", "1e-6", p, q}, 2, "No motion found: 1 trial, no candidate"},
