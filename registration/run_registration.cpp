@@ -113,7 +113,10 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
     result.times.pair_extraction += core::elapsed_ms(t0);
   }
   if (options.trial_rounds && !ransac) {
-    run_trial_rounds(run, options.threads);
+    // ANN's searches share global state, so a second thread only runs trials that never ask
+    // it: the grid's intersection search and grid or mask scoring.
+    const bool ann_free = options.exact_invariants && (options.grid_scoring || options.mask_scoring);
+    run_trial_rounds(run, ann_free ? options.threads : 1);
   } else {
     run_trials(run);
   }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -354,6 +355,47 @@ TEST(SelectPRegion, TiesAreOrderedByYThenZ) {
   EXPECT_EQ(low[1].z, 3);
   EXPECT_EQ(low[2].z, 9);
   EXPECT_EQ(low[3].y, 5);
+}
+
+// Trials two at a time: the second trial of each round on its own thread or after the first,
+// the same motion, LCP, trial count and counts; a polish hook (here a no-op that counts) is
+// asked from both threads.
+TEST_F(RunRegistration, TrialRoundsGiveTheSameRunOnOneThreadOrTwo) {
+  options.thr = 2.0f;  // only the confirmation or the trial count ends the run
+  options.num_try = 12;
+  options.console = false;
+  options.trial_rounds = true;
+  options.exact_invariants = true;  // the searches a second thread may run
+  options.grid_scoring = true;
+  options.confirm_share = 0.65f;
+  options.confirm_count = 2;
+  std::atomic<int> polishes{0};
+  hooks.polish = [&polishes](core::RigidTransform&) { ++polishes; };
+  int improvements = 0;
+  hooks.on_improvement = [&improvements](const Improvement&) { ++improvements; };
+  EngineResult runs[2];
+  int polished[2];
+  for (int threads : {1, 2}) {
+    options.threads = threads;
+    polishes = 0;
+    runs[threads - 1] = run();
+    polished[threads - 1] = polishes;
+  }
+  const EngineResult &one = runs[0], &two = runs[1];
+  EXPECT_TRUE(one.improved);
+  EXPECT_GT(improvements, 0);
+  EXPECT_EQ(one.trials, two.trials);
+  EXPECT_EQ(one.best_lcp, two.best_lcp);
+  EXPECT_EQ(one.confirmed, two.confirmed);
+  EXPECT_EQ(one.motion.R.data, two.motion.R.data);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(one.motion.t[k], two.motion.t[k]);
+    EXPECT_EQ(one.motion.c[k], two.motion.c[k]);
+  }
+  EXPECT_EQ(one.counts.candidates, two.counts.candidates);
+  EXPECT_EQ(one.counts.quads, two.counts.quads);
+  EXPECT_EQ(one.counts.polished, polished[0]);
+  EXPECT_EQ(polished[0], polished[1]);
 }
 
 }  // namespace
