@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "icp/eigen_symmetric.h"
@@ -31,13 +33,16 @@ void face_normals(TriMesh& mesh) {
 }
 
 // The plane fit is taken about the vertex itself, not the neighbourhood's centroid, over its
-// kMaxNeighbors closest other points, summed in index order.
-void point_cloud_normals(TriMesh& mesh) {
+// kMaxNeighbors closest other points, summed in index order. Fits vertices [first, last) and
+// lists those with too few neighbours in `lonely`.
+void fit_normals(const KDtree& tree, TriMesh& mesh, size_t first, size_t last,
+                 std::vector<size_t>& lonely) {
   const std::vector<Vec3f>& v = mesh.vertices;
-  KDtree tree(v);
   std::vector<const Vec3f*> found;
   std::vector<size_t> taken;
-  for (size_t i = 0; i < v.size(); ++i) {
+  found.reserve(kMaxNeighbors + 1);
+  taken.reserve(kMaxNeighbors + 1);
+  for (size_t i = first; i < last; ++i) {
     // One more than needed, as the vertex itself (or a copy of it) is among the closest.
     tree.closest_points(v[i], kMaxNeighbors + 1, found);
     taken.clear();
@@ -48,7 +53,7 @@ void point_cloud_normals(TriMesh& mesh) {
     if (taken.size() > static_cast<size_t>(kMaxNeighbors)) taken.resize(kMaxNeighbors);
     std::sort(taken.begin(), taken.end());
     if (taken.size() + 1 <= 3) {
-      std::printf("Warning: not enough points for vertex %d\n", static_cast<int>(i));
+      lonely.push_back(i);
       mesh.normals[i] = Vec3f(0, 0, 1);
       continue;
     }
@@ -67,19 +72,57 @@ void point_cloud_normals(TriMesh& mesh) {
   }
 }
 
-}  // namespace
+// Each vertex's fit reads only the tree and the vertices and writes only its own normal, so
+// the runs of vertices go to separate threads; the warnings wait for all of them to keep
+// their order. Where no thread can be started, this one fits that run itself.
+void point_cloud_normals(TriMesh& mesh, const KDtree& tree, int threads) {
+  const size_t n = mesh.vertices.size();
+  const auto parts = static_cast<size_t>(std::max(threads, 1));
+  std::vector<std::vector<size_t>> lonely(parts);
+  std::vector<std::thread> helpers;
+  auto fit_part = [&tree, &mesh, &lonely, n, parts](size_t k) {
+    fit_normals(tree, mesh, n * k / parts, n * (k + 1) / parts, lonely[k]);
+  };
+  for (size_t k = 1; k < parts; ++k) {
+    try {
+      helpers.emplace_back(fit_part, k);
+    } catch (const std::system_error&) {
+      fit_part(k);
+    }
+  }
+  fit_part(0);
+  for (std::thread& helper : helpers) helper.join();
+  for (const std::vector<size_t>& part : lonely) {
+    for (size_t i : part) {
+      std::printf("Warning: not enough points for vertex %d\n", static_cast<int>(i));
+    }
+  }
+}
 
-void ensure_normals(TriMesh& mesh) {
-  if (mesh.normals.size() == mesh.vertices.size()) return;
+// `tree` may be null: a point cloud then gets a tree of its own for the fits.
+void fill_normals(TriMesh& mesh, const KDtree* tree, int threads) {
   mesh_log("Computing normals... ");
   mesh.normals.assign(mesh.vertices.size(), Vec3f());
   if (!mesh.faces.empty()) {
     face_normals(mesh);
+  } else if (tree) {
+    point_cloud_normals(mesh, *tree, threads);
   } else {
-    point_cloud_normals(mesh);
+    KDtree own(mesh.vertices);
+    point_cloud_normals(mesh, own, threads);
   }
   for (Vec3f& n : mesh.normals) normalize(n);
   mesh_log("Done.\n");
+}
+
+}  // namespace
+
+void ensure_normals(TriMesh& mesh, int threads) {
+  if (mesh.normals.size() != mesh.vertices.size()) fill_normals(mesh, nullptr, threads);
+}
+
+void ensure_normals(TriMesh& mesh, const KDtree& tree, int threads) {
+  if (mesh.normals.size() != mesh.vertices.size()) fill_normals(mesh, &tree, threads);
 }
 
 }  // namespace kestrel::icp
