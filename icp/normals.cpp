@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "icp/eigen_symmetric.h"
 #include "icp/kd_tree.h"
 #include "icp/mesh_log.h"
+#include "icp/run_in_parts.h"
 
 namespace kestrel::icp {
 
@@ -73,25 +72,13 @@ void fit_normals(const KDtree& tree, TriMesh& mesh, size_t first, size_t last,
 }
 
 // Each vertex's fit reads only the tree and the vertices and writes only its own normal, so
-// the runs of vertices go to separate threads; the warnings wait for all of them to keep
-// their order. Where no thread can be started, this one fits that run itself.
+// runs of vertices go to separate threads; the warnings wait for all of them to keep their order.
 void point_cloud_normals(TriMesh& mesh, const KDtree& tree, int threads) {
-  const size_t n = mesh.vertices.size();
-  const auto parts = static_cast<size_t>(std::max(threads, 1));
-  std::vector<std::vector<size_t>> lonely(parts);
-  std::vector<std::thread> helpers;
-  auto fit_part = [&tree, &mesh, &lonely, n, parts](size_t k) {
-    fit_normals(tree, mesh, n * k / parts, n * (k + 1) / parts, lonely[k]);
-  };
-  for (size_t k = 1; k < parts; ++k) {
-    try {
-      helpers.emplace_back(fit_part, k);
-    } catch (const std::system_error&) {
-      fit_part(k);
-    }
-  }
-  fit_part(0);
-  for (std::thread& helper : helpers) helper.join();
+  std::vector<std::vector<size_t>> lonely(static_cast<size_t>(std::max(threads, 1)));
+  run_in_parts(mesh.vertices.size(), 1, threads,
+               [&tree, &mesh, &lonely](size_t part, size_t first, size_t last) {
+                 fit_normals(tree, mesh, first, last, lonely[part]);
+               });
   for (const std::vector<size_t>& part : lonely) {
     for (size_t i : part) {
       std::printf("Warning: not enough points for vertex %d\n", static_cast<int>(i));

@@ -3,21 +3,19 @@
 // fitted to each vertex's 12 nearest neighbours (point clouds).
 
 #include "icp/kd_tree.h"
+#include "icp/run_in_parts.h"
 #include "icp/tri_mesh.h"
 
 namespace kestrel::icp {
-
-// Threads that share the point-cloud fits by default: the machines this runs on have two cores.
-constexpr int kNormalThreads = 2;
 
 // Fills `normals` unless there is already one per vertex. Point-cloud normals point to z >= 0;
 // a vertex with fewer than 3 neighbours gets (0, 0, 1) and a warning on stdout. The fits are
 // shared by `threads` threads over consecutive runs of vertices; the normals and the warnings
 // are the same for any count.
-void ensure_normals(TriMesh& mesh, int threads = kNormalThreads);
+void ensure_normals(TriMesh& mesh, int threads = kIcpThreads);
 
 // As above with `tree`, built over `mesh.vertices`, for the neighbours, so that a caller that
 // needs the tree anyway builds it once. Must not run concurrently with a tree build.
-void ensure_normals(TriMesh& mesh, const KDtree& tree, int threads = kNormalThreads);
+void ensure_normals(TriMesh& mesh, const KDtree& tree, int threads = kIcpThreads);
 
 }  // namespace kestrel::icp
