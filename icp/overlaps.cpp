@@ -6,6 +6,7 @@
 
 #include "icp/icp_timer.h"
 #include "icp/normals.h"
+#include "icp/run_in_parts.h"
 
 namespace kestrel::icp {
 
@@ -68,19 +69,28 @@ void compute_overlaps(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, const Xf
   IcpClock::time_point t0 = IcpClock::now();
   ensure_normals(mesh1);
   ensure_normals(mesh2);
-  OverlapGrid grid1 = overlap_grid(mesh1.vertices);
-  OverlapGrid grid2 = overlap_grid(mesh2.vertices);
-  Xform xf12 = xform_inverse(xf2) * xf1;
-  Xform xf21 = xform_inverse(xf1) * xf2;
+  // Each mesh's grid, and then each mesh's weights, needs nothing of the other's work: the two
+  // meshes go to two threads.
+  const std::vector<Vec3f>* vertices[2] = {&mesh1.vertices, &mesh2.vertices};
+  OverlapGrid grids[2];
+  run_in_parts(2, 1, kIcpThreads, [&vertices, &grids](size_t, size_t first, size_t last) {
+    for (size_t k = first; k < last; ++k) grids[k] = overlap_grid(*vertices[k]);
+  });
   if (maxdist <= 0) {
     float cell = 0;
-    for (const OverlapGrid* g : {&grid1, &grid2}) {
-      if (g->scale > 0 && (cell == 0 || 1.0f / g->scale < cell)) cell = 1.0f / g->scale;
+    for (const OverlapGrid& g : grids) {
+      if (g.scale > 0 && (cell == 0 || 1.0f / g.scale < cell)) cell = 1.0f / g.scale;
     }
     if (cell > 0) maxdist = cell;
   }
-  fill_weights(mesh1.vertices, xf12, grid2, weights1);
-  fill_weights(mesh2.vertices, xf21, grid1, weights2);
+  const Xform into_other[2] = {xform_inverse(xf2) * xf1, xform_inverse(xf1) * xf2};
+  std::vector<float>* weights[2] = {&weights1, &weights2};
+  run_in_parts(2, 1, kIcpThreads,
+               [&vertices, &grids, &into_other, &weights](size_t, size_t first, size_t last) {
+                 for (size_t k = first; k < last; ++k) {
+                   fill_weights(*vertices[k], into_other[k], grids[1 - k], *weights[k]);
+                 }
+               });
   if (verbose > 1) std::fprintf(stderr, "Computed overlaps in %.2f msec.\n", elapsed_ms(t0));
 }
 
