@@ -1,6 +1,7 @@
 #pragma once
-// Independent work over consecutive runs of items, one thread per run. Each run must write only
-// its own items' results, so that what is computed does not depend on the timing.
+// Independent work over consecutive runs of items, shared by the calling thread and one helper
+// thread that lives as long as the process. Each run must write only its own items' results,
+// so that what is computed does not depend on who runs what or when.
 
 #include <cstddef>
 #include <functional>
@@ -10,12 +11,14 @@ namespace kestrel::icp {
 // Threads that share the ICP's larger loops: the machines this runs on have two cores.
 constexpr int kIcpThreads = 2;
 
+using RunFn = std::function<void(std::size_t part, std::size_t first, std::size_t last)>;
+
 // Splits [0, n) into at most `max_parts` consecutive runs of nearly equal length, each of at
 // least `min_run` items (one run when there are fewer), and calls run(part, first, last) for
-// each: run 0 on this thread, the others on threads of their own. Returns when all are done.
-// A run whose thread cannot be started is done on this thread.
-void run_in_parts(std::size_t n, std::size_t min_run, int max_parts,
-                  const std::function<void(std::size_t part, std::size_t first,
-                                           std::size_t last)>& run);
+// each. The runs go to whichever of this thread and the helper asks first, so a helper that is
+// late, busy with another caller, or missing (no thread could be started) only costs time.
+// Returns when all runs are done. After a run throws no other run begins, and the first
+// exception is passed on once the runs already begun are done.
+void run_in_parts(std::size_t n, std::size_t min_run, int max_parts, const RunFn& run);
 
 }  // namespace kestrel::icp
