@@ -72,10 +72,11 @@ void fit_normals(const KDtree& tree, TriMesh& mesh, size_t first, size_t last,
 }
 
 // Each vertex's fit reads only the tree and the vertices and writes only its own normal, so
-// runs of vertices go to separate threads; the warnings wait for all of them to keep their order.
-void point_cloud_normals(TriMesh& mesh, const KDtree& tree, int threads) {
-  std::vector<std::vector<size_t>> lonely(static_cast<size_t>(std::max(threads, 1)));
-  run_in_parts(mesh.vertices.size(), 1, threads,
+// runs of vertices may go to separate threads; the warnings wait for all of them to keep their
+// order.
+void point_cloud_normals(TriMesh& mesh, const KDtree& tree, int runs) {
+  std::vector<std::vector<size_t>> lonely(static_cast<size_t>(std::max(runs, 1)));
+  run_in_parts(mesh.vertices.size(), 1, runs,
                [&tree, &mesh, &lonely](size_t part, size_t first, size_t last) {
                  fit_normals(tree, mesh, first, last, lonely[part]);
                });
@@ -87,16 +88,16 @@ void point_cloud_normals(TriMesh& mesh, const KDtree& tree, int threads) {
 }
 
 // `tree` may be null: a point cloud then gets a tree of its own for the fits.
-void fill_normals(TriMesh& mesh, const KDtree* tree, int threads) {
+void fill_normals(TriMesh& mesh, const KDtree* tree, int runs) {
   mesh_log("Computing normals... ");
   mesh.normals.assign(mesh.vertices.size(), Vec3f());
   if (!mesh.faces.empty()) {
     face_normals(mesh);
   } else if (tree) {
-    point_cloud_normals(mesh, *tree, threads);
+    point_cloud_normals(mesh, *tree, runs);
   } else {
     KDtree own(mesh.vertices);
-    point_cloud_normals(mesh, own, threads);
+    point_cloud_normals(mesh, own, runs);
   }
   for (Vec3f& n : mesh.normals) normalize(n);
   mesh_log("Done.\n");
@@ -104,12 +105,12 @@ void fill_normals(TriMesh& mesh, const KDtree* tree, int threads) {
 
 }  // namespace
 
-void ensure_normals(TriMesh& mesh, int threads) {
-  if (mesh.normals.size() != mesh.vertices.size()) fill_normals(mesh, nullptr, threads);
+void ensure_normals(TriMesh& mesh, int runs) {
+  if (mesh.normals.size() != mesh.vertices.size()) fill_normals(mesh, nullptr, runs);
 }
 
-void ensure_normals(TriMesh& mesh, const KDtree& tree, int threads) {
-  if (mesh.normals.size() != mesh.vertices.size()) fill_normals(mesh, &tree, threads);
+void ensure_normals(TriMesh& mesh, const KDtree& tree, int runs) {
+  if (mesh.normals.size() != mesh.vertices.size()) fill_normals(mesh, &tree, runs);
 }
 
 }  // namespace kestrel::icp

@@ -13,6 +13,8 @@ namespace kestrel::icp {
 namespace {
 
 constexpr int kCells = 16;
+// Vertices per run of the weights: below this, handing out a run costs more than it saves.
+constexpr size_t kMinWeightRun = 2048;
 
 int cell_index(float scale, float c, float lo) {
   int i = static_cast<int>(std::floor(scale * (c - lo)));
@@ -24,10 +26,10 @@ int cell_of(const OverlapGrid& g, const Vec3f& p) {
          cell_index(g.scale, p.z, g.min_z);
 }
 
+// Weights of vertices [first, last) of one mesh, carried by `xf` into the other's frame.
 void fill_weights(const std::vector<Vec3f>& vertices, const Xform& xf, const OverlapGrid& other,
-                  std::vector<float>& weights) {
-  weights.resize(vertices.size());
-  for (size_t i = 0; i < vertices.size(); ++i) {
+                  std::vector<float>& weights, size_t first, size_t last) {
+  for (size_t i = first; i < last; ++i) {
     weights[i] = overlaps(other, xf * vertices[i]) ? 1.0f : 0.0f;
   }
 }
@@ -69,11 +71,12 @@ void compute_overlaps(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, const Xf
   IcpClock::time_point t0 = IcpClock::now();
   ensure_normals(mesh1);
   ensure_normals(mesh2);
-  // Each mesh's grid, and then each mesh's weights, needs nothing of the other's work: the two
-  // meshes go to two threads.
+  // Each mesh's grid needs nothing of the other's, and each vertex's weight nothing of any
+  // other vertex: both are shared by two threads, the weights in runs over mesh 1's vertices
+  // followed by mesh 2's.
   const std::vector<Vec3f>* vertices[2] = {&mesh1.vertices, &mesh2.vertices};
   OverlapGrid grids[2];
-  run_in_parts(2, 1, kIcpThreads, [&vertices, &grids](size_t, size_t first, size_t last) {
+  run_in_parts(2, 1, 2, [&vertices, &grids](size_t, size_t first, size_t last) {
     for (size_t k = first; k < last; ++k) grids[k] = overlap_grid(*vertices[k]);
   });
   if (maxdist <= 0) {
@@ -83,12 +86,21 @@ void compute_overlaps(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, const Xf
     }
     if (cell > 0) maxdist = cell;
   }
-  const Xform into_other[2] = {xform_inverse(xf2) * xf1, xform_inverse(xf1) * xf2};
-  std::vector<float>* weights[2] = {&weights1, &weights2};
-  run_in_parts(2, 1, kIcpThreads,
-               [&vertices, &grids, &into_other, &weights](size_t, size_t first, size_t last) {
-                 for (size_t k = first; k < last; ++k) {
-                   fill_weights(*vertices[k], into_other[k], grids[1 - k], *weights[k]);
+  const Xform xf12 = xform_inverse(xf2) * xf1;
+  const Xform xf21 = xform_inverse(xf1) * xf2;
+  const size_t n1 = mesh1.vertices.size();
+  weights1.resize(n1);
+  weights2.resize(mesh2.vertices.size());
+  run_in_parts(n1 + mesh2.vertices.size(), kMinWeightRun, kMaxRuns,
+               [&mesh1, &mesh2, &xf12, &xf21, &grids, &weights1, &weights2, n1](
+                   size_t, size_t first, size_t last) {
+                 if (first < n1) {
+                   fill_weights(mesh1.vertices, xf12, grids[1], weights1, first,
+                                std::min(last, n1));
+                 }
+                 if (last > n1) {
+                   fill_weights(mesh2.vertices, xf21, grids[0], weights2, std::max(first, n1) - n1,
+                                last - n1);
                  }
                });
   if (verbose > 1) std::fprintf(stderr, "Computed overlaps in %.2f msec.\n", elapsed_ms(t0));

@@ -61,8 +61,8 @@ IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
   ensure_vertex_faces(mesh2);
   Xform xf1, xf2;
   std::vector<float> weights1, weights2;
-  result.error = icp_align_full(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, 0.0f, 0,
-                                true, false);
+  result.error =
+      icp_align_full(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, 0.0f, 0, true, false);
   result.ran = true;
   result.xf2 = xf2;
 

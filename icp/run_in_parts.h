@@ -8,8 +8,10 @@
 
 namespace kestrel::icp {
 
-// Threads that share the ICP's larger loops: the machines this runs on have two cores.
-constexpr int kIcpThreads = 2;
+// Runs a job is split into at most, by default: few enough that handing them out costs next
+// to nothing, many enough that the two threads end together and that the caller seldom waits
+// long for a run the helper has begun (on a busy machine the helper may be paused mid-run).
+constexpr int kMaxRuns = 16;
 
 using RunFn = std::function<void(std::size_t part, std::size_t first, std::size_t last)>;
 

@@ -11,8 +11,8 @@ namespace kestrel::icp {
 
 namespace {
 
-// Samples of both directions below which a second thread costs more than it saves.
-constexpr size_t kMinThreadedSamples = 256;
+// Samples per run of the matching: below this, handing out a run costs more than it saves.
+constexpr size_t kMinMatchRun = 64;
 
 // One direction of a step's sampling: meshA's samples matched in meshB.
 struct Direction {
@@ -23,6 +23,7 @@ struct Direction {
   const KDtree& kd_b;
   const std::vector<float>& cdf_a;
   bool flip;
+  Xform xf_ab;                        // carries samples into meshB's own frame
   std::vector<size_t> drawn;          // sampled vertices of meshA, ascending
   std::vector<const Vec3f*> matches;  // closest vertex of meshB of each, or null
 };
@@ -42,12 +43,11 @@ void draw_samples(Direction& dir, float incr) {
 }
 
 // Samples are carried into meshB's own frame instead of rebuilding its tree. Writes only the
-// direction's matches, so the two directions may go to separate threads.
-void match_samples(Direction& dir, float maxdist) {
-  const Xform xf_ab = xform_inverse(dir.xf_b) * dir.xf_a;
-  const float maxdist2 = maxdist * maxdist;
-  for (size_t k = 0; k < dir.drawn.size(); ++k) {
-    dir.matches[k] = dir.kd_b.closest_point(xf_ab * dir.mesh_a.vertices[dir.drawn[k]], maxdist2);
+// matches of samples [first, last), so runs of samples may be matched on separate threads.
+void match_samples(Direction& dir, size_t first, size_t last, float maxdist2) {
+  for (size_t k = first; k < last; ++k) {
+    dir.matches[k] =
+        dir.kd_b.closest_point(dir.xf_ab * dir.mesh_a.vertices[dir.drawn[k]], maxdist2);
   }
 }
 
@@ -74,17 +74,24 @@ void append_pairs(const Direction& dir, PointPairs& pairs) {
 }
 
 // Both directions draw first, mesh 1's then mesh 2's, as the generator's sequence demands;
-// their matching is independent, so each direction gets a thread when there is enough of it.
+// then all samples, mesh 1's followed by mesh 2's, are matched in runs shared by two threads.
 void select_pairs(const IcpStep& step, PointPairs& pairs) {
   Direction dirs[2] = {
-      {step.xf1, step.xf2, step.mesh1, step.mesh2, step.kd2, step.cdf1, false, {}, {}},
-      {step.xf2, step.xf1, step.mesh2, step.mesh1, step.kd1, step.cdf2, true, {}, {}}};
-  for (Direction& dir : dirs) draw_samples(dir, step.incr);
-  const size_t samples = dirs[0].drawn.size() + dirs[1].drawn.size();
-  const int threads = samples >= kMinThreadedSamples ? kIcpThreads : 1;
-  run_in_parts(2, 1, threads, [&dirs, &step](size_t, size_t first, size_t last) {
-    for (size_t d = first; d < last; ++d) match_samples(dirs[d], step.maxdist);
-  });
+      {step.xf1, step.xf2, step.mesh1, step.mesh2, step.kd2, step.cdf1, false, {}, {}, {}},
+      {step.xf2, step.xf1, step.mesh2, step.mesh1, step.kd1, step.cdf2, true, {}, {}, {}}};
+  for (Direction& dir : dirs) {
+    dir.xf_ab = xform_inverse(dir.xf_b) * dir.xf_a;
+    draw_samples(dir, step.incr);
+  }
+  const size_t n1 = dirs[0].drawn.size();
+  const float maxdist2 = step.maxdist * step.maxdist;
+  run_in_parts(n1 + dirs[1].drawn.size(), kMinMatchRun, kMaxRuns,
+               [&dirs, n1, maxdist2](size_t, size_t first, size_t last) {
+                 if (first < n1) match_samples(dirs[0], first, std::min(last, n1), maxdist2);
+                 if (last > n1) {
+                   match_samples(dirs[1], std::max(first, n1) - n1, last - n1, maxdist2);
+                 }
+               });
   for (const Direction& dir : dirs) append_pairs(dir, pairs);
 }
 

@@ -15,8 +15,9 @@ namespace {
 
 // Eigenvalues below this share of the largest mark weakly determined directions.
 constexpr float kSmallEigenvalue = 0.01f;
-// Vertices below which a second thread costs more than it saves in a distribution rebuild.
-constexpr size_t kMinCdfRun = 4096;
+// Vertices per run of a distribution rebuild: below this, handing out a run costs more than it
+// saves.
+constexpr size_t kMinCdfRun = 2048;
 
 // The 6x6 system of a step, in the frame centred on the mesh-2 points and scaled to unit RMS
 // spread so that rotations and translations are comparable.
@@ -49,21 +50,21 @@ float pinning(const TriMesh& mesh, const Xform& xf, const NormalMatrix& nm, cons
 
 // One mesh's distribution: vertices that pin the weak directions of the last system get
 // more weight. False when no vertex carries any. The vertices' shares are independent and
-// computed by runs on threads; only the running total is summed in order.
+// computed in runs shared by two threads; only the running total is summed in order.
 bool rebuild_cdf(const TriMesh& mesh, const Xform& xf, const std::vector<float>& weights,
                  const PlaneSystem& sys, const float (&m)[6][6], std::vector<float>& cdf) {
   const size_t n = mesh.vertices.size();
   const bool weighted = weights.size() == n;
   const NormalMatrix nm = normal_matrix(xf);
   cdf.assign(n, 0.0f);
-  run_in_parts(n, kMinCdfRun, kIcpThreads,
-               [&mesh, &xf, &weights, &sys, &m, &nm, &cdf, weighted](size_t, size_t first,
-                                                                   size_t last) {
-                 for (size_t j = first; j < last; ++j) {
-                   const float weight = weighted ? weights[j] : 1.0f;
-                   if (weight != 0) cdf[j] = pinning(mesh, xf, nm, sys, m, j) * weight;
-                 }
-               });
+  run_in_parts(
+      n, kMinCdfRun, kMaxRuns,
+      [&mesh, &xf, &weights, &sys, &m, &nm, &cdf, weighted](size_t, size_t first, size_t last) {
+        for (size_t j = first; j < last; ++j) {
+          const float weight = weighted ? weights[j] : 1.0f;
+          if (weight != 0) cdf[j] = pinning(mesh, xf, nm, sys, m, j) * weight;
+        }
+      });
   // A vertex without weight adds +0, which leaves any total as it is (it is never -0).
   float total = 0;
   for (size_t j = 0; j < n; ++j) {

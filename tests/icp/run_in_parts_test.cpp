@@ -18,10 +18,11 @@ struct Seen {
 
 Seen run_and_record(std::size_t n, std::size_t min_run, int max_parts) {
   Seen seen{std::vector<int>(n, 0), std::vector<std::size_t>(8, SIZE_MAX)};
-  run_in_parts(n, min_run, max_parts, [&seen](std::size_t part, std::size_t first, std::size_t last) {
-    seen.first_of_part[part] = first;
-    for (std::size_t i = first; i < last; ++i) ++seen.item_hits[i];
-  });
+  run_in_parts(n, min_run, max_parts,
+               [&seen](std::size_t part, std::size_t first, std::size_t last) {
+                 seen.first_of_part[part] = first;
+                 for (std::size_t i = first; i < last; ++i) ++seen.item_hits[i];
+               });
   return seen;
 }
 
@@ -32,9 +33,9 @@ TEST(RunInParts, EveryItemOnceInConsecutiveRuns) {
     std::vector<std::size_t> firsts;  // of the runs made
   };
   const Case cases[] = {
-      {10, 1, 2, {0, 5}},       {11, 1, 2, {0, 5}},    {11, 1, 3, {0, 3, 7}},
-      {3, 1, 4, {0, 1, 2}},     {100, 60, 2, {0}},     {120, 60, 2, {0, 60}},
-      {0, 1, 2, {0}},           {5, 0, 0, {0}},        {9, 1, 8, {0, 1, 2, 3, 4, 5, 6, 7}},
+      {10, 1, 2, {0, 5}},   {11, 1, 2, {0, 5}}, {11, 1, 3, {0, 3, 7}},
+      {3, 1, 4, {0, 1, 2}}, {100, 60, 2, {0}},  {120, 60, 2, {0, 60}},
+      {0, 1, 2, {0}},       {5, 0, 0, {0}},     {9, 1, 8, {0, 1, 2, 3, 4, 5, 6, 7}},
   };
   for (const Case& c : cases) {
     const Seen seen = run_and_record(c.n, c.min_run, c.max_parts);
