@@ -65,24 +65,36 @@ bool overlaps(const OverlapGrid& g, const Vec3f& q) {
   return g.cells[cell_of(g, q)] != 0;
 }
 
+OverlapGrids overlap_grids(const TriMesh& mesh1, const TriMesh& mesh2) {
+  // Each mesh's grid needs nothing of the other's: one run each, shared by two threads.
+  OverlapGrids grids;
+  OverlapGrid* grid[2] = {&grids.grid1, &grids.grid2};
+  const std::vector<Vec3f>* vertices[2] = {&mesh1.vertices, &mesh2.vertices};
+  run_in_parts(2, 1, 2, [&grid, &vertices](size_t, size_t first, size_t last) {
+    for (size_t k = first; k < last; ++k) *grid[k] = overlap_grid(*vertices[k]);
+  });
+  return grids;
+}
+
 void compute_overlaps(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, const Xform& xf2,
                       std::vector<float>& weights1, std::vector<float>& weights2, float& maxdist,
                       int verbose) {
   IcpClock::time_point t0 = IcpClock::now();
   ensure_normals(mesh1);
   ensure_normals(mesh2);
-  // Each mesh's grid needs nothing of the other's, and each vertex's weight nothing of any
-  // other vertex: both are shared by two threads, the weights in runs over mesh 1's vertices
-  // followed by mesh 2's.
-  const std::vector<Vec3f>* vertices[2] = {&mesh1.vertices, &mesh2.vertices};
-  OverlapGrid grids[2];
-  run_in_parts(2, 1, 2, [&vertices, &grids](size_t, size_t first, size_t last) {
-    for (size_t k = first; k < last; ++k) grids[k] = overlap_grid(*vertices[k]);
-  });
+  compute_overlaps(mesh1, mesh2, overlap_grids(mesh1, mesh2), xf1, xf2, weights1, weights2, maxdist,
+                   0);
+  if (verbose > 1) std::fprintf(stderr, "Computed overlaps in %.2f msec.\n", elapsed_ms(t0));
+}
+
+void compute_overlaps(const TriMesh& mesh1, const TriMesh& mesh2, const OverlapGrids& grids,
+                      const Xform& xf1, const Xform& xf2, std::vector<float>& weights1,
+                      std::vector<float>& weights2, float& maxdist, int verbose) {
+  IcpClock::time_point t0 = IcpClock::now();
   if (maxdist <= 0) {
     float cell = 0;
-    for (const OverlapGrid& g : grids) {
-      if (g.scale > 0 && (cell == 0 || 1.0f / g.scale < cell)) cell = 1.0f / g.scale;
+    for (const OverlapGrid* g : {&grids.grid1, &grids.grid2}) {
+      if (g->scale > 0 && (cell == 0 || 1.0f / g->scale < cell)) cell = 1.0f / g->scale;
     }
     if (cell > 0) maxdist = cell;
   }
@@ -91,16 +103,18 @@ void compute_overlaps(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, const Xf
   const size_t n1 = mesh1.vertices.size();
   weights1.resize(n1);
   weights2.resize(mesh2.vertices.size());
+  // Each vertex's weight needs nothing of any other's: runs over mesh 1's vertices followed by
+  // mesh 2's, shared by two threads.
   run_in_parts(n1 + mesh2.vertices.size(), kMinWeightRun, kMaxRuns,
                [&mesh1, &mesh2, &xf12, &xf21, &grids, &weights1, &weights2, n1](
                    size_t, size_t first, size_t last) {
                  if (first < n1) {
-                   fill_weights(mesh1.vertices, xf12, grids[1], weights1, first,
+                   fill_weights(mesh1.vertices, xf12, grids.grid2, weights1, first,
                                 std::min(last, n1));
                  }
                  if (last > n1) {
-                   fill_weights(mesh2.vertices, xf21, grids[0], weights2, std::max(first, n1) - n1,
-                                last - n1);
+                   fill_weights(mesh2.vertices, xf21, grids.grid1, weights2,
+                                std::max(first, n1) - n1, last - n1);
                  }
                });
   if (verbose > 1) std::fprintf(stderr, "Computed overlaps in %.2f msec.\n", elapsed_ms(t0));
