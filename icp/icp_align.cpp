@@ -55,6 +55,7 @@ float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf
   }
   std::vector<float> cdf1 = uniform_cdf(mesh1.vertices.size());
   std::vector<float> cdf2 = uniform_cdf(mesh2.vertices.size());
+  const OverlapGrids grids = overlap_grids(mesh1, mesh2);
   float incr = kStartIncr;
   IcpStep step{mesh1,    mesh2, xf1,  xf2,     kd1,  kd2,    weights1,
                weights2, cdf1,  cdf2, maxdist, incr, verbose};
@@ -64,7 +65,7 @@ float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf
     if (step_point_to_point(step, translation_only) < 0) return -1.0f;
   }
   if (weights1.size() != mesh1.vertices.size() || weights2.size() != mesh2.vertices.size()) {
-    compute_overlaps(mesh1, mesh2, xf1, xf2, weights1, weights2, maxdist, verbose);
+    compute_overlaps(mesh1, mesh2, grids, xf1, xf2, weights1, weights2, maxdist, verbose);
   }
   float err = step_point_to_plane(step, {true, false, false});
   IcpClock::time_point t = IcpClock::now();
@@ -80,7 +81,9 @@ float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf
     const float lasterr = err;
     if (verbose > 1) std::fprintf(stderr, "Using incr = %f\n", double(incr));
     const bool refresh = k % kRefresh == kRefresh - 1;
-    if (refresh) compute_overlaps(mesh1, mesh2, xf1, xf2, weights1, weights2, maxdist, verbose);
+    if (refresh) {
+      compute_overlaps(mesh1, mesh2, grids, xf1, xf2, weights1, weights2, maxdist, verbose);
+    }
     err = step_point_to_plane(step, {refresh, allow_scale && !rigid, affine && !rigid});
     if (verbose > 1) {
       const IcpClock::time_point now = IcpClock::now();

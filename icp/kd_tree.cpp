@@ -1,8 +1,6 @@
 #include "icp/kd_tree.h"
 
-#include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <limits>
 #include <utility>
 
@@ -158,51 +156,54 @@ void visit(const KDnode* node, Query& q) {
   }
 }
 
-// A k-nearest query: `heap` is a max-heap on squared distance holding at most k points; until
-// it is full the bound is the query's limit. Among equal distances the point met first stays,
-// as k closest_point queries with growing exclusions would choose.
+// A k-nearest query: `found` holds at most k points sorted by squared distance; until it is
+// full the bound is the query's limit. A point goes after those at its own distance, so among
+// equal distances the point met first stays, as k closest_point queries with growing
+// exclusions would choose. For the small k of a normal fit, shifting a short sorted list is
+// cheaper than keeping a heap.
 struct KQuery {
   struct Found {
     float d2;
-    uint64_t order;
     const Vec3f* point;
-    bool operator<(const Found& o) const { return d2 < o.d2 || (d2 == o.d2 && order < o.order); }
   };
   Vec3f p;
-  size_t k = 0;
-  float limit_d2 = 0;
-  uint64_t met = 0;
-  std::vector<Found> heap;
-  float bound_d2() const { return heap.size() < k ? limit_d2 : heap.front().d2; }
+  int k = 0;
+  int count = 0;
+  Found* found = nullptr;  // room for k entries
+  float bound_d2 = 0;      // the limit until k are found, then the k-th distance
+  float bound_d = 0;       // its square root, for the node tests
+
+  void insert(float d2, const Vec3f* point) {
+    int i = count < k ? count++ : k - 1;
+    for (; i > 0 && found[i - 1].d2 > d2; --i) found[i] = found[i - 1];
+    found[i] = {d2, point};
+    if (count == k) {
+      bound_d2 = found[k - 1].d2;
+      bound_d = std::sqrt(bound_d2);
+    }
+  }
 };
 
 void visit_k(const KDnode* node, KQuery& q) {
   if (node->npts > 0) {
     const Vec3f* const* pts = node->leaf_points();
     for (int i = 0; i < node->npts; ++i) {
-      float d2 = dist2(*pts[i], q.p);
-      if (!(d2 < q.bound_d2())) continue;
-      if (q.heap.size() == q.k) {
-        std::pop_heap(q.heap.begin(), q.heap.end());
-        q.heap.pop_back();
-      }
-      q.heap.push_back({d2, q.met++, pts[i]});
-      std::push_heap(q.heap.begin(), q.heap.end());
+      const float d2 = dist2(*pts[i], q.p);
+      if (d2 < q.bound_d2) q.insert(d2, pts[i]);
     }
     return;
   }
   const KDnode::Inner& in = node->inner;
   Vec3f center(in.center[0], in.center[1], in.center[2]);
-  float best_d = std::sqrt(q.bound_d2());
-  float a = in.r + best_d;
+  float a = in.r + q.bound_d;
   if (a * a <= dist2(q.p, center)) return;
   float d = in.center[in.splitaxis] - q.p[in.splitaxis];
   if (d >= 0) {
     visit_k(in.left, q);
-    if (d < std::sqrt(q.bound_d2())) visit_k(in.right, q);
+    if (d < q.bound_d) visit_k(in.right, q);
   } else {
     visit_k(in.right, q);
-    if (-d < std::sqrt(q.bound_d2())) visit_k(in.left, q);
+    if (-d < q.bound_d) visit_k(in.left, q);
   }
 }
 
@@ -258,20 +259,23 @@ void KDtree::closest_points(const Vec3f& p, int k, std::vector<const Vec3f*>& ou
                             float maxdist2) const {
   out.clear();
   if (!root_ || k <= 0) return;
+  constexpr int kOnStack = 16;
+  KQuery::Found local[kOnStack];
+  std::vector<KQuery::Found> more(k > kOnStack ? static_cast<size_t>(k) : 0);
   KQuery q;
   q.p = p;
-  q.k = static_cast<size_t>(k);
+  q.k = k;
+  q.found = k > kOnStack ? more.data() : local;
   if (maxdist2 > 0) {
-    q.limit_d2 = maxdist2;
+    q.bound_d2 = maxdist2;
   } else if (root_->npts == 0) {
-    q.limit_d2 = root_->inner.r * root_->inner.r;
+    q.bound_d2 = root_->inner.r * root_->inner.r;
   } else {
-    q.limit_d2 = std::numeric_limits<float>::infinity();
+    q.bound_d2 = std::numeric_limits<float>::infinity();
   }
-  q.heap.reserve(q.k + 1);
+  q.bound_d = std::sqrt(q.bound_d2);
   visit_k(root_, q);
-  std::sort_heap(q.heap.begin(), q.heap.end());
-  for (const KQuery::Found& f : q.heap) out.push_back(f.point);
+  for (int i = 0; i < q.count; ++i) out.push_back(q.found[i].point);
 }
 
 std::vector<int> KDtree::leaf_sizes() const {

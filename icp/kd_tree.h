@@ -3,8 +3,8 @@
 // filtered by a predicate. Leaves hold up to 7 points; inner nodes split at the centre of their
 // bounding box along its longest axis, and queries prune by the node's bounding sphere.
 // The tree stores addresses into the caller's array, which must outlive it and stay unmoved.
-// A built tree is immutable; queries are const. Builds and destructions share one process-wide
-// node pool and must not run concurrently.
+// A built tree is immutable; queries are const and may run on several threads at once. Builds
+// and destructions share one process-wide node pool and must not run concurrently.
 
 #include <cstddef>
 #include <utility>

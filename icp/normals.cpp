@@ -7,6 +7,7 @@
 #include "icp/eigen_symmetric.h"
 #include "icp/kd_tree.h"
 #include "icp/mesh_log.h"
+#include "icp/run_in_parts.h"
 
 namespace kestrel::icp {
 
@@ -31,13 +32,16 @@ void face_normals(TriMesh& mesh) {
 }
 
 // The plane fit is taken about the vertex itself, not the neighbourhood's centroid, over its
-// kMaxNeighbors closest other points, summed in index order.
-void point_cloud_normals(TriMesh& mesh) {
+// kMaxNeighbors closest other points, summed in index order. Fits vertices [first, last) and
+// lists those with too few neighbours in `lonely`.
+void fit_normals(const KDtree& tree, TriMesh& mesh, size_t first, size_t last,
+                 std::vector<size_t>& lonely) {
   const std::vector<Vec3f>& v = mesh.vertices;
-  KDtree tree(v);
   std::vector<const Vec3f*> found;
   std::vector<size_t> taken;
-  for (size_t i = 0; i < v.size(); ++i) {
+  found.reserve(kMaxNeighbors + 1);
+  taken.reserve(kMaxNeighbors + 1);
+  for (size_t i = first; i < last; ++i) {
     // One more than needed, as the vertex itself (or a copy of it) is among the closest.
     tree.closest_points(v[i], kMaxNeighbors + 1, found);
     taken.clear();
@@ -48,7 +52,7 @@ void point_cloud_normals(TriMesh& mesh) {
     if (taken.size() > static_cast<size_t>(kMaxNeighbors)) taken.resize(kMaxNeighbors);
     std::sort(taken.begin(), taken.end());
     if (taken.size() + 1 <= 3) {
-      std::printf("Warning: not enough points for vertex %d\n", static_cast<int>(i));
+      lonely.push_back(i);
       mesh.normals[i] = Vec3f(0, 0, 1);
       continue;
     }
@@ -67,19 +71,46 @@ void point_cloud_normals(TriMesh& mesh) {
   }
 }
 
-}  // namespace
+// Each vertex's fit reads only the tree and the vertices and writes only its own normal, so
+// runs of vertices may go to separate threads; the warnings wait for all of them to keep their
+// order.
+void point_cloud_normals(TriMesh& mesh, const KDtree& tree, int runs) {
+  std::vector<std::vector<size_t>> lonely(static_cast<size_t>(std::max(runs, 1)));
+  run_in_parts(mesh.vertices.size(), 1, runs,
+               [&tree, &mesh, &lonely](size_t part, size_t first, size_t last) {
+                 fit_normals(tree, mesh, first, last, lonely[part]);
+               });
+  for (const std::vector<size_t>& part : lonely) {
+    for (size_t i : part) {
+      std::printf("Warning: not enough points for vertex %d\n", static_cast<int>(i));
+    }
+  }
+}
 
-void ensure_normals(TriMesh& mesh) {
-  if (mesh.normals.size() == mesh.vertices.size()) return;
+// `tree` may be null: a point cloud then gets a tree of its own for the fits.
+void fill_normals(TriMesh& mesh, const KDtree* tree, int runs) {
   mesh_log("Computing normals... ");
   mesh.normals.assign(mesh.vertices.size(), Vec3f());
   if (!mesh.faces.empty()) {
     face_normals(mesh);
+  } else if (tree) {
+    point_cloud_normals(mesh, *tree, runs);
   } else {
-    point_cloud_normals(mesh);
+    KDtree own(mesh.vertices);
+    point_cloud_normals(mesh, own, runs);
   }
   for (Vec3f& n : mesh.normals) normalize(n);
   mesh_log("Done.\n");
+}
+
+}  // namespace
+
+void ensure_normals(TriMesh& mesh, int runs) {
+  if (mesh.normals.size() != mesh.vertices.size()) fill_normals(mesh, nullptr, runs);
+}
+
+void ensure_normals(TriMesh& mesh, const KDtree& tree, int runs) {
+  if (mesh.normals.size() != mesh.vertices.size()) fill_normals(mesh, &tree, runs);
 }
 
 }  // namespace kestrel::icp

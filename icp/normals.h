@@ -2,12 +2,21 @@
 // Unit vertex normals: from the triangles when the mesh has faces, otherwise from a plane
 // fitted to each vertex's 12 nearest neighbours (point clouds).
 
+#include "icp/kd_tree.h"
+#include "icp/run_in_parts.h"
 #include "icp/tri_mesh.h"
 
 namespace kestrel::icp {
 
 // Fills `normals` unless there is already one per vertex. Point-cloud normals point to z >= 0;
-// a vertex with fewer than 3 neighbours gets (0, 0, 1) and a warning on stdout.
-void ensure_normals(TriMesh& mesh);
+// a vertex with fewer than 3 neighbours gets (0, 0, 1) and a warning on stdout. The fits are
+// made in `runs` runs of consecutive vertices, shared by this thread and the helper of
+// run_in_parts.h (1 keeps them on this thread); the normals and the warnings are the same for
+// any count.
+void ensure_normals(TriMesh& mesh, int runs = kMaxRuns);
+
+// As above with `tree`, built over `mesh.vertices`, for the neighbours, so that a caller that
+// needs the tree anyway builds it once. Must not run concurrently with a tree build.
+void ensure_normals(TriMesh& mesh, const KDtree& tree, int runs = kMaxRuns);
 
 }  // namespace kestrel::icp

@@ -23,11 +23,25 @@ OverlapGrid overlap_grid(const std::vector<Vec3f>& vertices);
 // True when `q` lies strictly inside the grid's box and in an occupied cell.
 bool overlaps(const OverlapGrid& grid, const Vec3f& q);
 
+// The grids of two meshes, which depend on their vertices only: an ICP run makes them once
+// for all its overlap updates.
+struct OverlapGrids {
+  OverlapGrid grid1;
+  OverlapGrid grid2;
+};
+
+OverlapGrids overlap_grids(const TriMesh& mesh1, const TriMesh& mesh2);
+
 // Fills `weights1` (one per vertex of mesh1) and `weights2` with 1.0 or 0.0. When `maxdist`
 // <= 0 it is set to the smaller grid cell size. Ensures normals of both meshes.
 // Prints its timing to stderr when verbose > 1.
 void compute_overlaps(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, const Xform& xf2,
                       std::vector<float>& weights1, std::vector<float>& weights2, float& maxdist,
                       int verbose);
+
+// As above with the meshes' grids already made (overlap_grids); normals are left alone.
+void compute_overlaps(const TriMesh& mesh1, const TriMesh& mesh2, const OverlapGrids& grids,
+                      const Xform& xf1, const Xform& xf2, std::vector<float>& weights1,
+                      std::vector<float>& weights2, float& maxdist, int verbose);
 
 }  // namespace kestrel::icp

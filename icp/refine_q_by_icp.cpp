@@ -1,6 +1,9 @@
 #include "icp/refine_q_by_icp.h"
 
+#include <vector>
+
 #include "icp/icp_align.h"
+#include "icp/kd_tree.h"
 #include "icp/normals.h"
 #include "icp/tri_mesh.h"
 
@@ -47,14 +50,19 @@ IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
     if (!result.message.empty()) return result;
   }
 
-  Xform xf1, xf2;
-  ensure_normals(mesh1);
-  ensure_normals(mesh2);
+  // The trees that find the normals' neighbours are the ones the ICP matches with.
+  const KDtree kd1(mesh1.vertices);
+  const KDtree kd2(mesh2.vertices);
+  ensure_normals(mesh1, kd1);
+  ensure_normals(mesh2, kd2);
   ensure_neighbors(mesh1);
   ensure_neighbors(mesh2);
   ensure_vertex_faces(mesh1);
   ensure_vertex_faces(mesh2);
-  result.error = icp_align(mesh1, mesh2, xf1, xf2, 0, true, false);
+  Xform xf1, xf2;
+  std::vector<float> weights1, weights2;
+  result.error =
+      icp_align_full(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, 0.0f, 0, true, false);
   result.ran = true;
   result.xf2 = xf2;
 

@@ -5,6 +5,7 @@
 #include "icp/eigen_symmetric.h"
 #include "icp/icp_steps.h"
 #include "icp/icp_timer.h"
+#include "icp/run_in_parts.h"
 #include "icp/scale_step.h"
 #include "icp/select_pairs.h"
 
@@ -14,6 +15,9 @@ namespace {
 
 // Eigenvalues below this share of the largest mark weakly determined directions.
 constexpr float kSmallEigenvalue = 0.01f;
+// Vertices per run of a distribution rebuild: below this, handing out a run costs more than it
+// saves.
+constexpr size_t kMinCdfRun = 2048;
 
 // The 6x6 system of a step, in the frame centred on the mesh-2 points and scaled to unit RMS
 // spread so that rotations and translations are comparable.
@@ -30,28 +34,41 @@ void six_vector(const Vec3f& p, const Vec3f& n, float (&w)[6]) {
   w[3] = n.x, w[4] = n.y, w[5] = n.z;
 }
 
+// How strongly vertex j pins the weak directions of the last system: w' M w of its six-vector.
+float pinning(const TriMesh& mesh, const Xform& xf, const NormalMatrix& nm, const PlaneSystem& sys,
+              const float (&m)[6][6], size_t j) {
+  float w[6];
+  six_vector(sys.s * (xf * mesh.vertices[j] - sys.c), nm * mesh.normals[j], w);
+  float q = 0;
+  for (int r = 0; r < 6; ++r) {
+    float row = 0;
+    for (int c = 0; c < 6; ++c) row += m[r][c] * w[c];
+    q += w[r] * row;
+  }
+  return q;
+}
+
 // One mesh's distribution: vertices that pin the weak directions of the last system get
-// more weight. False when no vertex carries any.
+// more weight. False when no vertex carries any. The vertices' shares are independent and
+// computed in runs shared by two threads; only the running total is summed in order.
 bool rebuild_cdf(const TriMesh& mesh, const Xform& xf, const std::vector<float>& weights,
                  const PlaneSystem& sys, const float (&m)[6][6], std::vector<float>& cdf) {
   const size_t n = mesh.vertices.size();
   const bool weighted = weights.size() == n;
   const NormalMatrix nm = normal_matrix(xf);
   cdf.assign(n, 0.0f);
+  run_in_parts(
+      n, kMinCdfRun, kMaxRuns,
+      [&mesh, &xf, &weights, &sys, &m, &nm, &cdf, weighted](size_t, size_t first, size_t last) {
+        for (size_t j = first; j < last; ++j) {
+          const float weight = weighted ? weights[j] : 1.0f;
+          if (weight != 0) cdf[j] = pinning(mesh, xf, nm, sys, m, j) * weight;
+        }
+      });
+  // A vertex without weight adds +0, which leaves any total as it is (it is never -0).
   float total = 0;
   for (size_t j = 0; j < n; ++j) {
-    const float weight = weighted ? weights[j] : 1.0f;
-    if (weight != 0) {
-      float w[6];
-      six_vector(sys.s * (xf * mesh.vertices[j] - sys.c), nm * mesh.normals[j], w);
-      float q = 0;
-      for (int r = 0; r < 6; ++r) {
-        float row = 0;
-        for (int c = 0; c < 6; ++c) row += m[r][c] * w[c];
-        q += w[r] * row;
-      }
-      total += q * weight;
-    }
+    total += cdf[j];
     cdf[j] = total;
   }
   if (!(total > 0)) return false;

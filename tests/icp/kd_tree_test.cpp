@@ -173,6 +173,55 @@ TEST(KDtree, MatchesBruteForceOnRandomPoints) {
   }
 }
 
+// The k nearest, one query at a time: each excludes the points found before it.
+std::vector<const Vec3f*> one_by_one(const KDtree& tree, const std::vector<Vec3f>& pts,
+                                     const Vec3f& q, int k, float maxdist2) {
+  std::set<int> taken;
+  NotInSet not_taken(pts.data(), taken);
+  std::vector<const Vec3f*> found;
+  for (int i = 0; i < k; ++i) {
+    const Vec3f* p = tree.closest_point(q, maxdist2, &not_taken);
+    if (!p) break;
+    found.push_back(p);
+    taken.insert(static_cast<int>(3 * (p - pts.data())));
+  }
+  return found;
+}
+
+// Points on a coarse integer lattice, many of them repeated, give many equal distances: the
+// k-nearest query must break those ties as the one-by-one queries do.
+TEST(KDtree, KNearestMatchesOneByOneQueriesAmongTies) {
+  const unsigned seed = 77;
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> cell(-6, 6);
+  std::vector<Vec3f> pts(2000);
+  for (Vec3f& p : pts) p = Vec3f(float(cell(rng)), float(cell(rng)), float(cell(rng)));
+  KDtree tree(pts);
+  std::vector<const Vec3f*> found;
+  for (int i = 0; i < 300; ++i) {
+    const Vec3f q(float(cell(rng)), float(cell(rng)) + 0.5f * float(i % 2), float(cell(rng)));
+    const int k = 1 + i % 24;  // past the 16 kept on the stack
+    const float maxdist2 = i % 3 == 0 ? 0.0f : float(i % 7);
+    tree.closest_points(q, k, found, maxdist2);
+    EXPECT_EQ(found, one_by_one(tree, pts, q, k, maxdist2))
+        << "seed " << seed << " query " << i << " k " << k;
+  }
+}
+
+TEST(KDtree, KNearestReturnsWhatTheTreeHasNearestFirst) {
+  const std::vector<Vec3f> pts = {{0, 0, 0}, {3, 0, 0}, {1, 0, 0}};
+  KDtree tree(pts);
+  std::vector<const Vec3f*> found;
+  tree.closest_points({0.2f, 0, 0}, 5, found);
+  EXPECT_EQ(found, (std::vector<const Vec3f*>{&pts[0], &pts[2], &pts[1]}));
+  tree.closest_points({0.2f, 0, 0}, 5, found, 1.0f);
+  EXPECT_EQ(found, (std::vector<const Vec3f*>{&pts[0], &pts[2]}));
+  tree.closest_points({0.2f, 0, 0}, 0, found);
+  EXPECT_TRUE(found.empty());
+  KDtree(std::vector<Vec3f>()).closest_points({0, 0, 0}, 3, found);
+  EXPECT_TRUE(found.empty());
+}
+
 // ---------------------------------------------------------------- node pool
 
 TEST(NodePool, ReusesFreedBlocksAndSendsOtherSizesToHeap) {

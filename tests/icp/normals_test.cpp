@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
+#include <string>
+
+#include "core/point_file.h"
 
 namespace kestrel::icp {
 namespace {
@@ -42,16 +46,19 @@ TEST(Normals, TiltedPlaneNormalIsFlippedToPositiveZ) {
   for (const Vec3f& n : mesh.normals) expect_vec_near(n, {-h, 0, h}, 1e-5f);
 }
 
-TEST(Normals, ThreePointCloudWarnsAndPointsUp) {
-  TriMesh mesh;
-  mesh.vertices = {{0, 0, 0}, {1, 0, 1}, {0, 1, 3}};
-  testing::internal::CaptureStdout();
-  ensure_normals(mesh);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Warning: not enough points for vertex 0\n"
-            "Warning: not enough points for vertex 1\n"
-            "Warning: not enough points for vertex 2\n");
-  for (const Vec3f& n : mesh.normals) EXPECT_EQ(n, Vec3f(0, 0, 1));
+TEST(Normals, ThreePointCloudWarnsInOrderAndPointsUpInAnyNumberOfRuns) {
+  for (int runs = 1; runs <= 4; ++runs) {
+    TriMesh mesh;
+    mesh.vertices = {{0, 0, 0}, {1, 0, 1}, {0, 1, 3}};
+    testing::internal::CaptureStdout();
+    ensure_normals(mesh, runs);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Warning: not enough points for vertex 0\n"
+              "Warning: not enough points for vertex 1\n"
+              "Warning: not enough points for vertex 2\n")
+        << runs << " runs";
+    for (const Vec3f& n : mesh.normals) EXPECT_EQ(n, Vec3f(0, 0, 1));
+  }
 }
 
 TEST(Normals, FourPointCloudFitsPlaneThroughNeighbourOffsets) {
@@ -100,6 +107,32 @@ TEST(Normals, FaceMethodAndSecondCallKeepsNormals) {
   mesh.normals[0] = Vec3f(0, 1, 0);
   ensure_normals(mesh);
   EXPECT_EQ(mesh.normals[0], Vec3f(0, 1, 0));
+}
+
+// The fits in runs shared by two threads, or made over the caller's tree, give the normals of
+// one thread bit for bit.
+TEST(Normals, SharedRunsAndCallersTreeKeepEveryBitOfARealScan) {
+  core::PointSet points;
+  core::FaceList faces;
+  ASSERT_TRUE(core::parse_point_file(std::string(KESTREL_EXAMPLES_DIR) + "/bun045.vrt", points,
+                                     faces, false));
+  TriMesh one;
+  for (const core::Point3D& p : points) {
+    one.vertices.emplace_back(static_cast<float>(p.x), static_cast<float>(p.y),
+                              static_cast<float>(p.z));
+  }
+  TriMesh two = one, seven = one, given_tree = one;
+  ensure_normals(one, 1);
+  ensure_normals(two, 2);
+  ensure_normals(seven, 7);
+  const KDtree tree(given_tree.vertices);
+  ensure_normals(given_tree, tree);  // the default runs
+  const size_t bytes = one.vertices.size() * sizeof(Vec3f);
+  ASSERT_EQ(one.normals.size(), one.vertices.size());
+  for (const TriMesh* other : {&two, &seven, &given_tree}) {
+    ASSERT_EQ(other->normals.size(), one.normals.size());
+    EXPECT_EQ(std::memcmp(other->normals.data(), one.normals.data(), bytes), 0);
+  }
 }
 
 TEST(Normals, NormalizeZeroBecomesXAxis) {

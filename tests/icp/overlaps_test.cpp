@@ -80,6 +80,36 @@ TEST(Overlaps, CoincidentMeshGivesNoWeightWithoutFailing) {
   EXPECT_FLOAT_EQ(maxdist, 1.0f / g1.scale);  // the cell size of the grid that has one
 }
 
+// Clouds large enough for the weights to be made in several runs, one run straddling the two
+// meshes: each weight is still its own vertex's test, with or without grids made beforehand.
+TEST(Overlaps, WeightsInRunsMatchEachVertexsOwnTest) {
+  TriMesh mesh1 = random_cloud(5, 5001), mesh2 = random_cloud(6, 4003);
+  mesh1.normals.assign(mesh1.vertices.size(), Vec3f(0, 0, 1));
+  mesh2.normals.assign(mesh2.vertices.size(), Vec3f(0, 0, 1));
+  const Xform xf2 = xform_translation(1.5, 0.3, 0.1) * axis_rotation(0.4, 0.2, 0.1, 1.0);
+  std::vector<float> w1, w2, given1, given2;
+  float maxdist = 0, given_maxdist = 0;
+  compute_overlaps(mesh1, mesh2, Xform(), xf2, w1, w2, maxdist, 0);
+  const OverlapGrids grids = overlap_grids(mesh1, mesh2);
+  compute_overlaps(mesh1, mesh2, grids, Xform(), xf2, given1, given2, given_maxdist, 0);
+  EXPECT_EQ(given1, w1);
+  EXPECT_EQ(given2, w2);
+  EXPECT_EQ(given_maxdist, maxdist);
+  const Xform xf12 = xform_inverse(xf2), xf21 = xf2;
+  ASSERT_EQ(w1.size(), mesh1.vertices.size());
+  ASSERT_EQ(w2.size(), mesh2.vertices.size());
+  int overlapping = 0;
+  for (size_t i = 0; i < w1.size(); ++i) {
+    EXPECT_EQ(w1[i], overlaps(grids.grid2, xf12 * mesh1.vertices[i]) ? 1.0f : 0.0f) << i;
+    overlapping += w1[i] != 0;
+  }
+  for (size_t i = 0; i < w2.size(); ++i) {
+    EXPECT_EQ(w2[i], overlaps(grids.grid1, xf21 * mesh2.vertices[i]) ? 1.0f : 0.0f) << i;
+  }
+  EXPECT_GT(overlapping, 0);
+  EXPECT_LT(overlapping, static_cast<int>(w1.size()));
+}
+
 // ---------------------------------------------------------------- scale step
 
 PointPairs pairs_scaled_about(const Vec3f& c, float factor, const std::vector<Vec3f>& offsets) {
