@@ -23,4 +23,8 @@ using RunFn = std::function<void(std::size_t part, std::size_t first, std::size_
 // exception is passed on once the runs already begun are done.
 void run_in_parts(std::size_t n, std::size_t min_run, int max_parts, const RunFn& run);
 
+// The threads run_in_parts may use from now on: 1 keeps every run on the calling thread, 2 (the
+// default) shares the runs with the helper. The runs, and so the results, are the same.
+void set_parts_threads(int threads);
+
 }  // namespace kestrel::icp
