@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "registration/point_grid.h"
+
 namespace kestrel::registration {
 
 namespace {
@@ -12,13 +14,8 @@ constexpr double kMaxCells = 16.0e6;
 
 NearMask::NearMask(const std::vector<std::array<double, 3>>& points, double radius) {
   if (points.empty() || !(radius > 0) || !std::isfinite(radius)) return;
-  double lo[3] = {points[0][0], points[0][1], points[0][2]};
-  double hi[3] = {lo[0], lo[1], lo[2]};
-  for (const auto& p : points)
-    for (int a = 0; a < 3; ++a) {
-      lo[a] = std::min(lo[a], p[a]);
-      hi[a] = std::max(hi[a], p[a]);
-    }
+  double lo[3], hi[3];
+  bounding_box(points, lo, hi);
   double cell = radius / kCellsPerRadius;
   const auto count = [&](double c) {
     double n = 1;

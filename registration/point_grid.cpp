@@ -17,13 +17,8 @@ PointGrid::PointGrid(const std::vector<std::array<double, 3>>& points, double ra
     start_.assign(2, 0);
     return;
   }
-  double lo[3] = {points[0][0], points[0][1], points[0][2]};
-  double hi[3] = {lo[0], lo[1], lo[2]};
-  for (const auto& p : points)
-    for (int a = 0; a < 3; ++a) {
-      lo[a] = std::min(lo[a], p[a]);
-      hi[a] = std::max(hi[a], p[a]);
-    }
+  double lo[3], hi[3];
+  bounding_box(points, lo, hi);
   const double span = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2], 0.0});
   cell_ = radius > 0 && std::isfinite(radius) ? radius : std::max(span, 1.0);
   auto cells = [&]() {
@@ -51,13 +46,11 @@ PointGrid::PointGrid(const std::vector<std::array<double, 3>>& points, double ra
   for (size_t c = 0; c < ncell; ++c) start_[c + 1] += start_[c];
   points_.resize(points.size());
   index_.resize(points.size());
-  slot_of_.resize(points.size());
   std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
   for (size_t i = 0; i < points.size(); ++i) {
     const uint32_t slot = fill[cell_of[i]]++;
     points_[slot] = points[i];
     index_[slot] = static_cast<uint32_t>(i);
-    slot_of_[i] = slot;
   }
 }
 
@@ -74,30 +67,20 @@ bool PointGrid::cell_range(double x, double y, double z, double r, int lo[3], in
 }
 
 bool PointGrid::any_within(double x, double y, double z, double sq_radius) const {
-  return visit_within(x, y, z, sq_radius, [](int) { return true; });
+  return visit_within(x, y, z, sq_radius, [](int, double) { return true; });
 }
 
 int PointGrid::nearest_within(double x, double y, double z, double sq_radius,
                               double& sq_dist) const {
-  int lo[3], hi[3];
   int best = -1;
   sq_dist = sq_radius;
-  if (!(sq_radius > 0) || !cell_range(x, y, z, std::sqrt(sq_radius), lo, hi)) return best;
-  for (int k = lo[2]; k <= hi[2]; ++k)
-    for (int j = lo[1]; j <= hi[1]; ++j) {
-      const size_t row = cell_index(0, j, k);
-      for (uint32_t s = start_[row + static_cast<size_t>(lo[0])],
-                    e = start_[row + static_cast<size_t>(hi[0]) + 1];
-           s < e; ++s) {
-        const std::array<double, 3>& p = points_[s];
-        const double dx = p[0] - x, dy = p[1] - y, dz = p[2] - z;
-        const double d2 = dx * dx + dy * dy + dz * dz;
-        if (d2 < sq_dist) {
-          sq_dist = d2;
-          best = static_cast<int>(index_[s]);
-        }
-      }
+  visit_within(x, y, z, sq_radius, [&](int i, double d2) {
+    if (d2 < sq_dist) {
+      sq_dist = d2;
+      best = i;
     }
+    return false;
+  });
   return best;
 }
 
@@ -110,10 +93,9 @@ void PointGrid::nearest_k(double x, double y, double z, size_t k, std::vector<in
   for (double r = cell_;; r *= 2) {
     found.clear();
     const double sq = r * r;
-    for_each_within(x, y, z, sq, [&](int i) {
-      const std::array<double, 3>& p = points_[slot_of_[static_cast<size_t>(i)]];
-      const double dx = p[0] - x, dy = p[1] - y, dz = p[2] - z;
-      found.emplace_back(dx * dx + dy * dy + dz * dz, i);
+    visit_within(x, y, z, sq, [&found](int i, double d2) {
+      found.emplace_back(d2, i);
+      return false;
     });
     if (found.size() >= k || !std::isfinite(sq)) break;
   }

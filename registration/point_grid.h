@@ -12,6 +12,17 @@
 
 namespace kestrel::registration {
 
+// The smallest box holding `points` (not empty): its low and high corner.
+inline void bounding_box(const std::vector<std::array<double, 3>>& points, double lo[3],
+                         double hi[3]) {
+  for (int a = 0; a < 3; ++a) lo[a] = hi[a] = points[0][a];
+  for (const auto& p : points)
+    for (int a = 0; a < 3; ++a) {
+      lo[a] = p[a] < lo[a] ? p[a] : lo[a];
+      hi[a] = p[a] > hi[a] ? p[a] : hi[a];
+    }
+}
+
 class PointGrid {
  public:
   // Grid over `points` with cells of side about `radius` (enlarged when the box would need more
@@ -40,8 +51,8 @@ class PointGrid {
   // The cell range [lo, hi] per axis that a ball of the given radius touches; false when the
   // ball misses the grid.
   bool cell_range(double x, double y, double z, double r, int lo[3], int hi[3]) const;
-  // Calls visit(index) for the stored points within the radius until it returns true; returns
-  // whether it did.
+  // Calls visit(index, squared distance) for the stored points within the radius until it
+  // returns true; returns whether it did.
   template <typename Visit>
   bool visit_within(double x, double y, double z, double sq_radius, Visit&& visit) const;
   size_t cell_index(int i, int j, int k) const {
@@ -51,7 +62,6 @@ class PointGrid {
 
   std::vector<std::array<double, 3>> points_;  // in cell order
   std::vector<uint32_t> index_;                // original index of each stored point
-  std::vector<uint32_t> slot_of_;              // where each original point is stored
   std::vector<uint32_t> start_;                // first stored point of each cell, plus an end
   double origin_[3] = {0, 0, 0};
   double cell_ = 1;
@@ -70,8 +80,8 @@ bool PointGrid::visit_within(double x, double y, double z, double sq_radius, Vis
            s < e; ++s) {
         const std::array<double, 3>& p = points_[s];
         const double dx = p[0] - x, dy = p[1] - y, dz = p[2] - z;
-        if (dx * dx + dy * dy + dz * dz < sq_radius && visit(static_cast<int>(index_[s])))
-          return true;
+        const double d2 = dx * dx + dy * dy + dz * dz;
+        if (d2 < sq_radius && visit(static_cast<int>(index_[s]), d2)) return true;
       }
     }
   return false;
@@ -80,7 +90,7 @@ bool PointGrid::visit_within(double x, double y, double z, double sq_radius, Vis
 template <typename Visit>
 void PointGrid::for_each_within(double x, double y, double z, double sq_radius,
                                 Visit&& visit) const {
-  visit_within(x, y, z, sq_radius, [&visit](int i) {
+  visit_within(x, y, z, sq_radius, [&visit](int i, double) {
     visit(i);
     return false;
   });
