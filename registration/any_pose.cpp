@@ -45,6 +45,10 @@ constexpr int32_t kConfirmCount = 2;
 constexpr float kConfirmDegrees = 10.0f;
 constexpr float kConfirmSpacings = 5.0f;  // in run tolerances
 constexpr int32_t kMaxTrials = 150;
+// Flat or featureless scans let nearly every pair and quad through; beyond these counts a trial
+// takes an even share of them (the bundled scans stay below them).
+constexpr int32_t kMaxPairs = 20000;
+constexpr int32_t kMaxQuads = 50000;
 
 // Closest-point steps of each of the polish's two radii, and of the quick polish.
 constexpr int kPolishSteps = 15;
@@ -134,6 +138,8 @@ AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, 
   o.mask_scoring = true;
   o.exact_invariants = true;
   o.oriented_pairs = true;
+  o.max_pairs = kMaxPairs;
+  o.max_quads = kMaxQuads;
   o.trial_rounds = true;
   o.polish_share = kPolishShare;
   o.num_try = kMaxTrials;

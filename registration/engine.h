@@ -52,6 +52,8 @@ struct EngineOptions {
                                       // must agree with P's within this cosine, one sign for all
   bool oriented_pairs = false;        // pairs also match their normals' angles with the
                                       // segment, read from a table of Q's pairs by length
+  int32_t max_pairs = 0;              // with oriented_pairs, > 0: at most this many pairs of
+  int32_t max_quads = 0;              // each length and quads a trial, spread evenly
   float polish_share = 0.6f;          // with the polish hook: candidates within this share of
                                       // the bar are polished, then compared
   int32_t lcp_presample = 0;          // > 0: every n-th point of Q scores a candidate first

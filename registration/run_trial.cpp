@@ -346,6 +346,18 @@ bool evaluate_candidates(RunContext& run, const Base& base,
   return result.best_lcp > run.options.thr || result.confirmed;
 }
 
+// Keeps at most `limit` items (0: all), spread evenly over the list in their order. On flat or
+// featureless parts nearly every pair and quad passes the tests; a share of them, drawn evenly,
+// still holds the right ones where the surface repeats itself.
+template <typename T>
+void keep_evenly(std::vector<T>& items, size_t limit) {
+  if (limit == 0 || items.size() <= limit) return;
+  std::vector<T> kept;
+  kept.reserve(limit);
+  for (size_t k = 0; k < limit; ++k) kept.push_back(items[k * items.size() / limit]);
+  items.swap(kept);
+}
+
 // The exact search's squared radius: three quarters of the run tolerance, squared. (The
 // specified search takes the tolerance itself as a squared radius, which only suits
 // millimetre-sized spacings.) Each of the two intersection points carries its pair's sampling
@@ -369,6 +381,8 @@ bool find_quads(RunContext& run, const Base& base, double d1, double d2,
   if (run.q_pairs) {
     run.q_pairs->extract(b[0], b[1], widen * d1 + run_tol, options.normal_tol, d1_pairs);
     run.q_pairs->extract(b[2], b[3], widen * d2 + run_tol, options.normal_tol, d2_pairs);
+    keep_evenly(d1_pairs, static_cast<size_t>(options.max_pairs));
+    keep_evenly(d2_pairs, static_cast<size_t>(options.max_pairs));
   } else {
     extract_pairs(run.q, d1, core::normal_difference(b[0], b[1]), widen * d1 + run_tol,
                   options.normal_tol, d1_pairs);
@@ -392,6 +406,7 @@ bool find_quads(RunContext& run, const Base& base, double d1, double d2,
                                  run.q, b);
   const double quads_ms = elapsed_ms(start);
   run.result.times.quad_search += quads_ms;
+  if (run.q_pairs) keep_evenly(quads, static_cast<size_t>(options.max_quads));
   run.result.counts.quads += static_cast<int64_t>(quads.size());
   if (!found) {
     if (options.debug) debug_no_quads();
