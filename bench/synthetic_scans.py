@@ -3,7 +3,8 @@
 
 Usage (after building kestrel-align in BUILD):
     /usr/bin/python3 bench/synthetic_scans.py [--build build] [--shapes blob,plate]
-        [--angles 35,60,85] [--densities 10000,40000] [--units mm,m] [--no-open3d]
+        [--angles 35,60,85] [--densities 10000,40000] [--units mm,m] [--displacements 1]
+        [--no-open3d] [--out FOLDER]
 
 Four shapes are made with numpy alone: a smooth blob (a sphere with low-frequency bumps), an
 elongated bent body, a flat plate with holes and a boss (nearly symmetric), and a bracket (two
@@ -461,6 +462,7 @@ def arguments():
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build", default=os.path.join(ROOT, "build"),
                     help="build folder holding tools/kestrel-align (default: build)")
+    ap.add_argument("--out", help="folder for scans, runs and report.md (default: BUILD/synth)")
     ap.add_argument("--shapes", default=",".join(SHAPES), help="shapes to scan (default: all)")
     ap.add_argument("--angles", default="35,60,85",
                     help="degrees between the two views (default 35,60,85)")
@@ -496,7 +498,7 @@ def main():
     align = os.path.join(args.build, "tools", "kestrel-align")
     if not os.access(align, os.X_OK):
         sys.exit(f"{align} not found: build the kestrel-align target first")
-    out = os.path.join(args.build, "synth")
+    out = args.out or os.path.join(args.build, "synth")
     scans, runs = os.path.join(out, "scans"), os.path.join(out, "runs")
     os.makedirs(scans, exist_ok=True)
     os.makedirs(runs, exist_ok=True)
