@@ -64,5 +64,6 @@ def run_align(align, args, p_file, q_file, out_tfm, timeout):
     outcome = {"status": "ok", "wall_s": wall, "message": "", "matrix": result.get("matrix"),
                "coarse": result.get("coarse_matrix"), "icp_s": result.get("icp_time_s"),
                "best_lcp": result.get("best_lcp"), "trials": result.get("trials"),
+               "run_s": result.get("run_time_s"),
                "profile": result.get("profile")}
     return outcome
