@@ -76,9 +76,8 @@ registration::EngineResult run_any_pose(const AppState& state,
   t0 = core::Clock::now();
   result.motion = registration::polish_any_pose(scans, plan, result.motion);
   // Reported like every run's LCP: over the working sets the window shows.
-  const double sq_radius = 2.0 * plan.point_spacing * plan.options.delta * plan.point_spacing;
-  result.best_lcp = static_cast<float>(
-      registration::compute_lcp(m.model_q, m.p_index, result.motion, sq_radius, 0).value);
+  result.best_lcp = static_cast<float>(registration::compute_lcp(
+      m.model_q, m.p_index, result.motion, registration::score_sq_radius(plan), 0).value);
   result.times.polish += core::elapsed_ms(t0);
   if (engine.on_improvement) engine.on_improvement({result.motion, result.best_lcp});
   engine.request_repaint();

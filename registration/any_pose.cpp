@@ -56,11 +56,6 @@ constexpr int kQuickPolishSteps = 4;
 // A polish step that moves Q by less than this share of the neighbour distance ends it.
 constexpr double kSettleShare = 0.01;
 
-// The engine's scoring radius: 2 x spacing x run tolerance, as a squared distance.
-double score_sq_radius(const AnyPosePlan& plan) {
-  return 2.0 * plan.point_spacing * plan.options.delta * plan.point_spacing;
-}
-
 double median(std::vector<double> v) {
   if (v.empty()) return 0;
   const auto mid = v.begin() + static_cast<long>(v.size() / 2);
@@ -162,6 +157,10 @@ AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, 
   return plan;
 }
 
+double score_sq_radius(const AnyPosePlan& plan) {
+  return 2.0 * plan.point_spacing * plan.options.delta * plan.point_spacing;
+}
+
 double polish_grid_radius(const AnyPosePlan& plan) {
   return 2 * std::sqrt(score_sq_radius(plan));
 }
@@ -174,15 +173,6 @@ double full_grid_cell(size_t full_points, size_t working_points, double thinning
   const double per_cell = static_cast<double>(full_points) / static_cast<double>(working_points);
   return 4 * thinning_cell / std::sqrt(std::max(per_cell, 1.0));
 }
-
-namespace {
-
-RefineResult polish_step(const AnyPoseScans& scans, const core::RigidTransform& motion,
-                         const RefineOptions& options) {
-  return refine_motion(scans.q, scans.full_p, scans.full_p_grid, motion, options);
-}
-
-}  // namespace
 
 core::RigidTransform quick_polish(const AnyPoseScans& scans, const AnyPosePlan& plan,
                                   const core::RigidTransform& motion) {
@@ -210,10 +200,10 @@ core::RigidTransform polish_any_pose(const AnyPoseScans& scans, const AnyPosePla
     m = quick_polish(scans, plan, motion);
   } else {
     options.sq_radius = 4 * score_sq;
-    m = polish_step(scans, motion, options).motion;
+    m = refine_motion(scans.q, scans.full_p, scans.full_p_grid, motion, options).motion;
   }
   options.sq_radius = 0.25 * score_sq;
-  return polish_step(scans, m, options).motion;
+  return refine_motion(scans.q, scans.full_p, scans.full_p_grid, m, options).motion;
 }
 
 }  // namespace kestrel::registration

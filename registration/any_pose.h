@@ -1,7 +1,7 @@
 #pragma once
 // A search that assumes nothing about the pose of the scans or their overlap. Normals come from
-// planes fitted in 3D to the full scans, so they turn with a scan; the tolerances, the base width
-// and the stopping rule come from the scans' own spacing, extent and normal noise. The motion
+// planes fitted in 3D to the full scans, so they turn with a scan; the tolerances, the base sizes
+// and the stopping rule come from the scans' own spacing, size and normal noise. The motion
 // found is then polished against the full P.
 
 #include "core/point_set.h"
@@ -27,7 +27,7 @@ struct AnyPoseScans {
 // What the search runs with.
 struct AnyPosePlan {
   NormalList p_normals, q_normals;  // one fitted normal per working point
-  float point_spacing = 0;          // engine spacing; twice the median neighbour distance
+  float point_spacing = 0;          // engine spacing: the median neighbour distance
   float neighbour_distance = 0;     // median distance of a working point of P to its nearest
   float normal_spread = 0;          // median normal difference of neighbouring working points
   float size = 0;  // the smaller scan's size: twice its RMS distance from its centroid
@@ -40,6 +40,9 @@ struct AnyPosePlan {
 // motion.
 AnyPosePlan plan_any_pose(const AnyPoseScans& scans, const EngineOptions& base, float overlap);
 
+// The engine's scoring radius for the plan, squared: 2 x spacing x run tolerance.
+double score_sq_radius(const AnyPosePlan& plan);
+
 // The cell size of the grid over P's working set that the quick polish asks.
 double polish_grid_radius(const AnyPosePlan& plan);
 
@@ -47,8 +50,9 @@ double polish_grid_radius(const AnyPosePlan& plan);
 // many full points each cell of the thinning grid (side `thinning_cell`) gathered.
 double full_grid_cell(size_t full_points, size_t working_points, double thinning_cell);
 
-// Moves `motion` to the least-squares fit of Q's working points against the full P, first
-// within twice the scoring radius, then within half of it.
+// Moves `motion` to the least-squares fit of Q's working points: first the quick polish against
+// P's working set (or, without scans.p_grid, steps within twice the scoring radius of the full
+// P), then steps within half the scoring radius of the full P.
 core::RigidTransform polish_any_pose(const AnyPoseScans& scans, const AnyPosePlan& plan,
                                      const core::RigidTransform& motion);
 

@@ -121,6 +121,19 @@ struct EngineCounts {
   int64_t presample_rejections = 0;  // candidates that failed on the sample of Q (any pose)
   int64_t polished = 0;              // candidates the polish hook improved before comparison
   int64_t near_polished = 0;         // candidates skipped for landing where a polished one did
+
+  EngineCounts& operator+=(const EngineCounts& c) {
+    pairs_d1 += c.pairs_d1;
+    pairs_d2 += c.pairs_d2;
+    quads += c.quads;
+    candidates += c.candidates;
+    lcp_early_exits += c.lcp_early_exits;
+    normal_rejections += c.normal_rejections;
+    presample_rejections += c.presample_rejections;
+    polished += c.polished;
+    near_polished += c.near_polished;
+    return *this;
+  }
 };
 
 // Wall time per stage, in milliseconds. Motion estimation is the candidate loop without the
@@ -133,6 +146,17 @@ struct StageTimes {
   double lcp_scoring = 0;
   double normals = 0;  // any pose: fitting the normals and deriving the settings
   double polish = 0;   // any pose: polishing the best motion against the full P
+
+  StageTimes& operator+=(const StageTimes& t) {
+    base_selection += t.base_selection;
+    pair_extraction += t.pair_extraction;
+    quad_search += t.quad_search;
+    motion_estimation += t.motion_estimation;
+    lcp_scoring += t.lcp_scoring;
+    normals += t.normals;
+    polish += t.polish;
+    return *this;
+  }
 };
 
 struct EngineResult {

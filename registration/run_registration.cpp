@@ -95,13 +95,13 @@ EngineResult run_registration(const EngineInputs& inputs, const EngineOptions& o
   run.q_centroid = centroid(q);
   std::optional<PointGrid> grid;
   if (options.grid_scoring) {
-    const double sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
+    const double sq_radius = scoring_sq_radius(run);
     grid.emplace(positions(inputs.p), std::sqrt(sq_radius));
     run.p_grid = &*grid;
   }
   std::optional<NearMask> mask;
   if (options.mask_scoring) {
-    const double sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
+    const double sq_radius = scoring_sq_radius(run);
     mask.emplace(positions(inputs.p), std::sqrt(sq_radius));
     run.p_mask = &*mask;
   }

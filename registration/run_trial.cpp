@@ -153,7 +153,7 @@ double entry_bar(const RunContext& run, bool confirming) {
 }
 
 LcpScore score_motion(const RunContext& run, const core::RigidTransform& motion, double bar) {
-  const auto sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
+  const float sq_radius = scoring_sq_radius(run);
   if (run.p_mask) return compute_lcp(run.q, *run.p_mask, motion, bar);
   return run.p_grid ? compute_lcp(run.q, *run.p_grid, motion, sq_radius, bar)
                     : compute_lcp(run.q, run.p_index, motion, sq_radius, bar);
@@ -193,13 +193,11 @@ void score_candidate(RunContext& run, const core::RigidTransform& motion, bool c
   ++result.counts.candidates;
   if (score.early_exit) ++result.counts.lcp_early_exits;
   if (!run.hooks.polish) {
+    if (confirming && score.value > bar) result.confirmed = true;
     if (score.value > result.best_lcp) {
-      if (confirming && score.value > bar) result.confirmed = true;
       result.best_lcp = static_cast<float>(score.value);
       run.best_trial = result.trials;
       report_improvement(run, motion, pos, count);
-    } else if (confirming && score.value > bar) {
-      result.confirmed = true;
     }
     return;
   }
@@ -240,7 +238,7 @@ bool normals_agree(const RunContext& run, const std::vector<core::PointMatch>& m
 // P, and how many points that was.
 double sample_share(const RunContext& run, const core::RigidTransform& motion, size_t stride,
                     size_t& n) {
-  const auto sq_radius = static_cast<float>(run.point_spacing * run.run_tol * 2.0f);
+  const float sq_radius = scoring_sq_radius(run);
   size_t hits = 0;
   n = 0;
   if (run.p_mask) {

@@ -51,6 +51,12 @@ struct RunContext {
   std::vector<Finding>* findings = nullptr;
 };
 
+// The squared radius within which a moved point of Q counts for the LCP: 2 x spacing x run
+// tolerance, in float as the scores have always used it.
+inline float scoring_sq_radius(const RunContext& run) {
+  return run.point_spacing * run.run_tol * 2.0f;
+}
+
 // Takes a polished candidate of trial `trial` scoring `score`: it confirms the best motion when
 // it lands there from another trial, and becomes the best (reported through the hooks) when it
 // beats it.

@@ -53,33 +53,12 @@ RunContext fork(const RunContext& run, TrialSlot& slot, int32_t index) {
   return t;
 }
 
-void add(EngineCounts& to, const EngineCounts& c) {
-  to.pairs_d1 += c.pairs_d1;
-  to.pairs_d2 += c.pairs_d2;
-  to.quads += c.quads;
-  to.candidates += c.candidates;
-  to.lcp_early_exits += c.lcp_early_exits;
-  to.normal_rejections += c.normal_rejections;
-  to.presample_rejections += c.presample_rejections;
-  to.polished += c.polished;
-  to.near_polished += c.near_polished;
-}
-
-void add(StageTimes& to, const StageTimes& t) {
-  to.base_selection += t.base_selection;
-  to.pair_extraction += t.pair_extraction;
-  to.quad_search += t.quad_search;
-  to.motion_estimation += t.motion_estimation;
-  to.lcp_scoring += t.lcp_scoring;
-  to.polish += t.polish;
-}
-
 // Replays what the trial found into the run, in the order it found it.
 void merge(RunContext& run, TrialSlot& slot) {
   EngineResult& r = run.result;
   r.trials = std::max(r.trials, slot.result.trials);
-  add(r.counts, slot.result.counts);
-  add(r.times, slot.result.times);
+  r.counts += slot.result.counts;
+  r.times += slot.result.times;
   r.stopped = r.stopped || slot.result.stopped;
   for (const Finding& f : slot.findings) {
     run.polished.push_back(f.motion);
