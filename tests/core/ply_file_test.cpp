@@ -12,8 +12,7 @@
 
 #include "core/point_file.h"
 #include "ply_writer.h"
-
-#include "scratch_dir.h"
+#include "point_read_fixture.h"
 
 namespace kestrel::core {
 namespace {
@@ -24,30 +23,15 @@ using test::PlyLayout;
 
 const std::string kBun000 = std::string(KESTREL_EXAMPLES_DIR) + "/bun000.vrt";
 
-class PlyFile : public ::testing::Test {
+class PlyFile : public test::PointReadFixture {
  protected:
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  std::string write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(path(name), std::ios::binary) << bytes;
-    return path(name);
-  }
+  using PointReadFixture::write;
   std::string write(const std::string& name, const test::Vertices& points,
                     const test::Polygons& polygons, const PlyLayout& layout) const {
     test::write_ply(path(name), points, polygons, layout);
     return path(name);
   }
-  bool read(const std::string& file, int32_t sample = 1, bool centering = false) {
-    return read_point_set(file, set_, faces_, centering, sample, 0, cx_, cy_, cz_, 1000, &error_);
-  }
-
-  kestrel::testing::ScratchDir scratch_;  // removed with the fixture
-  const fs::path dir_ = scratch_.path();
-  PointSet set_;
-  FaceList faces_;
-  float cx_ = -7, cy_ = -7, cz_ = -7;
-  std::string error_;
 };
-
 const test::Vertices kSquare = {{0, 0, 1}, {2, 0, 1}, {2, 2, 1}, {0, 2, 1}};
 
 // ---- the same scan in every encoding ---------------------------------------------------------

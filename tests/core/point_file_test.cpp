@@ -9,37 +9,21 @@
 #include <sstream>
 #include <string>
 
-#include "scratch_dir.h"
+#include "point_read_fixture.h"
 
 namespace kestrel::core {
 namespace {
 
 namespace fs = std::filesystem;
 
-class PointFile : public ::testing::Test {
+class PointFile : public test::PointReadFixture {
  protected:
-  std::string write(const std::string& name, const std::string& text) {
-    const std::string path = (dir_ / name).string();
-    std::ofstream(path) << text;
-    return path;
-  }
   std::string read_text(const std::string& name) {
     std::ifstream in(dir_ / name);
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
   }
-  // Reads with centering off, sample 1, no cut.
-  bool read(const std::string& path, int32_t sample = 1, bool centering = false) {
-    return read_point_set(path, set_, faces_, centering, sample, 0, cx_, cy_, cz_, 1000, &error_);
-  }
-
-  kestrel::testing::ScratchDir scratch_;  // removed with the fixture
-  const fs::path dir_ = scratch_.path();
-  PointSet set_;
-  FaceList faces_;
-  float cx_ = -7, cy_ = -7, cz_ = -7;
-  std::string error_;
 };
 
 // ---- formats ---------------------------------------------------------------------------------
