@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "registration/engine.h"
+#include "registration/records.h"
 
 namespace kestrel::app {
 

@@ -11,7 +11,7 @@
 #include "app/run_options.h"
 #include "core/point_set.h"
 #include "icp/refine_q_by_icp.h"
-#include "registration/engine.h"
+#include "registration/records.h"
 
 namespace kestrel::app {
 

@@ -9,7 +9,7 @@
 #include "core/point_set.h"
 #include "core/rigid_transform.h"
 #include "core/run_parameters.h"
-#include "registration/engine.h"
+#include "registration/records.h"
 
 namespace kestrel::app {
 

@@ -9,7 +9,7 @@
 #include "core/prepare_point_set.h"
 #include "core/random15.h"
 #include "core/rigid_transform.h"
-#include "registration/point_spacing.h"
+#include "registration/registration.h"
 
 namespace kestrel::app {
 

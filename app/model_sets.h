@@ -7,7 +7,7 @@
 #include "app/q_placement.h"
 #include "core/face.h"
 #include "core/point_set.h"
-#include "registration/ann_index.h"
+#include "registration/registration.h"
 
 namespace kestrel::app {
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "registration/engine.h"
+#include "registration/records.h"
 
 namespace kestrel::app {
 

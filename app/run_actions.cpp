@@ -3,15 +3,13 @@
 #include <cstdio>
 #include <string>
 
-#include "app/any_pose_run.h"
 #include "app/command_line.h"
 #include "app/run_progress.h"
 #include "core/clock.h"
 #include "core/random15.h"
 #include "core/rigid_transform.h"
 #include "icp/run_in_parts.h"
-#include "registration/pair_extraction.h"
-#include "registration/run_registration.h"
+#include "registration/registration.h"
 
 namespace kestrel::app {
 
@@ -76,6 +74,17 @@ registration::EngineHooks engine_hooks(AppState& state, const ActionHooks& hooks
   return engine;
 }
 
+// "Start Kestrel" with "Any pose" ticked: the search that needs neither a pose nor an overlap,
+// over the full scans as loaded (Q unmoved).
+registration::EngineResult start_any_pose(const AppState& state,
+                                        const registration::EngineHooks& engine,
+                                        core::Random15& rng) {
+  const ModelSets& m = state.models;
+  const registration::AnyPoseInputs inputs{m.full_p, m.saved_full_q, m.model_p, m.p_index,
+                                           m.model_q};
+  return registration::run_any_pose(inputs, any_pose_options(state), engine, rng);
+}
+
 // Both run buttons: restore Q, seed the generator, refresh the parameters as the idle cycle
 // would, run, and keep the best moved working Q.
 registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, bool ransac) {
@@ -102,7 +111,7 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
   const registration::EngineHooks engine = engine_hooks(state, hooks, t0);
   const registration::EngineResult result =
       ransac                  ? registration::run_ransac(inputs, options, engine, rng)
-      : state.params.any_pose ? run_any_pose(state, options, engine, rng)
+      : state.params.any_pose ? start_any_pose(state, engine, rng)
                               : registration::run_kestrel(inputs, options, engine, rng);
   state.trial_count = result.trials;
   if (result.trials > 0) state.first_selection = false;
@@ -136,7 +145,18 @@ registration::EngineOptions engine_options(const AppState& state) {
   options.normal_tol = registration::pair_normal_tolerance(params.norm_diff, state.noise_added);
   options.first_selection = state.first_selection;
   options.debug = params.debug;
+  options.console = state.console;
+  options.console_progress = state.console_progress;
+  return options;
+}
+
+registration::AnyPoseOptions any_pose_options(const AppState& state) {
+  const core::RunParameters& params = state.params;
+  registration::AnyPoseOptions options;
+  options.overlap = params.overlap_given ? params.overlap_estimation : 0.0f;
+  options.delta = params.delta;
   options.threads = params.threads;
+  options.debug = params.debug;
   options.console = state.console;
   options.console_progress = state.console_progress;
   return options;

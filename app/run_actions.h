@@ -7,7 +7,7 @@
 #include "app/action_hooks.h"
 #include "app/app_state.h"
 #include "icp/refine_q_by_icp.h"
-#include "registration/engine.h"
+#include "registration/records.h"
 
 namespace kestrel::app {
 
@@ -33,5 +33,8 @@ std::string no_motion_reason(const registration::EngineResult& run);
 
 // The engine's settings for a run of `state` as its parameters stand.
 registration::EngineOptions engine_options(const AppState& state);
+
+// The any-pose search's settings for a run of `state` (the overlap only when it was given).
+registration::AnyPoseOptions any_pose_options(const AppState& state);
 
 }  // namespace kestrel::app

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "registration/engine.h"
+#include "registration/records.h"
 
 namespace kestrel::app {
 

@@ -14,7 +14,7 @@
 
 #include "app/run_progress.h"
 #include "core/clock.h"
-#include "registration/engine.h"
+#include "registration/records.h"
 
 namespace kestrel::app {
 

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "registration/engine.h"
+#include "registration/records.h"
 #include "scratch_dir.h"
 
 namespace kestrel::app::testing {

@@ -1,6 +1,6 @@
 // The two ANN-backed searches against brute force.
 
-#include "registration/ann_index.h"
+#include "registration/congruent/ann_index.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Base selection in P and the closest points of two segments.
 
-#include "registration/base_selection.h"
+#include "registration/congruent/base_selection.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "core/random15.h"
-#include "registration/segment_closest_params.h"
+#include "registration/congruent/segment_closest_params.h"
 #include "test_support.h"
 
 namespace kestrel::registration {

@@ -11,7 +11,7 @@
 #include "core/point_file.h"
 #include "core/random15.h"
 #include "core/run_parameters.h"
-#include "registration/run_registration.h"
+#include "registration/registration.h"
 #include "test_support.h"
 
 namespace kestrel::registration {

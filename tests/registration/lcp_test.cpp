@@ -1,6 +1,6 @@
 // LCP verification and the point-spacing estimate over P.
 
-#include "registration/lcp.h"
+#include "registration/congruent/lcp.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/random15.h"
-#include "registration/point_spacing.h"
+#include "registration/congruent/point_spacing.h"
 #include "test_support.h"
 
 namespace kestrel::registration {

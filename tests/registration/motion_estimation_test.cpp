@@ -1,6 +1,6 @@
 // Closed-form motion from matched bases, and the affine correction.
 
-#include "registration/motion_estimation.h"
+#include "registration/congruent/motion_estimation.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/rigid_transform.h"
-#include "registration/affine_correction.h"
+#include "registration/congruent/affine_correction.h"
 #include "test_support.h"
 
 namespace kestrel::registration {

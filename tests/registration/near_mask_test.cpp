@@ -1,6 +1,6 @@
 // The near-mask against the exact "within the radius of some point" question.
 
-#include "registration/near_mask.h"
+#include "registration/any_pose/near_mask.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Pairs of Q matching one base segment in length and normal difference.
 
-#include "registration/pair_extraction.h"
+#include "registration/congruent/pair_extraction.h"
 
 #include <gtest/gtest.h>
 

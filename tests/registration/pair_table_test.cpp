@@ -1,6 +1,6 @@
 // The pair table's answers against a test of every ordered pair of Q.
 
-#include "registration/pair_table.h"
+#include "registration/any_pose/pair_table.h"
 
 #include <gtest/gtest.h>
 

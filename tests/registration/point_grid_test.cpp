@@ -1,6 +1,6 @@
 // The grid's fixed-radius answers against brute force.
 
-#include "registration/point_grid.h"
+#include "registration/any_pose/point_grid.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Congruent quads in Q for a rectangle base whose diagonals cross at their midpoints.
 
-#include "registration/quad_search.h"
+#include "registration/congruent/quad_search.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/random15.h"
-#include "registration/run_registration.h"
+#include "registration/registration.h"
 #include "test_support.h"
 
 namespace kestrel::registration {

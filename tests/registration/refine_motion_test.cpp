@@ -1,6 +1,6 @@
 // The polish takes a nearly right motion to the right one.
 
-#include "registration/refine_motion.h"
+#include "registration/any_pose/refine_motion.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The run driver and the Kestrel trial on a synthetic surface whose Q is a moved part of P.
 
-#include "registration/run_registration.h"
+#include "registration/registration.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/random15.h"
-#include "registration/run_trial.h"
+#include "registration/search/run_trial.h"
 #include "test_support.h"
 
 namespace kestrel::registration {

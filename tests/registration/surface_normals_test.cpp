@@ -1,6 +1,6 @@
 // Normals fitted in 3D: right direction, one sign per set, and turning with the set.
 
-#include "registration/surface_normals.h"
+#include "registration/any_pose/surface_normals.h"
 
 #include <gtest/gtest.h>
 

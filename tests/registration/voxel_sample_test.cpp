@@ -1,6 +1,6 @@
 // Grid thinning: one mean per occupied cell, and a cell size chosen for a wanted count.
 
-#include "registration/voxel_sample.h"
+#include "registration/any_pose/voxel_sample.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,110 @@
+#include "registration/any_pose/refine_motion.h"
+
+#include <cmath>
+#include <vector>
+
+#include "registration/congruent/linear_algebra.h"
+
+namespace kestrel::registration {
+
+namespace {
+
+// Best rigid fit carrying q[i] onto p[j] for the listed pairs, as a motion about Q's centroid.
+bool fit_pairs(const core::PointSet& q, const core::PointSet& p,
+               const std::vector<std::pair<int, int>>& pairs, core::RigidTransform& out) {
+  double cq[3] = {0, 0, 0}, cp[3] = {0, 0, 0};
+  for (const auto& [i, j] : pairs) {
+    const core::Point3D& a = q[static_cast<size_t>(i)];
+    const core::Point3D& b = p[static_cast<size_t>(j)];
+    cq[0] += a.x, cq[1] += a.y, cq[2] += a.z;
+    cp[0] += b.x, cp[1] += b.y, cp[2] += b.z;
+  }
+  const double n = static_cast<double>(pairs.size());
+  for (int k = 0; k < 3; ++k) cq[k] /= n, cp[k] /= n;
+  double H[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+  for (const auto& [i, j] : pairs) {
+    const core::Point3D& a = q[static_cast<size_t>(i)];
+    const core::Point3D& b = p[static_cast<size_t>(j)];
+    const double u[3] = {a.x - cq[0], a.y - cq[1], a.z - cq[2]};
+    const double v[3] = {b.x - cp[0], b.y - cp[1], b.z - cp[2]};
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 3; ++c) H[3 * r + c] += u[r] * v[c];
+  }
+  double R[9];
+  if (!best_rotation(H, R)) return false;
+  out.R = core::DenseMatrix(3, 3);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) out.R(r, c) = R[3 * r + c];
+  out.s = 1.0f;
+  for (int k = 0; k < 3; ++k) {
+    out.c[k] = cq[k];
+    out.t[k] = cp[k] - cq[k];
+  }
+  return true;
+}
+
+// Root mean square of how far the points of `q` land apart under motions a and b.
+double rms_change(const core::PointSet& q, const core::RigidTransform& a,
+                  const core::RigidTransform& b) {
+  double sum = 0;
+  for (const core::Point3D& p : q) {
+    core::Point3D pa = p, pb = p;
+    core::transform_point(pa, a);
+    core::transform_point(pb, b);
+    const double d = core::distance(pa, pb);
+    sum += d * d;
+  }
+  return q.empty() ? 0 : std::sqrt(sum / static_cast<double>(q.size()));
+}
+
+// The polish loop; nearest(x, y, z, d2) gives the index of P's point nearest to (x, y, z), or
+// -1, with its squared distance in d2.
+template <typename Nearest>
+RefineResult refine_with(const core::PointSet& q, const core::PointSet& p, Nearest&& nearest,
+                         const core::RigidTransform& start, const RefineOptions& options) {
+  RefineResult result;
+  result.motion = start;
+  std::vector<std::pair<int, int>> pairs, previous;
+  for (int step = 0; step < options.iterations; ++step) {
+    pairs.clear();
+    for (size_t i = 0; i < q.size(); ++i) {
+      core::Point3D moved = q[i];
+      core::transform_point(moved, result.motion);
+      double d2 = 0;
+      const int j = nearest(moved.x, moved.y, moved.z, d2);
+      if (j >= 0 && d2 < options.sq_radius) pairs.emplace_back(static_cast<int>(i), j);
+    }
+    if (pairs.size() < options.min_pairs || pairs == previous) break;
+    core::RigidTransform next;
+    if (!fit_pairs(q, p, pairs, next)) break;
+    const double moved_by = rms_change(q, result.motion, next);
+    result.motion = next;
+    result.steps = step + 1;
+    result.pairs = pairs.size();
+    previous.swap(pairs);
+    if (moved_by < options.settle) break;
+  }
+  return result;
+}
+
+}  // namespace
+
+RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
+                           const AnnIndex& p_index, const core::RigidTransform& start,
+                           const RefineOptions& options) {
+  const auto nearest = [&p_index](double x, double y, double z, double& d2) {
+    return p_index.nearest(x, y, z, d2);
+  };
+  return refine_with(q, p, nearest, start, options);
+}
+
+RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
+                           const PointGrid& p_grid, const core::RigidTransform& start,
+                           const RefineOptions& options) {
+  const auto nearest = [&p_grid, &options](double x, double y, double z, double& d2) {
+    return p_grid.nearest_within(x, y, z, options.sq_radius, d2);
+  };
+  return refine_with(q, p, nearest, start, options);
+}
+
+}  // namespace kestrel::registration

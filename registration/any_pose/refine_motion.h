@@ -1,0 +1,40 @@
+#pragma once
+// Polishes a found motion: a coarse motion from four matched points carries their sampling
+// error; a few least-squares steps over all the points it already brings close remove it.
+
+#include "core/point_set.h"
+#include "core/rigid_transform.h"
+#include "registration/congruent/ann_index.h"
+#include "registration/any_pose/point_grid.h"
+
+namespace kestrel::registration {
+
+struct RefineOptions {
+  int iterations = 8;        // closest-point steps
+  double sq_radius = 0;      // squared distance within which a moved Q point pairs with P
+  size_t min_pairs = 6;      // fewer pairs than this end the polish
+  double settle = 0;         // a step that moves the points of Q by less than this (root mean
+                             // square) ends the polish
+};
+
+struct RefineResult {
+  core::RigidTransform motion;  // the polished motion (s = 1, c = centroid of the paired Q)
+  int steps = 0;                // steps actually taken
+  size_t pairs = 0;             // pairs of the last step
+};
+
+// Starting from `start`, pairs each moved point of `q` with its nearest point of `p` (indexed by
+// `p_index`) when within the radius, and replaces the motion by the best rigid fit of the
+// pairs (SVD), `iterations` times or until the pairs or the motion stop changing. A step that finds too few
+// pairs ends the polish and keeps the previous motion.
+RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
+                           const AnnIndex& p_index, const core::RigidTransform& start,
+                           const RefineOptions& options);
+
+// The same polish with the nearest points found through a grid over `p` (cells of about the
+// radius), which answers fixed-radius questions faster than the kd-tree.
+RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
+                           const PointGrid& p_grid, const core::RigidTransform& start,
+                           const RefineOptions& options);
+
+}  // namespace kestrel::registration

@@ -1,0 +1,178 @@
+// The any-pose search as an assembly: both scans thinned and given normals, bases of the scans'
+// own sizes in turn, pairs from a table of Q's pairs by length, the exact quad search, checks of
+// the matched normals and of a sample of Q, scoring through a mask of the space near P,
+// candidates polished before they compete, stopping when later bases confirm the best motion,
+// trials two at a time; the result is then polished against the full P.
+
+#include <array>
+#include <cmath>
+#include <optional>
+#include <vector>
+
+#include "core/clock.h"
+#include "core/side_by_side.h"
+#include "registration/any_pose/any_pose_plan.h"
+#include "registration/any_pose/any_pose_polish.h"
+#include "registration/any_pose/any_pose_scan.h"
+#include "registration/any_pose/voxel_sample.h"
+#include "registration/registration.h"
+#include "registration/search/base_schedules.h"
+#include "registration/search/candidate_checks.h"
+#include "registration/search/congruent_bases.h"
+#include "registration/search/pair_sources.h"
+#include "registration/search/progress.h"
+#include "registration/search/quad_searches.h"
+#include "registration/search/run_search.h"
+#include "registration/search/scorers.h"
+#include "registration/search/stopping_rules.h"
+#include "registration/search/trial_scheduling.h"
+
+namespace kestrel::registration {
+
+namespace {
+
+// Matched base normals, once turned by the candidate motion, must be within about 37 degrees.
+constexpr float kNormalAgreement = 0.8f;
+// Every 8th point of Q scores a candidate first; most wrong ones stop there.
+constexpr size_t kLcpPresample = 8;
+// The fourth base point keeps this share of the base length from the triangle's corners.
+constexpr float kFourthPointShare = 1.0f / 16;
+// Candidates scoring above this share of the best are polished before they are compared.
+constexpr float kPolishShare = 0.75f;
+// Stopping: a trial's best counts as a second finding when it scores at least this share of the
+// best LCP and lies within these limits of the best motion; two later trials must find it.
+constexpr float kConfirmShare = 0.65f;
+constexpr int32_t kConfirmCount = 2;
+constexpr float kConfirmDegrees = 10.0f;
+constexpr float kConfirmSpacings = 5.0f;  // in run tolerances
+constexpr int32_t kMaxTrials = 150;
+// Flat or featureless scans let nearly every pair and quad through; beyond these counts a trial
+// takes an even share of them (the bundled scans stay below them).
+constexpr size_t kMaxPairs = 20000;
+constexpr size_t kMaxQuads = 50000;
+
+std::vector<std::array<double, 3>> positions(const core::PointSet& set) {
+  std::vector<std::array<double, 3>> out;
+  out.reserve(set.size());
+  for (const core::Point3D& p : set) out.push_back({p.x, p.y, p.z});
+  return out;
+}
+
+// The exact search's squared radius: three quarters of the run tolerance, squared. (The
+// specified search takes the tolerance itself as a squared radius, which only suits
+// millimetre-sized spacings.) Each of the two intersection points carries its pair's sampling
+// offsets, so they may lie most of a tolerance apart.
+double exact_search_sq_radius(float run_tol) {
+  constexpr double kIntersectionShare = 0.75;
+  const double r = kIntersectionShare * static_cast<double>(run_tol);
+  return r * r;
+}
+
+// Both scans as the search needs them, and what it derives from them.
+struct Prepared {
+  AnyPoseScan p, q;
+  AnyPosePlan plan;
+  std::optional<PointGrid> p_grid;  // over P's working set, for the quick polish
+};
+
+// Thins both full scans by one grid, to about as many points as the user's working P. Unlike a
+// random draw the grid leaves no holes, so every part of each surface keeps a sample close to
+// where the other scan's samples fall.
+Prepared prepare(const AnyPoseInputs& inputs, const AnyPoseOptions& options) {
+  Prepared pr;
+  const double cell = voxel_cell_for(inputs.full_p, inputs.model_p.size());
+  core::side_by_side(
+      options.threads, [&] { pr.p = prepare_any_pose_scan(inputs.full_p, cell, true); },
+      [&] { pr.q = prepare_any_pose_scan(inputs.full_q, cell, false); });
+  // ANN's searches share global state: Q's index waits until P's side is done.
+  pr.q.index.build(pr.q.working);
+  pr.plan = plan_any_pose(pr.p, pr.q, options);
+  pr.p_grid.emplace(positions(pr.p.working), polish_grid_radius(score_sq_radius(pr.plan)));
+  if (options.debug)
+    debug_any_pose_plan(cell, pr.plan.point_spacing, pr.plan.normal_spread, pr.plan.size);
+  return pr;
+}
+
+// The search's parts that need no more than the scans and the plan.
+struct AnyPoseParts {
+  const SamePlace same_place;
+  const CycledBases bases;
+  const NormalAgreement normals{kNormalAgreement};
+  const NotWherePolished not_where_polished{same_place};
+  const PresampleScore presample{kLcpPresample};
+  const ConfirmationStop stopping;
+  const TrialRounds rounds;
+
+  AnyPoseParts(const core::PointSet& q, const AnyPosePlan& plan, float run_tol, int threads)
+      : same_place{centroid(q), kConfirmDegrees, kConfirmSpacings, run_tol},
+        bases(plan.base_lengths, kFourthPointShare),
+        stopping(plan.thr, kConfirmShare, kConfirmCount, same_place),
+        rounds(threads) {}
+};
+
+EngineResult search(const Prepared& pr, const PolishSets& polish_sets,
+                    const AnyPoseOptions& options, const EngineHooks& hooks,
+                    core::Random15& rng) {
+  const int64_t start = core::tick_ms();
+  const core::PointSet& p = pr.p.working;
+  const core::PointSet& q = pr.q.working;
+  const float run_tol = options.delta * pr.plan.point_spacing;
+  const NearMask mask(positions(p),
+                      std::sqrt(scoring_sq_radius(pr.plan.point_spacing, run_tol)));
+  const core::Clock::time_point t0 = core::Clock::now();
+  std::optional<PairTable> table;
+  if (PairTable::fits(q.size())) table.emplace(q, run_tol);
+  const double table_ms = core::elapsed_ms(t0);
+
+  const AnyPoseParts fixed(q, pr.plan, run_tol, options.threads);
+  const ScanPairs scan_pairs(q, pr.plan.normal_tol);
+  std::optional<TablePairs> table_pairs;
+  if (table) table_pairs.emplace(*table, pr.plan.normal_tol, kMaxPairs);
+  const ExactIntersectionQuads quads(q, exact_search_sq_radius(run_tol), table ? kMaxQuads : 0);
+  const CongruentBases congruent(table ? static_cast<const PairSource&>(*table_pairs) : scan_pairs,
+                                 quads, 1.0f);
+  const MaskScorer scorer(q, mask);
+  const QuickPolish polish(polish_sets, kPolishShare);
+  SearchParts parts;
+  parts.bases = &fixed.bases;
+  parts.candidates = &congruent;
+  parts.checks = {&fixed.normals, &fixed.not_where_polished, &fixed.presample};
+  parts.scorer = &scorer;
+  parts.polish = &polish;
+  parts.stopping = &fixed.stopping;
+  parts.scheduling = &fixed.rounds;
+
+  const RunSetup setup{parts, p, q, run_tol, kMaxTrials, false};
+  const TrialIO io{hooks, options.console, options.console_progress, options.debug};
+  EngineResult result = run_search(setup, io, rng, false, start);
+  result.times.pair_extraction += table_ms;
+  return result;
+}
+
+}  // namespace
+
+EngineResult run_any_pose(const AnyPoseInputs& inputs, const AnyPoseOptions& options,
+                          const EngineHooks& hooks, core::Random15& rng) {
+  core::Clock::time_point t0 = core::Clock::now();
+  const Prepared pr = prepare(inputs, options);
+  const double score_sq = score_sq_radius(pr.plan);
+  const PolishSets sets{pr.q.working, pr.p.working, *pr.p_grid,       inputs.full_p,
+                        *pr.p.full_grid, score_sq,  pr.plan.neighbour_distance};
+  const double prepare_ms = core::elapsed_ms(t0);
+
+  EngineResult result = search(pr, sets, options, hooks, rng);
+  result.times.normals = prepare_ms;
+  if (!result.improved) return result;
+
+  t0 = core::Clock::now();
+  result.motion = polish_any_pose(sets, result.motion);
+  // Reported like every run's LCP: over the working sets the window shows.
+  result.best_lcp = static_cast<float>(
+      compute_lcp(inputs.model_q, inputs.p_index, result.motion, score_sq, 0).value);
+  result.times.polish += core::elapsed_ms(t0);
+  if (hooks.on_improvement) hooks.on_improvement({result.motion, result.best_lcp});
+  hooks.request_repaint();
+  return result;
+}
+
+}  // namespace kestrel::registration

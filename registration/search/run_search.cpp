@@ -1,0 +1,30 @@
+#include "registration/search/run_search.h"
+
+#include "core/clock.h"
+#include "registration/search/progress.h"
+
+namespace kestrel::registration {
+
+EngineResult run_search(const RunSetup& setup, const TrialIO& io, core::Random15& rng,
+                        bool first_selection, int64_t start_ms) {
+  Search search{setup, io, rng};
+  search.first_selection = first_selection;
+  setup.parts.scheduling->run(search);
+
+  EngineResult result;
+  result.motion = search.best.motion;
+  result.best_lcp = search.best.lcp;
+  result.improved = search.best.improved;
+  result.confirmed = search.best.confirmed;
+  result.trials = search.tally.trials;
+  result.stopped = search.tally.stopped;
+  result.counts = search.tally.counts;
+  result.times = search.tally.times;
+  if (io.hooks.on_step)
+    io.hooks.on_step(
+        {setup.ransac_wording, result.trials, setup.num_try, result.best_lcp, 0, 0, true});
+  if (io.console) print_run_time(core::tick_ms() - start_ms);
+  return result;
+}
+
+}  // namespace kestrel::registration

@@ -1,0 +1,86 @@
+#pragma once
+// The state of one search, split by who writes it: the set-up every trial reads (shared by
+// threads), the best so far that trials improve (a trial round copies only this), and each
+// trial's own tally, reporting and generator.
+
+#include <cstdint>
+#include <vector>
+
+#include "core/point_set.h"
+#include "core/random15.h"
+#include "core/rigid_transform.h"
+#include "registration/records.h"
+#include "registration/search/parts.h"
+
+namespace kestrel::registration {
+
+// A scored (and, with a polish, polished) candidate and the trial that found it.
+struct Finding {
+  core::RigidTransform motion;
+  double score = 0;
+  int32_t trial = 0;
+};
+
+// What every trial of a run reads and none writes. The references must outlive the run.
+struct RunSetup {
+  SearchParts parts;
+  const core::PointSet& p_sample;  // bases are drawn from it
+  const core::PointSet& q;         // searched and scored
+  float run_tol;                   // delta * point spacing
+  int32_t num_try;                 // trials at most
+  bool ransac_wording;             // progress lines worded for random triples
+};
+
+// What trials improve.
+struct BestSoFar {
+  core::RigidTransform motion;  // identity until some candidate beats LCP 0
+  float lcp = 0;
+  bool improved = false;
+  int32_t trial = 0;                          // the trial that found it
+  std::vector<core::RigidTransform> polished;  // motions a polish produced
+  int32_t confirmations = 0;    // later trials that found the best motion again
+  int32_t confirming_trial = 0;  // the last of them
+  bool confirmed = false;        // enough of them: the run is done
+};
+
+// What a trial adds up; merged into the run's.
+struct Tally {
+  int32_t trials = 0;  // trials begun
+  bool stopped = false;
+  EngineCounts counts;
+  StageTimes times;
+};
+
+// How a trial reports.
+struct TrialIO {
+  EngineHooks hooks;
+  bool console = true;           // the progress lines
+  bool console_progress = true;  // with console: the "\r" lines too
+  bool debug = false;            // the debug timings and counts
+};
+
+// One trial's view of the run.
+struct Trial {
+  const RunSetup& setup;
+  const TrialIO& io;
+  core::Random15& rng;
+  BestSoFar& best;
+  Tally& tally;
+  bool& first_selection;  // no base drawn yet in this process; cleared by the first draw
+  // Trials of a round keep what they find here for the merge (trial_rounds.h).
+  std::vector<Finding>* findings = nullptr;
+};
+
+// A whole run: what the trial scheduling works on.
+struct Search {
+  const RunSetup& setup;
+  const TrialIO& io;
+  core::Random15& rng;
+  BestSoFar best;
+  Tally tally;
+  bool first_selection = true;
+
+  Trial trial() { return {setup, io, rng, best, tally, first_selection}; }
+};
+
+}  // namespace kestrel::registration

@@ -1,0 +1,149 @@
+#include "registration/search/run_trial.h"
+
+#include <optional>
+#include <vector>
+
+#include "core/clock.h"
+#include "registration/congruent/base_selection.h"
+#include "registration/search/progress.h"
+#include "registration/search/trial_reports.h"
+
+namespace kestrel::registration {
+
+namespace {
+
+using core::Clock;
+using core::elapsed_ms;
+
+// The score at which a candidate is worth scoring in full: the bar itself, or with a polish a
+// share of it, since a raw motion from four points scores below its polished self.
+double entry_bar(const Trial& trial, bool confirming) {
+  const SearchParts& parts = trial.setup.parts;
+  const double bar = parts.stopping->bar(trial.best, confirming);
+  return parts.polish ? parts.polish->share() * bar : bar;
+}
+
+// Polishes a candidate that scored near the bar and scores it again before it competes.
+void polish_and_take(Trial& trial, const core::RigidTransform& motion, uint64_t pos,
+                     uint64_t count) {
+  const SearchParts& parts = trial.setup.parts;
+  const Clock::time_point t0 = Clock::now();
+  Finding finding{parts.polish->polish(motion), 0, trial.tally.trials};
+  ++trial.tally.counts.polished;
+  trial.best.polished.push_back(finding.motion);
+  finding.score = parts.scorer->score(finding.motion, 0).value;
+  trial.tally.times.polish += elapsed_ms(t0);
+  if (trial.findings) trial.findings->push_back(finding);
+  take_finding(trial, finding, pos, count);
+}
+
+// Scores the motion and lets it compete for the best.
+void score_candidate(Trial& trial, const core::RigidTransform& motion, double entry,
+                     uint64_t pos, uint64_t count) {
+  const SearchParts& parts = trial.setup.parts;
+  const LcpScore score = parts.scorer->score(motion, entry);
+  ++trial.tally.counts.candidates;
+  if (score.early_exit) ++trial.tally.counts.lcp_early_exits;
+  if (!parts.polish) {
+    take_finding(trial, {motion, score.value, trial.tally.trials}, pos, count);
+  } else if (score.value > entry) {
+    polish_and_take(trial, motion, pos, count);
+  }
+}
+
+// A candidate that passed the residual gate: the checks in turn, then the score.
+void judge_candidate(Trial& trial, const std::vector<core::PointMatch>& matches,
+                     const core::RigidTransform& motion, uint64_t pos, uint64_t count) {
+  const SearchParts& parts = trial.setup.parts;
+  const bool confirming = parts.stopping->may_confirm(trial, motion);
+  const double entry = entry_bar(trial, confirming);
+  const CheckedCandidate candidate{matches, motion, confirming, entry};
+  for (const CandidateCheck* check : parts.checks)
+    if (!check->passes(trial, candidate, trial.tally.counts)) return;
+  score_candidate(trial, motion, entry, pos, count);
+}
+
+// The candidate loop. Its time goes to motion estimation except what judging and reporting take.
+bool evaluate_candidates(Trial& trial, const Base& base, const TrialCandidates& candidates) {
+  const RunSetup& setup = trial.setup;
+  const CandidateSource& source = *setup.parts.candidates;
+  Tally& tally = trial.tally;
+  const float gate = source.gate_tolerances() * setup.run_tol;
+  const Clock::time_point start = Clock::now();
+  double judging_ms = 0, other_ms = 0;
+  const double polish_before = tally.times.polish;
+  std::vector<core::PointMatch> matches;
+  for (uint64_t pos = 0; pos < candidates.count; ++pos) {
+    if (trial.io.hooks.stop()) {
+      tally.stopped = true;
+      break;
+    }
+    source.matches(trial, base, candidates, pos, matches);
+    const MotionEstimate estimate = source.motion(matches);
+    if (pos % 100 == 0) {
+      const Clock::time_point t0 = Clock::now();
+      report_progress(trial, pos, candidates.count);
+      other_ms += elapsed_ms(t0);
+    }
+    if (estimate.residual < static_cast<double>(gate)) {
+      const Clock::time_point t0 = Clock::now();
+      judge_candidate(trial, matches, estimate.motion, pos, candidates.count);
+      judging_ms += elapsed_ms(t0);
+      if (setup.parts.stopping->done(trial.best)) break;
+    }
+  }
+  const double loop_ms = elapsed_ms(start);
+  // The polish runs inside judging but is a stage of its own.
+  tally.times.lcp_scoring += judging_ms - (tally.times.polish - polish_before);
+  tally.times.motion_estimation += loop_ms - judging_ms - other_ms;
+  // A stop from outside ends the trial at once, without its closing debug lines.
+  if (tally.stopped) return true;
+  if (trial.io.debug) debug_evaluation(static_cast<int64_t>(loop_ms));
+  return setup.parts.stopping->done(trial.best);
+}
+
+// The trial's base, reported to the hooks and the debug lines; nothing when none was found.
+std::optional<Base> trial_base(Trial& trial) {
+  const RunSetup& setup = trial.setup;
+  const Clock::time_point start = Clock::now();
+  std::optional<Base> base =
+      select_base(setup.p_sample, setup.parts.bases->limits(trial.tally.trials - 1),
+                  trial.first_selection, trial.rng);
+  const double select_ms = elapsed_ms(start);
+  trial.tally.times.base_selection += select_ms;
+  if (!base) {
+    if (trial.io.debug) debug_no_base();
+    return base;
+  }
+  if (trial.io.debug) debug_base(base->index);
+  if (trial.io.hooks.on_base) trial.io.hooks.on_base(base->points);
+  const core::PointSet& b = base->points;
+  if (trial.io.debug)
+    debug_selection(static_cast<int64_t>(select_ms), core::distance(b[0], b[1]),
+                    core::distance(b[2], b[3]));
+  return base;
+}
+
+}  // namespace
+
+void take_finding(Trial& trial, const Finding& finding, uint64_t pos, uint64_t count) {
+  BestSoFar& best = trial.best;
+  trial.setup.parts.stopping->note(best, finding);
+  if (finding.score > best.lcp) {
+    best.lcp = static_cast<float>(finding.score);
+    best.trial = finding.trial;
+    report_improvement(trial, finding.motion, pos, count);
+  }
+}
+
+bool run_trial(Trial& trial) {
+  trial.tally.trials += 1;
+  report_trial_start(trial);
+  const std::optional<Base> base = trial_base(trial);
+  if (!base) return false;
+  TrialCandidates candidates;
+  if (!trial.setup.parts.candidates->find(trial, *base, candidates)) return false;
+  return evaluate_candidates(trial, *base, candidates);
+}
+
+}  // namespace kestrel::registration

@@ -1,0 +1,136 @@
+#include "registration/search/trial_scheduling.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "registration/search/run_state.h"
+#include "registration/search/run_trial.h"
+
+namespace kestrel::registration {
+
+namespace {
+
+constexpr int kRound = 2;
+
+// One trial of a round: a copy of the run's best, its own tally, reporting and generator.
+struct TrialSlot {
+  TrialIO io;
+  core::Random15 rng;
+  BestSoFar best;
+  Tally tally;
+  bool first_selection = false;
+  std::vector<Finding> findings;
+  bool ends_run = false;
+};
+
+bool all_thread_safe(const SearchParts& parts) {
+  return parts.candidates->thread_safe() && parts.scorer->thread_safe() &&
+         (!parts.polish || parts.polish->thread_safe());
+}
+
+// Replays what the trial found into the run, in the order it found it.
+void merge(Search& search, TrialSlot& slot) {
+  Tally& t = search.tally;
+  t.trials = std::max(t.trials, slot.tally.trials);
+  t.counts += slot.tally.counts;
+  t.times += slot.tally.times;
+  t.stopped = t.stopped || slot.tally.stopped;
+  Trial run = search.trial();
+  for (const Finding& f : slot.findings) {
+    search.best.polished.push_back(f.motion);
+    take_finding(run, f, 0, 0);
+  }
+}
+
+// Sets up trial `k` of a round that begins after `done` trials. The first may show its
+// progress; the second learns of a stop through `poll`.
+void prepare_slot(Search& search, TrialSlot& s, int32_t done, int32_t k,
+                  const std::function<bool()>& poll) {
+  s.io.console = search.io.console;
+  s.io.console_progress = search.io.console_progress;
+  s.io.debug = search.io.debug;
+  s.rng.seed(static_cast<unsigned>(search.rng.next()) << 15 |
+             static_cast<unsigned>(search.rng.next()));
+  s.best = search.best;
+  s.tally.trials = done + k;
+  s.io.hooks.should_stop = poll;
+  if (k == 0) {
+    s.io.hooks.repaint = search.io.hooks.repaint;
+    s.io.hooks.on_progress = search.io.hooks.on_progress;
+    s.io.hooks.on_step = search.io.hooks.on_step;
+  } else {
+    s.io.console = false;
+    s.io.debug = false;
+  }
+}
+
+// Runs the round's two trials, the second on its own thread; the stop hook belongs to this
+// thread, so it keeps being asked for the second trial's sake.
+void run_pair(TrialSlot* slots, Trial* trials, const std::function<bool()>& poll) {
+  std::atomic<bool> finished{false};
+  std::thread second([&slots, &trials, &finished] {
+    slots[1].ends_run = run_trial(trials[1]);
+    finished = true;
+  });
+  slots[0].ends_run = run_trial(trials[0]);
+  while (!finished) {
+    poll();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  second.join();
+}
+
+}  // namespace
+
+void OneByOne::run(Search& search) const {
+  for (int32_t i = 0; i < search.setup.num_try; ++i) {
+    // A trial that finds no candidate never polls inside, so a stop waits at most one trial;
+    // the first trial always runs, so even a tiny time limit reports what one trial found.
+    if (i > 0 && search.io.hooks.stop()) {
+      search.tally.stopped = true;
+      break;
+    }
+    Trial trial = search.trial();
+    if (run_trial(trial)) break;
+  }
+}
+
+void TrialRounds::run(Search& search) const {
+  std::atomic<bool> stop{false};
+  const std::function<bool()> poll = [&search, &stop] {
+    if (!stop && search.io.hooks.stop()) stop = true;
+    return stop.load();
+  };
+  const std::function<bool()> flag = [&stop] { return stop.load(); };
+  const bool threaded = threads_ >= 2 && all_thread_safe(search.setup.parts);
+  const int32_t num_try = search.setup.num_try;
+  for (int32_t done = 0; done < num_try;) {
+    if (done > 0 && poll()) {
+      search.tally.stopped = true;
+      break;
+    }
+    const int32_t n = std::min(kRound, num_try - done);
+    TrialSlot slots[kRound];
+    std::vector<Trial> trials;
+    for (int32_t k = 0; k < n; ++k) {
+      TrialSlot& s = slots[k];
+      // On its own thread the second trial only learns of a stop through the flag.
+      prepare_slot(search, s, done, k, k > 0 && threaded ? flag : poll);
+      trials.push_back({search.setup, s.io, s.rng, s.best, s.tally, s.first_selection,
+                        &s.findings});
+    }
+    if (threaded && n == 2) {
+      run_pair(slots, trials.data(), poll);
+    } else {
+      for (int32_t k = 0; k < n; ++k) slots[k].ends_run = run_trial(trials[static_cast<size_t>(k)]);
+    }
+    for (int32_t k = 0; k < n; ++k) merge(search, slots[k]);
+    done += n;
+    if (search.tally.stopped || search.setup.parts.stopping->done(search.best)) break;
+  }
+}
+
+}  // namespace kestrel::registration
