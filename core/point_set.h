@@ -2,6 +2,7 @@
 // The records every part of Kestrel passes around: points, point sets, and the index and
 // correspondence records of a registration search.
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -28,6 +29,14 @@ inline double normal_difference(const Point3D& a, const Point3D& b) {
 
 // Ordered, growable, deep-copied set of points; a point is named by its 0-based index.
 using PointSet = std::vector<Point3D>;
+
+// The positions of `set`, in order: what the search structures are built over.
+inline std::vector<std::array<double, 3>> positions(const PointSet& set) {
+  std::vector<std::array<double, 3>> out;
+  out.reserve(set.size());
+  for (const Point3D& p : set) out.push_back({p.x, p.y, p.z});
+  return out;
+}
 
 // A pair of points of Q (indices into Q).
 struct IndexPair {

@@ -10,17 +10,6 @@
 
 namespace kestrel::registration {
 
-namespace {
-
-std::vector<std::array<double, 3>> positions(const core::PointSet& set) {
-  std::vector<std::array<double, 3>> out;
-  out.reserve(set.size());
-  for (const core::Point3D& p : set) out.push_back({p.x, p.y, p.z});
-  return out;
-}
-
-}  // namespace
-
 double full_grid_cell(size_t full_points, size_t working_points, double thinning_cell) {
   // On a surface a thinning cell of side c gathers full / working points, so the full scan's
   // spacing is about c / sqrt(full / working). Four of those make a cell of a dozen points or
@@ -34,7 +23,7 @@ AnyPoseScan prepare_any_pose_scan(const core::PointSet& full, double cell, bool 
   AnyPoseScan scan;
   scan.working = voxel_sample(full, cell);
   if (index) scan.index.build(scan.working);
-  scan.full_grid.emplace(positions(full), full_grid_cell(full.size(), scan.working.size(), cell));
+  scan.full_grid.emplace(core::positions(full), full_grid_cell(full.size(), scan.working.size(), cell));
   const NormalList normals = estimate_surface_normals(full, *scan.full_grid, scan.working);
   for (size_t i = 0; i < scan.working.size(); ++i) {
     scan.working[i].nx = normals[i][0];

@@ -51,13 +51,6 @@ constexpr int32_t kMaxTrials = 150;
 constexpr size_t kMaxPairs = 20000;
 constexpr size_t kMaxQuads = 50000;
 
-std::vector<std::array<double, 3>> positions(const core::PointSet& set) {
-  std::vector<std::array<double, 3>> out;
-  out.reserve(set.size());
-  for (const core::Point3D& p : set) out.push_back({p.x, p.y, p.z});
-  return out;
-}
-
 // The exact search's squared radius: three quarters of the run tolerance, squared. (The
 // specified search takes the tolerance itself as a squared radius, which only suits
 // millimetre-sized spacings.) Each of the two intersection points carries its pair's sampling
@@ -87,7 +80,7 @@ Prepared prepare(const AnyPoseInputs& inputs, const AnyPoseOptions& options) {
   // ANN's searches share global state: Q's index waits until P's side is done.
   pr.q.index.build(pr.q.working);
   pr.plan = plan_any_pose(pr.p, pr.q, options);
-  pr.p_grid.emplace(positions(pr.p.working), polish_grid_radius(score_sq_radius(pr.plan)));
+  pr.p_grid.emplace(core::positions(pr.p.working), polish_grid_radius(score_sq_radius(pr.plan)));
   if (options.debug)
     debug_any_pose_plan(cell, pr.plan.point_spacing, pr.plan.normal_spread, pr.plan.size);
   return pr;
@@ -117,7 +110,7 @@ EngineResult search(const Prepared& pr, const PolishSets& polish_sets,
   const core::PointSet& p = pr.p.working;
   const core::PointSet& q = pr.q.working;
   const float run_tol = options.delta * pr.plan.point_spacing;
-  const NearMask mask(positions(p),
+  const NearMask mask(core::positions(p),
                       std::sqrt(scoring_sq_radius(pr.plan.point_spacing, run_tol)));
   const core::Clock::time_point t0 = core::Clock::now();
   std::optional<PairTable> table;

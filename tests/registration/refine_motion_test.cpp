@@ -53,12 +53,6 @@ TEST(RefineMotion, TooFewPairsKeepTheStartingMotion) {
   EXPECT_EQ(result.motion.t[1], 3);
 }
 
-std::vector<std::array<double, 3>> positions(const core::PointSet& set) {
-  std::vector<std::array<double, 3>> out;
-  for (const core::Point3D& p : set) out.push_back({p.x, p.y, p.z});
-  return out;
-}
-
 TEST(RefineMotion, GridAndTreeGiveTheSameMotion) {
   // Both find the exact nearest point of P within the radius, so on data without ties the
   // pairs, and hence the motions, are the same step for step.
@@ -72,7 +66,7 @@ TEST(RefineMotion, GridAndTreeGiveTheSameMotion) {
   for (const double radius : {3.0, 8.0}) {
     for (const double grid_radius : {radius, radius / 3}) {  // a grid built for another radius
       SCOPED_TRACE(testing::Message() << "radius " << radius << " grid " << grid_radius);
-      const PointGrid grid(positions(p), grid_radius);
+      const PointGrid grid(core::positions(p), grid_radius);
       RefineOptions options;
       options.sq_radius = radius * radius;
       options.iterations = 12;

@@ -10,13 +10,50 @@
 #include <vector>
 
 #include "core/random15.h"
+#include "registration/any_pose/point_grid.h"
+#include "registration/search/base_schedules.h"
+#include "registration/search/congruent_bases.h"
+#include "registration/search/pair_sources.h"
+#include "registration/search/quad_searches.h"
+#include "registration/search/run_search.h"
 #include "registration/search/run_trial.h"
+#include "registration/search/same_place.h"
+#include "registration/search/scorers.h"
+#include "registration/search/stopping_rules.h"
+#include "registration/search/trial_scheduling.h"
 #include "test_support.h"
 
 namespace kestrel::registration {
 namespace {
 
 using test::point;
+
+// The specified search's parts over a scene, for tests that run single trials.
+struct SpecifiedParts {
+  const FixedBases bases;
+  const ScanPairs pairs;
+  const IntersectionQuads quads;
+  const CongruentBases congruent;
+  const AnnScorer scorer;
+  const ThresholdStop stopping;
+  const OneByOne scheduling;
+
+  SpecifiedParts(const test::Scene& scene, const EngineOptions& o)
+      : bases({o.margin, o.base_max_len, 10.0f}),
+        pairs(scene.q, o.normal_tol),
+        quads(scene.q, o.delta * scene.point_spacing),
+        congruent(pairs, quads, o.scale_tol),
+        scorer(scene.q, scene.p_index,
+               scoring_sq_radius(scene.point_spacing, o.delta * scene.point_spacing)),
+        stopping(o.thr) {}
+
+  RunSetup setup(const test::Scene& scene, const EngineOptions& o) const {
+    SearchParts parts;
+    parts.bases = &bases, parts.candidates = &congruent, parts.scorer = &scorer;
+    parts.stopping = &stopping, parts.scheduling = &scheduling;
+    return {parts, scene.p, scene.q, o.delta * scene.point_spacing, o.num_try, false};
+  }
+};
 
 struct RunRegistration : ::testing::Test {
   test::Scene scene;
@@ -139,57 +176,37 @@ TEST_F(RunRegistration, EqualLcpIsNotAnImprovement) {
   // Q is a subset of P, so the true motion scores exactly 1; a trial entered with the best
   // already at 1 finds candidates but reports none.
   options.thr = 2.0f;
-  options.console = false;
-  const core::PointSet p_sample = scene.p;
+  const SpecifiedParts parts(scene, options);
+  const RunSetup setup = parts.setup(scene, options);
+  TrialIO quiet;
+  quiet.console = false;
+  Search search{setup, quiet, rng};
   int winning = 0;
-  EngineResult result;
-  RunContext run{options,
-                 hooks,
-                 rng,
-                 scene.p_index,
-                 p_sample,
-                 scene.q,
-                 options.delta * scene.point_spacing,
-                 scene.point_spacing,
-                 false,
-                 true,
-                 options.base_max_len,
-                 result};
   rng.seed(0);
   for (int k = 1; k <= 60 && winning == 0; ++k) {
-    result.best_lcp = 0;
-    run_trial(run);
-    if (result.best_lcp == 1.0f) winning = k;
+    search.best.lcp = 0;
+    Trial trial = search.trial();
+    run_trial(trial);
+    if (search.best.lcp == 1.0f) winning = k;
   }
   ASSERT_GT(winning, 0);
   // Replay up to the winning trial, entering each with the best already at 1.
   int improvements = 0, repaints = 0;
-  EngineHooks counting;
-  counting.repaint = [&repaints] { ++repaints; };
-  counting.on_improvement = [&improvements](const Improvement&) { ++improvements; };
-  EngineResult replay;
-  RunContext again{options,
-                   counting,
-                   rng,
-                   scene.p_index,
-                   p_sample,
-                   scene.q,
-                   run.run_tol,
-                   scene.point_spacing,
-                   false,
-                   true,
-                   options.base_max_len,
-                   replay};
+  TrialIO counting = quiet;
+  counting.hooks.repaint = [&repaints] { ++repaints; };
+  counting.hooks.on_improvement = [&improvements](const Improvement&) { ++improvements; };
+  Search replay{setup, counting, rng};
   rng.seed(0);
   for (int k = 1; k <= winning; ++k) {
-    replay.best_lcp = 1.0f;
-    run_trial(again);
-    EXPECT_EQ(replay.best_lcp, 1.0f);
+    replay.best.lcp = 1.0f;
+    Trial trial = replay.trial();
+    run_trial(trial);
+    EXPECT_EQ(replay.best.lcp, 1.0f);
   }
   EXPECT_EQ(improvements, 0);
-  EXPECT_FALSE(replay.improved);
+  EXPECT_FALSE(replay.best.improved);
   EXPECT_GT(repaints, 0);  // the candidates were evaluated
-  EXPECT_GT(replay.counts.candidates, 0);
+  EXPECT_GT(replay.tally.counts.candidates, 0);
 }
 
 TEST_F(RunRegistration, HooksSeeTheProgressTheBaseAndEveryImprovement) {
@@ -294,29 +311,6 @@ TEST_F(RunRegistration, AffineModeStillAlignsASlightlyScaledQ) {
   ::testing::internal::GetCapturedStdout();
 }
 
-// Normals handed in replace the sets' own in the pair test: with Q's normals scrambled the
-// pairs do not match, with P's and Q's replaced by the true ones they match again.
-TEST_F(RunRegistration, NormalsHandedInReplaceTheSetsOwn) {
-  options.console = false;
-  const EngineResult plain = run();
-  NormalList p_normals, q_normals;
-  for (const core::Point3D& pt : scene.p) p_normals.push_back({pt.nx, pt.ny, pt.nz});
-  for (core::Point3D& pt : scene.q) {
-    q_normals.push_back({pt.nx, pt.ny, pt.nz});
-    pt.nx = 1, pt.ny = 0, pt.nz = 0;
-  }
-  rng.seed(0);
-  EXPECT_LT(run_kestrel(scene.inputs(), options, hooks, rng).counts.pairs_d1,
-            plain.counts.pairs_d1);
-  EngineInputs inputs = scene.inputs();
-  inputs.p_normals = &p_normals;
-  inputs.q_normals = &q_normals;
-  rng.seed(0);
-  const EngineResult given = run_kestrel(inputs, options, hooks, rng);
-  EXPECT_EQ(given.motion.R.data, plain.motion.R.data);
-  EXPECT_EQ(given.counts.pairs_d1, plain.counts.pairs_d1);
-}
-
 TEST_F(RunRegistration, EmptyOrUnusableInputsEndQuietly) {
   options.num_try = 3;
   options.console = false;
@@ -358,28 +352,49 @@ TEST(SelectPRegion, TiesAreOrderedByYThenZ) {
 }
 
 // Trials two at a time: the second trial of each round on its own thread or after the first,
-// the same motion, LCP, trial count and counts; a polish hook (here a no-op that counts) is
-// asked from both threads.
+// the same motion, LCP, trial count and counts; a polish (here a no-op that counts) is asked
+// from both threads.
+struct CountingPolish : Polish {
+  mutable std::atomic<int> calls{0};
+  core::RigidTransform polish(const core::RigidTransform& motion) const override {
+    ++calls;
+    return motion;
+  }
+  float share() const override { return 0.6f; }
+  bool thread_safe() const override { return true; }
+};
+
 TEST_F(RunRegistration, TrialRoundsGiveTheSameRunOnOneThreadOrTwo) {
   options.thr = 2.0f;  // only the confirmation or the trial count ends the run
   options.num_try = 12;
-  options.console = false;
-  options.trial_rounds = true;
-  options.exact_invariants = true;  // the searches a second thread may run
-  options.grid_scoring = true;
-  options.confirm_share = 0.65f;
-  options.confirm_count = 2;
-  std::atomic<int> polishes{0};
-  hooks.polish = [&polishes](core::RigidTransform&) { ++polishes; };
+  const float run_tol = options.delta * scene.point_spacing;
+  const float sq_radius = scoring_sq_radius(scene.point_spacing, run_tol);
+  // The searches a second thread may run: the exact quad search and a grid scorer.
+  const FixedBases bases({0, options.base_max_len, 10.0f});
+  const ScanPairs pairs(scene.q, options.normal_tol);
+  const ExactIntersectionQuads quads(scene.q, 0.5625 * run_tol * run_tol, 0);
+  const CongruentBases congruent(pairs, quads, 1.0f);
+  const PointGrid grid(core::positions(scene.p), std::sqrt(static_cast<double>(sq_radius)));
+  const GridScorer scorer(scene.q, grid, sq_radius);
+  const SamePlace same_place{centroid(scene.q), 10, 5, run_tol};
+  const ConfirmationStop stopping(options.thr, 0.65f, 2, same_place);
+  const CountingPolish polish;
   int improvements = 0;
-  hooks.on_improvement = [&improvements](const Improvement&) { ++improvements; };
+  TrialIO io;
+  io.console = false;
+  io.hooks.on_improvement = [&improvements](const Improvement&) { ++improvements; };
   EngineResult runs[2];
   int polished[2];
   for (int threads : {1, 2}) {
-    options.threads = threads;
-    polishes = 0;
-    runs[threads - 1] = run();
-    polished[threads - 1] = polishes;
+    const TrialRounds rounds(threads);
+    SearchParts parts;
+    parts.bases = &bases, parts.candidates = &congruent, parts.scorer = &scorer;
+    parts.polish = &polish, parts.stopping = &stopping, parts.scheduling = &rounds;
+    const RunSetup setup{parts, scene.p, scene.q, run_tol, options.num_try, false};
+    polish.calls = 0;
+    rng.seed(0);
+    runs[threads - 1] = run_search(setup, io, rng, true, 0);
+    polished[threads - 1] = polish.calls;
   }
   const EngineResult &one = runs[0], &two = runs[1];
   EXPECT_TRUE(one.improved);
