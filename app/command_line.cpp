@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 
+#include "core/point_formats.h"
 #include "core/transform_file.h"
 
 namespace kestrel::app {
@@ -178,7 +179,9 @@ ParseOutcome parse_options(const ParseContext& ctx, int argc, const char* const*
 }  // namespace
 
 void print_usage(const char* program, FILE* err) {
-  std::fprintf(err, "\n\nUsage: %s set1(.obj,.vrt,.pct,.txt) set2(.obj,.vrt,.pct,.txt)\n", program);
+  // Only the formats marked in_usage: the wording of this line is fixed, later formats stay out.
+  const std::string endings = core::joined_endings(core::FormatList::kUsage, ".", ",");
+  std::fprintf(err, "\n\nUsage: %s set1(%s) set2(%s)\n", program, endings.c_str(), endings.c_str());
   constexpr int kUsageLines = 8;
   for (int line = 1; line <= kUsageLines; ++line) {
     std::string text;

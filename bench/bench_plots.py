@@ -4,7 +4,7 @@ import os
 
 import numpy as np
 
-from bench_report import method_order
+from bench_rows import method_order
 
 
 def plots(rows, pairs, folder, stem, timeout):

@@ -6,6 +6,9 @@ import subprocess
 
 import numpy as np
 
+from bench_plots import plots, write_csv
+from bench_rows import method_order
+
 STAGES = ["base_selection", "pair_extraction", "quad_search", "motion_estimation", "lcp_scoring"]
 COUNTS = ["trials", "pairs_d1", "pairs_d2", "quads", "candidates", "lcp_early_exits"]
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -30,14 +33,6 @@ def _table(header, rows, align=None):
              "|" + "|".join(":---" if a == "l" else "---:" for a in align) + "|"]
     lines += ["| " + " | ".join(str(c) for c in row) + " |" for row in rows]
     return "\n".join(lines)
-
-
-def method_order(rows):
-    seen = []
-    for r in rows:
-        if r["method"] not in seen:
-            seen.append(r["method"])
-    return seen
 
 
 def summarise(rows):
@@ -265,7 +260,6 @@ def _repro_section(repro):
 
 def write_report(data, path):
     """Writes `path` (markdown), its two PNG plots and a CSV of every run beside it."""
-    from bench_plots import plots, write_csv
     folder = os.path.dirname(path)
     os.makedirs(folder, exist_ok=True)
     stem = os.path.splitext(os.path.basename(path))[0]

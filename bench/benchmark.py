@@ -64,13 +64,15 @@ def arguments():
     ap.add_argument("--kestrel", action="append", type=parse_mode, metavar="MODE",
                     help="a Kestrel mode (repeatable, replaces the defaults; see below)")
     ap.add_argument("--voxels", default="2,3,5", help="Open3D voxel sizes in mm (default 2,3,5)")
-    ap.add_argument("--displacements", type=int, default=6,
-                    help="seeded displacements of Q per pair (default 6)")
-    ap.add_argument("--seed", type=int, default=1, help="seed of the displacements (default 1)")
-    ap.add_argument("--max-translation", type=float, default=50.0,
-                    help="largest translation of a displacement, mm (default 50)")
-    ap.add_argument("--min-overlap", type=float, default=0.3,
-                    help="smallest overlap of a pair to benchmark (default 0.3)")
+    cases = bench_cases.BENCHMARK
+    ap.add_argument("--displacements", type=int, default=cases["displacements"],
+                    help="seeded displacements of Q per pair (default %(default)s)")
+    ap.add_argument("--seed", type=int, default=cases["seed"],
+                    help="seed of the displacements (default %(default)s)")
+    ap.add_argument("--max-translation", type=float, default=cases["max_translation"],
+                    help="largest translation of a displacement, mm (default %(default)g)")
+    ap.add_argument("--min-overlap", type=float, default=cases["min_overlap"],
+                    help="smallest overlap of a pair to benchmark (default %(default)s)")
     ap.add_argument("--timeout", type=float, default=60.0,
                     help="seconds a run may take before it counts as a failure (default 60)")
     ap.add_argument("--repro-cases", type=int, default=2,

@@ -12,26 +12,13 @@
 #include "core/atomic_file.h"
 #include "core/plain_floats.h"
 #include "core/ply_file.h"
+#include "core/point_formats.h"
 #include "core/prepare_point_set.h"
 #include "core/random15.h"
 
 namespace kestrel::core {
 
 namespace {
-
-enum class Format { kObj, kVrt, kPct, kPly, kNone };
-
-// Chosen by the last three characters, case-sensitively; a dot is not required. ".xyz" files
-// hold the same three numbers per line as ".vrt" files.
-Format format_of(const std::string& file) {
-  if (file.size() < 3) return Format::kNone;
-  const std::string ext = file.substr(file.size() - 3);
-  if (ext == "obj") return Format::kObj;
-  if (ext == "vrt" || ext == "xyz") return Format::kVrt;
-  if (ext == "pct" || ext == "txt") return Format::kPct;
-  if (ext == "ply") return Format::kPly;
-  return Format::kNone;
-}
 
 bool finite3(float a, float b, float c) {
   return std::isfinite(a) && std::isfinite(b) && std::isfinite(c);
@@ -83,11 +70,11 @@ bool fields_then_floats(const char* line, bool plain, float (&v)[3]) {
 }
 
 // `plain` says the locale lets the quick reading of numbers stand in for sscanf.
-void parse_line(const char* line, Format format, bool take_faces, bool plain, PointSet& points,
+void parse_line(const char* line, PointReader reader, bool take_faces, bool plain, PointSet& points,
                 FaceList& faces) {
   float v[3];
-  switch (format) {
-    case Format::kObj: {
+  switch (reader) {
+    case PointReader::kObj: {
       // "%c %f %f %f": the first character is the kind, whatever it is; the numbers follow.
       const char kind = line[0];
       // An empty line, or a comment even when it holds three numbers.
@@ -99,16 +86,15 @@ void parse_line(const char* line, Format format, bool take_faces, bool plain, Po
         faces.push_back(Face{{face_index(v[0]), face_index(v[1]), face_index(v[2])}});
       return;
     }
-    case Format::kVrt:
+    case PointReader::kXyz:
       if (three_floats(line, plain, v) && finite3(v[0], v[1], v[2]))
         points.push_back(Point3D{v[0], v[1], v[2], 0, 0, 0});
       return;
-    case Format::kPct:
+    case PointReader::kFields:
       if (fields_then_floats(line, plain, v) && finite3(v[0], v[1], v[2]))
         points.push_back(Point3D{v[0], v[1], v[2], 0, 0, 0});
       return;
-    case Format::kPly:
-    case Format::kNone:
+    case PointReader::kPly:
       return;
   }
 }
@@ -123,12 +109,18 @@ void reserve_for_file(const std::string& file, PointSet& points) {
   if (!ec) points.reserve(static_cast<size_t>(std::min(bytes / kBytesPerPoint, kMostReserved)));
 }
 
-// Reads the line-oriented formats; false with the reason when no line gave a point.
-bool read_text_file(const std::string& file, Format format, bool take_faces, PointSet& points,
-                    FaceList& faces, std::string& reason) {
+// Reads the line-oriented formats; false with the reason when no line gave a point. A name of
+// no known format (`format` null) is still opened, so a missing file is named as missing.
+bool read_text_file(const std::string& file, const PointFormat* format, bool take_faces,
+                    PointSet& points, FaceList& faces, std::string& reason) {
   std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(file.c_str(), "r"), &std::fclose);
   if (!f) {
     reason = "cannot open the file for reading";
+    return false;
+  }
+  if (!format) {
+    reason =
+        "unknown format (the name must end in " + joined_endings(FormatList::kAll, "", ", ") + ")";
     return false;
   }
   reserve_for_file(file, points);
@@ -136,12 +128,10 @@ bool read_text_file(const std::string& file, Format format, bool take_faces, Poi
   char line[kLineBuffer];
   bool too_long = false;
   while (next_line(f.get(), line, too_long)) {
-    if (!too_long) parse_line(line, format, take_faces, plain, points, faces);
+    if (!too_long) parse_line(line, format->reader, take_faces, plain, points, faces);
   }
   if (!points.empty()) return true;
-  reason = format == Format::kNone
-               ? "unknown format (the name must end in obj, vrt, pct, txt, ply or xyz)"
-               : "no line holds a point";
+  reason = "no line holds a point";
   return false;
 }
 
@@ -169,8 +159,8 @@ bool parse_point_file(const std::string& file, PointSet& points, FaceList& faces
   if (std::filesystem::is_directory(file, ec))
     return fail(error, file, "is a folder, not a point file");
   std::string reason;
-  const Format format = format_of(file);
-  if (format == Format::kPly) {
+  const PointFormat* format = point_format_of(file);
+  if (format && format->reader == PointReader::kPly) {
     if (!read_ply_file(file, points, faces, take_faces, reason)) return fail(error, file, reason);
   } else if (!read_text_file(file, format, take_faces, points, faces, reason)) {
     return fail(error, file, reason);

@@ -1,6 +1,6 @@
 #pragma once
-// Reading point sets from the line-oriented text formats (.obj, .vrt, .pct, .txt, and .xyz read
-// as .vrt) and from PLY files, with centering, subsampling and a cut along x; writing point sets
+// Reading point sets from the files that point_formats.h lists (line-oriented text and PLY),
+// chosen by the name's ending, with centering, subsampling and a cut along x; writing point sets
 // as OBJ text.
 
 #include <cstdint>

@@ -9,20 +9,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/plain_floats.h"
 #include "core/point_file.h"
+#include "core/point_formats.h"
 #include "fuzz/fuzz_file.h"
 
 namespace {
 
 using namespace kestrel;
-
-// Bits 0-2 of the first byte pick the file name's ending (taken modulo the table's size).
-// A new format adds its ending at the end of this table and seeds whose first byte picks it
-// under fuzz/corpus/point_file/; the seeds of the formats above keep their meaning.
-constexpr const char* kEndings[] = {"obj", "vrt", "pct", "txt", "ply", "xyz"};
-constexpr size_t kFormatCount = sizeof kEndings / sizeof kEndings[0];
 
 // Bits 4-5 pick how the set is thinned: faces of an obj file are read only with sample 1.
 struct Thinning {
@@ -72,7 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool plain_locale = core::plain_decimal_locale();
   if (size == 0) return 0;
   const uint8_t settings = data[0];
-  const std::string ending = kEndings[(settings & 7u) % kFormatCount];
+  // Bits 0-2 pick the name's ending: a row of the format table, taken modulo its size. A new
+  // format goes at the table's end, with seeds under fuzz/corpus/point_file/ whose first byte
+  // picks it; the seeds of the rows above keep their meaning.
+  const std::vector<core::PointFormat>& formats = core::point_formats();
+  const std::string ending = formats[(settings & 7u) % formats.size()].ending;
   const bool centering = (settings & 8u) != 0;
   const Thinning thin = kThinnings[(settings >> 4) & 3u];
   const float cut = kCuts[settings >> 6];

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/point_file.h"
+#include "core/point_formats.h"
 #include "python/align_call.h"
 #include "python/align_keywords.h"
 #include "python/point_arrays.h"
@@ -28,11 +29,14 @@ read_points(path) reads a point file; align(p, q) aligns two (N, 3) arrays and
 align_files(p_path, q_path) two point files, both through the same loading, run and ICP
 as the kestrel-align program. Calls release the GIL and take turns with each other.)";
 
-constexpr char kReadPointsDoc[] =
-    R"(Reads a point file the programs read (.obj, .vrt, .xyz, .pct, .txt, .ply) and returns
+// The endings come from the reader's own table, so the docstring names every format it reads.
+std::string read_points_doc() {
+  return "Reads a point file the programs read (" +
+         core::joined_endings(core::FormatList::kAll, ".", ", ") + R"() and returns
 its points as an (N, 3) float64 array, in file order and file coordinates.
 
 Raises ValueError with the reader's message when the file cannot be read.)";
+}
 
 constexpr char kOptionsDoc[] =
     R"(Further options, each the same as kestrel-align's (see kestrel-align --help):
@@ -125,8 +129,8 @@ AlignResult align_files(const py::object& p_path, const py::object& q_path,
 
 std::string repr(const AlignResult& r) {
   const py::object text = py::module_::import("numpy").attr("array2string");
-  const std::string matrix =
-      py::str(text(r.matrix, "precision"_a = 6, "suppress_small"_a = true, "prefix"_a = "  matrix="));
+  const std::string matrix = py::str(
+      text(r.matrix, "precision"_a = 6, "suppress_small"_a = true, "prefix"_a = "  matrix="));
   return "AlignResult(best_lcp=" + py::repr(py::float_(r.best_lcp)).cast<std::string>() +
          ", icp_error=" + py::repr(r.icp_error).cast<std::string>() +
          ", stopped=" + (r.stopped ? "True" : "False") + ", trials=" + std::to_string(r.trials) +
@@ -157,7 +161,7 @@ PYBIND11_MODULE(kestrel, m) {
       .def_readonly("q_points", &AlignResult::q_points)
       .def("__repr__", &repr);
 
-  m.def("read_points", &read_points, "path"_a, kReadPointsDoc);
+  m.def("read_points", &read_points, "path"_a, read_points_doc().c_str());
   m.def("align", &align, "p"_a, "q"_a, py::kw_only(), "any_pose"_a = true, "icp"_a = true,
         "overlap"_a = py::none(), "delta"_a = 0.9, "max_seconds"_a = py::none(),
         "verbose"_a = false, (std::string(kAlignDoc) + kOptionsDoc).c_str());

@@ -6,9 +6,10 @@
 
 namespace kestrel::app {
 
-// Names (without folder) of the regular files in `folder` ending in ".obj", then ".vrt", then
-// ".pct", then ".ply", each group in directory order. Directories and ".txt" and ".xyz" files
-// are not listed; an unreadable folder gives an empty list.
+// Names (without folder) of the regular files in `folder` whose extension is "." + the ending of
+// a format marked in_panel (core/point_formats.h), grouped by format in the table's order, each
+// group in directory order. Directories and the other formats' files are not listed; an
+// unreadable folder gives an empty list.
 std::vector<std::string> list_model_files(const std::string& folder);
 
 }  // namespace kestrel::app
