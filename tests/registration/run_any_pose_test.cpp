@@ -1,0 +1,100 @@
+// The any-pose entry point on its own: the full scans in, the motion out, whatever the turn,
+// the same on one thread or two.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "core/random15.h"
+#include "registration/registration.h"
+#include "test_support.h"
+
+namespace kestrel::registration {
+namespace {
+
+struct Turn {
+  double ax, ay, az, degrees;
+};
+
+// A wavy patch with a bump off its centre, so that no turn maps it onto itself (normals are
+// left to the search, which fits its own).
+core::PointSet bumpy_patch(size_t n) {
+  core::PointSet set = test::wavy_surface(n, 5);
+  for (core::Point3D& p : set)
+    p.z += 8 * std::exp(-((p.x - 20) * (p.x - 20) + (p.y - 10) * (p.y - 10)) / 200);
+  return set;
+}
+
+// P: the patch; Q: its part beyond x = -20 (so the overlap is about 70 %), turned and moved.
+// The working sets are every 10th point, as a loader with isamp 10 keeps them.
+struct AnyPoseScene {
+  core::PointSet full_p, full_q, model_p, model_q;
+  AnnIndex p_index;
+  core::DenseMatrix R;
+  double t[3] = {40, -25, 10};
+
+  explicit AnyPoseScene(const Turn& turn)
+      : R(test::rotation(turn.ax, turn.ay, turn.az, turn.degrees)) {
+    full_p = bumpy_patch(8000);
+    core::PointSet part;
+    for (const core::Point3D& pt : full_p)
+      if (pt.x > -20) part.push_back(pt);
+    full_q = test::moved(part, R, t);
+    for (size_t i = 0; i < full_p.size(); i += 10) model_p.push_back(full_p[i]);
+    for (size_t i = 0; i < full_q.size(); i += 10) model_q.push_back(full_q[i]);
+    p_index.build(model_p);
+  }
+  AnyPoseInputs inputs() const { return {full_p, full_q, model_p, p_index, model_q}; }
+};
+
+EngineResult run_once(const AnyPoseScene& scene, int threads) {
+  AnyPoseOptions options;
+  options.threads = threads;
+  options.console = false;
+  core::Random15 rng;
+  rng.seed(0);
+  return run_any_pose(scene.inputs(), options, {}, rng);
+}
+
+TEST(RunAnyPose, FindsATurnedPartTheSameOnOneThreadOrTwo) {
+  const Turn turns[] = {{0, 0, 1, 0}, {1, -2, 0.5, 120}, {0.3, 1, -1, 175}};
+  for (const Turn& turn : turns) {
+    SCOPED_TRACE(testing::Message() << "turned " << turn.degrees << " degrees");
+    const AnyPoseScene scene(turn);
+    const EngineResult one = run_once(scene, 1);
+    const EngineResult two = run_once(scene, 2);
+    ASSERT_TRUE(one.improved);
+    // The found motion carries Q back: R_found = R^T (within a few degrees: the smooth patch lets
+    // Q slide a little along it).
+    EXPECT_LT(test::angle_between(one.motion.R, core::transpose(scene.R)), 3.0);
+    EXPECT_GT(one.best_lcp, 0.6f);
+    EXPECT_GT(one.times.normals, 0.0);
+    EXPECT_EQ(one.motion.R.data, two.motion.R.data);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(one.motion.t[k], two.motion.t[k]);
+    EXPECT_EQ(one.best_lcp, two.best_lcp);
+    EXPECT_EQ(one.trials, two.trials);
+  }
+}
+
+// The last improvement the hooks hear of is the polished result itself.
+TEST(RunAnyPose, TheHooksHearOfThePolishedResultLast) {
+  const AnyPoseScene scene({1, 1, 0, 60});
+  AnyPoseOptions options;
+  options.console = false;
+  EngineHooks hooks;
+  core::RigidTransform last;
+  float last_lcp = -1;
+  hooks.on_improvement = [&](const Improvement& i) {
+    last = i.motion;
+    last_lcp = i.lcp;
+  };
+  core::Random15 rng;
+  rng.seed(0);
+  const EngineResult r = run_any_pose(scene.inputs(), options, hooks, rng);
+  ASSERT_TRUE(r.improved);
+  EXPECT_EQ(last.R.data, r.motion.R.data);
+  EXPECT_EQ(last_lcp, r.best_lcp);
+}
+
+}  // namespace
+}  // namespace kestrel::registration
