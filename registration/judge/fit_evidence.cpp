@@ -1,0 +1,97 @@
+#include "registration/judge/fit_evidence.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "registration/any_pose/plane_fit.h"
+#include "registration/congruent/ann_index.h"
+
+namespace kestrel::registration {
+
+namespace {
+
+constexpr size_t kScaleSamples = 1000;  // points of P that estimate its spacing and noise
+constexpr double kMadToSigma = 1.4826;  // median absolute deviation to standard deviation
+
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  const auto mid = v.begin() + static_cast<long>(v.size() / 2);
+  std::nth_element(v.begin(), mid, v.end());
+  return *mid;
+}
+
+double dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+
+// Distance of `p` from the plane through `centre` with unit normal `n`.
+double plane_distance(const core::Point3D& p, const double n[3], const double centre[3]) {
+  const double d[3] = {p.x - centre[0], p.y - centre[1], p.z - centre[2]};
+  return std::fabs(dot(n, d));
+}
+
+// P's spacing and noise from an even sample of its points.
+void measure_scale(const core::PointSet& p, const AnnIndex& index, int k, FitEvidence& e) {
+  std::vector<double> gaps, offsets;
+  std::vector<int> nn;
+  const size_t stride = std::max<size_t>(1, p.size() / kScaleSamples);
+  for (size_t i = 0; i < p.size(); i += stride) {
+    index.nearest_k(p[i].x, p[i].y, p[i].z, k, nn);
+    if (nn.size() < 2) continue;
+    gaps.push_back(core::distance(p[i], p[static_cast<size_t>(nn[1])]));
+    double n[3], centre[3];
+    if (fit_plane(p, nn, n, centre)) offsets.push_back(plane_distance(p[i], n, centre));
+  }
+  e.spacing = median(std::move(gaps));
+  e.noise = kMadToSigma * median(std::move(offsets));
+}
+
+// The unit normal of `set` about (x, y, z); false where its neighbours span no plane.
+bool local_normal(const core::PointSet& set, const AnnIndex& index, const core::Point3D& at,
+                  int k, std::vector<int>& nn, double n[3], double centre[3]) {
+  index.nearest_k(at.x, at.y, at.z, k, nn);
+  return fit_plane(set, nn, n, centre);
+}
+
+}  // namespace
+
+FitEvidence evaluate_fit(const core::PointSet& full_p, const core::PointSet& full_q,
+                         const core::RigidTransform& motion, const FitOptions& options) {
+  FitEvidence e;
+  const auto k = static_cast<size_t>(options.neighbours);
+  if (full_p.size() < k || full_q.size() < k) return e;
+  AnnIndex p_index, q_index;
+  p_index.build(full_p);
+  q_index.build(full_q);
+  measure_scale(full_p, p_index, options.neighbours, e);
+  e.radius = options.radius_spacings * e.spacing;
+  e.plane_tol = std::max(options.plane_spacings * e.spacing, 3 * e.noise);
+  const double min_cos = std::cos(options.normal_degrees * M_PI / 180);
+  const core::DenseMatrix& R = motion.R;
+  std::vector<int> nn;
+  size_t near = 0, fine = 0;
+  double sum_sq = 0;
+  const size_t stride = (full_q.size() + options.max_q_points - 1) / options.max_q_points;
+  for (size_t i = 0; i < full_q.size(); i += stride, ++e.q_asked) {
+    core::Point3D moved = full_q[i];
+    core::transform_point(moved, motion);
+    double np[3], cp[3], nq[3], cq[3];
+    if (!local_normal(full_p, p_index, moved, options.neighbours, nn, np, cp)) continue;
+    if (core::distance(moved, full_p[static_cast<size_t>(nn[0])]) >= e.radius) continue;
+    ++near;
+    const double off = plane_distance(moved, np, cp);
+    if (off >= e.plane_tol) continue;
+    if (!local_normal(full_q, q_index, full_q[i], options.neighbours, nn, nq, cq)) continue;
+    double turned[3];
+    for (uint32_t r = 0; r < 3; ++r) turned[r] = R(r, 0) * nq[0] + R(r, 1) * nq[1] + R(r, 2) * nq[2];
+    if (std::fabs(dot(np, turned)) < min_cos) continue;
+    ++fine;
+    sum_sq += off * off;
+  }
+  if (e.q_asked == 0) return e;
+  e.near_share = static_cast<double>(near) / static_cast<double>(e.q_asked);
+  e.fine_share = static_cast<double>(fine) / static_cast<double>(e.q_asked);
+  e.rms = fine ? std::sqrt(sum_sq / static_cast<double>(fine)) : 0;
+  return e;
+}
+
+}  // namespace kestrel::registration

@@ -1,0 +1,40 @@
+#pragma once
+// How well a motion lays Q on P, measured finely at full resolution, in units taken from the
+// scans themselves: the share of Q that lies on P's surface (close to it, close to its tangent
+// plane, with agreeing normals). Two smooth surfaces that merely cross share a band of points
+// near each other, but few of those lie along P's tangent plane with P's normal; a right
+// motion at low overlap puts a small share of Q there, but all of that share.
+
+#include <cstddef>
+
+#include "core/point_set.h"
+#include "core/rigid_transform.h"
+
+namespace kestrel::registration {
+
+struct FitOptions {
+  size_t max_q_points = 3000;  // Q is asked at an even sample of at most this many points
+  int neighbours = 12;         // points of each scan in a local plane fit
+  double radius_spacings = 3;  // near: within this many of P's spacings of a point of P
+  double plane_spacings = 1;   // on the surface: within this many spacings of the tangent plane
+                               // (or three noise widths, when the scans are noisier)
+  double normal_degrees = 25;  // normals agree within this angle (either sign)
+};
+
+struct FitEvidence {
+  size_t q_asked = 0;       // points of Q asked
+  double spacing = 0;       // P's spacing: median distance of a point to its nearest other
+  double noise = 0;         // P's noise: robust spread of its points about their local planes
+  double radius = 0;        // the nearness radius used
+  double plane_tol = 0;     // the tangent-plane tolerance used
+  double near_share = 0;    // share of Q within the radius of P
+  double fine_share = 0;    // share of Q on P's surface with agreeing normals
+  double rms = 0;           // root mean square tangent-plane distance of those points
+};
+
+// Measures `motion` (Q's coordinates into P's) on the full scans. Scans of fewer than
+// `neighbours` points give an empty record (every share 0).
+FitEvidence evaluate_fit(const core::PointSet& full_p, const core::PointSet& full_q,
+                         const core::RigidTransform& motion, const FitOptions& options = {});
+
+}  // namespace kestrel::registration
