@@ -1,8 +1,15 @@
 #pragma once
-// One headless alignment, as kestrel-align performs it and the Python module repeats it: load P
-// and Q, the optional model actions, the run, the optional ICP and the motion in the inputs'
-// coordinates.
+// The one headless pipeline, shared by kestrel-align, the Python module and any later command:
+// settle the parameters once the options are read, then load P and Q, the optional model
+// actions, the run, the optional ICP and, for a command that writes files, the result files.
+//
+// Values given for -t, -q and -y stand: a headless run has no idle cycle, so the refresh of the
+// derived parameters keeps them (the window recomputes all three on every idle cycle).
+// A run that was stopped (a time limit, Ctrl-C) is not refined: a stop asks for the motion as
+// it stands, and refining is the caller's next choice. A run that found no motion is not
+// refined either, since ICP would start from a pose no run chose.
 
+#include <functional>
 #include <string>
 
 #include "app/action_hooks.h"
@@ -29,13 +36,36 @@ struct AlignOutcome {
   double icp_ms = 0;               // duration of the ICP
 };
 
+// The caller's links to the pipeline; any may be empty.
+struct AlignHooks {
+  ActionHooks action;                                  // the loads, the run and ICP
+  std::function<void()> before_run;                    // Q is placed; the run starts next
+  std::function<void(const AlignOutcome&)> after_run;  // the run ended; ICP has not started
+};
+
+// The first of -t, -q and -y given for a run on which it cannot act, or null: the any-pose
+// search (unless --ransac replaces it) takes its trials, threshold and base sizes from the scans.
+const char* idle_given_option(const core::RunParameters& params, const AlignOptions& o);
+
+// After the options are applied: reads the transform file of -l, refuses an option that would
+// not act (idle_given_option) and derives the dependent parameters. False, with the reason in
+// `error`, when the file cannot be read or an option is refused.
+bool settle_parameters(core::RunParameters& params, const AlignOptions& o,
+                       std::string* error = nullptr);
+
 // Starts from the process-wide generators as at program start (so a long-lived process repeats
-// a fresh kestrel-align), loads P and Q into `state` (parameters parsed and derived; the full
-// sets without faces or normals, which nothing headless draws), presses "Random position" and
-// "Add noise" as `o` asks, runs Kestrel or RANSAC, and refines with ICP when o.icp is set and
-// the run was not stopped by hooks.should_stop. False, with the reason in `error`, when a model
-// cannot be loaded or ICP refuses.
+// a fresh kestrel-align), loads P and Q into `state` (parameters settled; the full sets without
+// faces or normals, which nothing headless draws), presses "Random position" and "Add noise" as
+// `o` asks, runs Kestrel or RANSAC, and refines with ICP when o.icp is set, unless the run was
+// stopped or found no motion. False, with the reason in `error`, when a model cannot be loaded
+// or ICP refuses.
 bool align_models(AppState& state, const AlignOptions& o, const ModelInput& p, const ModelInput& q,
-                  const ActionHooks& hooks, AlignOutcome& outcome, std::string* error = nullptr);
+                  const AlignHooks& hooks, AlignOutcome& outcome, std::string* error = nullptr);
+
+// The last step of a command that writes files: o.out (and o.reconstruct when named) as key `o`
+// writes them, then o.matrix when named; outcome.motion becomes the motion written. False, with
+// the reason in `error`, when a file cannot be written.
+bool write_results(AppState& state, const AlignOptions& o, AlignOutcome& outcome,
+                   std::string* error = nullptr);
 
 }  // namespace kestrel::app

@@ -39,6 +39,27 @@ int value_count(OptionKind kind) {
   }
 }
 
+// Records that the option was given where a later step must know it: -o for the any-pose
+// search, -t, -q and -y for the refresh of a headless run (-1 asks for the derived value).
+void note_given(const RunOption& o, core::RunParameters& params) {
+  const std::string name = o.name;
+  if (name == "-o") params.overlap_given = true;
+  if (name == "-t") params.thr_given = params.thr != -1;
+  if (name == "-q") params.base_max_len_given = params.base_max_len != -1;
+  if (name == "-y") params.num_try_given = true;
+}
+
+// l * 80 trials per unit of base length, and at least 4 (also before a model gives a length).
+int32_t refreshed_trials(const core::RunParameters& params) {
+  const int l = trial_base_count(params.overlap_estimation);
+  int32_t n = 0;
+  if (params.base_max_len > 0) {
+    const double t = l * 80.0 / params.base_max_len;
+    n = t < 2e9 ? static_cast<int32_t>(t) : 2000000000;
+  }
+  return std::max(n, int32_t{4});
+}
+
 // Where the parser writes and what it knows of the program it parses for.
 struct ParseContext {
   const char* program;
@@ -161,7 +182,7 @@ ParseOutcome parse_options(const ParseContext& ctx, int argc, const char* const*
     if (match) {
       const ParseOutcome outcome = apply(ctx, *match, i, argc, argv, params, align);
       if (outcome != ParseOutcome::kContinue) return outcome;
-      if (match->field == run_option("-o").field) params.overlap_given = true;
+      note_given(*match, params);
     } else if (ctx.aligner && std::strncmp(arg, "--", 2) == 0) {
       std::fprintf(ctx.err, "Unrecognized option %s (see --help).\n", arg);
       return ParseOutcome::kExitFailure;
@@ -270,18 +291,15 @@ void derive_parameters(core::RunParameters& params) {
 }
 
 void refresh_parameters(core::RunParameters& params) {
+  // The window recomputes all three on every idle cycle, whatever the command line said; a
+  // headless run, with no idle cycle, keeps the values it was given.
+  const bool keep = params.headless;
   params.delta_default = params.delta * params.point_spacing;
   params.epsilon = params.delta_default;
-  params.base_max_len = params.overlap_estimation * params.model_extent * 2;
-  const int l = trial_base_count(params.overlap_estimation);
-  if (params.base_max_len > 0) {
-    const double n = l * 80.0 / params.base_max_len;
-    params.num_try = n < 2e9 ? static_cast<int>(n) : 2000000000;
-  } else {
-    params.num_try = 0;  // no model yet: counts as below the minimum
-  }
-  params.thr = params.overlap_estimation;
-  if (params.num_try < 4) params.num_try = 4;
+  if (!(keep && params.base_max_len_given))
+    params.base_max_len = params.overlap_estimation * params.model_extent * 2;
+  if (!(keep && params.num_try_given)) params.num_try = refreshed_trials(params);
+  if (!(keep && params.thr_given)) params.thr = params.overlap_estimation;
 }
 
 }  // namespace kestrel::app

@@ -46,6 +46,8 @@ bool read_trans_file(const std::string& name, core::RunParameters& params,
 void derive_parameters(core::RunParameters& params);
 
 // Idle-cycle recomputation of thr, base_max_len and num_try from the overlap and model extent.
+// In a headless run (params.headless) a value given with -t, -q or -y stays as given, and
+// num_try follows a given base_max_len.
 void refresh_parameters(core::RunParameters& params);
 
 }  // namespace kestrel::app

@@ -8,7 +8,6 @@
 #include "core/clock.h"
 #include "core/random15.h"
 #include "core/rigid_transform.h"
-#include "icp/run_in_parts.h"
 #include "registration/registration.h"
 
 namespace kestrel::app {
@@ -184,8 +183,8 @@ std::string no_motion_reason(const registration::EngineResult& run) {
 icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
   state.status_text = "Running ICP...";
   hooks.request_repaint();
-  icp::set_parts_threads(state.params.threads);
-  icp::IcpRefineResult result = icp::refine_q_by_icp(state.models.full_p, state.models.full_q);
+  icp::IcpRefineResult result =
+      icp::refine_q_by_icp(state.models.full_p, state.models.full_q, state.params.threads);
   if (!result.ran) {
     state.status_text = result.message;
     if (state.console) std::fprintf(stderr, "%s\n", result.message.c_str());

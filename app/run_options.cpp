@@ -81,7 +81,7 @@ const std::vector<RunOption>& run_options() {
        0, 0.0f, 10.0f, PARAM(delta), kAnyFinite},
       {"--any-pose", K::kSet, "", 0,
        "search in any orientation without -o: normals fitted in 3D,\nsettings taken from the "
-       "scans (see README)",
+       "scans (see README); -t, -q and -y are\nrefused with it, as it sets its own",
        0, kNone, kNo, PARAM(any_pose), kNoValue},
       {"--threads", K::kInt, "N", 0,
        "threads of the any-pose search and the ICP, 1 or 2 (default\n2); the results are the "
@@ -94,12 +94,13 @@ const std::vector<RunOption>& run_options() {
       {"--noise", K::kSet, "", 0, "press \"Add noise\" before the run (-no sets the level)", 0,
        kNone, kNo, ALIGN(noise), kNoValue},
       {"--max-seconds", K::kFloat, "S", 0,
-       "stop the run after S seconds as Escape does, keeping the\nbest motion so far; Ctrl-C "
-       "does the same (a second one\nends the program)",
+       "stop the run after S seconds as Escape does, keeping the\nbest motion so far (not "
+       "refined by --icp); Ctrl-C does the\nsame (a second one ends the program)",
        0, kNone, kNo, ALIGN(max_seconds), kSeconds},
       {"--icp", K::kSet, "", 0,
-       "refine with \"Start ICP\" after the run; the results then\ncarry the refinement too", 0,
-       kNone, kNo, ALIGN(icp), kNoValue},
+       "refine with \"Start ICP\" after a run that was not stopped;\nthe results then carry "
+       "the refinement too",
+       0, kNone, kNo, ALIGN(icp), kNoValue},
       {"--out", K::kText, "FILE", 0, "results file (default results.tfm)", 0, kNone, kNo,
        ALIGN(out), kNoValue},
       {"--reconstruct", K::kText, "FILE", 0, "also write both models joined into FILE", 0, kNone,

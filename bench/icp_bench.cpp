@@ -110,15 +110,15 @@ int main(int argc, char** argv) {
   std::printf("trees: %.1f ms\n", ms_since(t));
 
   t = Clock::now();
-  ensure_normals(mesh1, kd1);
-  ensure_normals(mesh2, kd2);
+  ensure_normals(mesh1, kd1, 2);
+  ensure_normals(mesh2, kd2, 2);
   std::printf("normals: %.1f ms (two threads)\n", ms_since(t));
 
   t = Clock::now();
   Xform xf1, xf2;
   std::vector<float> weights1, weights2;
   const float err =
-      icp_align_full(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, 0.0f, 0, true, false);
+      icp_align_full(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, 0.0f, 0, true, false, 2);
   std::printf("iterations: %.1f ms (final RMS point-to-plane error %.4f mm)\n", ms_since(t),
               double(err));
   std::printf("total: %.1f ms\n", ms_since(t_total));

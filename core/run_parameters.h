@@ -7,6 +7,9 @@
 
 namespace kestrel::core {
 
+// Threads a run and the ICP may use unless told otherwise; the results are the same on one.
+inline constexpr int32_t kDefaultThreads = 2;
+
 struct RunParameters {
   float thr = -1;                   // LCP above which a run stops early; -1 = derive
   int32_t num_try = -1;             // trials per run; -1 = derive
@@ -36,7 +39,11 @@ struct RunParameters {
   float model_extent = 0;           // largest side of the joint bounding box, at most 240
   bool any_pose = false;            // search in any orientation, settings from the data
   bool overlap_given = false;       // -o was given: the any-pose search uses it too
-  int32_t threads = 2;              // threads of the any-pose search and the ICP (same results)
+  bool thr_given = false;           // -t was given a value other than -1
+  bool base_max_len_given = false;  // -q was given a value other than -1
+  bool num_try_given = false;       // -y was given
+  bool headless = false;            // no idle cycle: the refresh keeps what -t, -q and -y gave
+  int32_t threads = kDefaultThreads;  // threads of the any-pose search and the ICP (same results)
 };
 
 }  // namespace kestrel::core

@@ -35,7 +35,7 @@ std::vector<float> uniform_cdf(size_t n) {
 float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf2,
                      const KDtree& kd1, const KDtree& kd2, std::vector<float>& weights1,
                      std::vector<float>& weights2, float maxdist, int verbose, bool allow_scale,
-                     bool affine) {
+                     bool affine, int threads) {
   // Without points, or with all points in one place, there is nothing to match or no scale
   // for the distance limit and the overlap grid.
   if (mesh1.vertices.empty() || mesh2.vertices.empty()) return -1.0f;
@@ -43,7 +43,7 @@ float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf
   compute_bbox(mesh2);
   if (!has_extent(mesh1) || !has_extent(mesh2)) return -1.0f;
 
-  for (TriMesh* mesh : {&mesh1, &mesh2}) ensure_normals(*mesh);
+  for (TriMesh* mesh : {&mesh1, &mesh2}) ensure_normals(*mesh, threads);
   for (TriMesh* mesh : {&mesh1, &mesh2}) ensure_neighbors(*mesh);
   for (TriMesh* mesh : {&mesh1, &mesh2}) ensure_vertex_faces(*mesh);
   const IcpClock::time_point start = IcpClock::now();
@@ -55,17 +55,17 @@ float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf
   }
   std::vector<float> cdf1 = uniform_cdf(mesh1.vertices.size());
   std::vector<float> cdf2 = uniform_cdf(mesh2.vertices.size());
-  const OverlapGrids grids = overlap_grids(mesh1, mesh2);
+  const OverlapGrids grids = overlap_grids(mesh1, mesh2, threads);
   float incr = kStartIncr;
-  IcpStep step{mesh1,    mesh2, xf1,  xf2,     kd1,  kd2,    weights1,
-               weights2, cdf1,  cdf2, maxdist, incr, verbose};
+  IcpStep step{mesh1,    mesh2, xf1,  xf2,     kd1,  kd2,     weights1,
+               weights2, cdf1,  cdf2, maxdist, incr, verbose, threads};
 
   for (int i = 0; i < 7; ++i) {
     const bool translation_only = i < 2;
     if (step_point_to_point(step, translation_only) < 0) return -1.0f;
   }
   if (weights1.size() != mesh1.vertices.size() || weights2.size() != mesh2.vertices.size()) {
-    compute_overlaps(mesh1, mesh2, grids, xf1, xf2, weights1, weights2, maxdist, verbose);
+    compute_overlaps(mesh1, mesh2, grids, xf1, xf2, weights1, weights2, maxdist, verbose, threads);
   }
   float err = step_point_to_plane(step, {true, false, false});
   IcpClock::time_point t = IcpClock::now();
@@ -82,7 +82,8 @@ float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf
     if (verbose > 1) std::fprintf(stderr, "Using incr = %f\n", double(incr));
     const bool refresh = k % kRefresh == kRefresh - 1;
     if (refresh) {
-      compute_overlaps(mesh1, mesh2, grids, xf1, xf2, weights1, weights2, maxdist, verbose);
+      compute_overlaps(mesh1, mesh2, grids, xf1, xf2, weights1, weights2, maxdist, verbose,
+                       threads);
     }
     err = step_point_to_plane(step, {refresh, allow_scale && !rigid, affine && !rigid});
     if (verbose > 1) {
@@ -113,12 +114,12 @@ float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf
 }
 
 float icp_align(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf2, int verbose,
-                bool allow_scale, bool affine) {
+                bool allow_scale, bool affine, int threads) {
   KDtree kd1(mesh1.vertices);
   KDtree kd2(mesh2.vertices);
   std::vector<float> weights1, weights2;
   return icp_align_full(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, 0.0f, verbose,
-                        allow_scale, affine);
+                        allow_scale, affine, threads);
 }
 
 }  // namespace kestrel::icp

@@ -17,9 +17,10 @@ namespace kestrel::icp {
 // distance limit. Returns the last RMS point-to-plane error (>= 0) or a negative value on
 // failure; updates made to xf2 before a failure stay. verbose > 0 reports failures on stderr,
 // verbose > 1 every step and its timing. allow_scale lets a uniform scale correct xf2 once
-// the rigid motion has converged; affine a full linear map.
+// the rigid motion has converged; affine a full linear map. `threads` is 1, or 2 to share the
+// normals, matching and weights with run_in_parts' helper; xf2 is the same either way.
 float icp_align(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf2, int verbose,
-                bool allow_scale, bool affine);
+                bool allow_scale, bool affine, int threads);
 
 // As icp_align over the caller's trees (kd1 over mesh1, kd2 over mesh2). The overlap weights
 // are recomputed when their lengths differ from the vertex counts. maxdist <= 0 chooses half
@@ -28,7 +29,7 @@ float icp_align(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf2, in
 float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf2,
                      const KDtree& kd1, const KDtree& kd2, std::vector<float>& weights1,
                      std::vector<float>& weights2, float maxdist, int verbose, bool allow_scale,
-                     bool affine);
+                     bool affine, int threads);
 
 // The uniform starting distribution over n vertices: (i + 1) / n, the last exactly 1.
 std::vector<float> uniform_cdf(size_t n);

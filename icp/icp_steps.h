@@ -26,9 +26,10 @@ struct IcpStep {
   const std::vector<float>& weights2;
   std::vector<float>& cdf1;  // sampling distributions over the two meshes
   std::vector<float>& cdf2;
-  float& maxdist;   // pair distance limit, adapted by every step
-  float& incr;      // sampling increment, adapted by every step
-  int verbose = 0;  // > 0 failures, > 1 every step on stderr
+  float& maxdist;  // pair distance limit, adapted by every step
+  float& incr;     // sampling increment, adapted by every step
+  int verbose;     // > 0 failures, > 1 every step on stderr
+  int threads;     // 1, or 2 to share the matching and the distributions (same results)
 };
 
 // What a point-to-plane step does besides its rigid motion.

@@ -74,9 +74,9 @@ void fit_normals(const KDtree& tree, TriMesh& mesh, size_t first, size_t last,
 // Each vertex's fit reads only the tree and the vertices and writes only its own normal, so
 // runs of vertices may go to separate threads; the warnings wait for all of them to keep their
 // order.
-void point_cloud_normals(TriMesh& mesh, const KDtree& tree, int runs) {
+void point_cloud_normals(TriMesh& mesh, const KDtree& tree, int threads, int runs) {
   std::vector<std::vector<size_t>> lonely(static_cast<size_t>(std::max(runs, 1)));
-  run_in_parts(mesh.vertices.size(), 1, runs,
+  run_in_parts(mesh.vertices.size(), 1, runs, threads,
                [&tree, &mesh, &lonely](size_t part, size_t first, size_t last) {
                  fit_normals(tree, mesh, first, last, lonely[part]);
                });
@@ -88,16 +88,16 @@ void point_cloud_normals(TriMesh& mesh, const KDtree& tree, int runs) {
 }
 
 // `tree` may be null: a point cloud then gets a tree of its own for the fits.
-void fill_normals(TriMesh& mesh, const KDtree* tree, int runs) {
+void fill_normals(TriMesh& mesh, const KDtree* tree, int threads, int runs) {
   mesh_log("Computing normals... ");
   mesh.normals.assign(mesh.vertices.size(), Vec3f());
   if (!mesh.faces.empty()) {
     face_normals(mesh);
   } else if (tree) {
-    point_cloud_normals(mesh, *tree, runs);
+    point_cloud_normals(mesh, *tree, threads, runs);
   } else {
     KDtree own(mesh.vertices);
-    point_cloud_normals(mesh, own, runs);
+    point_cloud_normals(mesh, own, threads, runs);
   }
   for (Vec3f& n : mesh.normals) normalize(n);
   mesh_log("Done.\n");
@@ -105,12 +105,12 @@ void fill_normals(TriMesh& mesh, const KDtree* tree, int runs) {
 
 }  // namespace
 
-void ensure_normals(TriMesh& mesh, int runs) {
-  if (mesh.normals.size() != mesh.vertices.size()) fill_normals(mesh, nullptr, runs);
+void ensure_normals(TriMesh& mesh, int threads, int runs) {
+  if (mesh.normals.size() != mesh.vertices.size()) fill_normals(mesh, nullptr, threads, runs);
 }
 
-void ensure_normals(TriMesh& mesh, const KDtree& tree, int runs) {
-  if (mesh.normals.size() != mesh.vertices.size()) fill_normals(mesh, &tree, runs);
+void ensure_normals(TriMesh& mesh, const KDtree& tree, int threads, int runs) {
+  if (mesh.normals.size() != mesh.vertices.size()) fill_normals(mesh, &tree, threads, runs);
 }
 
 }  // namespace kestrel::icp

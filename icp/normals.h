@@ -10,13 +10,12 @@ namespace kestrel::icp {
 
 // Fills `normals` unless there is already one per vertex. Point-cloud normals point to z >= 0;
 // a vertex with fewer than 3 neighbours gets (0, 0, 1) and a warning on stdout. The fits are
-// made in `runs` runs of consecutive vertices, shared by this thread and the helper of
-// run_in_parts.h (1 keeps them on this thread); the normals and the warnings are the same for
-// any count.
-void ensure_normals(TriMesh& mesh, int runs = kMaxRuns);
+// made in `runs` runs of consecutive vertices on `threads` threads (run_in_parts.h); the
+// normals and the warnings are the same for any count of either.
+void ensure_normals(TriMesh& mesh, int threads, int runs = kMaxRuns);
 
 // As above with `tree`, built over `mesh.vertices`, for the neighbours, so that a caller that
 // needs the tree anyway builds it once. Must not run concurrently with a tree build.
-void ensure_normals(TriMesh& mesh, const KDtree& tree, int runs = kMaxRuns);
+void ensure_normals(TriMesh& mesh, const KDtree& tree, int threads, int runs = kMaxRuns);
 
 }  // namespace kestrel::icp

@@ -65,12 +65,12 @@ bool overlaps(const OverlapGrid& g, const Vec3f& q) {
   return g.cells[cell_of(g, q)] != 0;
 }
 
-OverlapGrids overlap_grids(const TriMesh& mesh1, const TriMesh& mesh2) {
-  // Each mesh's grid needs nothing of the other's: one run each, shared by two threads.
+OverlapGrids overlap_grids(const TriMesh& mesh1, const TriMesh& mesh2, int threads) {
+  // Each mesh's grid needs nothing of the other's: one run each.
   OverlapGrids grids;
   OverlapGrid* grid[2] = {&grids.grid1, &grids.grid2};
   const std::vector<Vec3f>* vertices[2] = {&mesh1.vertices, &mesh2.vertices};
-  run_in_parts(2, 1, 2, [&grid, &vertices](size_t, size_t first, size_t last) {
+  run_in_parts(2, 1, 2, threads, [&grid, &vertices](size_t, size_t first, size_t last) {
     for (size_t k = first; k < last; ++k) *grid[k] = overlap_grid(*vertices[k]);
   });
   return grids;
@@ -78,18 +78,18 @@ OverlapGrids overlap_grids(const TriMesh& mesh1, const TriMesh& mesh2) {
 
 void compute_overlaps(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, const Xform& xf2,
                       std::vector<float>& weights1, std::vector<float>& weights2, float& maxdist,
-                      int verbose) {
+                      int verbose, int threads) {
   IcpClock::time_point t0 = IcpClock::now();
-  ensure_normals(mesh1);
-  ensure_normals(mesh2);
-  compute_overlaps(mesh1, mesh2, overlap_grids(mesh1, mesh2), xf1, xf2, weights1, weights2, maxdist,
-                   0);
+  ensure_normals(mesh1, threads);
+  ensure_normals(mesh2, threads);
+  compute_overlaps(mesh1, mesh2, overlap_grids(mesh1, mesh2, threads), xf1, xf2, weights1, weights2,
+                   maxdist, 0, threads);
   if (verbose > 1) std::fprintf(stderr, "Computed overlaps in %.2f msec.\n", elapsed_ms(t0));
 }
 
 void compute_overlaps(const TriMesh& mesh1, const TriMesh& mesh2, const OverlapGrids& grids,
                       const Xform& xf1, const Xform& xf2, std::vector<float>& weights1,
-                      std::vector<float>& weights2, float& maxdist, int verbose) {
+                      std::vector<float>& weights2, float& maxdist, int verbose, int threads) {
   IcpClock::time_point t0 = IcpClock::now();
   if (maxdist <= 0) {
     float cell = 0;
@@ -104,8 +104,8 @@ void compute_overlaps(const TriMesh& mesh1, const TriMesh& mesh2, const OverlapG
   weights1.resize(n1);
   weights2.resize(mesh2.vertices.size());
   // Each vertex's weight needs nothing of any other's: runs over mesh 1's vertices followed by
-  // mesh 2's, shared by two threads.
-  run_in_parts(n1 + mesh2.vertices.size(), kMinWeightRun, kMaxRuns,
+  // mesh 2's.
+  run_in_parts(n1 + mesh2.vertices.size(), kMinWeightRun, kMaxRuns, threads,
                [&mesh1, &mesh2, &xf12, &xf21, &grids, &weights1, &weights2, n1](
                    size_t, size_t first, size_t last) {
                  if (first < n1) {

@@ -30,18 +30,20 @@ struct OverlapGrids {
   OverlapGrid grid2;
 };
 
-OverlapGrids overlap_grids(const TriMesh& mesh1, const TriMesh& mesh2);
+// The two grids are made side by side when `threads` is 2.
+OverlapGrids overlap_grids(const TriMesh& mesh1, const TriMesh& mesh2, int threads);
 
 // Fills `weights1` (one per vertex of mesh1) and `weights2` with 1.0 or 0.0. When `maxdist`
-// <= 0 it is set to the smaller grid cell size. Ensures normals of both meshes.
+// <= 0 it is set to the smaller grid cell size. Ensures normals of both meshes. Works on
+// `threads` threads (run_in_parts.h); the weights are the same for 1 and 2.
 // Prints its timing to stderr when verbose > 1.
 void compute_overlaps(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, const Xform& xf2,
                       std::vector<float>& weights1, std::vector<float>& weights2, float& maxdist,
-                      int verbose);
+                      int verbose, int threads);
 
 // As above with the meshes' grids already made (overlap_grids); normals are left alone.
 void compute_overlaps(const TriMesh& mesh1, const TriMesh& mesh2, const OverlapGrids& grids,
                       const Xform& xf1, const Xform& xf2, std::vector<float>& weights1,
-                      std::vector<float>& weights2, float& maxdist, int verbose);
+                      std::vector<float>& weights2, float& maxdist, int verbose, int threads);
 
 }  // namespace kestrel::icp

@@ -38,7 +38,7 @@ std::string unusable(const char* name, const TriMesh& mesh) {
 }  // namespace
 
 IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
-                                kestrel::core::PointSet& full_q) {
+                                kestrel::core::PointSet& full_q, int threads) {
   IcpRefineResult result;
   TriMesh mesh1 = point_cloud(full_p);
   TriMesh mesh2 = point_cloud(full_q);
@@ -53,16 +53,16 @@ IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
   // The trees that find the normals' neighbours are the ones the ICP matches with.
   const KDtree kd1(mesh1.vertices);
   const KDtree kd2(mesh2.vertices);
-  ensure_normals(mesh1, kd1);
-  ensure_normals(mesh2, kd2);
+  ensure_normals(mesh1, kd1, threads);
+  ensure_normals(mesh2, kd2, threads);
   ensure_neighbors(mesh1);
   ensure_neighbors(mesh2);
   ensure_vertex_faces(mesh1);
   ensure_vertex_faces(mesh2);
   Xform xf1, xf2;
   std::vector<float> weights1, weights2;
-  result.error =
-      icp_align_full(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, 0.0f, 0, true, false);
+  result.error = icp_align_full(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, 0.0f, 0, true,
+                                false, threads);
   result.ran = true;
   result.xf2 = xf2;
 

@@ -20,7 +20,8 @@ struct IcpRefineResult {
 // in single precision, and stores every point of `full_q` moved by the result, rounded to float
 // (also when the ICP stopped early: the updates made so far apply). Normals of `full_q` and
 // `full_p` are left as they are. Refuses empty models and models whose points all coincide.
+// `threads` (1 or 2) share the work; the result is the same bit for bit with either.
 IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
-                                kestrel::core::PointSet& full_q);
+                                kestrel::core::PointSet& full_q, int threads);
 
 }  // namespace kestrel::icp

@@ -1,7 +1,6 @@
 #include "icp/run_in_parts.h"
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -124,20 +123,15 @@ Helper* helper() {
   return instance;
 }
 
-std::atomic<int> parts_threads{2};
-
 }  // namespace
 
-void set_parts_threads(int threads) {
-  parts_threads = threads;
-}
-
-void run_in_parts(std::size_t n, std::size_t min_run, int max_parts, const RunFn& run) {
+void run_in_parts(std::size_t n, std::size_t min_run, int max_parts, int threads,
+                  const RunFn& run) {
   const std::size_t by_size = n / std::max<std::size_t>(min_run, 1);
   const std::size_t parts =
       std::max<std::size_t>(1, std::min(by_size, static_cast<std::size_t>(std::max(max_parts, 1))));
   Job job(run, n, parts);
-  Helper* h = parts > 1 && parts_threads >= 2 ? helper() : nullptr;
+  Helper* h = parts > 1 && threads >= 2 ? helper() : nullptr;
   if (h) {
     h->share(job);
     return;

@@ -17,14 +17,11 @@ using RunFn = std::function<void(std::size_t part, std::size_t first, std::size_
 
 // Splits [0, n) into at most `max_parts` consecutive runs of nearly equal length, each of at
 // least `min_run` items (one run when there are fewer), and calls run(part, first, last) for
-// each. The runs go to whichever of this thread and the helper asks first, so a helper that is
-// late, busy with another caller, or missing (no thread could be started) only costs time.
-// Returns when all runs are done. After a run throws no other run begins, and the first
-// exception is passed on once the runs already begun are done.
-void run_in_parts(std::size_t n, std::size_t min_run, int max_parts, const RunFn& run);
-
-// The threads run_in_parts may use from now on: 1 keeps every run on the calling thread, 2 (the
-// default) shares the runs with the helper. The runs, and so the results, are the same.
-void set_parts_threads(int threads);
+// each. With `threads` 1 every run stays on this thread; with 2 the runs go to whichever of
+// this thread and the helper asks first, so a helper that is late, busy with another caller,
+// or missing (no thread could be started) only costs time. The runs, and so the results, are
+// the same for either count. Returns when all runs are done. After a run throws no other run
+// begins, and the first exception is passed on once the runs already begun are done.
+void run_in_parts(std::size_t n, std::size_t min_run, int max_parts, int threads, const RunFn& run);
 
 }  // namespace kestrel::icp

@@ -74,7 +74,7 @@ void append_pairs(const Direction& dir, PointPairs& pairs) {
 }
 
 // Both directions draw first, mesh 1's then mesh 2's, as the generator's sequence demands;
-// then all samples, mesh 1's followed by mesh 2's, are matched in runs shared by two threads.
+// then all samples, mesh 1's followed by mesh 2's, are matched in runs.
 void select_pairs(const IcpStep& step, PointPairs& pairs) {
   Direction dirs[2] = {
       {step.xf1, step.xf2, step.mesh1, step.mesh2, step.kd2, step.cdf1, false, {}, {}, {}},
@@ -85,7 +85,7 @@ void select_pairs(const IcpStep& step, PointPairs& pairs) {
   }
   const size_t n1 = dirs[0].drawn.size();
   const float maxdist2 = step.maxdist * step.maxdist;
-  run_in_parts(n1 + dirs[1].drawn.size(), kMinMatchRun, kMaxRuns,
+  run_in_parts(n1 + dirs[1].drawn.size(), kMinMatchRun, kMaxRuns, step.threads,
                [&dirs, n1, maxdist2](size_t, size_t first, size_t last) {
                  if (first < n1) match_samples(dirs[0], first, std::min(last, n1), maxdist2);
                  if (last > n1) {

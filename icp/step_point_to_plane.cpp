@@ -50,15 +50,16 @@ float pinning(const TriMesh& mesh, const Xform& xf, const NormalMatrix& nm, cons
 
 // One mesh's distribution: vertices that pin the weak directions of the last system get
 // more weight. False when no vertex carries any. The vertices' shares are independent and
-// computed in runs shared by two threads; only the running total is summed in order.
+// computed in runs on `threads` threads; only the running total is summed in order.
 bool rebuild_cdf(const TriMesh& mesh, const Xform& xf, const std::vector<float>& weights,
-                 const PlaneSystem& sys, const float (&m)[6][6], std::vector<float>& cdf) {
+                 const PlaneSystem& sys, const float (&m)[6][6], int threads,
+                 std::vector<float>& cdf) {
   const size_t n = mesh.vertices.size();
   const bool weighted = weights.size() == n;
   const NormalMatrix nm = normal_matrix(xf);
   cdf.assign(n, 0.0f);
   run_in_parts(
-      n, kMinCdfRun, kMaxRuns,
+      n, kMinCdfRun, kMaxRuns, threads,
       [&mesh, &xf, &weights, &sys, &m, &nm, &cdf, weighted](size_t, size_t first, size_t last) {
         for (size_t j = first; j < last; ++j) {
           const float weight = weighted ? weights[j] : 1.0f;
@@ -87,11 +88,11 @@ bool update_cdfs(IcpStep& step, const PlaneSystem& sys) {
       for (int c = 0; c < 6; ++c) m[r][c] += sys.v[r][k] * e * sys.v[c][k];
     }
   }
-  if (!rebuild_cdf(step.mesh1, step.xf1, step.weights1, sys, m, step.cdf1)) {
+  if (!rebuild_cdf(step.mesh1, step.xf1, step.weights1, sys, m, step.threads, step.cdf1)) {
     if (step.verbose) std::fprintf(stderr, "No overlap.\n");
     return false;
   }
-  if (!rebuild_cdf(step.mesh2, step.xf2, step.weights2, sys, m, step.cdf2)) {
+  if (!rebuild_cdf(step.mesh2, step.xf2, step.weights2, sys, m, step.threads, step.cdf2)) {
     if (step.verbose) std::fprintf(stderr, "No overlap 222.\n");
     return false;
   }

@@ -60,8 +60,8 @@ AlignResult run_alignment(const app::ModelInput& p, const app::ModelInput& q,
   state->console = call.verbose;
 
   StopPoll poll(call.max_seconds);
-  app::ActionHooks hooks;
-  hooks.should_stop = [&poll] { return poll(); };
+  app::AlignHooks hooks;
+  hooks.action.should_stop = [&poll] { return poll(); };
   app::AlignOutcome outcome;
   std::string error;
   bool ok = false;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "app/align_models.h"
 #include "app/command_line.h"
 
 namespace py = pybind11;
@@ -20,8 +21,9 @@ struct Keyword {
   const char* option;  // the aligner's option it stands for
 };
 
-// The options that change a headless run; those that only fill stored fields, print or name
-// output files have no keyword.
+// The options that change what a headless run returns; those that only fill stored fields,
+// print, name output files or change only what is written (-w1) have no keyword, and neither
+// has -s, whose count loading P always derives anew.
 constexpr Keyword kKeywords[] = {
     {"overlap", "-o"},
     {"delta", "--delta"},
@@ -35,14 +37,11 @@ constexpr Keyword kKeywords[] = {
     {"base_max_len", "-q"},
     {"norm_diff", "-nd"},
     {"isamp", "-i"},
-    {"sample", "-s"},
     {"margin", "-m"},
     {"cut_y", "-cut"},
     {"centering", "-c"},
     {"scale_tol", "-w2"},
-    {"do_scale", "-w1"},
     {"trans_file", "-l"},
-    {"debug", "-d"},
     {"any_pose", "--any-pose"},
 };
 
@@ -56,6 +55,12 @@ const Keyword* find_keyword(const std::string& name) {
   for (const Keyword& k : kKeywords)
     if (name == k.name) return &k;
   return nullptr;
+}
+
+const char* keyword_of(const char* option) {
+  for (const Keyword& k : kKeywords)
+    if (std::string(option) == k.option) return k.name;
+  return option;
 }
 
 [[noreturn]] void wrong_type(const char* function, const std::string& name, const char* wanted,
@@ -204,11 +209,12 @@ void apply_keywords(const Keywords& keywords, const char* function, app::AppStat
       app::parse_align_command_line(static_cast<int>(argv.size()), argv.data(), state.params, o,
                                     files, messages.out(), messages.out());
   if (outcome != app::ParseOutcome::kContinue) throw py::value_error(messages.first_line());
+  if (const char* option = app::idle_given_option(state.params, o))
+    throw py::value_error(std::string(keyword_of(option)) +
+                          " does not act with any_pose=True, which takes its trials, threshold "
+                          "and base sizes from the scans");
   std::string error;
-  if (!state.params.trans_file.empty() &&
-      !app::read_trans_file(state.params.trans_file, state.params, &error))
-    throw py::value_error(error);
-  app::derive_parameters(state.params);
+  if (!app::settle_parameters(state.params, o, &error)) throw py::value_error(error);
 }
 
 std::vector<std::string> keyword_names() {

@@ -18,9 +18,10 @@ namespace kestrel::python {
 using Keywords = std::vector<std::pair<std::string, pybind11::object>>;
 
 // Sets `state.params` and `o` from `keywords` as kestrel-align sets them from the matching
-// options, reads the -l transform file and derives the dependent parameters. Throws TypeError
-// (naming `function`) for an unknown keyword or a value of the wrong type, and ValueError for a
-// value out of range or a transform file that cannot be read.
+// options and settles them as it does (app/align_models.h). Throws TypeError (naming
+// `function`) for an unknown keyword or a value of the wrong type, and ValueError for a value
+// out of range, a keyword that would not act (thr, base_max_len or num_try with any_pose) or a
+// transform file that cannot be read.
 void apply_keywords(const Keywords& keywords, const char* function, app::AppState& state,
                     app::AlignOptions& o);
 

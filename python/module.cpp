@@ -42,13 +42,15 @@ constexpr char kOptionsDoc[] =
     R"(Further options, each the same as kestrel-align's (see kestrel-align --help):
 overlap (-o), delta (--delta), icp (--icp), ransac (--ransac), random_positions
 (--random-position), noise (--noise), noise_level (-no), num_try (-y), thr (-t),
-base_max_len (-q), norm_diff (-nd), isamp (-i), sample (-s), margin (-m), cut_y (-cut),
-centering (False for -c), scale_tol (-w2), do_scale (-w1), trans_file (-l), debug (-d),
-any_pose (--any-pose).
+base_max_len (-q), norm_diff (-nd), isamp (-i), margin (-m), cut_y (-cut),
+centering (False for -c), scale_tol (-w2), trans_file (-l), any_pose (--any-pose).
+num_try, thr and base_max_len are kept as given; the any-pose search takes its own from the
+scans, so with any_pose=True (and no ransac) they raise ValueError.
 max_seconds stops the registration run after that many seconds from the call's start;
 Ctrl-C (KeyboardInterrupt) stops it too
 when the call runs in the main thread. Either way the best motion found so far comes back
-with stopped=True and without ICP. verbose=True prints the aligner's console lines.
+with stopped=True and without ICP; a run that found no motion (best_lcp 0) is not refined
+either. verbose=True prints the aligner's console lines.
 Unknown keywords and values of the wrong type raise TypeError, values out of range ValueError.)";
 
 constexpr char kAlignDoc[] =

@@ -12,14 +12,12 @@
 
 #include "core/point_set.h"
 #include "core/rigid_transform.h"
+#include "core/run_parameters.h"
 #include "registration/congruent/ann_index.h"
 
 namespace kestrel::registration {
 
 using NormalList = std::vector<std::array<double, 3>>;
-
-// Threads a run may use unless told otherwise; the results are the same on one.
-inline constexpr int32_t kDefaultThreads = 2;
 
 // The working sets of the specified search. They must outlive the call and not change during it.
 struct EngineInputs {
@@ -60,7 +58,7 @@ struct AnyPoseOptions {
   float overlap = 0;   // in (0, 1]: the stopping threshold and the base widths; otherwise the
                        // run stops when later bases confirm the best motion
   float delta = 0.9f;  // run tolerance in units of the thinned scans' spacing
-  int32_t threads = kDefaultThreads;  // 1 or 2; the same motion either way
+  int32_t threads = core::kDefaultThreads;  // 1 or 2; the same motion either way
   bool debug = false;
   bool console = true;
   bool console_progress = true;

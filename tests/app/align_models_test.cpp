@@ -1,5 +1,5 @@
-// The aligner's sequence as one call: models from files or from memory, fresh generators on
-// every call, and no ICP after a stopped run.
+// The headless pipeline: models from files or from memory, fresh generators on every call, the
+// run's limits as given, and ICP only after a run that ended on its own with a motion.
 
 #include "app/align_models.h"
 
@@ -42,6 +42,21 @@ AppState fresh_state() {
   AppState s;
   s.console = false;
   derive_parameters(s.params);
+  return s;
+}
+
+// A state and options as kestrel-align sets them from `args`.
+AppState state_from(std::vector<const char*> args, AlignOptions& o) {
+  AppState s;
+  s.console = false;
+  args.insert(args.begin(), "kestrel-align");
+  std::vector<std::string> files;
+  FILE* sink = std::tmpfile();
+  EXPECT_EQ(parse_align_command_line(static_cast<int>(args.size()), args.data(), s.params, o, files,
+                                     sink, sink),
+            ParseOutcome::kContinue);
+  std::fclose(sink);
+  EXPECT_TRUE(settle_parameters(s.params, o));
   return s;
 }
 
@@ -114,23 +129,73 @@ TEST(AlignModels, EveryCallStartsFromFreshGeneratorsAndGivesTheFileMotion) {
     EXPECT_NEAR(m[r][0] * corner.x + m[r][1] * corner.y + m[r][2] * corner.z + m[r][3], 0, 0.3);
 }
 
-TEST(AlignModels, AStoppedRunIsNotRefinedAndAFailedLoadSaysWhy) {
+// A stop asks for the motion as it stands, and without a motion ICP would start from a pose no
+// run chose: both come back unrefined.
+TEST(AlignModels, OnlyARunThatEndsOnItsOwnWithAMotionIsRefined) {
+  struct Case {
+    const char* name;
+    std::vector<const char*> args;
+    bool stop_at_first_motion;
+    bool stopped, found, refined;
+  };
+  const Case cases[] = {
+      {"ends with a motion", {"--icp"}, false, false, true, true},
+      {"stopped after its first motion", {"--icp"}, true, true, true, false},
+      {"no pair as short as its bases", {"--icp", "-q", "0.5"}, false, false, false, false},
+  };
   GridPair files;
-  AlignOptions o;
-  o.icp = true;
-  ActionHooks stop;
-  stop.should_stop = [] { return true; };
-  AppState s = fresh_state();
-  AlignOutcome outcome;
-  ASSERT_TRUE(align_models(s, o, {files.p}, {files.q}, stop, outcome));
-  EXPECT_TRUE(outcome.run.stopped);
-  EXPECT_EQ(outcome.run.trials, 1);
-  EXPECT_FALSE(outcome.icp.ran);
-  EXPECT_TRUE(same_matrix(outcome.motion.m, outcome.motion.coarse));
+  for (const Case& c : cases) {
+    AlignOptions o;
+    AppState s = state_from(c.args, o);
+    AlignHooks hooks;
+    if (c.stop_at_first_motion) hooks.action.should_stop = [&s] { return s.best_lcp > 0; };
+    AlignOutcome outcome;
+    ASSERT_TRUE(align_models(s, o, {files.p}, {files.q}, hooks, outcome)) << c.name;
+    EXPECT_EQ(outcome.run.stopped, c.stopped) << c.name;
+    EXPECT_EQ(s.best_lcp > 0, c.found) << c.name;
+    EXPECT_EQ(outcome.icp.ran, c.refined) << c.name;
+    EXPECT_EQ(same_matrix(outcome.motion.m, outcome.motion.coarse), !c.refined) << c.name;
+  }
+}
 
+// -t, -q and -y act as given on the bundled pair, whose default run stops in its 12th trial at
+// an LCP above the overlap estimate 0.55.
+TEST(AlignModels, GivenThresholdBaseLengthAndTrialsAct) {
+  struct Case {
+    std::vector<const char*> args;
+    int trials;            // 0: more than one
+    float lcp_lo, lcp_hi;  // best_lcp in (lcp_lo, lcp_hi]
+  };
+  const Case cases[] = {
+      {{}, 0, 0.55f, 1},
+      {{"-y", "1"}, 1, 0, 0.55f},
+      {{"-y", "50", "-t", "0.9"}, 50, 0.55f, 0.9f},  // no LCP reaches 0.9: every trial runs
+      {{"-t", "0.05"}, 1, 0.05f, 0.55f},             // the first motion above 0.05 ends it
+      {{"-q", "5"}, 119 * 80 / 5, -1, 0},            // no pair of Q as short as a base
+  };
+  const std::string dir = KESTREL_EXAMPLES_DIR;
+  for (const Case& c : cases) {
+    AlignOptions o;
+    AppState s = state_from(c.args, o);
+    AlignOutcome outcome;
+    ASSERT_TRUE(align_models(s, o, {dir + "/bun000.vrt"}, {dir + "/bun045.vrt"}, {}, outcome));
+    const std::string name = c.args.empty() ? "defaults" : std::string(c.args[0]) + c.args[1];
+    if (c.trials > 0)
+      EXPECT_EQ(outcome.run.trials, c.trials) << name;
+    else
+      EXPECT_GT(outcome.run.trials, 1) << name;
+    EXPECT_GT(s.best_lcp, c.lcp_lo) << name;
+    EXPECT_LE(s.best_lcp, c.lcp_hi) << name;
+  }
+}
+
+TEST(AlignModels, AFailedLoadSaysWhy) {
+  GridPair files;
+  AlignOutcome outcome;
   std::string error;
   AppState t = fresh_state();
-  EXPECT_FALSE(align_models(t, o, {files.p}, {files.dir.file("missing.vrt")}, {}, outcome, &error));
+  EXPECT_FALSE(
+      align_models(t, {}, {files.p}, {files.dir.file("missing.vrt")}, {}, outcome, &error));
   EXPECT_NE(error.find("missing.vrt: cannot open"), std::string::npos) << error;
 }
 

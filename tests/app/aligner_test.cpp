@@ -1,5 +1,4 @@
 #include "app/aligner.h"
-#include "icp/icp_random.h"
 
 #include <gtest/gtest.h>
 
@@ -220,8 +219,6 @@ TEST(Aligner, AnyPoseFindsAFarTurnedScanWithoutAnOverlap) {
       {"--out", dir.file("c.tfm"), "--icp"},
       {"--out", dir.file("d.tfm"), "--icp", "--threads", "1"}};
   for (std::vector<std::string> args : runs) {
-    // As a fresh process starts: the ICP's generator runs on from one call to the next.
-    icp::reset_icp_random();
     args.insert(args.begin(), "--any-pose");
     args.push_back(kExamples + "/bun000.vrt");
     args.push_back(dir.file("moved.vrt"));

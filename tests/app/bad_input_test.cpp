@@ -97,6 +97,10 @@ TEST(BadInput, AlignerTable) {
        "--help)\n"},
       {{"--max-seconds", "-1", p, q}, 1, "Option --max-seconds needs a number above 0 "},
       {{"--threads", "3", p, q}, 1, "Option --threads needs a whole number from 1 to 2 (got "},
+      // The any-pose search sets its own trials, threshold and base sizes.
+      {{"-t", "0.3", "--any-pose", p, q}, 1, "Option -t does not act with --any-pose"},
+      {{"-q", "40", "--any-pose", p, q}, 1, "Option -q does not act with --any-pose"},
+      {{"--any-pose", "-y", "3", p, q}, 1, "Option -y does not act with --any-pose"},
       // Stopped before its first candidate: nothing found, nothing written.
       {{"--max-seconds", "1e-6", p, q}, 2, "No motion found: 1 trial, no candidate motion\n"},
       {{"--ransac", "--max-seconds", "1e-6", p, q}, 2, "No motion found: 1 trial, no candidate"},
@@ -146,19 +150,23 @@ TEST(BadInput, NoMotionIsReportedInTheJsonToo) {
 }
 
 // A RANSAC run over 400 points has |Q|^3 candidates per trial, far more than a test can wait
-// for; the time limit ends it with the best motion found so far, which is written.
+// for; the time limit ends it with the best motion found so far, which is written as it stands:
+// a stopped run is not refined, even with --icp.
 TEST(BadInput, TimeLimitStopsTheRunAndKeepsTheBestMotion) {
   ScratchDir dir;
   const std::string p = dir.write("p.vrt", grid_vrt(20, 1.0));
   const std::string q = dir.write("q.vrt", grid_vrt(20, 1.0, 2, 1, 0));
-  const Outcome o = align({"--ransac", "-o", "1", "--max-seconds", "0.5", "--json", "--out",
-                           dir.file("r.tfm"), p, q});
+  const Outcome o = align({"--ransac", "-o", "1", "--max-seconds", "0.5", "--icp", "--json",
+                           "--out", dir.file("r.tfm"), p, q});
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_NE(o.out.find("\nRun stopped: time limit of 0.5 s (--max-seconds) reached in trial 1.\n"),
             std::string::npos);
   const std::string last = o.out.substr(o.out.rfind("\n{"));
   EXPECT_NE(last.find("\"trials\":1,\"stopped\":true,"), std::string::npos) << last;
   EXPECT_NE(last.find("\"stop_reason\":\"time limit\",\"matrix\""), std::string::npos) << last;
+  EXPECT_NE(last.find("\"coarse_matrix\""), std::string::npos) << last;
+  EXPECT_EQ(last.find("\"icp_error\""), std::string::npos) << last;
+  EXPECT_EQ(last.find("\"refined_matrix\""), std::string::npos) << last;
   EXPECT_TRUE(std::filesystem::exists(dir.file("r.tfm")));
 }
 

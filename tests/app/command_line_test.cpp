@@ -245,6 +245,37 @@ TEST(RunParameters, ExplicitValuesSurviveDerivation) {
   EXPECT_EQ(p.params.num_try, 9);
 }
 
+// The window's refresh recomputes -t, -q and -y whatever was given; a headless run's keeps
+// them, and its trials follow a given base length (overlap 0.55 and extent 100: 119 * 80 / 110
+// trials, base length 110).
+TEST(RunParameters, GivenValuesSurviveTheRefreshOnlyWhenHeadless) {
+  struct Case {
+    std::vector<const char*> args;
+    bool headless;
+    float thr, base_max_len;
+    int32_t num_try;
+  };
+  const Case cases[] = {
+      {{"kestrel", "-t", "0.3", "-q", "50", "-y", "9"}, false, 0.55f, 110, 86},
+      {{"kestrel", "-t", "0.3", "-q", "50", "-y", "9"}, true, 0.3f, 50, 9},
+      {{"kestrel", "-q", "50"}, true, 0.55f, 50, 190},
+      {{"kestrel", "-t", "-1", "-y", "1"}, true, 0.55f, 110, 1},  // -1: the derived value
+      {{"kestrel"}, true, 0.55f, 110, 86},
+  };
+  for (const Case& c : cases) {
+    Parsed p = parse(c.args);
+    derive_parameters(p.params);
+    p.params.headless = c.headless;
+    p.params.model_extent = 100;
+    refresh_parameters(p.params);
+    const std::string name =
+        std::to_string(c.args.size()) + " words, headless " + std::to_string(c.headless);
+    EXPECT_FLOAT_EQ(p.params.thr, c.thr) << name;
+    EXPECT_FLOAT_EQ(p.params.base_max_len, c.base_max_len) << name;
+    EXPECT_EQ(p.params.num_try, c.num_try) << name;
+  }
+}
+
 // ---- transform file --------------------------------------------------------------------------
 
 TEST(TransFile, ABadFileIsRefusedAsAWholeAndDropped) {

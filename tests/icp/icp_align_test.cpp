@@ -64,7 +64,7 @@ TEST(IcpAlign, IdenticalModelsStayPutAndConvergeEarliest) {
   for (bool allow_scale : {false, true}) {
     Xform xf1, xf2;
     testing::internal::CaptureStderr();
-    float err = icp_align(p, q, xf1, xf2, 2, allow_scale, false);
+    float err = icp_align(p, q, xf1, xf2, 2, allow_scale, false, 2);
     std::string log = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err, 0.0f);
     EXPECT_LT(max_deviation(xf2, Xform()), 1e-6);
@@ -81,7 +81,7 @@ TEST(IcpAlign, RecoversSmallRigidMotion) {
   const Xform motion = xform_translation(0.4, -0.3, 0.2) * axis_rotation(0.04, 0.3, 0.5, 1);
   TriMesh q = moved(p, motion);
   Xform xf1, xf2;
-  float err = icp_align(p, q, xf1, xf2, 0, false, false);
+  float err = icp_align(p, q, xf1, xf2, 0, false, false, 2);
   EXPECT_GE(err, 0.0f);
   EXPECT_LT(err, 1e-3f);
   EXPECT_LT(max_deviation(xf2 * motion, Xform()), 1e-3);
@@ -95,7 +95,7 @@ TEST(IcpAlign, ScalingPhaseRecoversUniformScale) {
   scale = scale * xform_translation(-15, -15, 0);
   TriMesh q = moved(p, scale);
   Xform xf1, xf2;
-  EXPECT_GE(icp_align(p, q, xf1, xf2, 0, true, false), 0.0f);
+  EXPECT_GE(icp_align(p, q, xf1, xf2, 0, true, false, 2), 0.0f);
   EXPECT_LT(max_deviation(xf2 * scale, Xform()), 2e-3);
 }
 
@@ -108,7 +108,7 @@ TEST(IcpAlign, GeneratorContinuesAcrossRuns) {
   }
   TriMesh p = bumpy_surface(), q = bumpy_surface();
   Xform xf1, xf2;
-  icp_align(p, q, xf1, xf2, 0, false, false);
+  icp_align(p, q, xf1, xf2, 0, false, false, 2);
   const uint32_t after_first = icp_random_state();
   // The run drew from where the test left off: its state lies further along the same sequence.
   int steps = 0;
@@ -118,7 +118,7 @@ TEST(IcpAlign, GeneratorContinuesAcrossRuns) {
   }
   EXPECT_EQ(s, after_first);
   EXPECT_GT(steps, 100);
-  icp_align(p, q, xf1, xf2, 0, false, false);
+  icp_align(p, q, xf1, xf2, 0, false, false, 2);
   EXPECT_NE(icp_random_state(), after_first);
   const uint32_t next = lcg(icp_random_state());
   EXPECT_EQ(icp_random(), static_cast<float>(next / 4294967296.0));
@@ -130,8 +130,8 @@ TEST(IcpAlign, RefusesEmptyAndCoincidentMeshes) {
   testing::internal::CaptureStdout();
   for (TriMesh* bad : {&empty, &point}) {
     Xform xf1, xf2 = xform_translation(1, 2, 3);
-    EXPECT_EQ(icp_align(good, *bad, xf1, xf2, 0, true, false), -1.0f);
-    EXPECT_EQ(icp_align(*bad, good, xf1, xf2, 0, true, false), -1.0f);
+    EXPECT_EQ(icp_align(good, *bad, xf1, xf2, 0, true, false, 2), -1.0f);
+    EXPECT_EQ(icp_align(*bad, good, xf1, xf2, 0, true, false, 2), -1.0f);
     EXPECT_EQ(max_deviation(xf2, xform_translation(1, 2, 3)), 0.0);
   }
   testing::internal::GetCapturedStdout();
@@ -142,7 +142,7 @@ TEST(IcpAlign, ModelsTooFarApartFailWithoutMoving) {
   TriMesh q = moved(p, xform_translation(500, 0, 0));
   Xform xf1, xf2;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(icp_align(p, q, xf1, xf2, 1, false, false), -1.0f);
+  EXPECT_EQ(icp_align(p, q, xf1, xf2, 1, false, false, 2), -1.0f);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Too few point pairs.\n");
   EXPECT_EQ(max_deviation(xf2, Xform()), 0.0);
 }
@@ -153,14 +153,15 @@ TEST(IcpSteps, CollinearPairsTranslateOnly) {
   TriMesh line1, line2;
   for (int i = 0; i < 60; ++i) line1.vertices.push_back({0.25f * float(i), 0, 0});
   for (int i = 0; i < 60; ++i) line2.vertices.push_back({0.25f * float(i) + 0.1f, 0, 0});
-  ensure_normals(line1);
-  ensure_normals(line2);
+  ensure_normals(line1, 1);
+  ensure_normals(line2, 1);
   KDtree kd1(line1.vertices), kd2(line2.vertices);
   std::vector<float> cdf1 = uniform_cdf(60), cdf2 = uniform_cdf(60);
   float maxdist = 1, incr = 0.08f;
   Xform xf1, xf2;
   const std::vector<float> no_weights;
-  IcpStep step{line1, line2, xf1, xf2, kd1, kd2, no_weights, no_weights, cdf1, cdf2, maxdist, incr};
+  IcpStep step{line1,      line2, xf1,  xf2,     kd1,  kd2, no_weights,
+               no_weights, cdf1,  cdf2, maxdist, incr, 0,   1};
   float rms = step_point_to_point(step, false);
   ASSERT_GE(rms, 0.0f);
   for (int r = 0; r < 3; ++r) {
@@ -170,7 +171,7 @@ TEST(IcpSteps, CollinearPairsTranslateOnly) {
   EXPECT_NE(xf2(0, 3), 0.0);
   // The whole run on such input ends without NaN.
   Xform full;
-  icp_align(line1, line2, Xform(), full, 0, true, false);
+  icp_align(line1, line2, Xform(), full, 0, true, false, 2);
   for (double m : full.m) EXPECT_TRUE(std::isfinite(m));
 }
 
@@ -183,7 +184,7 @@ TEST(IcpSteps, TinyCloudsNeverBreakTheRun) {
     for (int i = 0; i < n; ++i) p.vertices.push_back({u(rng), u(rng), u(rng)});
     for (const Vec3f& v : p.vertices) q.vertices.push_back(v + Vec3f(0.01f, 0, 0));
     Xform xf2;
-    float err = icp_align(p, q, Xform(), xf2, 0, true, false);
+    float err = icp_align(p, q, Xform(), xf2, 0, true, false, 2);
     EXPECT_TRUE(err == -1.0f || err >= 0.0f) << n << " points";
     for (double m : xf2.m) EXPECT_TRUE(std::isfinite(m)) << n << " points";
   }

@@ -33,7 +33,7 @@ TriMesh grid(int n, float z_of_x) {
 
 TEST(Normals, PlaneCloudPointsUp) {
   TriMesh mesh = grid(12, 0.0f);
-  ensure_normals(mesh);
+  ensure_normals(mesh, 1);
   ASSERT_EQ(mesh.normals.size(), mesh.vertices.size());
   for (const Vec3f& n : mesh.normals) expect_vec_near(n, {0, 0, 1}, kTol);
 }
@@ -41,7 +41,7 @@ TEST(Normals, PlaneCloudPointsUp) {
 TEST(Normals, TiltedPlaneNormalIsFlippedToPositiveZ) {
   // Plane z = 2 + x: the fitted normal is +-(-1, 0, 1)/sqrt 2; only the z >= 0 one is kept.
   TriMesh mesh = grid(10, 1.0f);
-  ensure_normals(mesh);
+  ensure_normals(mesh, 1);
   const float h = std::sqrt(0.5f);
   for (const Vec3f& n : mesh.normals) expect_vec_near(n, {-h, 0, h}, 1e-5f);
 }
@@ -51,7 +51,7 @@ TEST(Normals, ThreePointCloudWarnsInOrderAndPointsUpInAnyNumberOfRuns) {
     TriMesh mesh;
     mesh.vertices = {{0, 0, 0}, {1, 0, 1}, {0, 1, 3}};
     testing::internal::CaptureStdout();
-    ensure_normals(mesh, runs);
+    ensure_normals(mesh, 2, runs);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Warning: not enough points for vertex 0\n"
               "Warning: not enough points for vertex 1\n"
@@ -64,7 +64,7 @@ TEST(Normals, ThreePointCloudWarnsInOrderAndPointsUpInAnyNumberOfRuns) {
 TEST(Normals, FourPointCloudFitsPlaneThroughNeighbourOffsets) {
   TriMesh mesh;
   mesh.vertices = {{0, 0, 0}, {2, 0.3f, 0.4f}, {0.2f, 1.5f, -0.3f}, {1, 1, 1.5f}};
-  ensure_normals(mesh);
+  ensure_normals(mesh, 1);
   std::mt19937 rng(5);
   std::normal_distribution<float> g;
   for (size_t i = 0; i < 4; ++i) {
@@ -92,7 +92,7 @@ TEST(Normals, DuplicatePointsGiveFiniteUnitNormals) {
   TriMesh mesh = grid(5, 0.0f);
   mesh.vertices.insert(mesh.vertices.end(), 20, Vec3f(1, 1, 2));
   testing::internal::CaptureStdout();
-  ensure_normals(mesh);
+  ensure_normals(mesh, 1);
   testing::internal::GetCapturedStdout();
   for (const Vec3f& n : mesh.normals) EXPECT_NEAR(len(n), 1, kTol);
 }
@@ -101,11 +101,11 @@ TEST(Normals, FaceMethodAndSecondCallKeepsNormals) {
   TriMesh mesh;
   mesh.vertices = {{0, 0, 0}, {2, 0, 0}, {0, 1, 0}, {5, 5, 5}};
   mesh.faces = {Face{{0, 1, 2}}};
-  ensure_normals(mesh);
+  ensure_normals(mesh, 1);
   for (int i = 0; i < 3; ++i) expect_vec_near(mesh.normals[size_t(i)], {0, 0, 1}, kTol);
   EXPECT_EQ(mesh.normals[3], Vec3f(1, 0, 0));  // used by no face
   mesh.normals[0] = Vec3f(0, 1, 0);
-  ensure_normals(mesh);
+  ensure_normals(mesh, 1);
   EXPECT_EQ(mesh.normals[0], Vec3f(0, 1, 0));
 }
 
@@ -122,11 +122,11 @@ TEST(Normals, SharedRunsAndCallersTreeKeepEveryBitOfARealScan) {
                               static_cast<float>(p.z));
   }
   TriMesh two = one, seven = one, given_tree = one;
-  ensure_normals(one, 1);
-  ensure_normals(two, 2);
-  ensure_normals(seven, 7);
+  ensure_normals(one, 1, 1);
+  ensure_normals(two, 2, 2);
+  ensure_normals(seven, 2, 7);
   const KDtree tree(given_tree.vertices);
-  ensure_normals(given_tree, tree);  // the default runs
+  ensure_normals(given_tree, tree, 2);  // the default runs
   const size_t bytes = one.vertices.size() * sizeof(Vec3f);
   ASSERT_EQ(one.normals.size(), one.vertices.size());
   for (const TriMesh* other : {&two, &seven, &given_tree}) {

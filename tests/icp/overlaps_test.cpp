@@ -28,7 +28,7 @@ TEST(Overlaps, IdenticalMeshesExceptBoxFaces) {
   mesh2.normals = mesh1.normals;
   std::vector<float> w1, w2;
   float maxdist = 0;
-  compute_overlaps(mesh1, mesh2, Xform(), Xform(), w1, w2, maxdist, 0);
+  compute_overlaps(mesh1, mesh2, Xform(), Xform(), w1, w2, maxdist, 0, 2);
   ASSERT_EQ(w1.size(), mesh1.vertices.size());
   EXPECT_EQ(w1, w2);
   const OverlapGrid g = overlap_grid(mesh1.vertices);
@@ -59,7 +59,7 @@ TEST(Overlaps, MovedMeshOutsideHasNoWeight) {
   TriMesh mesh1 = random_cloud(2, 200), mesh2 = random_cloud(3, 200);
   std::vector<float> w1, w2;
   float maxdist = 1;
-  compute_overlaps(mesh1, mesh2, Xform(), xform_translation(100, 0, 0), w1, w2, maxdist, 0);
+  compute_overlaps(mesh1, mesh2, Xform(), xform_translation(100, 0, 0), w1, w2, maxdist, 0, 2);
   EXPECT_EQ(maxdist, 1);
   for (float w : w1) EXPECT_EQ(w, 0.0f);
   for (float w : w2) EXPECT_EQ(w, 0.0f);
@@ -72,7 +72,7 @@ TEST(Overlaps, CoincidentMeshGivesNoWeightWithoutFailing) {
   testing::internal::CaptureStdout();  // normals of the duplicates may warn
   std::vector<float> w1, w2;
   float maxdist = 0;
-  compute_overlaps(mesh1, mesh2, Xform(), Xform(), w1, w2, maxdist, 0);
+  compute_overlaps(mesh1, mesh2, Xform(), Xform(), w1, w2, maxdist, 0, 2);
   testing::internal::GetCapturedStdout();
   for (float w : w1) EXPECT_EQ(w, 0.0f);  // nothing lies strictly inside a point
   EXPECT_EQ(w2.size(), 10u);
@@ -89,9 +89,9 @@ TEST(Overlaps, WeightsInRunsMatchEachVertexsOwnTest) {
   const Xform xf2 = xform_translation(1.5, 0.3, 0.1) * axis_rotation(0.4, 0.2, 0.1, 1.0);
   std::vector<float> w1, w2, given1, given2;
   float maxdist = 0, given_maxdist = 0;
-  compute_overlaps(mesh1, mesh2, Xform(), xf2, w1, w2, maxdist, 0);
-  const OverlapGrids grids = overlap_grids(mesh1, mesh2);
-  compute_overlaps(mesh1, mesh2, grids, Xform(), xf2, given1, given2, given_maxdist, 0);
+  compute_overlaps(mesh1, mesh2, Xform(), xf2, w1, w2, maxdist, 0, 2);
+  const OverlapGrids grids = overlap_grids(mesh1, mesh2, 2);
+  compute_overlaps(mesh1, mesh2, grids, Xform(), xf2, given1, given2, given_maxdist, 0, 2);
   EXPECT_EQ(given1, w1);
   EXPECT_EQ(given2, w2);
   EXPECT_EQ(given_maxdist, maxdist);

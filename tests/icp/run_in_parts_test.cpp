@@ -16,9 +16,9 @@ struct Seen {
   std::vector<std::size_t> first_of_part;  // SIZE_MAX for a part never run
 };
 
-Seen run_and_record(std::size_t n, std::size_t min_run, int max_parts) {
+Seen run_and_record(std::size_t n, std::size_t min_run, int max_parts, int threads) {
   Seen seen{std::vector<int>(n, 0), std::vector<std::size_t>(8, SIZE_MAX)};
-  run_in_parts(n, min_run, max_parts,
+  run_in_parts(n, min_run, max_parts, threads,
                [&seen](std::size_t part, std::size_t first, std::size_t last) {
                  seen.first_of_part[part] = first;
                  for (std::size_t i = first; i < last; ++i) ++seen.item_hits[i];
@@ -26,7 +26,8 @@ Seen run_and_record(std::size_t n, std::size_t min_run, int max_parts) {
   return seen;
 }
 
-TEST(RunInParts, EveryItemOnceInConsecutiveRuns) {
+// The same runs whether this thread does them all or shares them with the helper.
+TEST(RunInParts, EveryItemOnceInConsecutiveRunsOnOneThreadOrTwo) {
   struct Case {
     std::size_t n, min_run;
     int max_parts;
@@ -37,12 +38,15 @@ TEST(RunInParts, EveryItemOnceInConsecutiveRuns) {
       {3, 1, 4, {0, 1, 2}}, {100, 60, 2, {0}},  {120, 60, 2, {0, 60}},
       {0, 1, 2, {0}},       {5, 0, 0, {0}},     {9, 1, 8, {0, 1, 2, 3, 4, 5, 6, 7}},
   };
-  for (const Case& c : cases) {
-    const Seen seen = run_and_record(c.n, c.min_run, c.max_parts);
-    for (std::size_t i = 0; i < c.n; ++i) EXPECT_EQ(seen.item_hits[i], 1) << "item " << i;
-    for (std::size_t k = 0; k < 8; ++k) {
-      const std::size_t want = k < c.firsts.size() ? c.firsts[k] : SIZE_MAX;
-      EXPECT_EQ(seen.first_of_part[k], want) << "n " << c.n << " part " << k;
+  for (int threads : {1, 2}) {
+    for (const Case& c : cases) {
+      const Seen seen = run_and_record(c.n, c.min_run, c.max_parts, threads);
+      for (std::size_t i = 0; i < c.n; ++i) EXPECT_EQ(seen.item_hits[i], 1) << "item " << i;
+      for (std::size_t k = 0; k < 8; ++k) {
+        const std::size_t want = k < c.firsts.size() ? c.firsts[k] : SIZE_MAX;
+        EXPECT_EQ(seen.first_of_part[k], want)
+            << "n " << c.n << " part " << k << ", " << threads << " threads";
+      }
     }
   }
 }
@@ -53,9 +57,11 @@ TEST(RunInParts, ConcurrentCallersEachGetTheirWholeJob) {
   auto caller = [&sums](std::size_t who) {
     for (int round = 0; round < 200; ++round) {
       std::vector<long> part_sums(4, 0);
-      run_in_parts(1000, 1, 4, [&part_sums](std::size_t part, std::size_t first, std::size_t last) {
-        for (std::size_t i = first; i < last; ++i) part_sums[part] += static_cast<long>(i);
-      });
+      run_in_parts(1000, 1, 4, 2,
+                   [&part_sums](std::size_t part, std::size_t first, std::size_t last) {
+                     for (std::size_t i = first; i < last; ++i)
+                       part_sums[part] += static_cast<long>(i);
+                   });
       for (long s : part_sums) sums[who] += s;
     }
   };
@@ -78,12 +84,12 @@ TEST(RunInParts, ExceptionOfARunReachesTheCallerAfterTheOthers) {
   };
   for (int round = 0; round < 50; ++round) {
     ran = 0;
-    EXPECT_THROW(run_in_parts(8, 1, 8, throwing), std::runtime_error);
+    EXPECT_THROW(run_in_parts(8, 1, 8, 2, throwing), std::runtime_error);
     EXPECT_EQ(running.load(), 0);
     EXPECT_GE(ran.load(), 2);
   }
   // The helper is still there and sound afterwards.
-  const Seen seen = run_and_record(6, 1, 2);
+  const Seen seen = run_and_record(6, 1, 2, 2);
   EXPECT_EQ(seen.item_hits, std::vector<int>(6, 1));
 }
 

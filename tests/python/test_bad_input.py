@@ -63,6 +63,21 @@ def test_keywords_are_checked_like_python_arguments(tmp_path):
         kestrel.align(SURFACE, SURFACE, trans_file=tmp_path / "nowhere.txt")
 
 
+# The any-pose search sets its own trials, threshold and base sizes; keywords that would change
+# nothing in what comes back are not offered.
+@pytest.mark.parametrize("keyword, value, error", [
+    ("num_try", 5, ValueError),
+    ("thr", 0.3, ValueError),
+    ("base_max_len", 40, ValueError),
+    ("do_scale", 2.0, TypeError),
+    ("sample", 3, TypeError),
+    ("debug", True, TypeError),
+])
+def test_keywords_that_would_not_act_are_refused(keyword, value, error):
+    with pytest.raises(error, match=keyword):
+        kestrel.align(SURFACE, SURFACE, **{keyword: value})
+
+
 def test_dtype_and_memory_order_do_not_change_the_result():
     q = SURFACE @ rotation_z(20).T + [3, -2, 1]
     reference = kestrel.align(SURFACE, q, any_pose=False, icp=False).matrix

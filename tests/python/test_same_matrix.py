@@ -11,6 +11,11 @@ from conftest import P_FILE, Q_FILE
 
 # Each case: the keywords, and the aligner's options that say the same.
 CASES = {
+    # No LCP reaches 0.9 on this pair, so all 7 trials run, over bases of at most 100 mm.
+    "given_limits": (
+        {"num_try": 7, "thr": 0.9, "base_max_len": 100},
+        ["-y", "7", "-t", "0.9", "-q", "100"],
+    ),
     "defaults": ({}, []),
     "icp_noise_turned": (
         {"icp": True, "noise": True, "random_positions": 1, "overlap": 0.6, "delta": 1.1},
@@ -46,6 +51,8 @@ def test_three_ways_give_one_matrix(case, aligner, bunny, tmp_path):
     # The files hold 6 digits and the matrix file 17, so equal means bit for bit.
     np.testing.assert_array_equal(from_files.matrix, cli_matrix)
     np.testing.assert_array_equal(from_arrays.matrix, cli_matrix)
+    if case == "given_limits":
+        assert cli["trials"] == 7
     for r in (from_files, from_arrays):
         assert r.best_lcp == pytest.approx(cli["best_lcp"], abs=1e-6)
         assert r.trials == cli["trials"]
