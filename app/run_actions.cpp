@@ -76,8 +76,8 @@ registration::EngineHooks engine_hooks(AppState& state, const ActionHooks& hooks
 // "Start Kestrel" with "Any pose" ticked: the search that needs neither a pose nor an overlap,
 // over the full scans as loaded (Q unmoved).
 registration::EngineResult start_any_pose(const AppState& state,
-                                        const registration::EngineHooks& engine,
-                                        core::Random15& rng) {
+                                          const registration::EngineHooks& engine,
+                                          core::Random15& rng) {
   const ModelSets& m = state.models;
   const registration::AnyPoseInputs inputs{m.full_p, m.saved_full_q, m.model_p, m.p_index,
                                            m.model_q};

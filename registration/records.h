@@ -39,16 +39,16 @@ struct AnyPoseInputs {
 // The specified search's settings (Kestrel and RANSAC); the app builds them from its run
 // parameters.
 struct EngineOptions {
-  int32_t num_try = 4;         // trials at most
-  float thr = 0.55f;           // LCP above which the run stops early
-  float base_max_len = 110;    // longest triangle edge of a base (model units)
-  int32_t margin = 0;          // 0: bases anywhere; 1/2: from the quarter of P of largest/smallest x
-  float delta = 0.9f;          // run tolerance in units of point_spacing
-  float scale_tol = 1.0f;      // 1 = rigid; otherwise tolerances widen and the affine step runs
-  float normal_tol = 0.02f;    // tolerance of the normal-difference test of pairs
-  bool first_selection = true; // the first base of the process: a non-zero margin is the mode
-  bool debug = false;          // print the timings and counts of every trial
-  bool console = true;         // print the progress lines and the run time on stdout
+  int32_t num_try = 4;       // trials at most
+  float thr = 0.55f;         // LCP above which the run stops early
+  float base_max_len = 110;  // longest triangle edge of a base (model units)
+  int32_t margin = 0;        // 0: bases anywhere; 1/2: from the quarter of P of largest/smallest x
+  float delta = 0.9f;        // run tolerance in units of point_spacing
+  float scale_tol = 1.0f;    // 1 = rigid; otherwise tolerances widen and the affine step runs
+  float normal_tol = 0.02f;  // tolerance of the normal-difference test of pairs
+  bool first_selection = true;   // the first base of the process: a non-zero margin is the mode
+  bool debug = false;            // print the timings and counts of every trial
+  bool console = true;           // print the progress lines and the run time on stdout
   bool console_progress = true;  // with console: the "\r" progress lines too (off while a
                                  // caller shows its own progress line on the same terminal)
 };
@@ -100,11 +100,11 @@ struct EngineHooks {
 
 // Counts summed over the trials of a run.
 struct EngineCounts {
-  int64_t pairs_d1 = 0;         // IndexPair records of distance d1 (each pair counts twice)
-  int64_t pairs_d2 = 0;         // the same for d2
-  int64_t quads = 0;            // congruent quads found
-  int64_t candidates = 0;       // candidates scored by LCP
-  int64_t lcp_early_exits = 0;  // scorings abandoned once they could no longer win
+  int64_t pairs_d1 = 0;              // IndexPair records of distance d1 (each pair counts twice)
+  int64_t pairs_d2 = 0;              // the same for d2
+  int64_t quads = 0;                 // congruent quads found
+  int64_t candidates = 0;            // candidates scored by LCP
+  int64_t lcp_early_exits = 0;       // scorings abandoned once they could no longer win
   int64_t normal_rejections = 0;     // candidates whose matched normals disagreed (any pose)
   int64_t presample_rejections = 0;  // candidates that failed on the sample of Q (any pose)
   int64_t polished = 0;              // candidates polished before comparison (any pose)

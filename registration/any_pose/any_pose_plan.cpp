@@ -45,8 +45,7 @@ double neighbour_distance(const core::PointSet& set, const AnnIndex& index) {
 
 // How much the normals of neighbouring working points differ: the noise and the bending over
 // one spacing that the pair test has to tolerate.
-void add_normal_spread(const core::PointSet& set, const AnnIndex& index,
-                       std::vector<double>& out) {
+void add_normal_spread(const core::PointSet& set, const AnnIndex& index, std::vector<double>& out) {
   std::vector<int> nn;
   for (size_t i = 0; i < set.size(); ++i) {
     index.nearest_k(set[i].x, set[i].y, set[i].z, 2, nn);
@@ -92,7 +91,8 @@ AnyPosePlan plan_any_pose(const AnyPoseScan& p, const AnyPoseScan& q,
   // An LCP never exceeds 1: without the overlap only the confirmation or the trials stop a run.
   plan.thr = known_overlap ? overlap : 1.0f;
   if (known_overlap) {
-    for (float share : kKnownOverlapShares) plan.base_lengths.push_back(overlap * share * plan.size);
+    for (float share : kKnownOverlapShares)
+      plan.base_lengths.push_back(overlap * share * plan.size);
   } else {
     for (float share : kBaseShares) plan.base_lengths.push_back(share * plan.size);
   }

@@ -14,10 +14,10 @@ struct AnyPosePlan {
   float point_spacing = 0;       // engine spacing: the median neighbour distance
   float neighbour_distance = 0;  // median distance of a working point of P to its nearest
   float normal_spread = 0;       // median normal difference of neighbouring working points
-  float size = 0;          // the smaller scan's size: twice its RMS distance from its centroid
-  float delta = 0.9f;      // run tolerance in spacings, as the caller chose it
-  float normal_tol = 0.1f;         // tolerance of the pair tests' normal terms
-  float thr = 1.0f;                // LCP above which the run stops (1: never)
+  float size = 0;           // the smaller scan's size: twice its RMS distance from its centroid
+  float delta = 0.9f;       // run tolerance in spacings, as the caller chose it
+  float normal_tol = 0.1f;  // tolerance of the pair tests' normal terms
+  float thr = 1.0f;         // LCP above which the run stops (1: never)
   std::vector<float> base_lengths;  // bases of these lengths in turn
 };
 

@@ -16,7 +16,9 @@ constexpr double kSettleShare = 0.01;
 
 }  // namespace
 
-double polish_grid_radius(double score_sq) { return 2 * std::sqrt(score_sq); }
+double polish_grid_radius(double score_sq) {
+  return 2 * std::sqrt(score_sq);
+}
 
 core::RigidTransform quick_polish(const PolishSets& sets, const core::RigidTransform& motion) {
   RefineOptions options;

@@ -13,13 +13,13 @@ namespace kestrel::registration {
 
 // The sets the polish pairs. All must outlive its use.
 struct PolishSets {
-  const core::PointSet& q;          // Q's working set
-  const core::PointSet& p;          // P's working set
-  const PointGrid& p_grid;          // over p, cells of polish_grid_radius
-  const core::PointSet& full_p;     // P at full resolution
-  const PointGrid& full_p_grid;     // over full_p
-  double score_sq = 0;              // the search's squared scoring radius
-  double neighbour_distance = 0;    // the working sets' spacing
+  const core::PointSet& q;        // Q's working set
+  const core::PointSet& p;        // P's working set
+  const PointGrid& p_grid;        // over p, cells of polish_grid_radius
+  const core::PointSet& full_p;   // P at full resolution
+  const PointGrid& full_p_grid;   // over full_p
+  double score_sq = 0;            // the search's squared scoring radius
+  double neighbour_distance = 0;  // the working sets' spacing
 };
 
 // The cell size of the grid over P's working set that the quick polish asks.

@@ -23,8 +23,7 @@ class NearMask {
   bool near(double x, double y, double z) const {
     const double u = (x - origin_[0]) * inv_cell_, v = (y - origin_[1]) * inv_cell_,
                  w = (z - origin_[2]) * inv_cell_;
-    if (!(u >= 0 && v >= 0 && w >= 0 && u < dims_[0] && v < dims_[1] && w < dims_[2]))
-      return false;
+    if (!(u >= 0 && v >= 0 && w >= 0 && u < dims_[0] && v < dims_[1] && w < dims_[2])) return false;
     return cells_[(static_cast<size_t>(w) * static_cast<size_t>(dims_[1]) +
                    static_cast<size_t>(v)) *
                       static_cast<size_t>(dims_[0]) +

@@ -45,8 +45,8 @@ PairTable::PairTable(const core::PointSet& q, double bucket) : q_(q) {
   size_t k = 0;
   for (size_t i = 0; i < n; ++i)
     for (size_t j = i + 1; j < n; ++j, ++k)
-      entries_[fill[bucket_of(lengths[k])]++] = {static_cast<uint32_t>(i),
-                                                 static_cast<uint32_t>(j), lengths[k]};
+      entries_[fill[bucket_of(lengths[k])]++] = {static_cast<uint32_t>(i), static_cast<uint32_t>(j),
+                                                 lengths[k]};
 }
 
 void PairTable::extract(const core::Point3D& a, const core::Point3D& b, double tol,

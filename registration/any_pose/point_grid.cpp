@@ -1,9 +1,9 @@
 #include "registration/any_pose/point_grid.h"
 
 #include <algorithm>
-#include <utility>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace kestrel::registration {
 

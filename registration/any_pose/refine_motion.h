@@ -4,17 +4,17 @@
 
 #include "core/point_set.h"
 #include "core/rigid_transform.h"
-#include "registration/congruent/ann_index.h"
 #include "registration/any_pose/point_grid.h"
+#include "registration/congruent/ann_index.h"
 
 namespace kestrel::registration {
 
 struct RefineOptions {
-  int iterations = 8;        // closest-point steps
-  double sq_radius = 0;      // squared distance within which a moved Q point pairs with P
-  size_t min_pairs = 6;      // fewer pairs than this end the polish
-  double settle = 0;         // a step that moves the points of Q by less than this (root mean
-                             // square) ends the polish
+  int iterations = 8;    // closest-point steps
+  double sq_radius = 0;  // squared distance within which a moved Q point pairs with P
+  size_t min_pairs = 6;  // fewer pairs than this end the polish
+  double settle = 0;     // a step that moves the points of Q by less than this (root mean
+                         // square) ends the polish
 };
 
 struct RefineResult {
@@ -25,8 +25,8 @@ struct RefineResult {
 
 // Starting from `start`, pairs each moved point of `q` with its nearest point of `p` (indexed by
 // `p_index`) when within the radius, and replaces the motion by the best rigid fit of the
-// pairs (SVD), `iterations` times or until the pairs or the motion stop changing. A step that finds too few
-// pairs ends the polish and keeps the previous motion.
+// pairs (SVD), `iterations` times or until the pairs or the motion stop changing. A step that finds
+// too few pairs ends the polish and keeps the previous motion.
 RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
                            const AnnIndex& p_index, const core::RigidTransform& start,
                            const RefineOptions& options);

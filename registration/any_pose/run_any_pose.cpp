@@ -104,8 +104,7 @@ struct AnyPoseParts {
 };
 
 EngineResult search(const Prepared& pr, const PolishSets& polish_sets,
-                    const AnyPoseOptions& options, const EngineHooks& hooks,
-                    core::Random15& rng) {
+                    const AnyPoseOptions& options, const EngineHooks& hooks, core::Random15& rng) {
   const int64_t start = core::tick_ms();
   const core::PointSet& p = pr.p.working;
   const core::PointSet& q = pr.q.working;
@@ -149,8 +148,13 @@ EngineResult run_any_pose(const AnyPoseInputs& inputs, const AnyPoseOptions& opt
   core::Clock::time_point t0 = core::Clock::now();
   const Prepared pr = prepare(inputs, options);
   const double score_sq = score_sq_radius(pr.plan);
-  const PolishSets sets{pr.q.working, pr.p.working, *pr.p_grid,       inputs.full_p,
-                        *pr.p.full_grid, score_sq,  pr.plan.neighbour_distance};
+  const PolishSets sets{pr.q.working,
+                        pr.p.working,
+                        *pr.p_grid,
+                        inputs.full_p,
+                        *pr.p.full_grid,
+                        score_sq,
+                        pr.plan.neighbour_distance};
   const double prepare_ms = core::elapsed_ms(t0);
 
   EngineResult result = search(pr, sets, options, hooks, rng);

@@ -30,11 +30,12 @@ void orient(const core::PointSet& working, NormalList& normals, int k) {
     pts.emplace_back(CgalPoint(p.x, p.y, p.z), CgalVector(n[0], n[1], n[2]), i);
   }
   if (pts.size() < 3) return;
-  const unsigned int neighbours = static_cast<unsigned int>(
-      std::max(2, std::min(k, static_cast<int>(pts.size()) - 1)));
-  CGAL::mst_orient_normals(pts, neighbours,
-                           CGAL::parameters::point_map(CGAL::Nth_of_tuple_property_map<0, Oriented>())
-                               .normal_map(CGAL::Nth_of_tuple_property_map<1, Oriented>()));
+  const unsigned int neighbours =
+      static_cast<unsigned int>(std::max(2, std::min(k, static_cast<int>(pts.size()) - 1)));
+  CGAL::mst_orient_normals(
+      pts, neighbours,
+      CGAL::parameters::point_map(CGAL::Nth_of_tuple_property_map<0, Oriented>())
+          .normal_map(CGAL::Nth_of_tuple_property_map<1, Oriented>()));
   for (const Oriented& o : pts) {
     const CgalVector& v = std::get<1>(o);
     normals[std::get<2>(o)] = {v.x(), v.y(), v.z()};

@@ -3,9 +3,9 @@
 
 #include "core/point_set.h"
 #include "core/rigid_transform.h"
-#include "registration/congruent/ann_index.h"
 #include "registration/any_pose/near_mask.h"
 #include "registration/any_pose/point_grid.h"
+#include "registration/congruent/ann_index.h"
 
 namespace kestrel::registration {
 

@@ -1,7 +1,6 @@
 #include "registration/congruent/linear_algebra.h"
 
 #include <Eigen/Dense>
-
 #include <cmath>
 
 namespace kestrel::registration {

@@ -3,8 +3,8 @@
 #include <array>
 #include <cmath>
 
-#include "registration/congruent/ann_index.h"
 #include "registration/any_pose/point_grid.h"
+#include "registration/congruent/ann_index.h"
 
 namespace kestrel::registration {
 
@@ -53,7 +53,8 @@ bool find_congruent_quads_exact(const std::vector<core::IndexPair>& d1_pairs,
   const CrossDistances cross(base_points, tol);
   std::vector<std::array<double, 3>> mids;
   mids.reserve(d1_pairs.size());
-  for (const core::IndexPair& pair : d1_pairs) mids.push_back(along(q[pair.first], q[pair.second], r1));
+  for (const core::IndexPair& pair : d1_pairs)
+    mids.push_back(along(q[pair.first], q[pair.second], r1));
   const PointGrid grid(mids, std::sqrt(search_radius));
   for (const core::IndexPair& d2 : d2_pairs) {
     const core::Point3D& qa = q[d2.first];

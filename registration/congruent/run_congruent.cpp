@@ -37,8 +37,8 @@ EngineResult run_specified(const EngineInputs& inputs, const EngineOptions& opti
       region ? select_p_region(inputs.p, options.margin, inputs.p.size() / 4) : inputs.p;
   const float run_tol = options.delta * inputs.point_spacing;
 
-  const FixedBases bases({options.margin, region ? kUnlimitedBaseLength : options.base_max_len,
-                          kMinFourthDistance});
+  const FixedBases bases(
+      {options.margin, region ? kUnlimitedBaseLength : options.base_max_len, kMinFourthDistance});
   const ScanPairs pairs(inputs.q, options.normal_tol);
   const IntersectionQuads quads(inputs.q, run_tol);
   const CongruentBases congruent(pairs, quads, options.scale_tol);

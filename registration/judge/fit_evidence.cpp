@@ -21,7 +21,9 @@ double median(std::vector<double> v) {
   return *mid;
 }
 
-double dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+double dot(const double a[3], const double b[3]) {
+  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
 
 // Distance of `p` from the plane through `centre` with unit normal `n`.
 double plane_distance(const core::Point3D& p, const double n[3], const double centre[3]) {
@@ -46,8 +48,8 @@ void measure_scale(const core::PointSet& p, const AnnIndex& index, int k, FitEvi
 }
 
 // The unit normal of `set` about (x, y, z); false where its neighbours span no plane.
-bool local_normal(const core::PointSet& set, const AnnIndex& index, const core::Point3D& at,
-                  int k, std::vector<int>& nn, double n[3], double centre[3]) {
+bool local_normal(const core::PointSet& set, const AnnIndex& index, const core::Point3D& at, int k,
+                  std::vector<int>& nn, double n[3], double centre[3]) {
   index.nearest_k(at.x, at.y, at.z, k, nn);
   return fit_plane(set, nn, n, centre);
 }
@@ -82,7 +84,8 @@ FitEvidence evaluate_fit(const core::PointSet& full_p, const core::PointSet& ful
     if (off >= e.plane_tol) continue;
     if (!local_normal(full_q, q_index, full_q[i], options.neighbours, nn, nq, cq)) continue;
     double turned[3];
-    for (uint32_t r = 0; r < 3; ++r) turned[r] = R(r, 0) * nq[0] + R(r, 1) * nq[1] + R(r, 2) * nq[2];
+    for (uint32_t r = 0; r < 3; ++r)
+      turned[r] = R(r, 0) * nq[0] + R(r, 1) * nq[1] + R(r, 2) * nq[2];
     if (std::fabs(dot(np, turned)) < min_cos) continue;
     ++fine;
     sum_sq += off * off;

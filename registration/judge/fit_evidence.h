@@ -22,14 +22,14 @@ struct FitOptions {
 };
 
 struct FitEvidence {
-  size_t q_asked = 0;       // points of Q asked
-  double spacing = 0;       // P's spacing: median distance of a point to its nearest other
-  double noise = 0;         // P's noise: robust spread of its points about their local planes
-  double radius = 0;        // the nearness radius used
-  double plane_tol = 0;     // the tangent-plane tolerance used
-  double near_share = 0;    // share of Q within the radius of P
-  double fine_share = 0;    // share of Q on P's surface with agreeing normals
-  double rms = 0;           // root mean square tangent-plane distance of those points
+  size_t q_asked = 0;     // points of Q asked
+  double spacing = 0;     // P's spacing: median distance of a point to its nearest other
+  double noise = 0;       // P's noise: robust spread of its points about their local planes
+  double radius = 0;      // the nearness radius used
+  double plane_tol = 0;   // the tangent-plane tolerance used
+  double near_share = 0;  // share of Q within the radius of P
+  double fine_share = 0;  // share of Q on P's surface with agreeing normals
+  double rms = 0;         // root mean square tangent-plane distance of those points
 };
 
 // Measures `motion` (Q's coordinates into P's) on the full scans. Scans of fewer than

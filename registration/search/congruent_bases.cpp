@@ -32,8 +32,7 @@ bool CongruentBases::find_pairs(Trial& trial, const Base& base,
   tally.counts.pairs_d1 += static_cast<int64_t>(d1_pairs.size());
   tally.counts.pairs_d2 += static_cast<int64_t>(d2_pairs.size());
   if (d1_pairs.empty() || d2_pairs.empty()) return false;
-  if (trial.io.debug)
-    debug_pairs(static_cast<int64_t>(pairs_ms), d1_pairs.size(), d2_pairs.size());
+  if (trial.io.debug) debug_pairs(static_cast<int64_t>(pairs_ms), d1_pairs.size(), d2_pairs.size());
   return true;
 }
 
@@ -64,8 +63,7 @@ void CongruentBases::matches(Trial& trial, const Base& base, const TrialCandidat
   const size_t picked[4] = {quad.q0, quad.q1, quad.q2, quad.q3};
   out.resize(4);
   for (size_t k = 0; k < 4; ++k)
-    out[k] = {trial.setup.p_sample[static_cast<size_t>(base.index[k])],
-              trial.setup.q[picked[k]]};
+    out[k] = {trial.setup.p_sample[static_cast<size_t>(base.index[k])], trial.setup.q[picked[k]]};
 }
 
 // Rigid, then (when scale is allowed) corrected by the affine step, whose residual is 0; a

@@ -8,8 +8,8 @@ namespace kestrel::registration {
 bool IntersectionQuads::find(const std::vector<core::IndexPair>& d1_pairs,
                              const std::vector<core::IndexPair>& d2_pairs, const Base& base,
                              double tol, std::vector<core::CongruentQuad>& quads) const {
-  return find_congruent_quads(d1_pairs, d2_pairs, quads, base.r1, base.r2, tol, search_radius_,
-                              q_, base.points);
+  return find_congruent_quads(d1_pairs, d2_pairs, quads, base.r1, base.r2, tol, search_radius_, q_,
+                              base.points);
 }
 
 bool ExactIntersectionQuads::find(const std::vector<core::IndexPair>& d1_pairs,

@@ -36,11 +36,11 @@ struct BestSoFar {
   core::RigidTransform motion;  // identity until some candidate beats LCP 0
   float lcp = 0;
   bool improved = false;
-  int32_t trial = 0;                          // the trial that found it
+  int32_t trial = 0;                           // the trial that found it
   std::vector<core::RigidTransform> polished;  // motions a polish produced
-  int32_t confirmations = 0;    // later trials that found the best motion again
-  int32_t confirming_trial = 0;  // the last of them
-  bool confirmed = false;        // enough of them: the run is done
+  int32_t confirmations = 0;                   // later trials that found the best motion again
+  int32_t confirming_trial = 0;                // the last of them
+  bool confirmed = false;                      // enough of them: the run is done
 };
 
 // What a trial adds up; merged into the run's.
@@ -73,6 +73,8 @@ struct Trial {
 
 // A whole run: what the trial scheduling works on.
 struct Search {
+  Search(const RunSetup& s, const TrialIO& i, core::Random15& r) : setup(s), io(i), rng(r) {}
+
   const RunSetup& setup;
   const TrialIO& io;
   core::Random15& rng;

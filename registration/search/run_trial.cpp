@@ -38,8 +38,8 @@ void polish_and_take(Trial& trial, const core::RigidTransform& motion, uint64_t 
 }
 
 // Scores the motion and lets it compete for the best.
-void score_candidate(Trial& trial, const core::RigidTransform& motion, double entry,
-                     uint64_t pos, uint64_t count) {
+void score_candidate(Trial& trial, const core::RigidTransform& motion, double entry, uint64_t pos,
+                     uint64_t count) {
   const SearchParts& parts = trial.setup.parts;
   const LcpScore score = parts.scorer->score(motion, entry);
   ++trial.tally.counts.candidates;

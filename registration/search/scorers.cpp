@@ -24,8 +24,7 @@ LcpScore AnnScorer::score(const core::RigidTransform& motion, double best) const
   return compute_lcp(q_, p_index_, motion, sq_radius_, best);
 }
 
-double AnnScorer::sample_share(const core::RigidTransform& motion, size_t stride,
-                               size_t& n) const {
+double AnnScorer::sample_share(const core::RigidTransform& motion, size_t stride, size_t& n) const {
   return moved_share(q_, motion, stride, n, [this](const core::Point3D& p) {
     return sq_radius_ > p_index_.nearest_sq_dist(p.x, p.y, p.z);
   });

@@ -4,9 +4,13 @@
 
 namespace kestrel::registration {
 
-double ThresholdStop::bar(const BestSoFar& best, bool) const { return best.lcp; }
+double ThresholdStop::bar(const BestSoFar& best, bool) const {
+  return best.lcp;
+}
 
-bool ThresholdStop::done(const BestSoFar& best) const { return best.lcp > thr_; }
+bool ThresholdStop::done(const BestSoFar& best) const {
+  return best.lcp > thr_;
+}
 
 bool ConfirmationStop::may_confirm(const Trial& trial, const core::RigidTransform& motion) const {
   const BestSoFar& best = trial.best;

@@ -7,11 +7,17 @@
 namespace kestrel::registration {
 
 ProgressPoint progress_point(const Trial& trial, uint64_t pos, uint64_t count) {
-  return {trial.setup.ransac_wording, trial.tally.trials, trial.setup.num_try, trial.best.lcp,
-          pos, count};
+  return {trial.setup.ransac_wording,
+          trial.tally.trials,
+          trial.setup.num_try,
+          trial.best.lcp,
+          pos,
+          count};
 }
 
-bool prints_progress(const TrialIO& io) { return io.console && io.console_progress; }
+bool prints_progress(const TrialIO& io) {
+  return io.console && io.console_progress;
+}
 
 void report_trial_start(const Trial& trial) {
   if (prints_progress(trial.io))

@@ -119,8 +119,8 @@ void TrialRounds::run(Search& search) const {
       TrialSlot& s = slots[k];
       // On its own thread the second trial only learns of a stop through the flag.
       prepare_slot(search, s, done, k, k > 0 && threaded ? flag : poll);
-      trials.push_back({search.setup, s.io, s.rng, s.best, s.tally, s.first_selection,
-                        &s.findings});
+      trials.push_back(
+          {search.setup, s.io, s.rng, s.best, s.tally, s.first_selection, &s.findings});
     }
     if (threaded && n == 2) {
       run_pair(slots, trials.data(), poll);

@@ -20,7 +20,6 @@ namespace fs = std::filesystem;
 
 using kestrel::testing::ScratchDir;
 
-
 // Runs `command` (through sh) with a pseudo-terminal as its standard streams, by util-linux's
 // `script`; returns what the terminal received, its line ends turned into "\r\n". Redirections
 // inside `command` take streams off the terminal. `status` gets the command's exit status.

@@ -79,7 +79,9 @@ TEST(BadInput, AlignerTable) {
       {{"-", p, q}, 1, "Unrecognized option.(-)\n"},
       {{"-xyz", p, q}, 1, "Unrecognized option.(-xyz)\n"},
       // Option values: whole words, numbers of the right kind, in range.
-      {{"-o", "0", p, q}, 1, "Option -o needs a number from 0.0088 to 1e+06 (got \"0\").\n\n\nUsage"},
+      {{"-o", "0", p, q},
+       1,
+       "Option -o needs a number from 0.0088 to 1e+06 (got \"0\").\n\n\nUsage"},
       {{"-o", "-1", p, q}, 1, "Option -o needs a number from 0.0088 "},
       {{"-o", "nan", p, q}, 1, "Option -o needs a number from 0.0088 "},
       {{"-o", "0.005", p, q}, 1, "Option -o needs a number from 0.0088 "},
@@ -90,9 +92,12 @@ TEST(BadInput, AlignerTable) {
       {{"-y", "-5", p, q}, 1, "Option -y needs a whole number of at least 1 (got \"-5\")."},
       {{"-no", "1e30", "0", "0", p, q}, 1, "Option -no needs a number from -1e+06 to 1e+06 "},
       {{"-i", "4294967297", p, q}, 1, "Option -i needs a whole number of at least 1 "},
-      {{"--delta", "nan", p, q}, 1, "Option --delta needs a number from -3.40282e+38 to "
-                                    "3.40282e+38 (got \"nan\").\n(see --help)\n"},
-      {{"--random-position", "abc", p, q}, 1,
+      {{"--delta", "nan", p, q},
+       1,
+       "Option --delta needs a number from -3.40282e+38 to "
+       "3.40282e+38 (got \"nan\").\n(see --help)\n"},
+      {{"--random-position", "abc", p, q},
+       1,
        "Option --random-position needs a whole number from 0 to 1e+09 (got \"abc\").\n(see "
        "--help)\n"},
       {{"--max-seconds", "-1", p, q}, 1, "Option --max-seconds needs a number above 0 "},

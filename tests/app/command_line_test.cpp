@@ -112,14 +112,32 @@ TEST(CommandLine, RefusesMissingValuesAndZeroIsamp) {
 // Values are whole words of the right kind within the option's range; anything else ends with
 // the reason and the usage, leaving the parameters as they were.
 TEST(CommandLine, RefusesValuesThatAreNotNumbersInRange) {
-  for (auto args : std::vector<std::vector<const char*>>{
-           {"-o", "0"},       {"-o", "-1"},          {"-o", "nan"},  {"-o", "0.008"},
-           {"-o", "1e30"},    {"-m", "7"},           {"-m", "-1"},   {"-cut", "nan"},
-           {"-w1", "nan"},    {"-w1", "0"},          {"-nd", "nan"}, {"-nd", "-0.1"},
-           {"-y", "-5"},      {"-y", "0"},           {"-y", "2.5"},  {"-i", "4294967297"},
-           {"-i", "12abc"},   {"-i", ""},            {"-i", " 5"},   {"-s", "-1"},
-           {"-t", "inf"},     {"-e", "1e999"},       {"-q", "1e39"}, {"-dd", "-1"},
-           {"-no", "0", "0", "1e30"}, {"-no", "0.5", "x", "0"}}) {
+  for (auto args : std::vector<std::vector<const char*>>{{"-o", "0"},
+                                                         {"-o", "-1"},
+                                                         {"-o", "nan"},
+                                                         {"-o", "0.008"},
+                                                         {"-o", "1e30"},
+                                                         {"-m", "7"},
+                                                         {"-m", "-1"},
+                                                         {"-cut", "nan"},
+                                                         {"-w1", "nan"},
+                                                         {"-w1", "0"},
+                                                         {"-nd", "nan"},
+                                                         {"-nd", "-0.1"},
+                                                         {"-y", "-5"},
+                                                         {"-y", "0"},
+                                                         {"-y", "2.5"},
+                                                         {"-i", "4294967297"},
+                                                         {"-i", "12abc"},
+                                                         {"-i", ""},
+                                                         {"-i", " 5"},
+                                                         {"-s", "-1"},
+                                                         {"-t", "inf"},
+                                                         {"-e", "1e999"},
+                                                         {"-q", "1e39"},
+                                                         {"-dd", "-1"},
+                                                         {"-no", "0", "0", "1e30"},
+                                                         {"-no", "0.5", "x", "0"}}) {
     args.insert(args.begin(), "kestrel");
     const Parsed p = parse(args);
     EXPECT_EQ(p.outcome, ParseOutcome::kExitFailure) << args[1] << " " << args[2];
@@ -130,18 +148,20 @@ TEST(CommandLine, RefusesValuesThatAreNotNumbersInRange) {
     EXPECT_NE(p.text.find("Usage: kestrel"), std::string::npos);
     EXPECT_EQ(p.params.overlap_estimation, core::RunParameters().overlap_estimation);
   }
-  EXPECT_EQ(parse({"kestrel", "-m", "7"}).text.rfind(
-                "Option -m needs a whole number from 0 to 2 (got \"7\").\n", 0),
+  EXPECT_EQ(parse({"kestrel", "-m", "7"})
+                .text.rfind("Option -m needs a whole number from 0 to 2 (got \"7\").\n", 0),
             0u);
-  EXPECT_EQ(parse({"kestrel", "-w1", "0"}).text.rfind(
-                "Option -w1 needs a number above 0 and at most 1e+06 (got \"0\").\n", 0),
-            0u);
+  EXPECT_EQ(
+      parse({"kestrel", "-w1", "0"})
+          .text.rfind("Option -w1 needs a number above 0 and at most 1e+06 (got \"0\").\n", 0),
+      0u);
 }
 
 TEST(CommandLine, AcceptsEveryMeaningfulValue) {
-  const Parsed p = parse({"kestrel", "-o", "2", "-cut", "-50", "-w2", "-0.5", "-m", "0", "-s", "0",
-                          "-i", "2147483647", "-y", "+3", "-e", "1e300", "-t", "-1", "-nd", "0",
-                          "-no", "-0.5", "0", "1e6", "-w1", "1e-3"});
+  const Parsed p =
+      parse({"kestrel", "-o",  "2",  "-cut",       "-50",  "-w2", "-0.5", "-m",    "0",
+             "-s",      "0",   "-i", "2147483647", "-y",   "+3",  "-e",   "1e300", "-t",
+             "-1",      "-nd", "0",  "-no",        "-0.5", "0",   "1e6",  "-w1",   "1e-3"});
   ASSERT_EQ(p.outcome, ParseOutcome::kContinue) << p.text;
   EXPECT_EQ(p.params.overlap_estimation, 2.0f);
   EXPECT_EQ(p.params.cut_y, -50.0f);

@@ -59,12 +59,12 @@ TEST(PointGrid, FindsExactlyThePointsWithinTheRadius) {
 TEST(PointGrid, BoundaryIsStrictAndDegenerateInputsFindNothing) {
   const Points pts = {{0, 0, 0}, {3, 4, 0}, {3, 4, 0}};
   const PointGrid grid(pts, 1.0);
-  EXPECT_FALSE(grid.any_within(0, 0, 0, 0.0));         // radius 0: strict, nothing
-  EXPECT_FALSE(grid.any_within(6, 8, 0, 25.0));        // exactly at distance 5
+  EXPECT_FALSE(grid.any_within(0, 0, 0, 0.0));   // radius 0: strict, nothing
+  EXPECT_FALSE(grid.any_within(6, 8, 0, 25.0));  // exactly at distance 5
   EXPECT_TRUE(grid.any_within(6, 8, 0, 25.0001));
   int count = 0;
   grid.for_each_within(3, 4, 0, 0.01, [&count](int) { ++count; });
-  EXPECT_EQ(count, 2);                                 // duplicates are both found
+  EXPECT_EQ(count, 2);  // duplicates are both found
   const double nan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_FALSE(grid.any_within(nan, 0, 0, 100.0));
   EXPECT_FALSE(PointGrid({}, 1.0).any_within(0, 0, 0, 100.0));

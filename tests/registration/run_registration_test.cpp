@@ -1,7 +1,5 @@
 // The run driver and the Kestrel trial on a synthetic surface whose Q is a moved part of P.
 
-#include "registration/registration.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 
 #include "core/random15.h"
 #include "registration/any_pose/point_grid.h"
+#include "registration/registration.h"
 #include "registration/search/base_schedules.h"
 #include "registration/search/congruent_bases.h"
 #include "registration/search/pair_sources.h"

@@ -10,8 +10,8 @@
 #include "core/dense_matrix.h"
 #include "core/point_set.h"
 #include "core/random15.h"
-#include "registration/records.h"
 #include "registration/congruent/point_spacing.h"
+#include "registration/records.h"
 
 namespace kestrel::registration::test {
 
