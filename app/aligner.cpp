@@ -89,6 +89,25 @@ void json_run_fields(FILE* out, const AppState& state, const AlignOutcome& a,
     std::fprintf(out, "null");
 }
 
+void json_verdict(FILE* out, const AppState& state) {
+  std::fprintf(out, ",\"verdict\":\"%s\",\"evidence\":{",
+               registration::verdict_name(state.judgement.verdict));
+  const char* sep = "";
+  if (state.judgement.fit.q_asked > 0) {
+    for (const ProfileRow& row : evidence_rows(state.judgement, state.last_run)) {
+      std::fprintf(out, "%s\"%s\":%.6g", sep, row.key, row.value);
+      sep = ",";
+    }
+  }
+  std::fprintf(out, "}");
+}
+
+// The verdict line: on a line of its own, so that scripts can pick it out.
+void print_verdict(FILE* out, const AppState& state) {
+  std::fprintf(out, "Verdict: %s (%s)\n", registration::verdict_name(state.judgement.verdict),
+               state.judgement.reason.c_str());
+}
+
 // With --icp the run's own motion comes as coarse_matrix; the ICP's fields only with a
 // refinement, which a stopped run does not get.
 void print_json(FILE* out, const AppState& state, const AlignOptions& o, const AlignOutcome& a,
@@ -101,6 +120,7 @@ void print_json(FILE* out, const AppState& state, const AlignOptions& o, const A
     std::fprintf(out, ",\"icp_error\":%.6g,\"icp_time_s\":%.3f,\"icp_time_ms\":%.3f",
                  static_cast<double>(a.icp.error), a.icp_ms * 0.001, a.icp_ms);
   }
+  json_verdict(out, state);
   if (o.profile) json_profile(out, a.run);
   std::fprintf(out, "}\n");
 }
@@ -162,8 +182,10 @@ AlignHooks watch_hooks(AppState& state, const AlignOptions& o, FILE* out, FILE* 
 int report_no_motion(FILE* out, FILE* err, const AppState& state, const AlignOptions& o,
                      const AlignOutcome& a, const char* stop_reason, const std::string& reason) {
   std::fprintf(err, "%s\n", reason.c_str());
+  print_verdict(out, state);
   if (o.json) {
     json_run_fields(out, state, a, stop_reason);
+    json_verdict(out, state);
     std::fprintf(out, ",\"error\":");
     json_string(out, reason);
     std::fprintf(out, "}\n");
@@ -219,10 +241,11 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
     return 1;
   }
   std::fflush(stdout);
+  print_verdict(out, *state);
   if (o.profile) print_profile(out, a.run);
   if (o.json) print_json(out, *state, o, a, watch.stop_reason);
   std::fflush(out);
-  return 0;
+  return state->judgement.verdict == registration::Verdict::kConfident ? 0 : 3;
 }
 
 }  // namespace kestrel::app

@@ -10,6 +10,7 @@
 #include "core/rigid_transform.h"
 #include "core/run_parameters.h"
 #include "registration/records.h"
+#include "registration/registration.h"
 
 namespace kestrel::app {
 
@@ -20,6 +21,7 @@ struct AppState {
   core::RigidTransform current_transform;  // best motion so far (c, t rounded to float)
   float best_lcp = 0;                      // LCP of current_transform
   registration::EngineResult last_run;     // counts and stage times of the last run
+  registration::Judgement judgement;       // the verdict on Q's place after the last run or ICP
   int32_t trial_count = 0;                 // trials begun in the last run
   bool ransac_mode = false;                // a RANSAC run is under way (base spheres hidden)
   bool noise_added = false;                // "Add noise" was used since the last load

@@ -26,4 +26,21 @@ std::vector<ProfileRow> count_rows(const registration::EngineResult& r) {
           {"near_polished", "near a polished one", static_cast<double>(c.near_polished)}};
 }
 
+std::vector<ProfileRow> evidence_rows(const registration::Judgement& j,
+                                      const registration::EngineResult& r) {
+  const registration::FitEvidence& f = j.fit;
+  return {{"fine_share", "on P's surface", f.fine_share},
+          {"near_share", "near P", f.near_share},
+          {"on_surface", "of that on the surface", j.on_surface},
+          {"rms", "RMS on the surface", f.rms},
+          {"spacing", "P's spacing", f.spacing},
+          {"noise", "P's noise", f.noise},
+          {"radius", "nearness radius", f.radius},
+          {"plane_tol", "tangent-plane tolerance", f.plane_tol},
+          {"q_points_asked", "points of Q asked", static_cast<double>(f.q_asked)},
+          {"settle_degrees", "settling turned it", j.settle_degrees},
+          {"settle_shift", "settling moved it", j.settle_shift},
+          {"confirmations", "bases that found it again", static_cast<double>(r.confirmations)}};
+}
+
 }  // namespace kestrel::app

@@ -1,10 +1,11 @@
 #pragma once
-// The engine's stage times and counts of one run as named rows, in one order, for the aligner's
-// --profile table and JSON and for the Python module's result.
+// The engine's stage times and counts of one run, and the evidence behind a verdict, as named
+// rows in one order, for the aligner's --profile table and JSON and the Python module's result.
 
 #include <vector>
 
 #include "registration/records.h"
+#include "registration/registration.h"
 
 namespace kestrel::app {
 
@@ -21,5 +22,11 @@ std::vector<ProfileRow> stage_rows(const registration::EngineResult& r);
 // trials, d1 and d2 pairs, congruent quads, candidates scored, LCP early exits, and the
 // any-pose search's rejections and vetoes.
 std::vector<ProfileRow> count_rows(const registration::EngineResult& r);
+
+// The figures a verdict rests on (registration/judge): the shares of Q near P and on its
+// surface, the fit's RMS and the scale it was measured at (model units), and how many later
+// bases found the motion again.
+std::vector<ProfileRow> evidence_rows(const registration::Judgement& j,
+                                      const registration::EngineResult& r);
 
 }  // namespace kestrel::app

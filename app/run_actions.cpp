@@ -84,6 +84,16 @@ registration::EngineResult start_any_pose(const AppState& state,
   return registration::run_any_pose(inputs, any_pose_options(state), engine, rng);
 }
 
+// The verdict on where Q stands now: the full Q as shown against the full P.
+void judge_placement(AppState& state) {
+  const std::string no_motion = no_motion_reason(state.last_run);
+  if (!no_motion.empty()) {
+    state.judgement = registration::no_motion_judgement(no_motion);
+    return;
+  }
+  state.judgement = registration::judge_motion(state.models.full_p, state.models.full_q, {});
+}
+
 // Both run buttons: restore Q, seed the generator, refresh the parameters as the idle cycle
 // would, run, and keep the best moved working Q.
 registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, bool ransac) {
@@ -126,6 +136,7 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
   state.ransac_mode = false;
   state.status_text = no_motion_reason(result);
   state.last_run = result;
+  judge_placement(state);
   hooks.request_repaint();
   return result;
 }
@@ -194,6 +205,7 @@ icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
     for (int r = 0; r < 4; ++r)
       for (int c = 0; c < 4; ++c) refinement.m[r][c] = result.xf2(r, c);
     place_after_motion(state.models.q_placement, refinement);
+    state.judgement = registration::judge_motion(state.models.full_p, state.models.full_q, {});
   }
   hooks.request_repaint();
   return result;

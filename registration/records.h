@@ -154,6 +154,7 @@ struct EngineResult {
   int32_t trials = 0;           // trials begun
   bool stopped = false;         // the should_stop hook ended the run
   bool confirmed = false;       // a later trial found the best motion again (any-pose stop)
+  int32_t confirmations = 0;    // later trials (other bases) that found the best motion again
   EngineCounts counts;
   StageTimes times;
 };

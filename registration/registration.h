@@ -1,8 +1,9 @@
 #pragma once
 // The registration engine as callers see it: the specified search (Kestrel's congruent bases,
 // or the RANSAC baseline) and the any-pose search, each one call that takes the scans, the
-// options and the hooks and returns one result record (records.h). The search structure over P
-// and the spacing estimate that a loader builds come with it.
+// options and the hooks and returns one result record (records.h); the verdict on a motion
+// (judge/verdict.h). The search structure over P and the spacing estimate that a loader builds
+// come with it.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include "registration/congruent/ann_index.h"
 #include "registration/congruent/pair_extraction.h"
 #include "registration/congruent/point_spacing.h"
+#include "registration/judge/verdict.h"
 #include "registration/records.h"
 
 namespace kestrel::registration {

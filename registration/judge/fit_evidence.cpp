@@ -56,15 +56,30 @@ bool local_normal(const core::PointSet& set, const AnnIndex& index, const core::
 
 }  // namespace
 
-FitEvidence evaluate_fit(const core::PointSet& full_p, const core::PointSet& full_q,
-                         const core::RigidTransform& motion, const FitOptions& options) {
-  FitEvidence e;
+FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOptions& o)
+    : full_p(p), full_q(q), options(o) {
   const auto k = static_cast<size_t>(options.neighbours);
-  if (full_p.size() < k || full_q.size() < k) return e;
-  AnnIndex p_index, q_index;
+  usable = full_p.size() >= k && full_q.size() >= k && k >= 3;
+  if (!usable) return;
   p_index.build(full_p);
   q_index.build(full_q);
-  measure_scale(full_p, p_index, options.neighbours, e);
+  FitEvidence scale;
+  measure_scale(full_p, p_index, options.neighbours, scale);
+  spacing = scale.spacing;
+  noise = scale.noise;
+  const size_t stride = (full_q.size() + options.max_q_points - 1) / options.max_q_points;
+  for (size_t i = 0; i < full_q.size(); i += stride) {
+    q_sample.push_back(full_q[i]);
+    q_sample_index.push_back(i);
+  }
+}
+
+FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& motion) {
+  FitEvidence e;
+  if (!scene.usable) return e;
+  const FitOptions& options = scene.options;
+  e.spacing = scene.spacing;
+  e.noise = scene.noise;
   e.radius = options.radius_spacings * e.spacing;
   e.plane_tol = std::max(options.plane_spacings * e.spacing, 3 * e.noise);
   const double min_cos = std::cos(options.normal_degrees * M_PI / 180);
@@ -72,17 +87,18 @@ FitEvidence evaluate_fit(const core::PointSet& full_p, const core::PointSet& ful
   std::vector<int> nn;
   size_t near = 0, fine = 0;
   double sum_sq = 0;
-  const size_t stride = (full_q.size() + options.max_q_points - 1) / options.max_q_points;
-  for (size_t i = 0; i < full_q.size(); i += stride, ++e.q_asked) {
-    core::Point3D moved = full_q[i];
+  for (const size_t i : scene.q_sample_index) {
+    ++e.q_asked;
+    core::Point3D moved = scene.full_q[i];
     core::transform_point(moved, motion);
     double np[3], cp[3], nq[3], cq[3];
-    if (!local_normal(full_p, p_index, moved, options.neighbours, nn, np, cp)) continue;
-    if (core::distance(moved, full_p[static_cast<size_t>(nn[0])]) >= e.radius) continue;
+    if (!local_normal(scene.full_p, scene.p_index, moved, options.neighbours, nn, np, cp)) continue;
+    if (core::distance(moved, scene.full_p[static_cast<size_t>(nn[0])]) >= e.radius) continue;
     ++near;
     const double off = plane_distance(moved, np, cp);
     if (off >= e.plane_tol) continue;
-    if (!local_normal(full_q, q_index, full_q[i], options.neighbours, nn, nq, cq)) continue;
+    if (!local_normal(scene.full_q, scene.q_index, scene.full_q[i], options.neighbours, nn, nq, cq))
+      continue;
     double turned[3];
     for (uint32_t r = 0; r < 3; ++r)
       turned[r] = R(r, 0) * nq[0] + R(r, 1) * nq[1] + R(r, 2) * nq[2];
@@ -95,6 +111,11 @@ FitEvidence evaluate_fit(const core::PointSet& full_p, const core::PointSet& ful
   e.fine_share = static_cast<double>(fine) / static_cast<double>(e.q_asked);
   e.rms = fine ? std::sqrt(sum_sq / static_cast<double>(fine)) : 0;
   return e;
+}
+
+FitEvidence evaluate_fit(const core::PointSet& full_p, const core::PointSet& full_q,
+                         const core::RigidTransform& motion, const FitOptions& options) {
+  return evaluate_fit(FitScene(full_p, full_q, options), motion);
 }
 
 }  // namespace kestrel::registration

@@ -6,9 +6,11 @@
 // motion at low overlap puts a small share of Q there, but all of that share.
 
 #include <cstddef>
+#include <vector>
 
 #include "core/point_set.h"
 #include "core/rigid_transform.h"
+#include "registration/congruent/ann_index.h"
 
 namespace kestrel::registration {
 
@@ -32,8 +34,27 @@ struct FitEvidence {
   double rms = 0;         // root mean square tangent-plane distance of those points
 };
 
-// Measures `motion` (Q's coordinates into P's) on the full scans. Scans of fewer than
-// `neighbours` points give an empty record (every share 0).
+// The full scans with their search structures and P's scale, built once for every motion a
+// judgement measures. `full_p` and `full_q` must outlive it.
+struct FitScene {
+  FitScene(const core::PointSet& full_p, const core::PointSet& full_q,
+           const FitOptions& options = {});
+
+  const core::PointSet& full_p;
+  const core::PointSet& full_q;
+  FitOptions options;
+  AnnIndex p_index, q_index;
+  double spacing = 0, noise = 0;  // P's, as in FitEvidence
+  core::PointSet q_sample;        // the even sample of Q that is asked
+  std::vector<size_t> q_sample_index;  // where each sample point stands in full_q
+  bool usable = false;            // both scans have enough points
+};
+
+// Measures `motion` (Q's coordinates into P's). Scans of fewer than `neighbours` points give an
+// empty record (every share 0).
+FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& motion);
+
+// The same for scans used once.
 FitEvidence evaluate_fit(const core::PointSet& full_p, const core::PointSet& full_q,
                          const core::RigidTransform& motion, const FitOptions& options = {});
 

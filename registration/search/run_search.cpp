@@ -16,6 +16,7 @@ EngineResult run_search(const RunSetup& setup, const TrialIO& io, core::Random15
   result.best_lcp = search.best.lcp;
   result.improved = search.best.improved;
   result.confirmed = search.best.confirmed;
+  result.confirmations = search.best.confirmations;
   result.trials = search.tally.trials;
   result.stopped = search.tally.stopped;
   result.counts = search.tally.counts;

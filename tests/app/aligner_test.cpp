@@ -19,6 +19,7 @@ namespace kestrel::app {
 namespace {
 
 using testing::ScratchDir;
+using testing::written;
 using Mat4 = std::array<std::array<double, 4>, 4>;
 
 const std::string kExamples = KESTREL_EXAMPLES_DIR;
@@ -173,7 +174,7 @@ TEST_P(AlignerOnTheBundledPair, ResultsCarryQsFileOntoPsFile) {
   args.insert(args.end(), GetParam().begin(), GetParam().end());
   args.push_back(kExamples + "/bun000.vrt");
   args.push_back(kExamples + "/bun045.vrt");
-  ASSERT_EQ(run(args), 0);
+  ASSERT_TRUE(written(run(args)));
   const Mat4 found = read_rows(dir.file("results.tfm"), 5);
   EXPECT_LT(rotation_error_deg(found, truth), 2.0);
   EXPECT_LT(displacement_error(found, truth, centroid), 2.0);
@@ -196,8 +197,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Aligner, SameInputsGiveTheSameMotion) {
   ScratchDir dir;
   const std::string p = kExamples + "/bun000.vrt", q = kExamples + "/bun045.vrt";
-  ASSERT_EQ(run({"--out", dir.file("a.tfm"), "--random-position", "1", p, q}), 0);
-  ASSERT_EQ(run({"--out", dir.file("b.tfm"), "--random-position", "1", p, q}), 0);
+  ASSERT_TRUE(written(run({"--out", dir.file("a.tfm"), "--random-position", "1", p, q})));
+  ASSERT_TRUE(written(run({"--out", dir.file("b.tfm"), "--random-position", "1", p, q})));
   EXPECT_EQ(read_rows(dir.file("a.tfm"), 5), read_rows(dir.file("b.tfm"), 5));
 }
 
@@ -222,7 +223,7 @@ TEST(Aligner, AnyPoseFindsAFarTurnedScanWithoutAnOverlap) {
     args.insert(args.begin(), "--any-pose");
     args.push_back(kExamples + "/bun000.vrt");
     args.push_back(dir.file("moved.vrt"));
-    ASSERT_EQ(run(args), 0);
+    ASSERT_TRUE(written(run(args)));
   }
   const Mat4 found = read_rows(dir.file("a.tfm"), 5);
   EXPECT_LT(rotation_error_deg(found, expected), 2.0);
@@ -267,10 +268,9 @@ TEST(Aligner, PlyScansGiveTheMatrixOfTheVrtScans) {
                         {core::test::PlyEncoding::kLittleEndian});
   core::test::write_ply(dir.file("bun045.ply"), core::test::read_vrt(q), {},
                         {core::test::PlyEncoding::kAscii});
-  ASSERT_EQ(run({"--out", dir.file("vrt.tfm"), "--matrix", dir.file("vrt.txt"), p, q}), 0);
-  ASSERT_EQ(run({"--out", dir.file("ply.tfm"), "--matrix", dir.file("ply.txt"),
-                 dir.file("bun000.ply"), dir.file("bun045.ply")}),
-            0);
+  ASSERT_TRUE(written(run({"--out", dir.file("vrt.tfm"), "--matrix", dir.file("vrt.txt"), p, q})));
+  ASSERT_TRUE(written(run({"--out", dir.file("ply.tfm"), "--matrix", dir.file("ply.txt"),
+                           dir.file("bun000.ply"), dir.file("bun045.ply")})));
   EXPECT_EQ(read_rows(dir.file("ply.tfm"), 5), read_rows(dir.file("vrt.tfm"), 5));
   const std::string matrix = ScratchDir::read(dir.file("vrt.txt"));
   EXPECT_EQ(ScratchDir::read(dir.file("ply.txt")), matrix);
@@ -313,7 +313,7 @@ TEST(Aligner, RefusesBadOptionsAndUnreadableModelsWithoutWriting) {
   const std::string grid = dir.write("grid.vrt", testing::grid_vrt(20, 1.0));
   const std::string moved = dir.write("moved.vrt", testing::grid_vrt(20, 1.0, 2, 1, 0));
   EXPECT_EQ(run({"--out", out, "--matrix", dir.file("no/such/matrix.txt"), grid, moved}), 1);
-  EXPECT_EQ(run({"--out", out, "--matrix", dir.file("matrix.txt"), grid, moved}), 0);
+  EXPECT_TRUE(written(run({"--out", out, "--matrix", dir.file("matrix.txt"), grid, moved})));
   EXPECT_EQ(run({"--help"}), 0);
 }
 
@@ -352,7 +352,7 @@ TEST(Aligner, ProfilePrintsStagesAndCountsAndGoesIntoTheJson) {
                                    "--out",         out_file.c_str(), p.c_str(), q.c_str()};
   FILE* out = std::tmpfile();
   ::testing::internal::CaptureStdout();
-  ASSERT_EQ(align_main(static_cast<int>(argv.size()), argv.data(), out, out), 0);
+  ASSERT_TRUE(written(align_main(static_cast<int>(argv.size()), argv.data(), out, out)));
   ::testing::internal::GetCapturedStdout();
   std::rewind(out);
   std::string text;

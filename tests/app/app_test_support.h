@@ -18,6 +18,9 @@ namespace kestrel::app::testing {
 
 namespace fs = std::filesystem;
 
+// The aligner wrote its results: 0 when it is confident of them, 3 when not.
+inline bool written(int status) { return status == 0 || status == 3; }
+
 using kestrel::testing::ScratchDir;
 
 // Runs `command` (through sh) with a pseudo-terminal as its standard streams, by util-linux's

@@ -46,7 +46,9 @@ kill -0 "$app_pid" || fail "the program ended after key o"
 ref=$work/reference
 mkdir -p "$ref"
 cp "$dir"/bun000.vrt "$dir"/bun045.vrt "$ref"/
-(cd "$ref" && "$KESTREL_ALIGN" bun000.vrt bun045.vrt >/dev/null) || fail "kestrel-align failed"
+# Exit 3: written, though not confident of the coarse motion.
+(cd "$ref" && "$KESTREL_ALIGN" bun000.vrt bun045.vrt >/dev/null; s=$?; [ $s -eq 0 ] || [ $s -eq 3 ]) ||
+  fail "kestrel-align failed"
 echo "window:"; sed -n 5,8p "$dir/results.tfm"
 echo "kestrel-align:"; sed -n 5,8p "$ref/results.tfm"
 [ "$(sed -n 5,8p "$dir/results.tfm")" = "$(sed -n 5,8p "$ref/results.tfm")" ] ||

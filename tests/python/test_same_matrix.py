@@ -37,7 +37,8 @@ def run_aligner(aligner, tmp_path, args):
     out = subprocess.run(
         [aligner, *args, "--json", "--matrix", str(matrix), "--out", str(tmp_path / "r.tfm"),
          P_FILE, Q_FILE],
-        capture_output=True, text=True, check=True)
+        capture_output=True, text=True)
+    assert out.returncode in (0, 3), out.stderr  # written: confident or not
     return np.loadtxt(matrix), json.loads(out.stdout.strip().splitlines()[-1])
 
 

@@ -1,0 +1,121 @@
+#include "registration/judge/verdict.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "registration/any_pose/refine_motion.h"
+
+namespace kestrel::registration {
+
+namespace {
+
+// Confident: enough of Q on P's surface to fix a motion, and nearly all of what lies near P on
+// it. Wrong motions of real scans put at most a tenth of Q on P's surface, and under half of
+// what they bring near it.
+constexpr double kConfidentShare = 0.12;
+constexpr double kConfidentOnSurface = 0.6;
+// No match: almost nothing of Q on P's surface, or what lies near P mostly across it.
+constexpr double kNoMatchShare = 0.03;
+constexpr double kNoMatchOnSurface = 0.25;
+// Settling: closest-point steps within these many spacings, coarse then fine; a motion that
+// settles further than these from where it stood is not the one found.
+constexpr double kSettleCoarseSpacings = 10;
+constexpr double kSettleFineSpacings = 3;
+constexpr int kSettleSteps = 15;
+constexpr double kSettledDegrees = 3;
+constexpr double kSettledSpacings = 6;
+
+// The turn between two motions, in degrees.
+double degrees_between(const core::RigidTransform& a, const core::RigidTransform& b) {
+  double trace = 0;
+  for (uint32_t i = 0; i < 3; ++i)
+    for (uint32_t j = 0; j < 3; ++j) trace += a.R(i, j) * b.R(i, j);
+  return std::acos(std::clamp((trace - 1) / 2, -1.0, 1.0)) * 180 / M_PI;
+}
+
+// Where `motion` settles on P: closest-point steps of Q's sample against the full P.
+core::RigidTransform settle(const FitScene& scene, const core::RigidTransform& motion) {
+  RefineOptions options;
+  options.iterations = kSettleSteps;
+  options.settle = 0.01 * scene.spacing;
+  double r = kSettleCoarseSpacings * scene.spacing;
+  options.sq_radius = r * r;
+  const core::RigidTransform coarse =
+      refine_motion(scene.q_sample, scene.full_p, scene.p_index, motion, options).motion;
+  r = kSettleFineSpacings * scene.spacing;
+  options.sq_radius = r * r;
+  return refine_motion(scene.q_sample, scene.full_p, scene.p_index, coarse, options).motion;
+}
+
+// How far Q's centroid moves between two motions.
+double centroid_shift(const core::PointSet& q, const core::RigidTransform& a,
+                      const core::RigidTransform& b) {
+  core::Point3D c;
+  for (const core::Point3D& p : q) c.x += p.x, c.y += p.y, c.z += p.z;
+  const double n = q.empty() ? 1.0 : static_cast<double>(q.size());
+  c.x /= n, c.y /= n, c.z /= n;
+  core::Point3D ca = c, cb = c;
+  core::transform_point(ca, a);
+  core::transform_point(cb, b);
+  return core::distance(ca, cb);
+}
+
+}  // namespace
+
+const char* verdict_name(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::kConfident:
+      return "confident";
+    case Verdict::kUncertain:
+      return "uncertain";
+    case Verdict::kNoMatch:
+      break;
+  }
+  return "no_match";
+}
+
+Judgement judge_fit(const FitEvidence& fit) {
+  Judgement j;
+  j.fit = fit;
+  j.on_surface = fit.near_share > 0 ? fit.fine_share / fit.near_share : 0;
+  if (fit.fine_share >= kConfidentShare && j.on_surface >= kConfidentOnSurface)
+    j.verdict = Verdict::kConfident;
+  else if (fit.fine_share < kNoMatchShare || j.on_surface < kNoMatchOnSurface)
+    j.verdict = Verdict::kNoMatch;
+  else
+    j.verdict = Verdict::kUncertain;
+  char line[200];
+  std::snprintf(line, sizeof line,
+                "%.2f of Q on P's surface, %.2f of Q near P, %.2f of that on the surface; "
+                "RMS %.3g, spacing %.3g",
+                fit.fine_share, fit.near_share, j.on_surface, fit.rms, fit.spacing);
+  j.reason = line;
+  return j;
+}
+
+Judgement judge_motion(const core::PointSet& full_p, const core::PointSet& full_q,
+                       const core::RigidTransform& motion) {
+  const FitScene scene(full_p, full_q);
+  if (!scene.usable) return no_motion_judgement("too few points to judge the fit");
+  const core::RigidTransform settled = settle(scene, motion);
+  Judgement j = judge_fit(evaluate_fit(scene, settled));
+  j.settle_degrees = degrees_between(motion, settled);
+  j.settle_shift = centroid_shift(scene.q_sample, motion, settled);
+  const bool moved = j.settle_degrees > kSettledDegrees ||
+                     j.settle_shift > kSettledSpacings * scene.spacing;
+  if (moved && j.verdict == Verdict::kConfident) j.verdict = Verdict::kUncertain;
+  char line[120];
+  std::snprintf(line, sizeof line, "; settles %.2g degrees and %.3g away", j.settle_degrees,
+                j.settle_shift);
+  j.reason += line;
+  return j;
+}
+
+Judgement no_motion_judgement(const std::string& reason) {
+  Judgement j;
+  j.reason = reason;
+  return j;
+}
+
+}  // namespace kestrel::registration
