@@ -40,6 +40,9 @@ AlignResult result_of(const app::AppState& state, const app::AlignOutcome& outco
   r.stage_ms = rows_dict(app::stage_rows(outcome.run), false);
   r.p_points = state.models.model_p.size();
   r.q_points = state.models.model_q.size();
+  r.verdict = registration::verdict_name(state.judgement.verdict);
+  if (state.judgement.fit.q_asked > 0)
+    r.evidence = rows_dict(app::evidence_rows(state.judgement, outcome.run), false);
   return r;
 }
 

@@ -7,6 +7,7 @@
 
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "app/align_models.h"
 #include "python/align_keywords.h"
@@ -26,6 +27,8 @@ struct AlignResult {
   pybind11::dict counts;                    // the engine's counts by name
   pybind11::dict stage_ms;                  // the engine's time per stage, ms
   size_t p_points = 0, q_points = 0;        // sizes of the working sets
+  std::string verdict;                      // "confident", "uncertain" or "no_match"
+  pybind11::dict evidence;                  // the figures the verdict rests on
 };
 
 struct AlignCall {

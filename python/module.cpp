@@ -79,7 +79,8 @@ constexpr char kResultDoc[] =
     R"(The outcome of an alignment: matrix (4 x 4, q onto p, ICP included), coarse_matrix
 (before ICP), best_lcp, icp_error (None without ICP), run_time_s, icp_time_s, stopped,
 trials, counts and stage_ms (the engine's counts and time per stage), p_points and q_points
-(sizes of the working sets).)";
+(sizes of the working sets), verdict ("confident", "uncertain" or "no_match": whether the
+motion can be trusted) and evidence (the figures behind it).)";
 
 py::array_t<double> read_points(const py::object& path) {
   const std::string file = py::str(py::module_::import("os").attr("fspath")(path));
@@ -133,7 +134,8 @@ std::string repr(const AlignResult& r) {
   const py::object text = py::module_::import("numpy").attr("array2string");
   const std::string matrix = py::str(
       text(r.matrix, "precision"_a = 6, "suppress_small"_a = true, "prefix"_a = "  matrix="));
-  return "AlignResult(best_lcp=" + py::repr(py::float_(r.best_lcp)).cast<std::string>() +
+  return "AlignResult(verdict='" + r.verdict + "', best_lcp=" +
+         py::repr(py::float_(r.best_lcp)).cast<std::string>() +
          ", icp_error=" + py::repr(r.icp_error).cast<std::string>() +
          ", stopped=" + (r.stopped ? "True" : "False") + ", trials=" + std::to_string(r.trials) +
          ", run_time_s=" + py::repr(py::float_(r.run_time_s)).cast<std::string>() +
@@ -161,6 +163,8 @@ PYBIND11_MODULE(kestrel, m) {
       .def_readonly("stage_ms", &AlignResult::stage_ms)
       .def_readonly("p_points", &AlignResult::p_points)
       .def_readonly("q_points", &AlignResult::q_points)
+      .def_readonly("verdict", &AlignResult::verdict)
+      .def_readonly("evidence", &AlignResult::evidence)
       .def("__repr__", &repr);
 
   m.def("read_points", &read_points, "path"_a, read_points_doc().c_str());

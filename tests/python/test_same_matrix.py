@@ -57,6 +57,8 @@ def test_three_ways_give_one_matrix(case, aligner, bunny, tmp_path):
     for r in (from_files, from_arrays):
         assert r.best_lcp == pytest.approx(cli["best_lcp"], abs=1e-6)
         assert r.trials == cli["trials"]
+        assert r.verdict == cli["verdict"]
+        assert r.evidence.keys() == cli["evidence"].keys()
         assert not r.stopped
         assert (r.icp_error is None) == ("icp_error" not in cli)
         if r.icp_error is not None:
