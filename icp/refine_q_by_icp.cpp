@@ -38,7 +38,7 @@ std::string unusable(const char* name, const TriMesh& mesh) {
 }  // namespace
 
 IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
-                                kestrel::core::PointSet& full_q, int threads) {
+                                kestrel::core::PointSet& full_q, int threads, bool allow_scale) {
   IcpRefineResult result;
   TriMesh mesh1 = point_cloud(full_p);
   TriMesh mesh2 = point_cloud(full_q);
@@ -61,8 +61,9 @@ IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
   ensure_vertex_faces(mesh2);
   Xform xf1, xf2;
   std::vector<float> weights1, weights2;
-  result.error = icp_align_full(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, 0.0f, 0, true,
-                                false, threads);
+  result.error = icp_align_full(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, 0.0f, 0,
+                                allow_scale, false, threads);
+  if (!allow_scale) xf2 = nearest_rigid(xf2);
   result.ran = true;
   result.xf2 = xf2;
 

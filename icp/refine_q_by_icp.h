@@ -16,12 +16,14 @@ struct IcpRefineResult {
   float error = -1.0f;  // last RMS point-to-plane error, or negative when the ICP failed
 };
 
-// Runs a rigid-plus-uniform-scale ICP of Q (mesh 2) onto P (mesh 1), both as point clouds
+// Runs a rigid ICP of Q (mesh 2) onto P (mesh 1), with a uniform scale step when
+// `allow_scale` (the specified refinement; a scan of the same object in the same units keeps
+// its size, so the any-pose mode refines rigidly), both as point clouds
 // in single precision, and stores every point of `full_q` moved by the result, rounded to float
 // (also when the ICP stopped early: the updates made so far apply). Normals of `full_q` and
 // `full_p` are left as they are. Refuses empty models and models whose points all coincide.
 // `threads` (1 or 2) share the work; the result is the same bit for bit with either.
 IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
-                                kestrel::core::PointSet& full_q, int threads);
+                                kestrel::core::PointSet& full_q, int threads, bool allow_scale);
 
 }  // namespace kestrel::icp

@@ -110,4 +110,30 @@ Vec3f operator*(const NormalMatrix& nm, const Vec3f& n) {
           static_cast<float>(nm.m[2][0] * x + nm.m[2][1] * y + nm.m[2][2] * z)};
 }
 
+Xform nearest_rigid(const Xform& xf) {
+  // Newton's iteration R <- (R + R^-T) / 2 converges quadratically to the rotation factor.
+  constexpr int kSteps = 6;
+  double r[3][3];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) r[i][j] = xf(i, j);
+  for (int step = 0; step < kSteps; ++step) {
+    const double det = r[0][0] * (r[1][1] * r[2][2] - r[1][2] * r[2][1]) -
+                       r[0][1] * (r[1][0] * r[2][2] - r[1][2] * r[2][0]) +
+                       r[0][2] * (r[1][0] * r[2][1] - r[1][1] * r[2][0]);
+    if (!(std::fabs(det) > 1e-12)) return xf;
+    double inv_t[3][3];  // the inverse transposed: cofactors / det
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) {
+        const int i1 = (i + 1) % 3, i2 = (i + 2) % 3, j1 = (j + 1) % 3, j2 = (j + 2) % 3;
+        inv_t[i][j] = (r[i1][j1] * r[i2][j2] - r[i1][j2] * r[i2][j1]) / det;
+      }
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) r[i][j] = 0.5 * (r[i][j] + inv_t[i][j]);
+  }
+  Xform out = xf;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) out(i, j) = r[i][j];
+  return out;
+}
+
 }  // namespace kestrel::icp

@@ -33,6 +33,11 @@ Xform axis_rotation(double theta, double ax, double ay, double az);
 // gives the identity and sets *ok to false.
 Xform xform_inverse(const Xform& xf, bool* ok = nullptr);
 
+// The same transform with its 3 x 3 part replaced by the nearest rotation (polar
+// decomposition): rounding in many composed steps leaves a rigid transform slightly scaled or
+// sheared. A singular 3 x 3 part is left as it is.
+Xform nearest_rigid(const Xform& xf);
+
 NormalMatrix normal_matrix(const Xform& xf);
 
 // The normal carried by `nm`, not renormalised, rounded to float.

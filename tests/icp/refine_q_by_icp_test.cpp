@@ -73,7 +73,7 @@ TEST(RefineQByIcp, RefusesMissingOrPointLikeModels) {
   for (const Case& c : {Case{{}, sheet, "Model P"}, Case{sheet, {}, "Model Q"},
                         Case{one_place, sheet, "Model P"}, Case{sheet, one_place, "Model Q"}}) {
     PointSet q = c.q;
-    IcpRefineResult r = refine_q_by_icp(c.p, q, 1);
+    IcpRefineResult r = refine_q_by_icp(c.p, q, 1, true);
     EXPECT_FALSE(r.ran);
     EXPECT_NE(r.message.find(c.model), std::string::npos) << r.message;
     ASSERT_EQ(q.size(), c.q.size());
@@ -86,7 +86,7 @@ TEST(RefineQByIcp, RefusesMissingOrPointLikeModels) {
 TEST(RefineQByIcp, IdenticalModelsOnlyRoundQToFloat) {
   const PointSet p = wavy_sheet();
   PointSet q = p;
-  IcpRefineResult r = refine_q_by_icp(p, q, 2);
+  IcpRefineResult r = refine_q_by_icp(p, q, 2, true);
   ASSERT_TRUE(r.ran);
   EXPECT_EQ(r.error, 0.0f);
   for (size_t i = 0; i < q.size(); ++i) {
@@ -122,7 +122,7 @@ TEST(RefineQByIcp, BunnyScansReachGroundTruthOnOneThreadOrTwo) {
   for (int threads : {1, 2}) {
     reset_icp_random();  // both runs draw the same samples
     PointSet moved = q;
-    IcpRefineResult r = refine_q_by_icp(p, moved, threads);
+    IcpRefineResult r = refine_q_by_icp(p, moved, threads, true);
     ASSERT_TRUE(r.ran);
     EXPECT_GE(r.error, 0.0f);
     if (threads == 1) first = r.xf2;
@@ -145,6 +145,16 @@ TEST(RefineQByIcp, BunnyScansReachGroundTruthOnOneThreadOrTwo) {
     }
     EXPECT_LT(std::sqrt(shift2), 1.0);
   }
+  // Without the scale step the refinement stays a rotation: determinant 1.
+  reset_icp_random();
+  PointSet rigid = q;
+  const IcpRefineResult r = refine_q_by_icp(p, rigid, 1, false);
+  ASSERT_TRUE(r.ran);
+  const Xform& x = r.xf2;
+  const double det = x(0, 0) * (x(1, 1) * x(2, 2) - x(1, 2) * x(2, 1)) -
+                     x(0, 1) * (x(1, 0) * x(2, 2) - x(1, 2) * x(2, 0)) +
+                     x(0, 2) * (x(1, 0) * x(2, 1) - x(1, 1) * x(2, 0));
+  EXPECT_NEAR(det, 1.0, 1e-6);
 }
 
 }  // namespace
