@@ -102,6 +102,20 @@ void json_verdict(FILE* out, const AppState& state) {
   std::fprintf(out, "}");
 }
 
+// Up to three other motions the run found, in the files' coordinates, with their measures.
+void json_alternatives(FILE* out, const AppState& state) {
+  std::fprintf(out, ",\"alternatives\":[");
+  const char* sep = "";
+  for (const registration::AlternativeFit& a : state.judgement.alternatives) {
+    std::fprintf(out, "%s{\"fine_share\":%.6g,\"on_surface\":%.6g,\"constraint\":%.6g", sep,
+                 a.fine_share, a.on_surface, a.constraint);
+    json_matrix(out, "matrix", exported_run_motion(state, a.motion).m);
+    std::fprintf(out, "}");
+    sep = ",";
+  }
+  std::fprintf(out, "]");
+}
+
 // The verdict line: on a line of its own, so that scripts can pick it out.
 void print_verdict(FILE* out, const AppState& state) {
   std::fprintf(out, "Verdict: %s (%s)\n", registration::verdict_name(state.judgement.verdict),
@@ -121,6 +135,7 @@ void print_json(FILE* out, const AppState& state, const AlignOptions& o, const A
                  static_cast<double>(a.icp.error), a.icp_ms * 0.001, a.icp_ms);
   }
   json_verdict(out, state);
+  json_alternatives(out, state);
   if (o.profile) json_profile(out, a.run);
   std::fprintf(out, "}\n");
 }

@@ -172,6 +172,15 @@ ExportedMotion exported_motion(const AppState& state) {
                      state.params.centering);
 }
 
+ExportedMotion exported_run_motion(const AppState& state, const core::RigidTransform& motion) {
+  core::RigidTransform m = motion;
+  for (double& e : m.R.data) e *= m.s;
+  QPlacement placement = state.models.q_placement;
+  place_by_run(placement);
+  return file_motion(m, placement, state.models.centroid_p, state.models.centroid_q,
+                     state.params.centering);
+}
+
 bool write_matrix_file(const std::string& path, const double (&m)[4][4], std::string* error) {
   return core::write_file_atomically(
       path,

@@ -35,6 +35,10 @@ ExportedMotion file_motion(const core::RigidTransform& motion, const QPlacement&
 // alone.
 ExportedMotion exported_motion(const AppState& state);
 
+// The same for `motion` (of the saved Q, as a run finds motions) in place of the current
+// transform: where the run's motion would put Q.
+ExportedMotion exported_run_motion(const AppState& state, const core::RigidTransform& motion);
+
 // Re-reads both files, writes `results_path` and `reconstruct_path` (skipped when empty). Works
 // on copies: the loaded models, their tree and spacing stay as they were. The motion written is
 // the one that puts Q's file where the window shows Q (every turn, the run, ICP); its rotation

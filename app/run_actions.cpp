@@ -84,14 +84,23 @@ registration::EngineResult start_any_pose(const AppState& state,
   return registration::run_any_pose(inputs, any_pose_options(state), engine, rng);
 }
 
-// The verdict on where Q stands now: the full Q as shown against the full P.
+// The verdict on where Q stands now: the full Q as shown against the full P, and the other
+// motions the last run found.
+void judge_shown_q(AppState& state) {
+  const ModelSets& m = state.models;
+  state.judgement = registration::judge_motion(m.full_p, m.full_q, {});
+  registration::weigh_alternatives(state.judgement, m.full_p, m.full_q, m.saved_full_q,
+                                   state.last_run.alternatives);
+}
+
+// After a run: the verdict on its motion, or why there is none.
 void judge_placement(AppState& state) {
   const std::string no_motion = no_motion_reason(state.last_run);
   if (!no_motion.empty()) {
     state.judgement = registration::no_motion_judgement(no_motion);
     return;
   }
-  state.judgement = registration::judge_motion(state.models.full_p, state.models.full_q, {});
+  judge_shown_q(state);
 }
 
 // Both run buttons: restore Q, seed the generator, refresh the parameters as the idle cycle
@@ -206,7 +215,7 @@ icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
     for (int r = 0; r < 4; ++r)
       for (int c = 0; c < 4; ++c) refinement.m[r][c] = result.xf2(r, c);
     place_after_motion(state.models.q_placement, refinement);
-    state.judgement = registration::judge_motion(state.models.full_p, state.models.full_q, {});
+    judge_shown_q(state);
   }
   hooks.request_repaint();
   return result;

@@ -147,6 +147,13 @@ struct StageTimes {
   }
 };
 
+// A motion that competed with the best and lies elsewhere (more than 5 degrees or 5 run
+// tolerances from it and from every better alternative).
+struct Alternative {
+  core::RigidTransform motion;
+  double score = 0;  // its score in the search (LCP, after a polish where the search polishes)
+};
+
 struct EngineResult {
   core::RigidTransform motion;  // the best motion (identity when nothing beat LCP 0)
   float best_lcp = 0;           // its LCP
@@ -155,6 +162,7 @@ struct EngineResult {
   bool stopped = false;         // the should_stop hook ended the run
   bool confirmed = false;       // a later trial found the best motion again (any-pose stop)
   int32_t confirmations = 0;    // later trials (other bases) that found the best motion again
+  std::vector<Alternative> alternatives;  // up to 3 distinct runners-up, best first
   EngineCounts counts;
   StageTimes times;
 };

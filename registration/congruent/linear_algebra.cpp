@@ -5,6 +5,14 @@
 
 namespace kestrel::registration {
 
+double smallest_eigenvalue6(const double m[36]) {
+  const Eigen::Matrix<double, 6, 6, Eigen::RowMajor> a(m);
+  if (!a.allFinite()) return 0;
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix<double, 6, 6>> solver(a);
+  if (solver.info() != Eigen::Success) return 0;
+  return solver.eigenvalues()[0];  // ascending
+}
+
 bool smallest_eigenvector(const double cov[6], double n[3]) {
   Eigen::Matrix3d m;
   m << cov[0], cov[1], cov[2], cov[1], cov[3], cov[4], cov[2], cov[4], cov[5];

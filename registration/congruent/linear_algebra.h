@@ -3,6 +3,9 @@
 
 namespace kestrel::registration {
 
+// Smallest eigenvalue of the symmetric 6 x 6 matrix `m` (row-major); 0 when it is not finite.
+double smallest_eigenvalue6(const double m[36]);
+
 // Unit eigenvector of the smallest eigenvalue of the symmetric 3 x 3 matrix given by its upper
 // triangle (xx, xy, xz, yy, yz, zz). False when the matrix is not finite or has rank below 2
 // (no plane), leaving `n` unset.

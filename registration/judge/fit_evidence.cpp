@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "registration/any_pose/plane_fit.h"
+#include "registration/congruent/linear_algebra.h"
 #include "registration/congruent/ann_index.h"
 
 namespace kestrel::registration {
@@ -54,6 +55,39 @@ bool local_normal(const core::PointSet& set, const AnnIndex& index, const core::
   return fit_plane(set, nn, n, centre);
 }
 
+// A point on P's surface with P's normal there.
+struct SurfacePoint {
+  double p[3];
+  double n[3];
+};
+
+// The smallest eigenvalue of the points' point-to-plane information matrix per point, with
+// positions taken about their centroid in units of their RMS spread.
+double constraint_of(const std::vector<SurfacePoint>& points) {
+  if (points.size() < 6) return 0;
+  double c[3] = {0, 0, 0};
+  for (const SurfacePoint& s : points)
+    for (int k = 0; k < 3; ++k) c[k] += s.p[k];
+  const auto count = static_cast<double>(points.size());
+  for (double& v : c) v /= count;
+  double spread = 0;
+  for (const SurfacePoint& s : points)
+    for (int k = 0; k < 3; ++k) spread += (s.p[k] - c[k]) * (s.p[k] - c[k]);
+  spread = std::sqrt(spread / count);
+  if (!(spread > 0)) return 0;
+  double h[36] = {};
+  for (const SurfacePoint& s : points) {
+    const double d[3] = {(s.p[0] - c[0]) / spread, (s.p[1] - c[1]) / spread,
+                         (s.p[2] - c[2]) / spread};
+    const double j[6] = {d[1] * s.n[2] - d[2] * s.n[1], d[2] * s.n[0] - d[0] * s.n[2],
+                         d[0] * s.n[1] - d[1] * s.n[0], s.n[0], s.n[1], s.n[2]};
+    for (int r = 0; r < 6; ++r)
+      for (int k = 0; k < 6; ++k) h[6 * r + k] += j[r] * j[k];
+  }
+  for (double& v : h) v /= count;
+  return smallest_eigenvalue6(h);
+}
+
 }  // namespace
 
 FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOptions& o)
@@ -87,6 +121,7 @@ FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& moti
   std::vector<int> nn;
   size_t near = 0, fine = 0;
   double sum_sq = 0;
+  std::vector<SurfacePoint> on_surface;
   for (const size_t i : scene.q_sample_index) {
     ++e.q_asked;
     core::Point3D moved = scene.full_q[i];
@@ -105,11 +140,13 @@ FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& moti
     if (std::fabs(dot(np, turned)) < min_cos) continue;
     ++fine;
     sum_sq += off * off;
+    on_surface.push_back({{moved.x, moved.y, moved.z}, {np[0], np[1], np[2]}});
   }
   if (e.q_asked == 0) return e;
   e.near_share = static_cast<double>(near) / static_cast<double>(e.q_asked);
   e.fine_share = static_cast<double>(fine) / static_cast<double>(e.q_asked);
   e.rms = fine ? std::sqrt(sum_sq / static_cast<double>(fine)) : 0;
+  e.constraint = constraint_of(on_surface);
   return e;
 }
 

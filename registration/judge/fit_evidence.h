@@ -32,6 +32,11 @@ struct FitEvidence {
   double near_share = 0;  // share of Q within the radius of P
   double fine_share = 0;  // share of Q on P's surface with agreeing normals
   double rms = 0;         // root mean square tangent-plane distance of those points
+  // How firmly those points hold Q in place: the smallest eigenvalue of their point-to-plane
+  // information (rotation about their centroid in units of their spread, and translation),
+  // per point; near 0 where Q could slide or turn along P (a plane on a plane, a cylinder in a
+  // cylinder), up to 1/3 for normals spread over every direction.
+  double constraint = 0;
 };
 
 // The full scans with their search structures and P's scale, built once for every motion a

@@ -18,6 +18,11 @@ constexpr double kConfidentOnSurface = 0.6;
 // No match: almost nothing of Q on P's surface, or what lies near P mostly across it.
 constexpr double kNoMatchShare = 0.03;
 constexpr double kNoMatchOnSurface = 0.25;
+// Q held in place: points on P's surface whose normals leave no direction to slide or turn.
+constexpr double kConfidentConstraint = 0.01;
+// An alternative that puts this share of the result's points on P's surface, as surely, fits
+// about as well.
+constexpr double kRivalShare = 0.7;
 // Settling: closest-point steps within these many spacings, coarse then fine; a motion that
 // settles further than these from where it stood is not the one found.
 constexpr double kSettleCoarseSpacings = 10;
@@ -79,7 +84,8 @@ Judgement judge_fit(const FitEvidence& fit) {
   Judgement j;
   j.fit = fit;
   j.on_surface = fit.near_share > 0 ? fit.fine_share / fit.near_share : 0;
-  if (fit.fine_share >= kConfidentShare && j.on_surface >= kConfidentOnSurface)
+  if (fit.fine_share >= kConfidentShare && j.on_surface >= kConfidentOnSurface &&
+      fit.constraint >= kConfidentConstraint)
     j.verdict = Verdict::kConfident;
   else if (fit.fine_share < kNoMatchShare || j.on_surface < kNoMatchOnSurface)
     j.verdict = Verdict::kNoMatch;
@@ -88,8 +94,9 @@ Judgement judge_fit(const FitEvidence& fit) {
   char line[200];
   std::snprintf(line, sizeof line,
                 "%.2f of Q on P's surface, %.2f of Q near P, %.2f of that on the surface; "
-                "RMS %.3g, spacing %.3g",
-                fit.fine_share, fit.near_share, j.on_surface, fit.rms, fit.spacing);
+                "held %.3f; RMS %.3g, spacing %.3g",
+                fit.fine_share, fit.near_share, j.on_surface, fit.constraint, fit.rms,
+                fit.spacing);
   j.reason = line;
   return j;
 }
@@ -100,6 +107,7 @@ Judgement judge_motion(const core::PointSet& full_p, const core::PointSet& full_
   if (!scene.usable) return no_motion_judgement("too few points to judge the fit");
   const core::RigidTransform settled = settle(scene, motion);
   Judgement j = judge_fit(evaluate_fit(scene, settled));
+  j.settled = settled;
   j.settle_degrees = degrees_between(motion, settled);
   j.settle_shift = centroid_shift(scene.q_sample, motion, settled);
   const bool moved = j.settle_degrees > kSettledDegrees ||
@@ -110,6 +118,44 @@ Judgement judge_motion(const core::PointSet& full_p, const core::PointSet& full_
                 j.settle_shift);
   j.reason += line;
   return j;
+}
+
+// The RMS distance between the sample of Q placed two ways: `a` moving `qa`, `b` moving `qb`
+// (the same points of one scan, in two frames).
+double placement_gap(const FitScene& scene, const core::PointSet& qa,
+                     const core::RigidTransform& a, const core::PointSet& qb,
+                     const core::RigidTransform& b) {
+  double sum = 0;
+  for (const size_t i : scene.q_sample_index) {
+    core::Point3D pa = qa[i], pb = qb[i];
+    core::transform_point(pa, a);
+    core::transform_point(pb, b);
+    const double d = core::distance(pa, pb);
+    sum += d * d;
+  }
+  return std::sqrt(sum / static_cast<double>(std::max<size_t>(1, scene.q_sample_index.size())));
+}
+
+void weigh_alternatives(Judgement& j, const core::PointSet& full_p,
+                        const core::PointSet& q_judged, const core::PointSet& q_as_loaded,
+                        const std::vector<Alternative>& alternatives) {
+  if (alternatives.empty() || q_judged.size() != q_as_loaded.size()) return;
+  const FitScene scene(full_p, q_as_loaded);
+  if (!scene.usable) return;
+  int rivals = 0;
+  for (const Alternative& a : alternatives) {
+    const core::RigidTransform settled = settle(scene, a.motion);
+    if (placement_gap(scene, q_judged, j.settled, q_as_loaded, settled) <
+        kSettledSpacings * scene.spacing)
+      continue;  // it settles where the result does
+    const FitEvidence fit = evaluate_fit(scene, settled);
+    const double on_surface = fit.near_share > 0 ? fit.fine_share / fit.near_share : 0;
+    j.alternatives.push_back({a.motion, fit.fine_share, on_surface, fit.constraint});
+    rivals += fit.fine_share >= kRivalShare * j.fit.fine_share && on_surface >= kConfidentOnSurface;
+  }
+  if (rivals == 0) return;
+  if (j.verdict == Verdict::kConfident) j.verdict = Verdict::kUncertain;
+  j.reason += "; another motion fits about as well";
 }
 
 Judgement no_motion_judgement(const std::string& reason) {

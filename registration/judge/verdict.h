@@ -6,12 +6,22 @@
 // merely cross meet in a band where few do.
 
 #include <string>
+#include <vector>
 
 #include "registration/judge/fit_evidence.h"
+#include "registration/records.h"
 
 namespace kestrel::registration {
 
 enum class Verdict { kConfident, kUncertain, kNoMatch };
+
+// A distinct motion the search also found, measured as the result is.
+struct AlternativeFit {
+  core::RigidTransform motion;  // of Q as loaded into P, as the search found it
+  double fine_share = 0;        // where it settles, as FitEvidence
+  double on_surface = 0;
+  double constraint = 0;
+};
 
 struct Judgement {
   Verdict verdict = Verdict::kNoMatch;
@@ -19,7 +29,9 @@ struct Judgement {
   double on_surface = 0;  // fit.fine_share / fit.near_share: of Q near P, the share on its surface
   double settle_degrees = 0;  // how far settling turned the motion judged
   double settle_shift = 0;    // and moved Q's centroid (model units)
+  core::RigidTransform settled;  // where the motion judged settled
   std::string reason;         // one line: the figures that decided it
+  std::vector<AlternativeFit> alternatives;  // measured by weigh_alternatives
 };
 
 // "confident", "uncertain" or "no_match".
@@ -30,6 +42,14 @@ const char* verdict_name(Verdict verdict);
 // from where it stood is at most uncertain, since the files hold the motion itself.
 Judgement judge_motion(const core::PointSet& full_p, const core::PointSet& full_q,
                        const core::RigidTransform& motion);
+
+// Measures the search's alternatives (motions of `q_as_loaded`, Q's full scan as loaded) that
+// settle elsewhere than the judged motion of `q_judged` (the same points, moved), and keeps
+// them in j.alternatives; when one fits P about as well as the result, the scans fit two ways
+// (a symmetric part) and the result is at most uncertain.
+void weigh_alternatives(Judgement& j, const core::PointSet& full_p,
+                        const core::PointSet& q_judged, const core::PointSet& q_as_loaded,
+                        const std::vector<Alternative>& alternatives);
 
 // Judges a measured fit.
 Judgement judge_fit(const FitEvidence& fit);

@@ -1,9 +1,36 @@
 #include "registration/search/run_search.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "core/clock.h"
 #include "registration/search/progress.h"
+#include "registration/search/same_place.h"
 
 namespace kestrel::registration {
+
+namespace {
+
+constexpr size_t kAlternatives = 3;
+
+// The best-scoring findings that lie elsewhere than the best motion and each other.
+std::vector<Alternative> alternatives(const RunSetup& setup, const BestSoFar& best) {
+  const SamePlace same{centroid(setup.q), 5, 5, setup.run_tol};
+  std::vector<const Finding*> order;
+  for (const Finding& f : best.findings) order.push_back(&f);
+  std::stable_sort(order.begin(), order.end(),
+                   [](const Finding* a, const Finding* b) { return a->score > b->score; });
+  std::vector<Alternative> out;
+  for (const Finding* f : order) {
+    if (out.size() == kAlternatives || !(f->score > 0)) break;
+    bool distinct = !same(f->motion, best.motion);
+    for (const Alternative& a : out) distinct = distinct && !same(f->motion, a.motion);
+    if (distinct) out.push_back({f->motion, f->score});
+  }
+  return out;
+}
+
+}  // namespace
 
 EngineResult run_search(const RunSetup& setup, const TrialIO& io, core::Random15& rng,
                         bool first_selection, int64_t start_ms) {
@@ -17,6 +44,7 @@ EngineResult run_search(const RunSetup& setup, const TrialIO& io, core::Random15
   result.improved = search.best.improved;
   result.confirmed = search.best.confirmed;
   result.confirmations = search.best.confirmations;
+  if (result.improved) result.alternatives = alternatives(setup, search.best);
   result.trials = search.tally.trials;
   result.stopped = search.tally.stopped;
   result.counts = search.tally.counts;

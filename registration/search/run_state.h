@@ -38,6 +38,7 @@ struct BestSoFar {
   bool improved = false;
   int32_t trial = 0;                           // the trial that found it
   std::vector<core::RigidTransform> polished;  // motions a polish produced
+  std::vector<Finding> findings;              // every candidate that competed, in order
   int32_t confirmations = 0;                   // later trials that found the best motion again
   int32_t confirming_trial = 0;                // the last of them
   bool confirmed = false;                      // enough of them: the run is done

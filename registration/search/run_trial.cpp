@@ -129,6 +129,7 @@ std::optional<Base> trial_base(Trial& trial) {
 void take_finding(Trial& trial, const Finding& finding, uint64_t pos, uint64_t count) {
   BestSoFar& best = trial.best;
   trial.setup.parts.stopping->note(best, finding);
+  best.findings.push_back(finding);
   if (finding.score > best.lcp) {
     best.lcp = static_cast<float>(finding.score);
     best.trial = finding.trial;
