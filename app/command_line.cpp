@@ -246,16 +246,23 @@ void print_align_help(const char* program, FILE* out) {
     lines += head + help + "\n";
   }
   add("P_FILE Q_FILE");
-  std::fprintf(out,
-               "%s\n\n"
-               "Aligns Q_FILE onto P_FILE without a window, doing what a user of kestrel would:\n"
-               "load P, load Q, optionally turn Q and add noise, run, then write the results\n"
-               "as key 'o' does.\n\n%s\n"
-               "Options of kestrel (-o overlap, -i isamp, -nd norm_diff, -d, ...): see -h.\n"
-               "\n"
-               "Exit status: 0 results written; 1 bad options or input files (-l included),\n"
-               "or a result that cannot be written; 2 the run found no motion (nothing written).\n",
-               synopsis.c_str(), lines.c_str());
+  std::fprintf(
+      out,
+      "%s\n\n"
+      "Aligns Q_FILE onto P_FILE without a window, doing what a user of kestrel would:\n"
+      "load P, load Q, optionally turn Q and add noise, run, then write the results\n"
+      "as key 'o' does.\n\n%s\n"
+      "Options of kestrel (-o overlap, -i isamp, -nd norm_diff, -d, ...): see -h.\n"
+      "\n"
+      "Every result ends with a line \"Verdict: confident|uncertain|no_match (...)\": the\n"
+      "fit measured on the full scans (the share of Q lying on P's surface, how firmly\n"
+      "it holds, other motions that fit as well); --json adds \"verdict\", \"evidence\"\n"
+      "and \"alternatives\".\n\n"
+      "Exit status: 0 results written and the verdict confident; 3 results written\n"
+      "but not confident (the files hold the best guess); 2 the run found no motion\n"
+      "(nothing written); 1 bad options or input files (-l included), or a result that\n"
+      "cannot be written.\n",
+      synopsis.c_str(), lines.c_str());
 }
 
 ParseOutcome parse_command_line(int argc, const char* const* argv, core::RunParameters& params,

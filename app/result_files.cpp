@@ -46,8 +46,7 @@ struct FileModels {
 };
 
 // Without `want_faces` the files are not triangulated: only the reconstruction needs faces.
-bool reread_models(const AppState& state, FileModels& files, bool want_faces,
-                   std::string& reason) {
+bool reread_models(const AppState& state, FileModels& files, bool want_faces, std::string& reason) {
   const core::RunParameters& params = state.params;
   const float cut_p = params.cut_y == 0 ? 0.0f : params.cut_y + 50;
   const float cut_q = params.cut_y == 0 ? 0.0f : params.cut_y - 50;

@@ -90,7 +90,7 @@ void judge_shown_q(AppState& state) {
   const ModelSets& m = state.models;
   state.judgement = registration::judge_motion(m.full_p, m.full_q, {});
   registration::weigh_alternatives(state.judgement, m.full_p, m.full_q, m.saved_full_q,
-                                   state.last_run.alternatives);
+                                   state.last_run.alternatives, state.last_run.best_lcp);
 }
 
 // After a run: the verdict on its motion, or why there is none.
@@ -98,6 +98,11 @@ void judge_placement(AppState& state) {
   const std::string no_motion = no_motion_reason(state.last_run);
   if (!no_motion.empty()) {
     state.judgement = registration::no_motion_judgement(no_motion);
+    return;
+  }
+  // A stopped search is not trusted, and a stop asks for the motion now, not after a measure.
+  if (state.last_run.stopped) {
+    state.judgement = registration::stopped_judgement();
     return;
   }
   judge_shown_q(state);
@@ -203,9 +208,8 @@ std::string no_motion_reason(const registration::EngineResult& run) {
 icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
   state.status_text = "Running ICP...";
   hooks.request_repaint();
-  icp::IcpRefineResult result =
-      icp::refine_q_by_icp(state.models.full_p, state.models.full_q, state.params.threads,
-                           !state.params.any_pose);
+  icp::IcpRefineResult result = icp::refine_q_by_icp(state.models.full_p, state.models.full_q,
+                                                     state.params.threads, !state.params.any_pose);
   if (!result.ran) {
     state.status_text = result.message;
     if (state.console) std::fprintf(stderr, "%s\n", result.message.c_str());

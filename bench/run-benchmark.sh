@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Benchmarks Kestrel against Open3D on the example scans and writes docs/benchmarks.md.
+# Benchmarks Kestrel against Open3D on the example scans and writes docs/benchmarks.md, then
+# measures low overlap, no overlap and the verdict (bench/low_overlap.py) into
+# docs/benchmarks-low-overlap.md.
 # Installs its own Debian packages when missing (Open3D, numpy, matplotlib: the benchmark's
 # alone, never the programs' or the tests'), builds Kestrel, then runs bench/benchmark.py.
 # Usage: bench/run-benchmark.sh [--quick] [--build DIR] [options]   (--help lists them)
@@ -23,4 +25,13 @@ packages=(python3-open3d python3-numpy python3-matplotlib)
 # The packages above belong to Debian's own interpreter, whatever python3 the PATH finds first.
 KESTREL_BENCH_COMMAND="bench/run-benchmark.sh${*:+ $(printf '%q ' "$@")}"
 export KESTREL_BENCH_COMMAND="${KESTREL_BENCH_COMMAND% }"
-exec /usr/bin/python3 "$here/bench/benchmark.py" --build "$build" "$@"
+/usr/bin/python3 "$here/bench/benchmark.py" --build "$build" "$@"
+
+quick=()
+for a in "$@"; do [ "$a" = "--quick" ] && quick=(--quick); done
+low="$build/lowov"
+/usr/bin/python3 "$here/bench/low_overlap.py" --build "$build" --out "$low" "${quick[@]}"
+if [ ${#quick[@]} -eq 0 ]; then
+  cp "$low/report.md" "$here/docs/benchmarks-low-overlap.md"
+  echo "Low-overlap report: docs/benchmarks-low-overlap.md"
+fi

@@ -7,8 +7,8 @@
 // and destructions share one process-wide node pool and must not run concurrently.
 
 #include <cstddef>
-#include <utility>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "icp/vec3f.h"

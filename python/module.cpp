@@ -134,8 +134,8 @@ std::string repr(const AlignResult& r) {
   const py::object text = py::module_::import("numpy").attr("array2string");
   const std::string matrix = py::str(
       text(r.matrix, "precision"_a = 6, "suppress_small"_a = true, "prefix"_a = "  matrix="));
-  return "AlignResult(verdict='" + r.verdict + "', best_lcp=" +
-         py::repr(py::float_(r.best_lcp)).cast<std::string>() +
+  return "AlignResult(verdict='" + r.verdict +
+         "', best_lcp=" + py::repr(py::float_(r.best_lcp)).cast<std::string>() +
          ", icp_error=" + py::repr(r.icp_error).cast<std::string>() +
          ", stopped=" + (r.stopped ? "True" : "False") + ", trials=" + std::to_string(r.trials) +
          ", run_time_s=" + py::repr(py::float_(r.run_time_s)).cast<std::string>() +

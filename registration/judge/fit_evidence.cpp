@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "registration/any_pose/plane_fit.h"
-#include "registration/congruent/linear_algebra.h"
 #include "registration/congruent/ann_index.h"
+#include "registration/congruent/linear_algebra.h"
 
 namespace kestrel::registration {
 
@@ -79,8 +79,12 @@ double constraint_of(const std::vector<SurfacePoint>& points) {
   for (const SurfacePoint& s : points) {
     const double d[3] = {(s.p[0] - c[0]) / spread, (s.p[1] - c[1]) / spread,
                          (s.p[2] - c[2]) / spread};
-    const double j[6] = {d[1] * s.n[2] - d[2] * s.n[1], d[2] * s.n[0] - d[0] * s.n[2],
-                         d[0] * s.n[1] - d[1] * s.n[0], s.n[0], s.n[1], s.n[2]};
+    const double j[6] = {d[1] * s.n[2] - d[2] * s.n[1],
+                         d[2] * s.n[0] - d[0] * s.n[2],
+                         d[0] * s.n[1] - d[1] * s.n[0],
+                         s.n[0],
+                         s.n[1],
+                         s.n[2]};
     for (int r = 0; r < 6; ++r)
       for (int k = 0; k < 6; ++k) h[6 * r + k] += j[r] * j[k];
   }
@@ -103,6 +107,7 @@ FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOp
   noise = scale.noise;
   const size_t stride = (full_q.size() + options.max_q_points - 1) / options.max_q_points;
   for (size_t i = 0; i < full_q.size(); i += stride) {
+    if (q_sample.size() % 3 == 0) q_settle.push_back(full_q[i]);
     q_sample.push_back(full_q[i]);
     q_sample_index.push_back(i);
   }

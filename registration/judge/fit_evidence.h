@@ -49,10 +49,11 @@ struct FitScene {
   const core::PointSet& full_q;
   FitOptions options;
   AnnIndex p_index, q_index;
-  double spacing = 0, noise = 0;  // P's, as in FitEvidence
-  core::PointSet q_sample;        // the even sample of Q that is asked
+  double spacing = 0, noise = 0;       // P's, as in FitEvidence
+  core::PointSet q_sample;             // the even sample of Q that is asked
+  core::PointSet q_settle;             // every third of it: what settling a motion pairs
   std::vector<size_t> q_sample_index;  // where each sample point stands in full_q
-  bool usable = false;            // both scans have enough points
+  bool usable = false;                 // both scans have enough points
 };
 
 // Measures `motion` (Q's coordinates into P's). Scans of fewer than `neighbours` points give an

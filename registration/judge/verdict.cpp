@@ -23,6 +23,8 @@ constexpr double kConfidentConstraint = 0.01;
 // An alternative that puts this share of the result's points on P's surface, as surely, fits
 // about as well.
 constexpr double kRivalShare = 0.7;
+// Alternatives are measured when they scored at least this share of the best in the search.
+constexpr double kContenderShare = 0.5;
 // Settling: closest-point steps within these many spacings, coarse then fine; a motion that
 // settles further than these from where it stood is not the one found.
 constexpr double kSettleCoarseSpacings = 10;
@@ -47,10 +49,10 @@ core::RigidTransform settle(const FitScene& scene, const core::RigidTransform& m
   double r = kSettleCoarseSpacings * scene.spacing;
   options.sq_radius = r * r;
   const core::RigidTransform coarse =
-      refine_motion(scene.q_sample, scene.full_p, scene.p_index, motion, options).motion;
+      refine_motion(scene.q_settle, scene.full_p, scene.p_index, motion, options).motion;
   r = kSettleFineSpacings * scene.spacing;
   options.sq_radius = r * r;
-  return refine_motion(scene.q_sample, scene.full_p, scene.p_index, coarse, options).motion;
+  return refine_motion(scene.q_settle, scene.full_p, scene.p_index, coarse, options).motion;
 }
 
 // How far Q's centroid moves between two motions.
@@ -95,8 +97,7 @@ Judgement judge_fit(const FitEvidence& fit) {
   std::snprintf(line, sizeof line,
                 "%.2f of Q on P's surface, %.2f of Q near P, %.2f of that on the surface; "
                 "held %.3f; RMS %.3g, spacing %.3g",
-                fit.fine_share, fit.near_share, j.on_surface, fit.constraint, fit.rms,
-                fit.spacing);
+                fit.fine_share, fit.near_share, j.on_surface, fit.constraint, fit.rms, fit.spacing);
   j.reason = line;
   return j;
 }
@@ -110,8 +111,8 @@ Judgement judge_motion(const core::PointSet& full_p, const core::PointSet& full_
   j.settled = settled;
   j.settle_degrees = degrees_between(motion, settled);
   j.settle_shift = centroid_shift(scene.q_sample, motion, settled);
-  const bool moved = j.settle_degrees > kSettledDegrees ||
-                     j.settle_shift > kSettledSpacings * scene.spacing;
+  const bool moved =
+      j.settle_degrees > kSettledDegrees || j.settle_shift > kSettledSpacings * scene.spacing;
   if (moved && j.verdict == Verdict::kConfident) j.verdict = Verdict::kUncertain;
   char line[120];
   std::snprintf(line, sizeof line, "; settles %.2g degrees and %.3g away", j.settle_degrees,
@@ -122,9 +123,8 @@ Judgement judge_motion(const core::PointSet& full_p, const core::PointSet& full_
 
 // The RMS distance between the sample of Q placed two ways: `a` moving `qa`, `b` moving `qb`
 // (the same points of one scan, in two frames).
-double placement_gap(const FitScene& scene, const core::PointSet& qa,
-                     const core::RigidTransform& a, const core::PointSet& qb,
-                     const core::RigidTransform& b) {
+double placement_gap(const FitScene& scene, const core::PointSet& qa, const core::RigidTransform& a,
+                     const core::PointSet& qb, const core::RigidTransform& b) {
   double sum = 0;
   for (const size_t i : scene.q_sample_index) {
     core::Point3D pa = qa[i], pb = qb[i];
@@ -136,14 +136,18 @@ double placement_gap(const FitScene& scene, const core::PointSet& qa,
   return std::sqrt(sum / static_cast<double>(std::max<size_t>(1, scene.q_sample_index.size())));
 }
 
-void weigh_alternatives(Judgement& j, const core::PointSet& full_p,
-                        const core::PointSet& q_judged, const core::PointSet& q_as_loaded,
-                        const std::vector<Alternative>& alternatives) {
-  if (alternatives.empty() || q_judged.size() != q_as_loaded.size()) return;
+void weigh_alternatives(Judgement& j, const core::PointSet& full_p, const core::PointSet& q_judged,
+                        const core::PointSet& q_as_loaded,
+                        const std::vector<Alternative>& alternatives, double best_score) {
+  // A rival scores near the best in the search too; measuring the others would cost time only.
+  std::vector<Alternative> contenders;
+  for (const Alternative& a : alternatives)
+    if (a.score >= kContenderShare * best_score) contenders.push_back(a);
+  if (contenders.empty() || q_judged.size() != q_as_loaded.size()) return;
   const FitScene scene(full_p, q_as_loaded);
   if (!scene.usable) return;
   int rivals = 0;
-  for (const Alternative& a : alternatives) {
+  for (const Alternative& a : contenders) {
     const core::RigidTransform settled = settle(scene, a.motion);
     if (placement_gap(scene, q_judged, j.settled, q_as_loaded, settled) <
         kSettledSpacings * scene.spacing)
@@ -156,6 +160,13 @@ void weigh_alternatives(Judgement& j, const core::PointSet& full_p,
   if (rivals == 0) return;
   if (j.verdict == Verdict::kConfident) j.verdict = Verdict::kUncertain;
   j.reason += "; another motion fits about as well";
+}
+
+Judgement stopped_judgement() {
+  Judgement j;
+  j.verdict = Verdict::kUncertain;
+  j.reason = "stopped before the search ended: the best motion so far, not measured";
+  return j;
 }
 
 Judgement no_motion_judgement(const std::string& reason) {

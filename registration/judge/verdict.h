@@ -27,10 +27,10 @@ struct Judgement {
   Verdict verdict = Verdict::kNoMatch;
   FitEvidence fit;        // the measure it rests on, taken at the settled motion
   double on_surface = 0;  // fit.fine_share / fit.near_share: of Q near P, the share on its surface
-  double settle_degrees = 0;  // how far settling turned the motion judged
-  double settle_shift = 0;    // and moved Q's centroid (model units)
-  core::RigidTransform settled;  // where the motion judged settled
-  std::string reason;         // one line: the figures that decided it
+  double settle_degrees = 0;                 // how far settling turned the motion judged
+  double settle_shift = 0;                   // and moved Q's centroid (model units)
+  core::RigidTransform settled;              // where the motion judged settled
+  std::string reason;                        // one line: the figures that decided it
   std::vector<AlternativeFit> alternatives;  // measured by weigh_alternatives
 };
 
@@ -46,13 +46,17 @@ Judgement judge_motion(const core::PointSet& full_p, const core::PointSet& full_
 // Measures the search's alternatives (motions of `q_as_loaded`, Q's full scan as loaded) that
 // settle elsewhere than the judged motion of `q_judged` (the same points, moved), and keeps
 // them in j.alternatives; when one fits P about as well as the result, the scans fit two ways
-// (a symmetric part) and the result is at most uncertain.
-void weigh_alternatives(Judgement& j, const core::PointSet& full_p,
-                        const core::PointSet& q_judged, const core::PointSet& q_as_loaded,
-                        const std::vector<Alternative>& alternatives);
+// (a symmetric part) and the result is at most uncertain. Alternatives that scored under half
+// of `best_score` in the search are not measured.
+void weigh_alternatives(Judgement& j, const core::PointSet& full_p, const core::PointSet& q_judged,
+                        const core::PointSet& q_as_loaded,
+                        const std::vector<Alternative>& alternatives, double best_score);
 
 // Judges a measured fit.
 Judgement judge_fit(const FitEvidence& fit);
+
+// The judgement of a run stopped before its search ended: uncertain, unmeasured.
+Judgement stopped_judgement();
 
 // The judgement of a run that found no motion.
 Judgement no_motion_judgement(const std::string& reason);

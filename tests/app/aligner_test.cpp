@@ -123,7 +123,49 @@ int run(std::vector<std::string> args) {
   return status;
 }
 
+// The status and what the aligner printed on standard output.
+std::pair<int, std::string> run_printing(std::vector<std::string> args) {
+  std::vector<const char*> argv = {"kestrel-align"};
+  for (const auto& a : args) argv.push_back(a.c_str());
+  FILE* out = std::tmpfile();
+  FILE* err = std::tmpfile();
+  const int status = align_main(static_cast<int>(argv.size()), argv.data(), out, err);
+  std::string text;
+  std::rewind(out);
+  for (int ch; (ch = std::fgetc(out)) != EOF;) text.push_back(static_cast<char>(ch));
+  std::fclose(out);
+  std::fclose(err);
+  return {status, text};
+}
+
 // ---- end to end on real scans ----------------------------------------------------------------
+
+// The verdict sets the exit status: the any-pose mode refined by ICP lands precisely and is
+// confident; the default mode's coarse motion settles a few degrees away, so it is written but
+// not trusted.
+TEST(Aligner, TheVerdictSetsTheStatusAndTheJson) {
+  struct Case {
+    std::vector<std::string> flags;
+    int status;
+    const char* verdict;
+  };
+  const Case cases[] = {{{"--any-pose", "--icp"}, 0, "confident"}, {{}, 3, "uncertain"}};
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    std::vector<std::string> args = c.flags;
+    args.insert(args.end(), {"--json", "--out", dir.file("r.tfm")});
+    args.push_back(kExamples + "/bun000.vrt");
+    args.push_back(kExamples + "/bun045.vrt");
+    const auto [status, out] = run_printing(args);
+    EXPECT_EQ(status, c.status) << out;
+    EXPECT_EQ(out.rfind(std::string("Verdict: ") + c.verdict + " (", 0), 0u) << out;
+    EXPECT_NE(
+        out.find(std::string("\"verdict\":\"") + c.verdict + "\",\"evidence\":{\"fine_share\":"),
+        std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\"alternatives\":["), std::string::npos) << out;
+  }
+}
 
 // The overlap estimate suits the pair (84 % of bun315 lies on bun000), and the normal test of
 // the pair search is off: the normals of the planar reconstruction depend on how a scan lies

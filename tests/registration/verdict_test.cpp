@@ -1,0 +1,91 @@
+// The verdict on a motion, measured on full scans: right motions are confident, crossing or
+// sliding ones are not, and scans that share nothing are no match.
+
+#include "registration/judge/verdict.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "core/dense_matrix.h"
+#include "test_support.h"
+
+namespace kestrel::registration {
+namespace {
+
+// A bumpy patch, dense enough to measure at full resolution (spacing about 1).
+core::PointSet bumpy_patch(size_t n, uint32_t seed) {
+  core::PointSet set = test::wavy_surface(n, seed);
+  for (core::Point3D& p : set)
+    p.z += 8 * std::exp(-((p.x - 20) * (p.x - 20) + (p.y - 10) * (p.y - 10)) / 200);
+  return set;
+}
+
+// A flat square of points on z = 0, a grid of spacing 1 with a little jitter.
+core::PointSet flat_square(int side) {
+  core::PointSet set;
+  for (int i = 0; i < side; ++i)
+    for (int j = 0; j < side; ++j)
+      set.push_back(test::point(i + 0.1 * std::sin(j), j + 0.1 * std::cos(i), 0));
+  return set;
+}
+
+core::RigidTransform motion_of(const core::DenseMatrix& R, double tx, double ty, double tz) {
+  return core::linear_motion(R, tx, ty, tz);
+}
+
+struct VerdictCase {
+  const char* name;
+  bool flat;        // the flat square instead of the bumpy patch
+  double degrees;   // the judged motion's error: a turn about z ...
+  double shift[3];  // ... and a shift
+  bool far_q;       // Q taken from elsewhere (shares nothing with P)
+  Verdict expected;
+  bool or_no_match;  // uncertain or no match both acceptable
+};
+
+class Verdicts : public ::testing::TestWithParam<VerdictCase> {};
+
+TEST_P(Verdicts, JudgeTheMotionAsAUserWould) {
+  const VerdictCase& c = GetParam();
+  const core::PointSet p = c.flat ? flat_square(90) : bumpy_patch(9000, 3);
+  core::PointSet q;
+  for (const core::Point3D& pt : p)
+    if (c.far_q ? pt.x > 60 : pt.x > -20) q.push_back(pt);
+  if (c.far_q) {  // a different patch, laid far off P
+    q = bumpy_patch(3000, 11);
+    for (core::Point3D& pt : q) pt.x += 300;
+  }
+  // Q is P's own points, so the right motion is the identity; the judged one errs by the case.
+  const core::RigidTransform judged =
+      motion_of(test::rotation(0, 0, 1, c.degrees), c.shift[0], c.shift[1], c.shift[2]);
+  const Judgement j = judge_motion(p, q, judged);
+  if (c.or_no_match && j.verdict == Verdict::kNoMatch) return;
+  EXPECT_EQ(verdict_name(j.verdict), std::string(verdict_name(c.expected))) << j.reason;
+  EXPECT_FALSE(j.reason.empty());
+}
+
+const VerdictCase kCases[] = {
+    {"right", false, 0, {0, 0, 0}, false, Verdict::kConfident, false},
+    {"slightly_off_settles", false, 1, {0.5, -0.5, 0.3}, false, Verdict::kConfident, false},
+    {"turned_across", false, 60, {0, 0, 5}, false, Verdict::kUncertain, true},
+    {"far_off", false, 0, {0, 0, 40}, false, Verdict::kNoMatch, false},
+    {"nothing_shared", false, 0, {0, 0, 0}, true, Verdict::kNoMatch, false},
+    {"plane_on_plane_slides", true, 0, {20, 10, 0}, false, Verdict::kUncertain, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Judge, Verdicts, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<VerdictCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST(Verdict, TooFewPointsAreNoMatchWithAReason) {
+  const core::PointSet p = {test::point(0, 0, 0), test::point(1, 0, 0), test::point(0, 1, 0)};
+  const Judgement j = judge_motion(p, p, {});
+  EXPECT_EQ(j.verdict, Verdict::kNoMatch);
+  EXPECT_NE(j.reason.find("too few"), std::string::npos) << j.reason;
+}
+
+}  // namespace
+}  // namespace kestrel::registration
