@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "registration/any_pose/plane_fit.h"
-#include "registration/congruent/ann_index.h"
 #include "registration/congruent/linear_algebra.h"
 
 namespace kestrel::registration {
@@ -32,13 +31,26 @@ double plane_distance(const core::Point3D& p, const double n[3], const double ce
   return std::fabs(dot(n, d));
 }
 
+// A grid cell for a scan: a few times the spacing its points would have spread evenly over the
+// faces of their bounding box (a scan is a surface, not a volume).
+double rough_spacing(const core::PointSet& set) {
+  double lo[3] = {set[0].x, set[0].y, set[0].z}, hi[3] = {lo[0], lo[1], lo[2]};
+  for (const core::Point3D& p : set) {
+    const double v[3] = {p.x, p.y, p.z};
+    for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], v[k]), hi[k] = std::max(hi[k], v[k]);
+  }
+  const double a = hi[0] - lo[0], b = hi[1] - lo[1], c = hi[2] - lo[2];
+  const double area = a * b + b * c + c * a;
+  return 2 * std::sqrt(std::max(area, 1e-300) / static_cast<double>(set.size()));
+}
+
 // P's spacing and noise from an even sample of its points.
-void measure_scale(const core::PointSet& p, const AnnIndex& index, int k, FitEvidence& e) {
+void measure_scale(const core::PointSet& p, const PointGrid& index, int k, FitEvidence& e) {
   std::vector<double> gaps, offsets;
   std::vector<int> nn;
   const size_t stride = std::max<size_t>(1, p.size() / kScaleSamples);
   for (size_t i = 0; i < p.size(); i += stride) {
-    index.nearest_k(p[i].x, p[i].y, p[i].z, k, nn);
+    index.nearest_k(p[i].x, p[i].y, p[i].z, static_cast<size_t>(k), nn);
     if (nn.size() < 2) continue;
     gaps.push_back(core::distance(p[i], p[static_cast<size_t>(nn[1])]));
     double n[3], centre[3];
@@ -49,9 +61,9 @@ void measure_scale(const core::PointSet& p, const AnnIndex& index, int k, FitEvi
 }
 
 // The unit normal of `set` about (x, y, z); false where its neighbours span no plane.
-bool local_normal(const core::PointSet& set, const AnnIndex& index, const core::Point3D& at, int k,
+bool local_normal(const core::PointSet& set, const PointGrid& index, const core::Point3D& at, int k,
                   std::vector<int>& nn, double n[3], double centre[3]) {
-  index.nearest_k(at.x, at.y, at.z, k, nn);
+  index.nearest_k(at.x, at.y, at.z, static_cast<size_t>(k), nn);
   return fit_plane(set, nn, n, centre);
 }
 
@@ -99,10 +111,10 @@ FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOp
   const auto k = static_cast<size_t>(options.neighbours);
   usable = full_p.size() >= k && full_q.size() >= k && k >= 3;
   if (!usable) return;
-  p_index.build(full_p);
-  q_index.build(full_q);
+  p_grid.emplace(core::positions(full_p), rough_spacing(full_p));
+  q_grid.emplace(core::positions(full_q), rough_spacing(full_q));
   FitEvidence scale;
-  measure_scale(full_p, p_index, options.neighbours, scale);
+  measure_scale(full_p, *p_grid, options.neighbours, scale);
   spacing = scale.spacing;
   noise = scale.noise;
   const size_t stride = (full_q.size() + options.max_q_points - 1) / options.max_q_points;
@@ -132,12 +144,12 @@ FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& moti
     core::Point3D moved = scene.full_q[i];
     core::transform_point(moved, motion);
     double np[3], cp[3], nq[3], cq[3];
-    if (!local_normal(scene.full_p, scene.p_index, moved, options.neighbours, nn, np, cp)) continue;
+    if (!local_normal(scene.full_p, *scene.p_grid, moved, options.neighbours, nn, np, cp)) continue;
     if (core::distance(moved, scene.full_p[static_cast<size_t>(nn[0])]) >= e.radius) continue;
     ++near;
     const double off = plane_distance(moved, np, cp);
     if (off >= e.plane_tol) continue;
-    if (!local_normal(scene.full_q, scene.q_index, scene.full_q[i], options.neighbours, nn, nq, cq))
+    if (!local_normal(scene.full_q, *scene.q_grid, scene.full_q[i], options.neighbours, nn, nq, cq))
       continue;
     double turned[3];
     for (uint32_t r = 0; r < 3; ++r)

@@ -6,11 +6,12 @@
 // motion at low overlap puts a small share of Q there, but all of that share.
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "core/point_set.h"
 #include "core/rigid_transform.h"
-#include "registration/congruent/ann_index.h"
+#include "registration/any_pose/point_grid.h"
 
 namespace kestrel::registration {
 
@@ -48,12 +49,12 @@ struct FitScene {
   const core::PointSet& full_p;
   const core::PointSet& full_q;
   FitOptions options;
-  AnnIndex p_index, q_index;
-  double spacing = 0, noise = 0;       // P's, as in FitEvidence
-  core::PointSet q_sample;             // the even sample of Q that is asked
-  core::PointSet q_settle;             // every third of it: what settling a motion pairs
-  std::vector<size_t> q_sample_index;  // where each sample point stands in full_q
-  bool usable = false;                 // both scans have enough points
+  std::optional<PointGrid> p_grid, q_grid;  // over the scans' positions
+  double spacing = 0, noise = 0;            // P's, as in FitEvidence
+  core::PointSet q_sample;                  // the even sample of Q that is asked
+  core::PointSet q_settle;                  // every third of it: what settling a motion pairs
+  std::vector<size_t> q_sample_index;       // where each sample point stands in full_q
+  bool usable = false;                      // both scans have enough points
 };
 
 // Measures `motion` (Q's coordinates into P's). Scans of fewer than `neighbours` points give an

@@ -49,10 +49,10 @@ core::RigidTransform settle(const FitScene& scene, const core::RigidTransform& m
   double r = kSettleCoarseSpacings * scene.spacing;
   options.sq_radius = r * r;
   const core::RigidTransform coarse =
-      refine_motion(scene.q_settle, scene.full_p, scene.p_index, motion, options).motion;
+      refine_motion(scene.q_settle, scene.full_p, *scene.p_grid, motion, options).motion;
   r = kSettleFineSpacings * scene.spacing;
   options.sq_radius = r * r;
-  return refine_motion(scene.q_settle, scene.full_p, scene.p_index, coarse, options).motion;
+  return refine_motion(scene.q_settle, scene.full_p, *scene.p_grid, coarse, options).motion;
 }
 
 // How far Q's centroid moves between two motions.
