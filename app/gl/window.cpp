@@ -12,6 +12,7 @@
 #include "app/gl/panel.h"
 #include "app/gl/panel_actions.h"
 #include "app/gl/scene.h"
+#include "app/view_fit.h"
 #include "core/clock.h"
 
 namespace kestrel::app {
@@ -92,8 +93,9 @@ void on_display() {
   glRotatef(v.rot_x, 1, 0, 0);
   const auto scale = static_cast<float>(static_cast<double>(v.zoom) * 0.07);
   glScalef(scale, scale, scale);
+  glTranslated(-v.centre[0], -v.centre[1], -v.centre[2]);
   glEnable(GL_LIGHTING);
-  draw_scene(s.state, s.load_error);
+  draw_scene(s);
   glutSwapBuffers();
   if (s.print_widget_rects)
     std::printf(s.state.progress_text.empty() ? "frame\t3d\n" : "frame\t3d\tprogress\n");
@@ -153,6 +155,11 @@ void on_idle() {
     std::fflush(stdout);
   }
   s.drop_input = false;
+  if (s.pending == PanelAction::kNone && !s.startup_loads.empty()) {
+    s.pending = s.startup_loads.front().first;
+    s.pending_file = s.startup_loads.front().second;
+    s.startup_loads.erase(s.startup_loads.begin());
+  }
   if (s.pending == PanelAction::kNone) {
     glutIdleFunc(nullptr);  // nothing to do: GLUT sleeps until the next event
     return;
@@ -180,6 +187,13 @@ void repaint_during_action(GlSession& s) {
   if (previous != 0) glutSetWindow(previous);
   const int64_t end = core::tick_ms();
   next = std::max(start + kMinFrameIntervalMs, end + (end - start) * kFrameCostFactor);
+}
+
+void fit_view_to_models(GlSession& s) {
+  const ViewFit fit = fit_view(s.state.models.full_p, s.state.models.full_q, s.view.aspect);
+  for (int k = 0; k < 3; ++k) s.view.centre[k] = fit.centre[k];
+  s.view.zoom = fit.zoom;
+  glutPostWindowRedisplay(s.main_window);
 }
 
 void reset_repaint_throttle() {
