@@ -29,8 +29,11 @@ void face_normal(const core::Point3D& A, const core::Point3D& B, const core::Poi
 
 TriangleArrays flat_triangles(core::PointSet& set, const core::FaceList& faces, float draw_limit) {
   TriangleArrays out;
-  out.positions.reserve(faces.size() * 9);
-  out.normals.reserve(faces.size() * 9);
+  out.positions.reserve(set.size() * 3);
+  for (const core::Point3D& p : set) put(out.positions, p.x, p.y, p.z);
+  out.normals.assign(out.positions.size(), 0.0f);
+  std::vector<bool> lit(set.size(), false);  // already the last corner of a face
+  out.indices.reserve(faces.size() * 3);
   const auto n = static_cast<int64_t>(set.size());
   for (const core::Face& f : faces) {
     if (f.v[0] < 0 || f.v[1] < 0 || f.v[2] < 0 || f.v[0] >= n || f.v[1] >= n || f.v[2] >= n)
@@ -48,11 +51,25 @@ TriangleArrays flat_triangles(core::PointSet& set, const core::FaceList& faces, 
     A.nx = normal[0];
     A.ny = normal[1];
     A.nz = normal[2];
-    for (const core::Point3D* corner : {static_cast<const core::Point3D*>(&A), &B, &C}) {
-      put(out.positions, corner->x, corner->y, corner->z);
-      put(out.normals, static_cast<float>(normal[0]), static_cast<float>(normal[1]),
-          static_cast<float>(normal[2]));
+    // Rotating the corners keeps the face's winding; a point lit before is repeated.
+    uint32_t corner[3] = {static_cast<uint32_t>(f.v[0]), static_cast<uint32_t>(f.v[1]),
+                          static_cast<uint32_t>(f.v[2])};
+    int last = 0;
+    while (last < 3 && lit[corner[last]]) ++last;
+    uint32_t target;
+    if (last < 3) {
+      target = corner[last];
+      lit[target] = true;
+    } else {
+      last = 0;
+      target = static_cast<uint32_t>(out.positions.size() / 3);
+      put(out.positions, A.x, A.y, A.z);
+      out.normals.resize(out.positions.size());
     }
+    for (int k = 0; k < 3; ++k) out.normals[3 * target + static_cast<uint32_t>(k)] = static_cast<float>(normal[k]);
+    out.indices.push_back(corner[(last + 1) % 3]);
+    out.indices.push_back(corner[(last + 2) % 3]);
+    out.indices.push_back(target);
   }
   return out;
 }

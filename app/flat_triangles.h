@@ -1,8 +1,13 @@
 #pragma once
 // The faces of a model as the window draws them: flat-shaded triangles, one normal per face,
 // faces with an edge longer than the draw limit left out. Built once into plain arrays that the
-// window hands to OpenGL whole.
+// window hands to OpenGL whole. The points are shared between faces and the last corner of each
+// face carries the face's normal: drawn with flat shading, where the last corner's light colours
+// the whole face, each face shows its own normal while the GL lights about a third as many
+// corners as it would for three corners per face. A point that is already the last corner of an
+// earlier face is repeated.
 
+#include <cstdint>
 #include <vector>
 
 #include "core/face.h"
@@ -11,9 +16,12 @@
 namespace kestrel::app {
 
 struct TriangleArrays {
-  std::vector<float> positions;  // three corners of x, y, z per drawn face
-  std::vector<float> normals;    // the face normal, once per corner
-  size_t faces() const { return positions.size() / 9; }
+  std::vector<float> positions;  // x, y, z per corner point
+  std::vector<float> normals;    // per corner point: the normal of the face it is last corner of
+  std::vector<uint32_t> indices;  // three corner points per drawn face, the last one lit
+  size_t faces() const { return indices.size() / 3; }
+  // The normal the face `f` is drawn with.
+  const float* face_normal(size_t f) const { return &normals[3 * indices[3 * f + 2]]; }
 };
 
 // The drawn faces of `set`, in list order. A face whose first two corners coincide faces +z and

@@ -62,6 +62,12 @@ ShapeProbe probe_shape(const core::PointSet& set) {
 
 std::optional<Matrix4> rigid_change(const ShapeProbe& before, const core::PointSet& now) {
   if (now.size() != before.count) return std::nullopt;
+  bool unmoved = true;
+  for (size_t k = 0; k < before.index.size() && unmoved; ++k) {
+    const core::Point3D& p = now[before.index[k]];
+    unmoved = p.x == before.at[k].x && p.y == before.at[k].y && p.z == before.at[k].z;
+  }
+  if (unmoved) return Matrix4();
   std::vector<Vec> a, b;
   double size = 1;
   for (size_t k = 0; k < before.index.size(); ++k) {

@@ -89,7 +89,8 @@ void folder_controls(GlSession& s, std::vector<WidgetRect>& rects) {
   ImGui::SameLine();
   ImGui::SetNextItemWidth(kListWidth - 60);
   const bool entered =
-      ImGui::InputText("##folder", text, sizeof text, ImGuiInputTextFlags_EnterReturnsTrue);
+      ImGui::InputText("##folder", text, sizeof text,
+                       ImGuiInputTextFlags_EnterReturnsTrue | ImGuiInputTextFlags_AutoSelectAll);
   note_rect(rects, "folder");
   ImGui::SameLine();
   const bool clicked = ImGui::Button("Refresh");

@@ -1,6 +1,9 @@
 #include "app/gl/scene.h"
 
+// Buffer objects are core since OpenGL 1.5; the headers declare them with this macro.
+#define GL_GLEXT_PROTOTYPES 1
 #include <GL/freeglut.h>
+#include <GL/glext.h>
 #include <GL/glu.h>
 
 #include <cstdio>
@@ -45,8 +48,52 @@ void draw_arrays(GLenum mode, const std::vector<float>& positions, const float* 
   glDisableClientState(GL_VERTEX_ARRAY);
 }
 
+// The faces of a drawing in buffers of the GL, filled again when the drawing is rebuilt, so a
+// frame hands the GL no data.
+struct FaceBuffers {
+  uint64_t version = 0;
+  GLuint positions = 0, normals = 0, indices = 0;
+  GLsizei count = 0;
+};
+
+template <typename T>
+void fill(GLenum target, GLuint& buffer, const std::vector<T>& data) {
+  if (buffer == 0) glGenBuffers(1, &buffer);
+  glBindBuffer(target, buffer);
+  glBufferData(target, static_cast<GLsizeiptr>(data.size() * sizeof(T)), data.data(),
+               GL_STATIC_DRAW);
+  glBindBuffer(target, 0);
+}
+
+// Faces sharing their points; flat shading takes each face's light from its last corner.
+void draw_faces(const ModelDrawing& d, FaceBuffers& b) {
+  if (b.version != d.version) {
+    fill(GL_ARRAY_BUFFER, b.positions, d.triangles.positions);
+    fill(GL_ARRAY_BUFFER, b.normals, d.triangles.normals);
+    fill(GL_ELEMENT_ARRAY_BUFFER, b.indices, d.triangles.indices);
+    b.count = static_cast<GLsizei>(d.triangles.indices.size());
+    b.version = d.version;
+  }
+  if (b.count == 0) return;
+  glShadeModel(GL_FLAT);
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_NORMAL_ARRAY);
+  glBindBuffer(GL_ARRAY_BUFFER, b.positions);
+  glVertexPointer(3, GL_FLOAT, 0, nullptr);
+  glBindBuffer(GL_ARRAY_BUFFER, b.normals);
+  glNormalPointer(GL_FLOAT, 0, nullptr);
+  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b.indices);
+  glDrawElements(GL_TRIANGLES, b.count, GL_UNSIGNED_INT, nullptr);
+  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+  glBindBuffer(GL_ARRAY_BUFFER, 0);
+  glDisableClientState(GL_NORMAL_ARRAY);
+  glDisableClientState(GL_VERTEX_ARRAY);
+  glShadeModel(GL_SMOOTH);
+}
+
 // One model, moved from where its arrays were built to where it stands now.
-void draw_model(ModelDrawing& d, bool points, const std::vector<float>* colours) {
+void draw_model(ModelDrawing& d, FaceBuffers& faces, bool points,
+                const std::vector<float>* colours) {
   glPushMatrix();
   multiply_motion(d.motion);
   if (colours && colours->size() == d.vertex.size()) {
@@ -59,7 +106,7 @@ void draw_model(ModelDrawing& d, bool points, const std::vector<float>* colours)
     glPointSize(kPointSize);
     draw_arrays(GL_POINTS, d.vertex, d.normals.empty() ? nullptr : d.normals.data(), nullptr);
   } else {
-    draw_arrays(GL_TRIANGLES, d.triangles.positions, d.triangles.normals.data(), nullptr);
+    draw_faces(d, faces);
   }
   glPopMatrix();
 }
@@ -83,12 +130,13 @@ void draw_scene(GlSession& s) {
   set_material(GL_AMBIENT_AND_DIFFUSE, 0.6f, 0.6f, 0.6f, 0.5f);
   set_material(GL_AMBIENT, 0.1f, 0.1f, 0.1f, 0.1f);
   set_material(GL_DIFFUSE, 0.8f, 0.8f, 0.8f, 0.8f);
-  draw_model(s.drawing_p, points, nullptr);
+  static FaceBuffers p_faces, q_faces;
+  draw_model(s.drawing_p, p_faces, points, nullptr);
 
   set_material(GL_AMBIENT_AND_DIFFUSE, 0.7f, 0.5f, 0.2f, 0.5f);
   set_material(GL_AMBIENT, 0.7f, 0.5f, 0.2f, 0.4f);
   set_material(GL_DIFFUSE, 0.7f, 0.5f, 0.2f, 0.6f);
-  draw_model(s.drawing_q, points, distances ? &s.distance_view.colours : nullptr);
+  draw_model(s.drawing_q, q_faces, points, distances ? &s.distance_view.colours : nullptr);
 
   set_material(GL_AMBIENT_AND_DIFFUSE, 0, 0, 0.8f, 0.8f);
   if (!state.ransac_mode) {
