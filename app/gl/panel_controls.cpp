@@ -88,9 +88,8 @@ void folder_controls(GlSession& s, std::vector<WidgetRect>& rects) {
   ImGui::TextUnformatted("Folder:");
   ImGui::SameLine();
   ImGui::SetNextItemWidth(kListWidth - 60);
-  const bool entered =
-      ImGui::InputText("##folder", text, sizeof text,
-                       ImGuiInputTextFlags_EnterReturnsTrue | ImGuiInputTextFlags_AutoSelectAll);
+  ImGui::InputText("##folder", text, sizeof text, ImGuiInputTextFlags_AutoSelectAll);
+  const bool entered = ImGui::IsItemDeactivatedAfterEdit();
   note_rect(rects, "folder");
   ImGui::SameLine();
   const bool clicked = ImGui::Button("Refresh");

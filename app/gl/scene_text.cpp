@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/messages.h"
 #include "app/verdict_line.h"
@@ -31,6 +33,38 @@ struct TextLayout {
 void draw_text(float x, float y, void* font, const std::string& text) {
   glRasterPos2f(x, y);
   for (char c : text) glutBitmapCharacter(font, static_cast<unsigned char>(c));
+}
+
+// `text` broken at spaces into lines no wider than `width` pixels in `font` (a word longer than
+// that stays whole).
+std::vector<std::string> wrapped(void* font, const std::string& text, float width) {
+  std::vector<std::string> lines(1);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(start, end - start);
+    const std::string joined = lines.back().empty() ? word : lines.back() + " " + word;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(joined.c_str());
+    if (!lines.back().empty() && static_cast<float>(glutBitmapLength(font, bytes)) > width)
+      lines.push_back(word);
+    else
+      lines.back() = joined;
+    start = end + 1;
+  }
+  return lines;
+}
+
+// Draws `text` wrapped to the window, its first line on top, from row `y` upward; returns the
+// row above it.
+float draw_upward(const TextLayout& layout, float y, void* font, float line,
+                  const std::string& text) {
+  const std::vector<std::string> lines = wrapped(font, text, layout.width - 2 * layout.x);
+  for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+    draw_text(layout.x, y, font, *it);
+    y += line;
+  }
+  return y;
 }
 
 std::string format(const char* fmt, double value) {
@@ -107,15 +141,12 @@ float draw_verdict(const AppState& state, const TextLayout& layout, float y) {
 void draw_status(const AppState& state, const TextLayout& layout, float y) {
   if (!state.status_text.empty()) {
     glColor3f(1, 0, 0);
-    draw_text(layout.x, y, GLUT_BITMAP_TIMES_ROMAN_24, state.status_text);
-    y += layout.line + 6;
+    y = draw_upward(layout, y, GLUT_BITMAP_TIMES_ROMAN_24, layout.line + 6, state.status_text);
   }
   glColor3f(0.45f, 0.45f, 0.45f);
   const auto earlier = earlier_messages(state, kEarlierMessages);
-  for (auto it = earlier.rbegin(); it != earlier.rend(); ++it) {
-    draw_text(layout.x, y, GLUT_BITMAP_HELVETICA_12, *it);
-    y += layout.small;
-  }
+  for (auto it = earlier.rbegin(); it != earlier.rend(); ++it)
+    y = draw_upward(layout, y, GLUT_BITMAP_HELVETICA_12, layout.small, *it);
   glColor3f(0, 0, 1);
 }
 
@@ -135,8 +166,14 @@ void draw_colour_bar(const SurfaceDistances& d, const TextLayout& layout) {
   }
   glEnd();
   glColor3f(0, 0, 0);
-  draw_text(x1 + 6, y0 - 4, GLUT_BITMAP_HELVETICA_12, "0");
-  draw_text(x1 + 6, y1 - 4, GLUT_BITMAP_HELVETICA_12, format("%.3g and more", d.top));
+  // The scale left of the bar, the percentiles right of it.
+  const auto left_of_bar = [x0](float y, const std::string& text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.c_str());
+    const auto w = static_cast<float>(glutBitmapLength(GLUT_BITMAP_HELVETICA_12, bytes));
+    draw_text(x0 - 6 - w, y, GLUT_BITMAP_HELVETICA_12, text);
+  };
+  left_of_bar(y0 - 4, "0");
+  left_of_bar(y1 - 4, format("%.3g+", d.top));
   draw_text(x0 - 20, y1 + 14, GLUT_BITMAP_HELVETICA_12, "Q to P's surface");
   const double marks[3][2] = {{50, d.p50}, {90, d.p90}, {99, d.p99}};
   float last = y0;
