@@ -35,6 +35,27 @@ void draw_text(float x, float y, void* font, const std::string& text) {
   for (char c : text) glutBitmapCharacter(font, static_cast<unsigned char>(c));
 }
 
+// A pale band behind a line of text, so it reads over the models; the colour is set again
+// afterwards, as raster positions take the colour current when they are set.
+void backdrop(float x, float y, void* font, const std::string& text, float height) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.c_str());
+  const auto w = static_cast<float>(glutBitmapLength(font, bytes));
+  GLfloat colour[4];
+  glGetFloatv(GL_CURRENT_COLOR, colour);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glColor4f(1, 1, 1, 0.75f);
+  glRectf(x - 2, y - 0.3f * height, x + w + 2, y + 0.75f * height);
+  glDisable(GL_BLEND);
+  glColor4fv(colour);
+}
+
+// A line of the 12-point font on its pale band.
+void draw_note(float x, float y, const std::string& text, float height) {
+  backdrop(x, y, GLUT_BITMAP_HELVETICA_12, text, height);
+  draw_text(x, y, GLUT_BITMAP_HELVETICA_12, text);
+}
+
 // `text` broken at spaces into lines no wider than `width` pixels in `font` (a word longer than
 // that stays whole).
 std::vector<std::string> wrapped(void* font, const std::string& text, float width) {
@@ -61,7 +82,10 @@ float draw_upward(const TextLayout& layout, float y, void* font, float line,
                   const std::string& text) {
   const std::vector<std::string> lines = wrapped(font, text, layout.width - 2 * layout.x);
   for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-    draw_text(layout.x, y, font, *it);
+    if (font == GLUT_BITMAP_HELVETICA_12)
+      draw_note(layout.x, y, *it, line);
+    else
+      draw_text(layout.x, y, font, *it);
     y += line;
   }
   return y;
@@ -120,17 +144,18 @@ void set_tone(VerdictTone tone) {
 float draw_verdict(const AppState& state, const TextLayout& layout, float y) {
   const VerdictLines v = verdict_lines(state);
   if (!v.shown) return y;
+  backdrop(layout.x, y, GLUT_BITMAP_HELVETICA_18, v.verdict, layout.line);
   set_tone(v.tone);
   draw_text(layout.x, y, GLUT_BITMAP_HELVETICA_18, v.verdict);
   y += layout.line;
   glColor3f(0.25f, 0.25f, 0.25f);
   if (!v.icp.empty()) {
-    draw_text(layout.x, y, GLUT_BITMAP_HELVETICA_12, v.icp);
+    draw_note(layout.x, y, v.icp, layout.small);
     y += layout.small;
   }
   // Drawn upward, so the first clause ends on top.
   for (auto it = v.evidence.rbegin(); it != v.evidence.rend(); ++it) {
-    draw_text(layout.x, y, GLUT_BITMAP_HELVETICA_12, *it);
+    draw_note(layout.x, y, *it, layout.small);
     y += layout.small;
   }
   glColor3f(0, 0, 1);
