@@ -30,4 +30,13 @@ struct TriangleArrays {
 // normal of the last such face.
 TriangleArrays flat_triangles(core::PointSet& set, const core::FaceList& faces, float draw_limit);
 
+// The faces of `full` with their points merged on a grid of `cell` (model units): each point
+// moves to the mean of the points in its cell, faces that lose a corner that way are dropped,
+// and each face gets the normal of its merged corners. What the window draws while a cell covers
+// about a pixel: as many faces as the screen can show, for a fraction of the cost.
+TriangleArrays merged_triangles(const TriangleArrays& full, double cell);
+
+// The median length of one edge of each face, as a measure of their size (0 without faces).
+double median_edge(const TriangleArrays& t);
+
 }  // namespace kestrel::app

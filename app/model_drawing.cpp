@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "app/point_normals.h"
 
@@ -113,6 +114,8 @@ bool update_drawing(ModelDrawing& d, core::PointSet& set, const core::FaceList& 
   d.motion = Matrix4();
   ++d.version;
   d.triangles = flat_triangles(set, faces, draw_limit);
+  d.edge = median_edge(d.triangles);
+  d.merged = d.edge > 0 ? merged_triangles(d.triangles, kMergedEdges * d.edge) : d.triangles;
   d.points = set;
   d.vertex.clear();
   d.vertex.reserve(set.size() * 3);

@@ -30,6 +30,9 @@ ShapeProbe probe_shape(const core::PointSet& set);
 // nothing otherwise.
 std::optional<Matrix4> rigid_change(const ShapeProbe& before, const core::PointSet& now);
 
+// The grid of the merged faces, in median edges of the faces.
+constexpr double kMergedEdges = 1.5;
+
 struct ModelDrawing {
   ShapeProbe probe;  // the set as the arrays were built
   size_t face_count = 0;
@@ -38,6 +41,8 @@ struct ModelDrawing {
   Matrix4 motion;             // from the set as built to the set now
   uint64_t version = 0;       // changes with every build
   TriangleArrays triangles;   // the faces, in the built frame
+  double edge = 0;            // their median edge
+  TriangleArrays merged;      // the faces with points merged on a grid of kMergedEdges edges
   core::PointSet points;      // the set as built
   std::vector<float> vertex;  // its positions, three floats each
   // Built on demand, once per build (ensure_point_normals):

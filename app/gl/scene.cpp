@@ -52,6 +52,7 @@ void draw_arrays(GLenum mode, const std::vector<float>& positions, const float* 
 // frame hands the GL no data.
 struct FaceBuffers {
   uint64_t version = 0;
+  bool merged = false;
   GLuint positions = 0, normals = 0, indices = 0;
   GLsizei count = 0;
 };
@@ -66,13 +67,15 @@ void fill(GLenum target, GLuint& buffer, const std::vector<T>& data) {
 }
 
 // Faces sharing their points; flat shading takes each face's light from its last corner.
-void draw_faces(const ModelDrawing& d, FaceBuffers& b) {
-  if (b.version != d.version) {
-    fill(GL_ARRAY_BUFFER, b.positions, d.triangles.positions);
-    fill(GL_ARRAY_BUFFER, b.normals, d.triangles.normals);
-    fill(GL_ELEMENT_ARRAY_BUFFER, b.indices, d.triangles.indices);
-    b.count = static_cast<GLsizei>(d.triangles.indices.size());
+void draw_faces(const ModelDrawing& d, FaceBuffers& b, bool merged) {
+  if (b.version != d.version || b.merged != merged) {
+    const TriangleArrays& t = merged ? d.merged : d.triangles;
+    fill(GL_ARRAY_BUFFER, b.positions, t.positions);
+    fill(GL_ARRAY_BUFFER, b.normals, t.normals);
+    fill(GL_ELEMENT_ARRAY_BUFFER, b.indices, t.indices);
+    b.count = static_cast<GLsizei>(t.indices.size());
     b.version = d.version;
+    b.merged = merged;
   }
   if (b.count == 0) return;
   glShadeModel(GL_FLAT);
@@ -92,7 +95,19 @@ void draw_faces(const ModelDrawing& d, FaceBuffers& b) {
 }
 
 // One model, moved from where its arrays were built to where it stands now.
-void draw_model(ModelDrawing& d, FaceBuffers& faces, bool points,
+// Whether the faces' median edge covers less than kFinePixels pixels at the middle of the view,
+// where the merged faces show as much.
+constexpr double kFinePixels = 3;
+
+bool faces_merged(const ModelDrawing& d, float zoom) {
+  GLint viewport[4];
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  // The frustum's half-height at the eye distance 10.2 spans half the window.
+  const double pixels_per_unit = static_cast<double>(zoom) * 0.07 * viewport[3] / (2 * 10.2 * 0.8);
+  return d.edge * pixels_per_unit < kFinePixels;
+}
+
+void draw_model(ModelDrawing& d, FaceBuffers& faces, bool points, float zoom,
                 const std::vector<float>* colours) {
   glPushMatrix();
   multiply_motion(d.motion);
@@ -106,7 +121,7 @@ void draw_model(ModelDrawing& d, FaceBuffers& faces, bool points,
     glPointSize(kPointSize);
     draw_arrays(GL_POINTS, d.vertex, d.normals.empty() ? nullptr : d.normals.data(), nullptr);
   } else {
-    draw_faces(d, faces);
+    draw_faces(d, faces, faces_merged(d, zoom));
   }
   glPopMatrix();
 }
@@ -131,12 +146,13 @@ void draw_scene(GlSession& s) {
   set_material(GL_AMBIENT, 0.1f, 0.1f, 0.1f, 0.1f);
   set_material(GL_DIFFUSE, 0.8f, 0.8f, 0.8f, 0.8f);
   static FaceBuffers p_faces, q_faces;
-  draw_model(s.drawing_p, p_faces, points, nullptr);
+  draw_model(s.drawing_p, p_faces, points, s.view.zoom, nullptr);
 
   set_material(GL_AMBIENT_AND_DIFFUSE, 0.7f, 0.5f, 0.2f, 0.5f);
   set_material(GL_AMBIENT, 0.7f, 0.5f, 0.2f, 0.4f);
   set_material(GL_DIFFUSE, 0.7f, 0.5f, 0.2f, 0.6f);
-  draw_model(s.drawing_q, q_faces, points, distances ? &s.distance_view.colours : nullptr);
+  draw_model(s.drawing_q, q_faces, points, s.view.zoom,
+             distances ? &s.distance_view.colours : nullptr);
 
   set_material(GL_AMBIENT_AND_DIFFUSE, 0, 0, 0.8f, 0.8f);
   if (!state.ransac_mode) {

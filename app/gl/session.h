@@ -79,8 +79,8 @@ struct GlSession {
   ActionHooks hooks;  // repaint = draw the window now, should_stop = the Escape poll
   // KESTREL_WIDGET_RECTS=1: print the panel's control rectangles (screen pixels) whenever they
   // change, "action-done <name>" after each panel action, "input-ready" once input counts again
-  // after it, and "frame 3d" for each frame of the 3D window ("frame 3d progress" while it shows
-  // a progress line), for tests that drive the window.
+  // after it, and "frame 3d" with the time it took to draw for each frame of the 3D window
+  // ("frame 3d progress" while it shows a progress line), for tests that drive the window.
   bool print_widget_rects = false;
 };
 

@@ -221,6 +221,34 @@ TEST(FlatTriangles, EveryFaceLightsItsOwnLastCorner) {
   for (int k = 0; k < 3; ++k) EXPECT_EQ(t.positions[3 * copy + k], t.positions[k]);
 }
 
+// A fine grid of faces merged on a grid twice as coarse keeps about a quarter of them, each with
+// distinct corners at the means of their cells and a unit normal.
+TEST(FlatTriangles, MergedOnACoarserGrid) {
+  core::PointSet set = grid(21, 1.0);  // 20 x 20 squares, two faces each
+  for (core::Point3D& p : set) p.z = 0.1 * p.x;
+  core::FaceList faces;
+  for (int i = 0; i < 20; ++i)
+    for (int j = 0; j < 20; ++j) {
+      const int a = i * 21 + j;
+      faces.push_back(core::Face{{a, a + 21, a + 1}});
+      faces.push_back(core::Face{{a + 21, a + 22, a + 1}});
+    }
+  const TriangleArrays full = flat_triangles(set, faces, 10);
+  EXPECT_GE(median_edge(full), 1.0);  // a side or a diagonal of a square
+  EXPECT_LE(median_edge(full), 1.42);
+  const TriangleArrays merged = merged_triangles(full, 2.0);
+  EXPECT_GT(merged.faces(), full.faces() / 6);
+  EXPECT_LT(merged.faces(), full.faces() / 3);
+  for (size_t f = 0; f < merged.faces(); ++f) {
+    const uint32_t* c = &merged.indices[3 * f];
+    EXPECT_TRUE(c[0] != c[1] && c[1] != c[2] && c[0] != c[2]);
+    const float* n = merged.face_normal(f);
+    EXPECT_NEAR(std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]), 1, 1e-5);
+    EXPECT_NEAR(std::fabs(n[0] / n[2]), 0.1, 1e-4);  // the plane's slope survives
+  }
+  EXPECT_EQ(median_edge(TriangleArrays()), 0);
+}
+
 // ---- the fitted view ---------------------------------------------------------------------------
 
 TEST(ViewFit, CentresOnBothModelsAndFitsTheirSphere) {
