@@ -40,7 +40,8 @@ void add_face(TriangleArrays& out, std::vector<bool>& lit, uint32_t a, uint32_t 
   } else {
     last = 0;
     target = static_cast<uint32_t>(out.positions.size() / 3);
-    const float copy[3] = {out.positions[3 * a], out.positions[3 * a + 1], out.positions[3 * a + 2]};
+    const float copy[3] = {out.positions[3 * a], out.positions[3 * a + 1],
+                           out.positions[3 * a + 2]};
     out.positions.insert(out.positions.end(), copy, copy + 3);
     out.normals.resize(out.positions.size());
     lit.push_back(false);
@@ -102,13 +103,16 @@ TriangleArrays merged_triangles(const TriangleArrays& full, double cell) {
   for (size_t i = 0; i < n; ++i) {
     uint64_t key = 0;
     for (int k = 0; k < 3; ++k) {
-      const auto c = static_cast<int64_t>(std::floor(full.positions[3 * i + static_cast<size_t>(k)] / cell));
+      const auto c =
+          static_cast<int64_t>(std::floor(full.positions[3 * i + static_cast<size_t>(k)] / cell));
       key = key * 2097152 + static_cast<uint64_t>(c & 0x1fffff);  // 21 bits per axis
     }
     const auto found = cells.emplace(key, static_cast<uint32_t>(counts.size()));
     if (found.second) sums.insert(sums.end(), 3, 0.0), counts.push_back(0);
     merged[i] = found.first->second;
-    for (int k = 0; k < 3; ++k) sums[3 * merged[i] + static_cast<uint32_t>(k)] += full.positions[3 * i + static_cast<size_t>(k)];
+    for (int k = 0; k < 3; ++k)
+      sums[3 * merged[i] + static_cast<uint32_t>(k)] +=
+          full.positions[3 * i + static_cast<size_t>(k)];
     ++counts[merged[i]];
   }
   for (size_t c = 0; c < counts.size(); ++c)
@@ -121,8 +125,8 @@ TriangleArrays merged_triangles(const TriangleArrays& full, double cell) {
                    c = merged[full.indices[3 * f + 2]];
     if (a == b || b == c || a == c) continue;
     double normal[3];
-    face_normal(point_at(out.positions, a), point_at(out.positions, b),
-                point_at(out.positions, c), normal);
+    face_normal(point_at(out.positions, a), point_at(out.positions, b), point_at(out.positions, c),
+                normal);
     add_face(out, lit, a, b, c, normal);
   }
   return out;
@@ -137,7 +141,9 @@ double median_edge(const TriangleArrays& t) {
     lengths.push_back(static_cast<float>(core::distance(a, b)));
   }
   if (lengths.empty()) return 0;
-  std::nth_element(lengths.begin(), lengths.begin() + static_cast<std::ptrdiff_t>(lengths.size() / 2), lengths.end());
+  std::nth_element(lengths.begin(),
+                   lengths.begin() + static_cast<std::ptrdiff_t>(lengths.size() / 2),
+                   lengths.end());
   return lengths[lengths.size() / 2];
 }
 

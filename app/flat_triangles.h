@@ -16,8 +16,8 @@
 namespace kestrel::app {
 
 struct TriangleArrays {
-  std::vector<float> positions;  // x, y, z per corner point
-  std::vector<float> normals;    // per corner point: the normal of the face it is last corner of
+  std::vector<float> positions;   // x, y, z per corner point
+  std::vector<float> normals;     // per corner point: the normal of the face it is last corner of
   std::vector<uint32_t> indices;  // three corner points per drawn face, the last one lit
   size_t faces() const { return indices.size() / 3; }
   // The normal the face `f` is drawn with.

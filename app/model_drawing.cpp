@@ -15,12 +15,18 @@ constexpr double kRigidTolerance = 1e-5;
 
 using Vec = std::array<double, 3>;
 
-Vec vec(const core::Point3D& p) { return {p.x, p.y, p.z}; }
-Vec sub(const Vec& a, const Vec& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+Vec vec(const core::Point3D& p) {
+  return {p.x, p.y, p.z};
+}
+Vec sub(const Vec& a, const Vec& b) {
+  return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
 Vec cross(const Vec& a, const Vec& b) {
   return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
-double norm(const Vec& a) { return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]); }
+double norm(const Vec& a) {
+  return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+}
 
 // Three probes far apart and off one line, or nothing.
 std::optional<std::array<size_t, 3>> spread_triple(const std::vector<Vec>& pts) {
@@ -90,7 +96,8 @@ std::optional<Matrix4> rigid_change(const ShapeProbe& before, const core::PointS
   }
   for (size_t k = 0; k < a.size(); ++k)
     for (int r = 0; r < 3; ++r) {
-      const double moved = m.m[r][0] * a[k][0] + m.m[r][1] * a[k][1] + m.m[r][2] * a[k][2] + m.m[r][3];
+      const double moved =
+          m.m[r][0] * a[k][0] + m.m[r][1] * a[k][1] + m.m[r][2] * a[k][2] + m.m[r][3];
       if (std::fabs(moved - b[k][r]) > kRigidTolerance * size) return std::nullopt;
     }
   return m;

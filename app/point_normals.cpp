@@ -82,10 +82,11 @@ std::vector<float> point_normals(const core::PointSet& set, const registration::
     }
     double n[3];
     if (!least_spread_direction(c, n)) continue;
-    const double out = n[0] * (p.x - centroid.x) + n[1] * (p.y - centroid.y) +
-                       n[2] * (p.z - centroid.z);
+    const double out =
+        n[0] * (p.x - centroid.x) + n[1] * (p.y - centroid.y) + n[2] * (p.z - centroid.z);
     const double sign = out < 0 ? -1 : 1;
-    for (int r = 0; r < 3; ++r) normals[3 * i + static_cast<size_t>(r)] = static_cast<float>(sign * n[r]);
+    for (int r = 0; r < 3; ++r)
+      normals[3 * i + static_cast<size_t>(r)] = static_cast<float>(sign * n[r]);
   }
   return normals;
 }

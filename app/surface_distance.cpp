@@ -54,7 +54,8 @@ SurfaceDistances surface_distances(const core::PointSet& p, const registration::
 
 std::array<float, 3> distance_colour(double d, double top) {
   // Stops of the bar, evenly spaced from 0 to top.
-  static const float kStops[5][3] = {{0, 0, 1}, {0, 0.8f, 1}, {0, 0.75f, 0}, {1, 0.85f, 0}, {1, 0, 0}};
+  static const float kStops[5][3] = {
+      {0, 0, 1}, {0, 0.8f, 1}, {0, 0.75f, 0}, {1, 0.85f, 0}, {1, 0, 0}};
   const double t = top > 0 ? std::clamp(d / top, 0.0, 1.0) * 4 : 0;
   const int i = std::min(3, static_cast<int>(t));
   const auto f = static_cast<float>(t - i);

@@ -13,7 +13,7 @@
 namespace kestrel::app {
 
 struct SurfaceDistances {
-  std::vector<float> distance;  // per point of Q, model units
+  std::vector<float> distance;       // per point of Q, model units
   double p50 = 0, p90 = 0, p99 = 0;  // the distances that half, nine tenths, 99 % of Q are within
   double spacing = 0;                // P's median point spacing
   double top = 0;                    // the distance drawn in the bar's last colour

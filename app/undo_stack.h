@@ -13,7 +13,7 @@ namespace kestrel::app {
 
 // The model sets an action may change, with what the window shows about Q's place.
 struct ModelSnapshot {
-  std::string label;  // the action it undoes, as the button names it
+  std::string label;   // the action it undoes, as the button names it
   bool has_p = false;  // P's sets were kept too ("Add noise")
   core::PointSet model_p, full_p, saved_p;
   core::PointSet model_q, full_q, saved_q, saved_full_q;

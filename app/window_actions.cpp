@@ -44,8 +44,8 @@ void take_back(AppState& state, UndoStack& undo) {
 }
 
 void run_registration(AppState& state, UndoStack& undo, RunKind kind, const ActionHooks& hooks) {
-  const registration::EngineResult r = kind == RunKind::kRansac ? on_start_ransac(state, hooks)
-                                                                : on_start_kestrel(state, hooks);
+  const registration::EngineResult r =
+      kind == RunKind::kRansac ? on_start_ransac(state, hooks) : on_start_kestrel(state, hooks);
   if (!r.improved || r.best_lcp <= 0) {
     const int32_t time_ms = state.run_time_ms;
     take_back(state, undo);
@@ -145,8 +145,9 @@ bool window_export(AppState& state, const std::string& results_path,
     return false;
   }
   if (state.result_label.empty()) {
-    tell(state, "Nothing written: no motion found since the models changed (run Kestrel, "
-                "RANSAC or ICP first)");
+    tell(state,
+         "Nothing written: no motion found since the models changed (run Kestrel, "
+         "RANSAC or ICP first)");
     return false;
   }
   const bool ok = export_results(state, results_path, reconstruct_path, nullptr, &error) &&

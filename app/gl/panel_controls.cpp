@@ -46,7 +46,9 @@ void end_frame() {
   right_edge() = std::max(right_edge(), b.x + 1);
 }
 
-bool idle(const GlSession& s) { return !s.busy && s.pending == PanelAction::kNone; }
+bool idle(const GlSession& s) {
+  return !s.busy && s.pending == PanelAction::kNone;
+}
 
 void file_list(GlSession& s, std::vector<WidgetRect>& rects, const char* id, int& current,
                PanelAction action) {
@@ -114,8 +116,8 @@ void draw_parameters(GlSession& s, std::vector<WidgetRect>& rects) {
               0.1);
   ImGui::Checkbox("Any pose", &p.any_pose);
   note_rect(rects, "Any pose");
-  float_field(s, rects, "Normal tol. (-nd):", "##normal",
-              option_field("Normal tolerance", "-nd"), p.norm_diff, 0.01);
+  float_field(s, rects, "Normal tol. (-nd):", "##normal", option_field("Normal tolerance", "-nd"),
+              p.norm_diff, 0.01);
   whole_field(s, rects, "Base side (-m):", "##margin", option_field("Base side", "-m"), p.margin);
   float_field(s, rects, "Scale tol. (-w2):", "##scale", option_field("Scale tolerance", "-w2"),
               p.scale_tol, 0.01);
@@ -125,7 +127,8 @@ void draw_parameters(GlSession& s, std::vector<WidgetRect>& rects) {
   float_field(s, rects, "Cut at x (-cut):", "##cut", option_field("Cut", "-cut"), p.cut_y, 1);
   ImGui::TextDisabled("-i and -cut act at the next load");
   ImGui::TextDisabled("Derived: stop above LCP %.3f,", static_cast<double>(p.thr));
-  ImGui::TextDisabled("%d trials, bases up to %.3g", p.num_try, static_cast<double>(p.base_max_len));
+  ImGui::TextDisabled("%d trials, bases up to %.3g", p.num_try,
+                      static_cast<double>(p.base_max_len));
   end_frame();
 }
 

@@ -57,9 +57,11 @@ bool number_field(GlSession& s, std::vector<WidgetRect>& rects, const char* labe
   if (ImGui::IsItemDeactivatedAfterEdit()) changed = apply(s, spec, b.text, value);
   ImGui::PushID(id);
   ImGui::SameLine(0, inner);
-  if (ImGui::Button("-", ImVec2(h, h))) changed |= apply(s, spec, field_text(spec, value - step), value);
+  if (ImGui::Button("-", ImVec2(h, h)))
+    changed |= apply(s, spec, field_text(spec, value - step), value);
   ImGui::SameLine(0, inner);
-  if (ImGui::Button("+", ImVec2(h, h))) changed |= apply(s, spec, field_text(spec, value + step), value);
+  if (ImGui::Button("+", ImVec2(h, h)))
+    changed |= apply(s, spec, field_text(spec, value + step), value);
   ImGui::PopID();
   ImGui::EndGroup();
   note_rect(rects, id + 2);

@@ -102,7 +102,8 @@ std::string format(const char* fmt, double value) {
 float draw_file_lines(GlSession& s, const TextLayout& layout) {
   AppState& state = s.state;
   if (state.loading) return layout.bottom;
-  const bool told = !state.messages.lines.empty() && state.status_text == state.messages.lines.back();
+  const bool told =
+      !state.messages.lines.empty() && state.status_text == state.messages.lines.back();
   const bool keep_status = told || (!s.load_error.empty() && state.status_text == s.load_error);
   auto prompt = [&state, keep_status](const char* text) {
     if (!keep_status) state.status_text = text;

@@ -18,10 +18,10 @@ namespace kestrel::app {
 
 // Rotation and zoom of the 3D view and the state of a mouse drag.
 struct ViewState {
-  float rot_x = 0;    // degrees about the x axis
-  float rot_y = 0;    // degrees about the y axis
-  float zoom = 1.0f;  // the scene is scaled by zoom * 0.07
-  float aspect = 0;   // width / height, set by every reshape
+  float rot_x = 0;               // degrees about the x axis
+  float rot_y = 0;               // degrees about the y axis
+  float zoom = 1.0f;             // the scene is scaled by zoom * 0.07
+  float aspect = 0;              // width / height, set by every reshape
   double centre[3] = {0, 0, 0};  // model point at the middle of the window ("Fit view")
   int last_x = 0, last_y = 0;
   bool left_drag = false;
@@ -60,7 +60,7 @@ struct GlSession {
   std::string folder = ".";              // where the lists come from (the "Folder" field)
   // Loads asked for on the command line (P, then Q), run by the first idle steps.
   std::vector<std::pair<PanelAction, std::string>> startup_loads;
-  int current_p = -1, current_q = -1;    // entries last clicked in the two lists
+  int current_p = -1, current_q = -1;  // entries last clicked in the two lists
   PanelAction pending = PanelAction::kNone;
   std::string pending_file;
   bool busy = false;        // an action is running; no second one starts

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <thread>
 
 #include "app/command_line.h"

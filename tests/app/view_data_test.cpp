@@ -90,7 +90,8 @@ TEST(SurfaceDistance, PlaneDistanceInsideAndPointDistancePastTheEdge) {
     double expect;
   } cases[] = {
       {at(5.5, 5.5, 0.0), 0.0},  // between grid points, on the plane
-      {at(5.5, 5.5, 0.3), 0.3},  {at(10.2, 3.7, -1.5), 1.5},
+      {at(5.5, 5.5, 0.3), 0.3},
+      {at(10.2, 3.7, -1.5), 1.5},
       {at(30, 10, 0), 10.0},  // past the edge: to the nearest point
   };
   core::PointSet q;
@@ -100,8 +101,8 @@ TEST(SurfaceDistance, PlaneDistanceInsideAndPointDistancePastTheEdge) {
   for (size_t i = 0; i < q.size(); ++i) EXPECT_NEAR(d.distance[i], cases[i].expect, 1e-5) << i;
   EXPECT_DOUBLE_EQ(d.top, kTopSpacings);
   // Q moved 2 up by its map into P's frame.
-  const SurfaceDistances up = surface_distances(p, index, normals, 1.0, {at(4, 4, 0)},
-                                                translation_matrix(0, 0, 2));
+  const SurfaceDistances up =
+      surface_distances(p, index, normals, 1.0, {at(4, 4, 0)}, translation_matrix(0, 0, 2));
   EXPECT_NEAR(up.distance[0], 2.0, 1e-5);
 }
 
@@ -182,10 +183,10 @@ TEST(ModelDrawing, BuildsOnceAndFollowsMotions) {
 
 TEST(FlatTriangles, EdgeLimitAndTheFacesThatSkipIt) {
   core::PointSet set = {at(0, 0, 0), at(10, 0, 0), at(0, 10, 0), at(0, 0, 5)};
-  const core::FaceList faces = {core::Face{{0, 1, 2}},   // edges of 10 and 14: over the limit
-                                core::Face{{0, 0, 1}},   // first two equal: drawn, facing +z
-                                core::Face{{3, 0, 1}},   // an edge of 10: left out
-                                core::Face{{0, 3, 9}}};  // names a point the set lacks
+  const core::FaceList faces = {core::Face{{0, 1, 2}},     // edges of 10 and 14: over the limit
+                                core::Face{{0, 0, 1}},     // first two equal: drawn, facing +z
+                                core::Face{{3, 0, 1}},     // an edge of 10: left out
+                                core::Face{{0, 3, 9}}};    // names a point the set lacks
   const TriangleArrays t = flat_triangles(set, faces, 9);  // min_draw_dist 3, spacing 1
   ASSERT_EQ(t.faces(), 1u);
   EXPECT_EQ(t.face_normal(0)[2], 1.0f);
@@ -200,8 +201,8 @@ TEST(FlatTriangles, EdgeLimitAndTheFacesThatSkipIt) {
 // already some face's last corner is repeated, at the same place.
 TEST(FlatTriangles, EveryFaceLightsItsOwnLastCorner) {
   core::PointSet set = {at(0, 0, 0), at(1, 0, 0), at(0, 1, 0), at(1, 1, 1), at(0, 0, 1)};
-  const core::FaceList faces = {core::Face{{0, 1, 2}}, core::Face{{1, 3, 2}},
-                                core::Face{{0, 2, 4}}, core::Face{{0, 1, 2}}};
+  const core::FaceList faces = {core::Face{{0, 1, 2}}, core::Face{{1, 3, 2}}, core::Face{{0, 2, 4}},
+                                core::Face{{0, 1, 2}}};
   const TriangleArrays t = flat_triangles(set, faces, 10);
   ASSERT_EQ(t.faces(), 4u);
   std::vector<uint32_t> last;
@@ -254,9 +255,7 @@ TEST(FlatTriangles, MergedOnACoarserGrid) {
 TEST(ViewFit, CentresOnBothModelsAndFitsTheirSphere) {
   const core::PointSet a = {at(100, 0, 0), at(110, 0, 0)};
   const core::PointSet b = {at(100, 40, 0)};
-  const struct {
-    float aspect;
-  } cases[] = {{1.0f}, {2.0f}, {0.5f}};
+  const struct { float aspect; } cases[] = {{1.0f}, {2.0f}, {0.5f}};
   for (const auto& c : cases) {
     const ViewFit fit = fit_view(a, b, c.aspect);
     EXPECT_DOUBLE_EQ(fit.centre[0], 105);

@@ -129,8 +129,9 @@ TEST_F(WindowActions, KeyOWritesOnlyAResultAndSaysWhat) {
   EXPECT_EQ(s.result_label, "Kestrel run, then ICP");
   EXPECT_FALSE(verdict_lines(s).icp.empty());
   ASSERT_TRUE(window_export(s, results, ""));
-  EXPECT_EQ(s.status_text.rfind("Wrote " + results + ": Q's place after the Kestrel run, then ICP", 0),
-            0u)
+  EXPECT_EQ(
+      s.status_text.rfind("Wrote " + results + ": Q's place after the Kestrel run, then ICP", 0),
+      0u)
       << s.status_text;
   EXPECT_EQ(ScratchDir::read(results).find("stopped"), std::string::npos);
 }
