@@ -176,8 +176,10 @@ void on_idle() {
   glutSetWindow(s.main_window);
   refresh_parameters(s.state.params);
   run_pending_action(s);
-  // The action's last state may fall between two throttled repaints.
-  glutPostWindowRedisplay(s.main_window);
+  // The action's outcome is drawn at once, ahead of the panel's next frame (it may also fall
+  // between two throttled repaints).
+  glutSetWindow(s.main_window);
+  on_display();
   if (s.panel_window != 0) glutPostWindowRedisplay(s.panel_window);
 }
 
