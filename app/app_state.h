@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/messages.h"
 #include "app/model_sets.h"
 #include "core/point_set.h"
 #include "core/rigid_transform.h"
@@ -36,6 +37,13 @@ struct AppState {
   bool loading = false;                            // a model file is being read
   int32_t run_time_ms = 0;                         // duration of the last run action
   bool console = true;  // actions print their console lines (loads, progress, refusals)
+
+  MessageLog messages;  // the last messages to the user (messages.h)
+  // What Q's shown place rests on ("Kestrel run", "Kestrel run, then ICP", ...): empty until a
+  // run finds a motion or ICP refines Q, and again whenever a model changes. While it is set,
+  // judgement is the verdict on that place.
+  std::string result_label;
+  bool result_stopped = false;  // that run was stopped (Escape): its best motion so far
 };
 
 }  // namespace kestrel::app

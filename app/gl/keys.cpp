@@ -3,25 +3,15 @@
 #include <GL/freeglut.h>
 
 #include <cstdlib>
-#include <string>
 
 #include "app/gl/session.h"
-#include "app/result_files.h"
+#include "app/gl/window.h"
+#include "app/window_actions.h"
 
 namespace kestrel::app {
 
-namespace {
-
-// A result file that could not be written: the reason stays on the window's red status line.
-void show_failure(GlSession& s, bool ok, const std::string& error) {
-  if (!ok) s.state.status_text = error;
-}
-
-}  // namespace
-
 void on_key(unsigned char key, int, int) {
   GlSession& s = session();
-  std::string error;
   // A key pressed while an action held the GUI thread (the Escape that stopped a run above all)
   // must not act once the action is over.
   if (s.drop_input) return;
@@ -30,15 +20,32 @@ void on_key(unsigned char key, int, int) {
     case 'q':
       std::exit(0);
     case 's':
-      show_failure(s, save_models(s.state, ".", &error), error);
+      window_save(s.state);
       break;
     case 'o':
-      show_failure(s, export_results(s.state, "results.tfm", "reconstruct.obj", nullptr, &error),
-                   error);
+      window_export(s.state);
+      break;
+    case 'd':
+      s.draw.distances = !s.draw.distances;
+      break;
+    case 'p':
+      s.draw.points = !points_drawn(s);
+      s.draw.points_chosen = true;
+      break;
+    case 'f':
+      fit_view_to_models(s);
+      break;
+    case 'u':
+      if (!s.busy && s.pending == PanelAction::kNone) {
+        s.pending = PanelAction::kUndo;
+        request_idle_step();
+      }
       break;
     default:
       break;
   }
+  // The panel shows the checkboxes and the messages too.
+  if (s.panel_window != 0) glutPostWindowRedisplay(s.panel_window);
   glutPostRedisplay();
 }
 

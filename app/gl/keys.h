@@ -1,6 +1,8 @@
 #pragma once
 // The keys of the 3D window: Escape and `q` end the program, `s` writes the model sets as OBJ
-// files, `o` writes results.tfm and reconstruct.obj (both into the working directory).
+// files, `o` writes results.tfm and reconstruct.obj (both into the working directory). Beside
+// them: `d` turns the distance view on or off, `p` the drawing as lit points, `f` fits the view
+// to both models, and `u` undoes the last model-changing button.
 
 namespace kestrel::app {
 

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/gl/leak_check.h"
@@ -50,7 +52,8 @@ int main(int argc, char** argv) {
   glutSetWindow(s.main_window);
 
   core::RunParameters& params = s.state.params;
-  switch (app::parse_command_line(argc, argv, params)) {
+  std::vector<std::string> files;
+  switch (app::parse_command_line(argc, argv, params, stderr, &files)) {
     case app::ParseOutcome::kExitSuccess:
       return 0;
     case app::ParseOutcome::kExitFailure:
@@ -65,6 +68,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", error.c_str());
     s.state.status_text = s.load_error = "Not used: " + error;
   }
+  if (files.size() > 2) {
+    std::fprintf(stderr, "At most two files (set1 set2): %zu were given.\n", files.size());
+    return 1;
+  }
+  // set1 is Model P, set2 Model Q; the first idle steps load them as clicks in the lists would.
+  if (!files.empty()) s.startup_loads.emplace_back(app::PanelAction::kLoadP, files[0]);
+  if (files.size() > 1) s.startup_loads.emplace_back(app::PanelAction::kLoadQ, files[1]);
+  if (!s.startup_loads.empty()) app::request_idle_step();
   app::derive_parameters(params);
   glutMainLoop();
   return 0;

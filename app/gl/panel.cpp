@@ -70,6 +70,12 @@ void on_panel_display() {
   render(ImGui::GetDrawData());
 
   refresh_parameters(s.state.params);  // the fields may have changed
+  // A field's message shows on the 3D window's status line.
+  static std::string shown_status;
+  if (s.state.status_text != shown_status) {
+    shown_status = s.state.status_text;
+    glutPostWindowRedisplay(s.main_window);
+  }
   if (s.pending != PanelAction::kNone) request_idle_step();
   if (panel_input_waiting()) glutPostRedisplay();
 

@@ -7,8 +7,7 @@
 
 #include "app/gl/panel_input.h"
 #include "app/gl/window.h"
-#include "app/model_actions.h"
-#include "app/run_actions.h"
+#include "app/window_actions.h"
 
 namespace kestrel::app {
 
@@ -43,6 +42,8 @@ const char* action_name(PanelAction action) {
       return "add-noise";
     case PanelAction::kStartRansac:
       return "start-ransac";
+    case PanelAction::kUndo:
+      return "undo";
     case PanelAction::kQuit:
       return "quit";
     case PanelAction::kNone:
@@ -69,7 +70,7 @@ ActionHooks window_hooks(GlSession& s) {
 void on_load_model(GlSession& s, int id, const std::string& file) {
   if (id != kListP && id != kListQ) return;
   const ModelSide side = id == kListP ? ModelSide::kP : ModelSide::kQ;
-  if (load_model(s.state, side, file, s.hooks)) return;
+  if (window_load(s.state, s.undo, side, file, s.hooks)) return;
   s.load_error = s.state.status_text;
   reset_repaint_throttle();
   repaint_during_action(s);
@@ -91,19 +92,22 @@ void run_pending_action(GlSession& s) {
       on_load_model(s, kListQ, s.pending_file);
       break;
     case PanelAction::kStartKestrel:
-      on_start_kestrel(s.state, s.hooks);
+      window_run(s.state, s.undo, RunKind::kKestrel, s.hooks);
       break;
     case PanelAction::kRandomPosition:
-      on_random_position(s.state);
+      window_random_position(s.state, s.undo);
       break;
     case PanelAction::kStartIcp:
-      on_start_icp(s.state, s.hooks);
+      window_run(s.state, s.undo, RunKind::kIcp, s.hooks);
       break;
     case PanelAction::kAddNoise:
-      on_add_noise(s.state);
+      window_add_noise(s.state, s.undo);
       break;
     case PanelAction::kStartRansac:
-      on_start_ransac(s.state, s.hooks);
+      window_run(s.state, s.undo, RunKind::kRansac, s.hooks);
+      break;
+    case PanelAction::kUndo:
+      window_undo(s.state, s.undo);
       break;
     case PanelAction::kQuit:
       std::exit(0);

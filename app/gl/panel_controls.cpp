@@ -1,10 +1,16 @@
 #include "app/gl/panel_controls.h"
 
+#include <GL/freeglut.h>
 #include <imgui.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
-#include "app/run_options.h"
+#include "app/gl/model_files.h"
+#include "app/gl/panel_fields.h"
+#include "app/gl/window.h"
+#include "app/messages.h"
 
 namespace kestrel::app {
 
@@ -12,7 +18,6 @@ namespace {
 
 constexpr float kListWidth = 180;
 constexpr float kButtonWidth = 150;
-constexpr float kFieldWidth = 120;
 constexpr float kFramePad = 6;
 constexpr int kListRows = 6;
 
@@ -20,12 +25,6 @@ constexpr int kListRows = 6;
 float& right_edge() {
   static float x = 0;
   return x;
-}
-
-void note(std::vector<WidgetRect>& rects, const std::string& name) {
-  const ImVec2 lo = ImGui::GetItemRectMin(), hi = ImGui::GetItemRectMax();
-  rects.push_back({name, lo.x, lo.y, hi.x - lo.x, hi.y - lo.y});
-  right_edge() = std::max(right_edge(), hi.x);
 }
 
 // An embossed frame around a group of controls.
@@ -47,18 +46,8 @@ void end_frame() {
   right_edge() = std::max(right_edge(), b.x + 1);
 }
 
-// A float field with step buttons, held within [lo, hi] whatever is typed.
-// Returns whether the user changed the value in this frame.
-bool spinner(std::vector<WidgetRect>& rects, const char* label, const char* id, float& value,
-             float lo, float hi, float step) {
-  ImGui::AlignTextToFramePadding();
-  ImGui::TextUnformatted(label);
-  ImGui::SameLine(140);
-  ImGui::SetNextItemWidth(kFieldWidth);
-  const bool changed = ImGui::InputFloat(id, &value, step, step * 10, "%.3f");
-  note(rects, id + 2);
-  value = std::clamp(value, lo, hi);
-  return changed;
+bool idle(const GlSession& s) {
+  return !s.busy && s.pending == PanelAction::kNone;
 }
 
 void file_list(GlSession& s, std::vector<WidgetRect>& rects, const char* id, int& current,
@@ -68,45 +57,113 @@ void file_list(GlSession& s, std::vector<WidgetRect>& rects, const char* id, int
   for (int i = 0; i < static_cast<int>(s.model_files.size()); ++i) {
     const std::string& name = s.model_files[static_cast<size_t>(i)];
     ImGui::PushID(i);
-    if (ImGui::Selectable(name.c_str(), current == i) && !s.busy &&
-        s.pending == PanelAction::kNone) {
+    if (ImGui::Selectable(name.c_str(), current == i) && idle(s)) {
       current = i;
       s.pending = action;
-      s.pending_file = name;
+      s.pending_file = list_file_path(s, name);
     }
-    if (ImGui::IsItemVisible()) note(rects, std::string(id + 2) + ":" + name);
+    if (ImGui::IsItemVisible()) note_rect(rects, std::string(id + 2) + ":" + name);
     ImGui::PopID();
   }
   ImGui::EndListBox();
 }
 
 void button(GlSession& s, std::vector<WidgetRect>& rects, const char* label, PanelAction action) {
-  if (ImGui::Button(label, ImVec2(kButtonWidth, 0)) && !s.busy && s.pending == PanelAction::kNone)
-    s.pending = action;
-  note(rects, label);
+  if (ImGui::Button(label, ImVec2(kButtonWidth, 0)) && idle(s)) s.pending = action;
+  note_rect(rects, label);
+}
+
+// The lists read anew from the folder field; a folder that cannot be read is said.
+void refresh_lists(GlSession& s) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(s.folder, ec)) {
+    tell(s.state, "Folder \"" + s.folder + "\" cannot be read; the lists are as they were");
+    return;
+  }
+  s.model_files = list_model_files(s.folder);
+  s.current_p = s.current_q = -1;
+}
+
+void folder_controls(GlSession& s, std::vector<WidgetRect>& rects) {
+  static char text[512] = ".";
+  ImGui::AlignTextToFramePadding();
+  ImGui::TextUnformatted("Folder:");
+  ImGui::SameLine();
+  ImGui::SetNextItemWidth(kListWidth - 60);
+  ImGui::InputText("##folder", text, sizeof text, ImGuiInputTextFlags_AutoSelectAll);
+  const bool entered = ImGui::IsItemDeactivatedAfterEdit();
+  note_rect(rects, "folder");
+  ImGui::SameLine();
+  const bool clicked = ImGui::Button("Refresh");
+  note_rect(rects, "Refresh");
+  if (entered || clicked) {
+    s.folder = text;
+    refresh_lists(s);
+  }
+}
+
+// "Parameters": the two specified fields and "Any pose", then every other option that changes
+// a run, and the three values the window derives from them on every idle cycle.
+void draw_parameters(GlSession& s, std::vector<WidgetRect>& rects) {
+  core::RunParameters& p = s.state.params;
+  begin_frame();
+  ImGui::TextUnformatted("Parameters");
+  // An overlap the user typed counts as given, also for the any-pose search.
+  if (float_field(s, rects, "Overlap(0.1-1.0):", "##overlap", option_field("Overlap", "-o"),
+                  p.overlap_estimation, 0.01))
+    p.overlap_given = true;
+  float_field(s, rects, "delta(0.0-10.0):", "##delta", option_field("delta", "--delta"), p.delta,
+              0.1);
+  ImGui::Checkbox("Any pose", &p.any_pose);
+  note_rect(rects, "Any pose");
+  float_field(s, rects, "Normal tol. (-nd):", "##normal", option_field("Normal tolerance", "-nd"),
+              p.norm_diff, 0.01);
+  whole_field(s, rects, "Base side (-m):", "##margin", option_field("Base side", "-m"), p.margin);
+  float_field(s, rects, "Scale tol. (-w2):", "##scale", option_field("Scale tolerance", "-w2"),
+              p.scale_tol, 0.01);
+  float_field(s, rects, "Noise level (-no):", "##noise", option_field("Noise level", "-no"),
+              p.noise_level, 0.1);
+  whole_field(s, rects, "Divisor (-i):", "##divisor", option_field("Divisor", "-i"), p.isamp);
+  float_field(s, rects, "Cut at x (-cut):", "##cut", option_field("Cut", "-cut"), p.cut_y, 1);
+  ImGui::TextDisabled("-i and -cut act at the next load");
+  ImGui::TextDisabled("Derived: stop above LCP %.3f,", static_cast<double>(p.thr));
+  ImGui::TextDisabled("%d trials, bases up to %.3g", p.num_try,
+                      static_cast<double>(p.base_max_len));
+  end_frame();
+}
+
+// How the models are drawn: as lit points, and Q by its distance to P; "Fit view".
+void draw_view_controls(GlSession& s, std::vector<WidgetRect>& rects) {
+  begin_frame();
+  bool points = points_drawn(s);
+  if (ImGui::Checkbox("Draw points", &points)) {
+    s.draw.points = points;
+    s.draw.points_chosen = true;
+    glutPostWindowRedisplay(s.main_window);
+  }
+  note_rect(rects, "Draw points");
+  if (ImGui::Checkbox("Distance view", &s.draw.distances)) glutPostWindowRedisplay(s.main_window);
+  note_rect(rects, "Distance view");
+  if (ImGui::Button("Fit view", ImVec2(kButtonWidth, 0))) fit_view_to_models(s);
+  note_rect(rects, "Fit view");
+  end_frame();
 }
 
 }  // namespace
 
+void note_rect(std::vector<WidgetRect>& rects, const std::string& name) {
+  const ImVec2 lo = ImGui::GetItemRectMin(), hi = ImGui::GetItemRectMax();
+  rects.push_back({name, lo.x, lo.y, hi.x - lo.x, hi.y - lo.y});
+  right_edge() = std::max(right_edge(), hi.x);
+}
+
 ImVec2 draw_panel_controls(GlSession& s, std::vector<WidgetRect>& rects) {
-  core::RunParameters& params = s.state.params;
   right_edge() = 0;
   ImGui::TextUnformatted("3D surface matching");
+  draw_parameters(s, rects);
 
   begin_frame();
-  ImGui::TextUnformatted("Parameters");
-  const RunOption& overlap = run_option("-o");
-  const RunOption& delta = run_option("--delta");
-  // An overlap the user typed counts as given, also for the any-pose search.
-  if (spinner(rects, "Overlap(0.1-1.0):", "##overlap", params.overlap_estimation, overlap.lo,
-              overlap.hi, 0.01f))
-    params.overlap_given = true;
-  spinner(rects, "delta(0.0-10.0):", "##delta", params.delta, delta.lo, delta.hi, 0.1f);
-  ImGui::Checkbox("Any pose", &params.any_pose);
-  note(rects, "Any pose");
-  end_frame();
-
-  begin_frame();
+  folder_controls(s, rects);
   ImGui::TextUnformatted("Model P:");
   file_list(s, rects, "##P", s.current_p, PanelAction::kLoadP);
   ImGui::TextUnformatted("Model Q:");
@@ -126,6 +183,8 @@ ImVec2 draw_panel_controls(GlSession& s, std::vector<WidgetRect>& rects) {
   end_frame();
 
   button(s, rects, "Start basic RANSAC", PanelAction::kStartRansac);
+  draw_view_controls(s, rects);
+  button(s, rects, "Undo", PanelAction::kUndo);
   button(s, rects, "Quit", PanelAction::kQuit);
 
   const ImGuiStyle& style = ImGui::GetStyle();

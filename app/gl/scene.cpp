@@ -1,176 +1,158 @@
 #include "app/gl/scene.h"
 
+// Buffer objects are core since OpenGL 1.5; the headers declare them with this macro.
+#define GL_GLEXT_PROTOTYPES 1
 #include <GL/freeglut.h>
+#include <GL/glext.h>
 #include <GL/glu.h>
 
-#include <cmath>
 #include <cstdio>
+
+#include "app/gl/scene_text.h"
 
 namespace kestrel::app {
 
 namespace {
 
-constexpr char kPromptBoth[] = "Please load model P and model Q (one click)";
-constexpr char kPromptP[] = "Please load model P (one click)";
-constexpr char kPromptQ[] = "Please load model Q (one click)";
+constexpr float kPointSize = 2;
 
 void set_material(GLenum which, float r, float g, float b, float a) {
   const GLfloat v[4] = {r, g, b, a};
   glMaterialfv(GL_FRONT_AND_BACK, which, v);
 }
 
-void vertex(const core::Point3D& p) {
-  glVertex3f(static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z));
+// The drawing's motion as OpenGL's column-major matrix.
+void multiply_motion(const Matrix4& motion) {
+  GLdouble m[16];
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) m[c * 4 + r] = motion.m[r][c];
+  glMultMatrixd(m);
 }
 
-// Flat shading: one normal per face. A face whose first two corners coincide is drawn facing +z
-// without the edge test.
-void draw_triangles(core::PointSet& set, const core::FaceList& faces, float draw_limit) {
-  const auto n = static_cast<int64_t>(set.size());
-  glBegin(GL_TRIANGLES);
-  for (const core::Face& f : faces) {
-    if (f.v[0] < 0 || f.v[1] < 0 || f.v[2] < 0 || f.v[0] >= n || f.v[1] >= n || f.v[2] >= n)
-      continue;  // a face list that does not belong to this set
-    core::Point3D& A = set[static_cast<size_t>(f.v[0])];
-    const core::Point3D& B = set[static_cast<size_t>(f.v[1])];
-    const core::Point3D& C = set[static_cast<size_t>(f.v[2])];
-    double nx = 0, ny = 0, nz = 1;
-    if (f.v[0] != f.v[1]) {
-      if (core::distance(A, B) > draw_limit || core::distance(A, C) > draw_limit ||
-          core::distance(B, C) > draw_limit)
-        continue;
-      const double ux = C.x - B.x, uy = C.y - B.y, uz = C.z - B.z;
-      const double vx = A.x - B.x, vy = A.y - B.y, vz = A.z - B.z;
-      nx = uy * vz - uz * vy;
-      ny = uz * vx - ux * vz;
-      nz = ux * vy - uy * vx;
-      // The length is rounded to float before the division; a zero-area face keeps (0, 0, 0).
-      const auto len = static_cast<float>(std::sqrt(nx * nx + ny * ny + nz * nz));
-      if (len > 0) {
-        nx /= len;
-        ny /= len;
-        nz /= len;
-      }
-    }
-    A.nx = nx;
-    A.ny = ny;
-    A.nz = nz;
-    const auto fx = static_cast<float>(nx), fy = static_cast<float>(ny),
-               fz = static_cast<float>(nz);
-    glNormal3f(fx, fy, fz);
-    vertex(A);
-    glNormal3f(fx, fy, fz);
-    vertex(B);
-    glNormal3f(fx, fy, fz);
-    vertex(C);
+void draw_arrays(GLenum mode, const std::vector<float>& positions, const float* normals,
+                 const float* colours) {
+  if (positions.empty()) return;
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glVertexPointer(3, GL_FLOAT, 0, positions.data());
+  if (normals) {
+    glEnableClientState(GL_NORMAL_ARRAY);
+    glNormalPointer(GL_FLOAT, 0, normals);
   }
-  glEnd();
+  if (colours) {
+    glEnableClientState(GL_COLOR_ARRAY);
+    glColorPointer(3, GL_FLOAT, 0, colours);
+  }
+  glDrawArrays(mode, 0, static_cast<GLsizei>(positions.size() / 3));
+  glDisableClientState(GL_COLOR_ARRAY);
+  glDisableClientState(GL_NORMAL_ARRAY);
+  glDisableClientState(GL_VERTEX_ARRAY);
 }
 
-// Text rows are window pixels from the bottom edge: the first at 5 % of the height, the others
-// a font's height apart, so lines never crowd however wide or low the window is.
-struct TextLayout {
-  float x = 0;       // left end of every line
-  float bottom = 0;  // first row
-  float line = 0;    // height of a line of the 18-point font
+// The faces of a drawing in buffers of the GL, filled again when the drawing is rebuilt, so a
+// frame hands the GL no data.
+struct FaceBuffers {
+  uint64_t version = 0;
+  bool merged = false;
+  GLuint positions = 0, normals = 0, indices = 0;
+  GLsizei count = 0;
 };
 
-void draw_text(const TextLayout& layout, float y, void* font, const std::string& text) {
-  glRasterPos2f(layout.x, y);
-  for (char c : text) glutBitmapCharacter(font, static_cast<unsigned char>(c));
+template <typename T>
+void fill(GLenum target, GLuint& buffer, const std::vector<T>& data) {
+  if (buffer == 0) glGenBuffers(1, &buffer);
+  glBindBuffer(target, buffer);
+  glBufferData(target, static_cast<GLsizeiptr>(data.size() * sizeof(T)), data.data(),
+               GL_STATIC_DRAW);
+  glBindBuffer(target, 0);
 }
 
-std::string format(const char* fmt, double value) {
-  char buffer[128];
-  std::snprintf(buffer, sizeof buffer, fmt, value);
-  return buffer;
-}
-
-// The file lines and the load prompts; returns the row of the next text line.
-float draw_file_lines(AppState& state, const std::string& load_error, const TextLayout& layout) {
-  if (state.loading) return layout.bottom;
-  // A failed load keeps its reason on the status line instead of the prompt.
-  const bool keep_status = !load_error.empty() && state.status_text == load_error;
-  auto prompt = [&state, keep_status](const char* text) {
-    if (!keep_status) state.status_text = text;
-  };
-  float row = layout.bottom;
-  if (!state.models.file_p.empty()) {
-    draw_text(layout, row, GLUT_BITMAP_HELVETICA_18, "Model P: " + state.models.file_p);
-    row += layout.line;
-  } else if (state.models.file_q.empty()) {
-    prompt(kPromptBoth);
-    return row;
-  } else {
-    prompt(kPromptP);
+// Faces sharing their points; flat shading takes each face's light from its last corner.
+void draw_faces(const ModelDrawing& d, FaceBuffers& b, bool merged) {
+  if (b.version != d.version || b.merged != merged) {
+    const TriangleArrays& t = merged ? d.merged : d.triangles;
+    fill(GL_ARRAY_BUFFER, b.positions, t.positions);
+    fill(GL_ARRAY_BUFFER, b.normals, t.normals);
+    fill(GL_ELEMENT_ARRAY_BUFFER, b.indices, t.indices);
+    b.count = static_cast<GLsizei>(t.indices.size());
+    b.version = d.version;
+    b.merged = merged;
   }
-  if (!state.models.file_q.empty()) {
-    draw_text(layout, row, GLUT_BITMAP_HELVETICA_18, "Model Q: " + state.models.file_q);
-    row += layout.line;
-  } else {
-    prompt(kPromptQ);
-  }
-  return row;
+  if (b.count == 0) return;
+  glShadeModel(GL_FLAT);
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_NORMAL_ARRAY);
+  glBindBuffer(GL_ARRAY_BUFFER, b.positions);
+  glVertexPointer(3, GL_FLOAT, 0, nullptr);
+  glBindBuffer(GL_ARRAY_BUFFER, b.normals);
+  glNormalPointer(GL_FLOAT, 0, nullptr);
+  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, b.indices);
+  glDrawElements(GL_TRIANGLES, b.count, GL_UNSIGNED_INT, nullptr);
+  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+  glBindBuffer(GL_ARRAY_BUFFER, 0);
+  glDisableClientState(GL_NORMAL_ARRAY);
+  glDisableClientState(GL_VERTEX_ARRAY);
+  glShadeModel(GL_SMOOTH);
 }
 
-// Text always lies on top of the models: no lighting, no depth test.
-void draw_overlay(AppState& state, const std::string& load_error) {
+// One model, moved from where its arrays were built to where it stands now.
+// Whether the faces' median edge covers less than kFinePixels pixels at the middle of the view,
+// where the merged faces show as much.
+constexpr double kFinePixels = 3;
+
+bool faces_merged(const ModelDrawing& d, float zoom) {
   GLint viewport[4];
   glGetIntegerv(GL_VIEWPORT, viewport);
-  const auto width = static_cast<float>(viewport[2]), height = static_cast<float>(viewport[3]);
-  glDisable(GL_LIGHTING);
-  glDisable(GL_DEPTH_TEST);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  gluOrtho2D(0, width, 0, height);
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glColor3f(0, 0, 1);
+  // The frustum's half-height at the eye distance 10.2 spans half the window.
+  const double pixels_per_unit = static_cast<double>(zoom) * 0.07 * viewport[3] / (2 * 10.2 * 0.8);
+  return d.edge * pixels_per_unit < kFinePixels;
+}
 
-  TextLayout layout;
-  layout.x = 0.05f * width;
-  layout.bottom = 0.05f * height;
-  layout.line = static_cast<float>(glutBitmapHeight(GLUT_BITMAP_HELVETICA_18));
-  const float row = draw_file_lines(state, load_error, layout);
-  const bool running = !state.progress_text.empty();
-  if (!state.status_text.empty()) {
-    // Two lines above the last blue line, with room for the larger font.
-    glColor3f(1, 0, 0);
-    const float status_row = row + static_cast<float>(running ? 4 : 3) * layout.line;
-    draw_text(layout, status_row, GLUT_BITMAP_TIMES_ROMAN_24, state.status_text);
-    glColor3f(0, 0, 1);
-  }
-  const float next = row + layout.line;
-  if (running) {
-    draw_text(layout, row, GLUT_BITMAP_HELVETICA_18, state.progress_text);
-    draw_text(layout, next, GLUT_BITMAP_HELVETICA_18, state.progress_detail);
-    draw_text(layout, next + layout.line, GLUT_BITMAP_HELVETICA_18,
-              "press ESC to stop the alignment");
+void draw_model(ModelDrawing& d, FaceBuffers& faces, bool points, float zoom,
+                const std::vector<float>* colours) {
+  glPushMatrix();
+  multiply_motion(d.motion);
+  if (colours && colours->size() == d.vertex.size()) {
+    glDisable(GL_LIGHTING);
+    glPointSize(kPointSize);
+    draw_arrays(GL_POINTS, d.vertex, nullptr, colours->data());
+    glEnable(GL_LIGHTING);
+  } else if (points) {
+    ensure_point_normals(d);
+    glPointSize(kPointSize);
+    draw_arrays(GL_POINTS, d.vertex, d.normals.empty() ? nullptr : d.normals.data(), nullptr);
   } else {
-    draw_text(layout, row, GLUT_BITMAP_HELVETICA_18, format("Best LCP: %f", state.best_lcp));
-    draw_text(layout, next, GLUT_BITMAP_HELVETICA_18,
-              format("Time: %4.2f seconds", state.run_time_ms * 0.001));
+    draw_faces(d, faces, faces_merged(d, zoom));
   }
+  glPopMatrix();
 }
 
 }  // namespace
 
-void draw_scene(AppState& state, const std::string& load_error) {
+void draw_scene(GlSession& s) {
+  AppState& state = s.state;
   glClearColor(1, 1, 1, 1);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   const core::RunParameters& params = state.params;
   const auto draw_limit =
       static_cast<float>(static_cast<double>(params.min_draw_dist) * params.point_spacing * 3);
+  ModelSets& m = state.models;
+  update_drawing(s.drawing_p, m.full_p, m.full_p_faces, draw_limit);
+  update_drawing(s.drawing_q, m.full_q, m.full_q_faces, draw_limit);
+  const bool points = points_drawn(s);
+  const bool distances = s.draw.distances && !m.full_p.empty() && !m.full_q.empty();
+  if (distances) update_distance_view(s.distance_view, s.drawing_p, s.drawing_q);
 
   set_material(GL_AMBIENT_AND_DIFFUSE, 0.6f, 0.6f, 0.6f, 0.5f);
   set_material(GL_AMBIENT, 0.1f, 0.1f, 0.1f, 0.1f);
   set_material(GL_DIFFUSE, 0.8f, 0.8f, 0.8f, 0.8f);
-  draw_triangles(state.models.full_p, state.models.full_p_faces, draw_limit);
+  static FaceBuffers p_faces, q_faces;
+  draw_model(s.drawing_p, p_faces, points, s.view.zoom, nullptr);
 
   set_material(GL_AMBIENT_AND_DIFFUSE, 0.7f, 0.5f, 0.2f, 0.5f);
   set_material(GL_AMBIENT, 0.7f, 0.5f, 0.2f, 0.4f);
   set_material(GL_DIFFUSE, 0.7f, 0.5f, 0.2f, 0.6f);
-  draw_triangles(state.models.full_q, state.models.full_q_faces, draw_limit);
+  draw_model(s.drawing_q, q_faces, points, s.view.zoom,
+             distances ? &s.distance_view.colours : nullptr);
 
   set_material(GL_AMBIENT_AND_DIFFUSE, 0, 0, 0.8f, 0.8f);
   if (!state.ransac_mode) {
@@ -182,7 +164,7 @@ void draw_scene(AppState& state, const std::string& load_error) {
     }
   }
 
-  draw_overlay(state, load_error);
+  draw_overlay(s, distances ? &s.distance_view.distances : nullptr);
   glEnable(GL_LIGHTING);
   glEnable(GL_DEPTH_TEST);
   glFinish();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <thread>
 
 #include "app/command_line.h"
@@ -12,6 +13,7 @@
 #include "app/gl/panel.h"
 #include "app/gl/panel_actions.h"
 #include "app/gl/scene.h"
+#include "app/view_fit.h"
 #include "core/clock.h"
 
 namespace kestrel::app {
@@ -92,11 +94,20 @@ void on_display() {
   glRotatef(v.rot_x, 1, 0, 0);
   const auto scale = static_cast<float>(static_cast<double>(v.zoom) * 0.07);
   glScalef(scale, scale, scale);
+  glTranslated(-v.centre[0], -v.centre[1], -v.centre[2]);
   glEnable(GL_LIGHTING);
-  draw_scene(s.state, s.load_error);
+  const int64_t start = core::tick_ms();
+  const std::clock_t cpu_start = std::clock();
+  draw_scene(s);
   glutSwapBuffers();
-  if (s.print_widget_rects)
-    std::printf(s.state.progress_text.empty() ? "frame\t3d\n" : "frame\t3d\tprogress\n");
+  if (s.print_widget_rects) {
+    // Wall time, and CPU time of every thread (the software renderer's too): the second hardly
+    // depends on what else the machine runs.
+    const auto cpu_ms = static_cast<long long>((std::clock() - cpu_start) * 1000 / CLOCKS_PER_SEC);
+    std::printf(s.state.progress_text.empty() ? "frame\t3d\t%lld ms\t%lld ms cpu\n"
+                                              : "frame\t3d\tprogress\t%lld ms\t%lld ms cpu\n",
+                static_cast<long long>(core::tick_ms() - start), cpu_ms);
+  }
   int& owed = frames_after_reshape();
   if (owed > 0 && --owed > 0) glutPostWindowRedisplay(s.main_window);
 }
@@ -153,6 +164,11 @@ void on_idle() {
     std::fflush(stdout);
   }
   s.drop_input = false;
+  if (s.pending == PanelAction::kNone && !s.startup_loads.empty()) {
+    s.pending = s.startup_loads.front().first;
+    s.pending_file = s.startup_loads.front().second;
+    s.startup_loads.erase(s.startup_loads.begin());
+  }
   if (s.pending == PanelAction::kNone) {
     glutIdleFunc(nullptr);  // nothing to do: GLUT sleeps until the next event
     return;
@@ -160,8 +176,10 @@ void on_idle() {
   glutSetWindow(s.main_window);
   refresh_parameters(s.state.params);
   run_pending_action(s);
-  // The action's last state may fall between two throttled repaints.
-  glutPostWindowRedisplay(s.main_window);
+  // The action's outcome is drawn at once, ahead of the panel's next frame (it may also fall
+  // between two throttled repaints).
+  glutSetWindow(s.main_window);
+  on_display();
   if (s.panel_window != 0) glutPostWindowRedisplay(s.panel_window);
 }
 
@@ -180,6 +198,13 @@ void repaint_during_action(GlSession& s) {
   if (previous != 0) glutSetWindow(previous);
   const int64_t end = core::tick_ms();
   next = std::max(start + kMinFrameIntervalMs, end + (end - start) * kFrameCostFactor);
+}
+
+void fit_view_to_models(GlSession& s) {
+  const ViewFit fit = fit_view(s.state.models.full_p, s.state.models.full_q, s.view.aspect);
+  for (int k = 0; k < 3; ++k) s.view.centre[k] = fit.centre[k];
+  s.view.zoom = fit.zoom;
+  glutPostWindowRedisplay(s.main_window);
 }
 
 void reset_repaint_throttle() {

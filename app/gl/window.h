@@ -27,6 +27,9 @@ void request_idle_step();
 // Draws the 3D window (and shows the panel's last frame) at once, from inside an action. Frames
 // closer together than the screen can show are skipped, except the first of an action.
 void repaint_during_action(GlSession& s);
+// "Fit view": centres the view on both models and zooms so that they fit the window whole.
+void fit_view_to_models(GlSession& s);
+
 // The next repaint_during_action draws whatever time has passed.
 void reset_repaint_throttle();
 
