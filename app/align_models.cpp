@@ -59,6 +59,8 @@ bool align_models(AppState& state, const AlignOptions& o, const ModelInput& p, c
   refresh_parameters(state.params);
   for (int i = 0; i < o.random_positions; ++i) on_random_position(state);
   if (o.noise) on_add_noise(state);
+  // With ICP to follow, the verdict is measured once, on the refined motion.
+  state.judge_runs = !o.icp;
   if (hooks.before_run) hooks.before_run();
   outcome.run =
       o.ransac ? on_start_ransac(state, hooks.action) : on_start_kestrel(state, hooks.action);

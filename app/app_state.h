@@ -37,6 +37,8 @@ struct AppState {
   bool loading = false;                            // a model file is being read
   int32_t run_time_ms = 0;                         // duration of the last run action
   bool console = true;  // actions print their console lines (loads, progress, refusals)
+  bool judge_runs = true;  // a run measures the verdict on its motion (off when ICP follows
+                           // at once and measures it anew)
 
   MessageLog messages;  // the last messages to the user (messages.h)
   // What Q's shown place rests on ("Kestrel run", "Kestrel run, then ICP", ...): empty until a

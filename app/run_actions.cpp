@@ -105,7 +105,7 @@ void judge_placement(AppState& state) {
     state.judgement = registration::stopped_judgement();
     return;
   }
-  judge_shown_q(state);
+  if (state.judge_runs) judge_shown_q(state);
 }
 
 // Both run buttons: restore Q, seed the generator, refresh the parameters as the idle cycle
