@@ -27,7 +27,9 @@ def stop_threshold(args):
     return value
 
 
-def _last_json(path):
+def last_json(path):
+    """The last line of a console log that parses as a JSON object (read from its last 64 KiB),
+    or None."""
     with open(path, "rb") as f:
         f.seek(0, os.SEEK_END)
         f.seek(max(0, f.tell() - 65536))
@@ -57,7 +59,7 @@ def run_align(align, args, p_file, q_file, out_tfm, timeout):
     except subprocess.TimeoutExpired:
         return {"status": "timeout", "wall_s": timeout, "message": f"over {timeout:g} s"}
     wall = time.perf_counter() - t0
-    result = _last_json(log)
+    result = last_json(log)
     if done.returncode != 0 or result is None:
         return {"status": "failed", "wall_s": wall,
                 "message": f"exit status {done.returncode}, see {log}"}

@@ -31,6 +31,7 @@ import numpy as np
 
 import bench_geometry as g
 import bench_open3d
+from bench_kestrel import last_json
 import low_overlap_cases
 import low_overlap_report as report
 
@@ -68,19 +69,6 @@ def say(text):
 
 # ---------------------------------------------------------------------------------------------
 # Runs
-
-
-def last_json(path):
-    """The last line of the console log that parses as a JSON object, or None."""
-    with open(path, "rb") as f:
-        text = f.read().decode("utf-8", "replace")
-    for line in reversed(text.replace("\r", "\n").splitlines()):
-        if line.startswith("{"):
-            try:
-                return json.loads(line)
-            except ValueError:
-                return None
-    return None
 
 
 def read_matrix(path):
