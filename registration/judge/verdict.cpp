@@ -25,9 +25,10 @@ constexpr double kConfidentConstraint = 0.01;
 constexpr double kRivalShare = 0.7;
 // Alternatives are measured when they scored at least this share of the best in the search.
 constexpr double kContenderShare = 0.5;
-// Settling: closest-point steps within these many spacings, coarse then fine; a motion that
+// Settling: closest-point steps within these many spacings, coarse then fine (a wider first
+// radius pulls Q along P where little of it overlaps); a motion that
 // settles further than these from where it stood is not the one found.
-constexpr double kSettleCoarseSpacings = 10;
+constexpr double kSettleCoarseSpacings = 5;
 constexpr double kSettleFineSpacings = 3;
 constexpr int kSettleSteps = 15;
 constexpr double kSettledDegrees = 3;
