@@ -82,8 +82,12 @@ bool align_models(AppState& state, const AlignOptions& o, const ModelInput& p, c
 
 bool write_results(AppState& state, const AlignOptions& o, AlignOutcome& outcome,
                    std::string* error) {
-  return export_results(state, o.out, o.reconstruct, &outcome.motion, error) &&
-         (o.matrix.empty() || write_matrix_file(o.matrix, outcome.motion.m, error));
+  // All of the command's files or none: each is written aside first, then they all replace
+  // their targets.
+  core::FileBatch batch;
+  return export_results(state, o.out, o.reconstruct, &outcome.motion, error, &batch) &&
+         (o.matrix.empty() || batch.add(o.matrix, matrix_text(outcome.motion.m), error)) &&
+         batch.commit(error);
 }
 
 }  // namespace kestrel::app
