@@ -116,6 +116,11 @@ bool align_models(AppState& state, const AlignOptions& o, const ModelInput& p, c
   const core::Clock::time_point t0 = core::Clock::now();
   outcome.icp = on_start_icp(state, hooks.action);
   outcome.icp_ms = core::elapsed_ms(t0);
+  // A stop during ICP asks, as one during the run does, for the motion as it stands.
+  if (outcome.icp.stopped) {
+    outcome.run.stopped = true;
+    return true;
+  }
   if (!outcome.icp.ran) {
     if (error) *error = outcome.icp.message;
     return false;

@@ -35,7 +35,7 @@ struct AlignOutcome {
   // for it (app/motion_check.h), the motion is no rotation, or ICP failed.
   std::string no_motion;
   ExportedMotion motion;           // Q onto P in the inputs' coordinates, refinement included
-  registration::EngineResult run;  // the registration run
+  registration::EngineResult run;  // the registration run; stopped also when its ICP was
   icp::IcpRefineResult icp;        // ran is false when no ICP ran
   double icp_ms = 0;               // duration of the ICP
 };

@@ -126,14 +126,20 @@ void print_json(FILE* out, const AppState& state, const AlignOptions& o, const A
   std::fprintf(out, "}\n");
 }
 
-// The console's word on a run that was stopped from outside; what it found follows as usual.
+// The console's word on a run (or its ICP) that was stopped from outside; what it found follows
+// as usual.
 void print_stop_note(FILE* out, const AlignOptions& o, const AlignOutcome& a,
-                     const char* stop_reason) {
-  if (std::strcmp(stop_reason, "interrupt") == 0)
-    std::fprintf(out, "\nRun stopped: interrupted (Ctrl-C) in trial %d.\n", a.run.trials);
+                     const char* stop_reason, const char* what = nullptr) {
+  char where[64];
+  if (what)
+    std::snprintf(where, sizeof where, "in %s (the motion is the run's, unrefined)", what);
   else
-    std::fprintf(out, "\nRun stopped: time limit of %g s (--max-seconds) reached in trial %d.\n",
-                 static_cast<double>(o.max_seconds), a.run.trials);
+    std::snprintf(where, sizeof where, "in trial %d", a.run.trials);
+  if (std::strcmp(stop_reason, "interrupt") == 0)
+    std::fprintf(out, "\nRun stopped: interrupted (Ctrl-C) %s.\n", where);
+  else
+    std::fprintf(out, "\nRun stopped: time limit of %g s (--max-seconds) reached %s.\n",
+                 static_cast<double>(o.max_seconds), where);
   std::fflush(out);
 }
 
@@ -270,6 +276,7 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
   if (!align_models(*state, o, {files[0]}, {files[1]}, watch_hooks(*state, o, out, err, watch), a,
                     &error))
     return report_failure(out, err, *state, o, files, error, true);
+  if (a.icp.stopped && watch.stop_reason) print_stop_note(out, o, a, watch.stop_reason, "ICP");
   if (!a.no_motion.empty())
     return report_no_motion(out, err, *state, o, a, watch.stop_reason, a.no_motion);
   // Nothing is written when the console has already lost what the run printed.
