@@ -266,6 +266,8 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
   if (const std::optional<int> status = read_options(argc, argv, *state, o, files, out, err))
     return *status;
 
+  // --quiet silences every progress line: the run's "\r" trial lines too, wherever they go.
+  if (o.quiet) state->console_progress = false;
   std::string error;
   if (!check_outputs(o, {files[0], files[1], state->params.trans_file}, &error))
     return report_failure(out, err, *state, o, files, error, false);

@@ -93,7 +93,8 @@ bool read_model(const ModelSource& source, float cut, bool is_p, bool full_surfa
     return false;
   }
   out.origin = core::choose_origin(parsed, source.hint);
-  core::move_to_origin(parsed, out.origin);
+  // A file's numbers are kept as floats relative to its origin, as a near file's are read.
+  core::move_to_origin(parsed, out.origin, source.points == nullptr);
   float* c = out.centroid;
   int32_t one = 1;
   if (!core::prepare_point_set(source.name, parsed, parsed_faces, out.full, out.full_faces,

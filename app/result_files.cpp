@@ -92,7 +92,7 @@ bool reread_models(const AppState& state, FileModels& files, bool want_faces, st
     core::FaceList parsed_faces;
     int32_t one = 1;
     if (!core::parse_point_file(file, points, parsed_faces, true, &reason)) return false;
-    core::move_to_origin(points, origin);
+    core::move_to_origin(points, origin, true);
     return core::prepare_point_set(file, std::move(points), std::move(parsed_faces), set, faces,
                                    false, one, cut, c[0], c[1], c[2], params.isamp, &reason,
                                    want_faces);

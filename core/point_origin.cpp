@@ -7,40 +7,52 @@ namespace kestrel::core {
 
 namespace {
 
-// Whether every coordinate of `points`, taken relative to `o`, stays below kExactCoordinate.
-bool within_reach(const PointSet& points, const Origin& o) {
+double coordinate(const Point3D& p, size_t axis) {
+  return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
+}
+
+// Whether every coordinate on `axis`, taken relative to `o`, stays below kExactCoordinate.
+bool within_reach(const PointSet& points, size_t axis, double o) {
   for (const Point3D& p : points)
-    if (!(std::fabs(p.x - o[0]) < kExactCoordinate && std::fabs(p.y - o[1]) < kExactCoordinate &&
-          std::fabs(p.z - o[2]) < kExactCoordinate))
-      return false;
+    if (!(std::fabs(coordinate(p, axis) - o) < kExactCoordinate)) return false;
   return true;
+}
+
+double round_to_float(double v) {
+  return static_cast<double>(static_cast<float>(v));
 }
 
 }  // namespace
 
 Origin choose_origin(const PointSet& points, const Origin& hint) {
-  const Origin zero{0, 0, 0};
-  if (points.empty() || within_reach(points, zero)) return zero;
-  if (!is_zero(hint) && within_reach(points, hint)) return hint;
-  Origin lo{points[0].x, points[0].y, points[0].z}, hi = lo;
-  for (const Point3D& p : points) {
-    const double v[3] = {p.x, p.y, p.z};
-    for (int k = 0; k < 3; ++k) {
-      lo[k] = std::min(lo[k], v[k]);
-      hi[k] = std::max(hi[k], v[k]);
+  Origin origin{0, 0, 0};
+  for (size_t axis = 0; axis < 3 && !points.empty(); ++axis) {
+    if (within_reach(points, axis, 0)) continue;
+    if (hint[axis] != 0 && within_reach(points, axis, hint[axis])) {
+      origin[axis] = hint[axis];
+      continue;
     }
+    double lo = coordinate(points[0], axis), hi = lo;
+    for (const Point3D& p : points) {
+      lo = std::min(lo, coordinate(p, axis));
+      hi = std::max(hi, coordinate(p, axis));
+    }
+    origin[axis] = std::round((0.5 * lo + 0.5 * hi) / kOriginStep) * kOriginStep;
   }
-  Origin centre;
-  for (int k = 0; k < 3; ++k) centre[k] = std::round(0.5 * lo[k] + 0.5 * hi[k]);
-  return centre;
+  return origin;
 }
 
-void move_to_origin(PointSet& points, const Origin& origin) {
+void move_to_origin(PointSet& points, const Origin& origin, bool as_floats) {
   if (is_zero(origin)) return;
   for (Point3D& p : points) {
     p.x -= origin[0];
     p.y -= origin[1];
     p.z -= origin[2];
+    if (as_floats) {
+      p.x = round_to_float(p.x);
+      p.y = round_to_float(p.y);
+      p.z = round_to_float(p.z);
+    }
   }
 }
 
