@@ -1,10 +1,17 @@
 #include "app/align_models.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <utility>
 
 #include "app/command_line.h"
 #include "app/model_actions.h"
+#include "app/motion_check.h"
 #include "app/run_actions.h"
+#include "core/atomic_file.h"
 #include "core/clock.h"
 #include "core/random15.h"
 #include "icp/icp_random.h"
@@ -27,6 +34,34 @@ bool load_both(AppState& state, const ModelInput& p, const ModelInput& q, const 
   state.params.headless = true;
   state.models.full_surfaces = false;
   return load(state, ModelSide::kP, p, hooks, error) && load(state, ModelSide::kQ, q, hooks, error);
+}
+
+// Ends the pipeline with no motion to hand on: `reason` becomes the verdict too.
+bool no_motion(AppState& state, AlignOutcome& outcome, const std::string& reason) {
+  outcome.no_motion = reason;
+  outcome.motion = exported_motion(state);
+  state.judgement = registration::no_motion_judgement(reason);
+  return true;
+}
+
+// Whether `a` and `b` name one file: the same file when both exist, else the same path.
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  const bool a_exists = stat(a.c_str(), &sa) == 0, b_exists = stat(b.c_str(), &sb) == 0;
+  if (a_exists || b_exists)
+    return a_exists && b_exists && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  // weakly_canonical leaves a bare relative name as it is: make both absolute first.
+  std::error_code ec_a, ec_b;
+  const std::filesystem::path pa =
+      std::filesystem::weakly_canonical(std::filesystem::absolute(a, ec_a), ec_a);
+  const std::filesystem::path pb =
+      std::filesystem::weakly_canonical(std::filesystem::absolute(b, ec_b), ec_b);
+  return !ec_a && !ec_b && pa == pb;
+}
+
+bool refuse_output(std::string* error, const std::string& reason) {
+  if (error) *error = "Refused: " + reason + ".";
+  return false;
 }
 
 }  // namespace
@@ -59,6 +94,10 @@ bool align_models(AppState& state, const AlignOptions& o, const ModelInput& p, c
   refresh_parameters(state.params);
   for (int i = 0; i < o.random_positions; ++i) on_random_position(state);
   if (o.noise) on_add_noise(state);
+  const ModelSets& m = state.models;
+  const std::string too_small = scan_size_fault(std::min(m.full_p.size(), m.model_p.size()),
+                                                std::min(m.full_q.size(), m.model_q.size()));
+  if (!too_small.empty()) return no_motion(state, outcome, "No motion found: " + too_small);
   // With ICP to follow, the verdict is measured once, on the refined motion.
   state.judge_runs = !o.icp;
   if (hooks.before_run) hooks.before_run();
@@ -66,26 +105,69 @@ bool align_models(AppState& state, const AlignOptions& o, const ModelInput& p, c
       o.ransac ? on_start_ransac(state, hooks.action) : on_start_kestrel(state, hooks.action);
   if (hooks.after_run) hooks.after_run(outcome);
   std::fflush(stdout);
-  if (!o.icp || outcome.run.stopped || !no_motion_reason(outcome.run).empty()) {
-    outcome.motion = exported_motion(state);
-    return true;
-  }
+  outcome.motion = exported_motion(state);
+  const bool affine = state.params.scale_tol != 1.0f;
+  std::string fault = no_motion_reason(outcome.run);
+  if (fault.empty())
+    fault = motion_fault(outcome.motion.coarse,
+                         affine ? MotionKind::kAnyLinear : MotionKind::kRigid, "the best motion");
+  if (!fault.empty())
+    return no_motion(state, outcome,
+                     fault.rfind("No motion", 0) == 0 ? fault : "No motion found: " + fault);
+  if (!o.icp || outcome.run.stopped) return true;
   const core::Clock::time_point t0 = core::Clock::now();
   outcome.icp = on_start_icp(state, hooks.action);
   outcome.icp_ms = core::elapsed_ms(t0);
+  // A stop during ICP asks, as one during the run does, for the motion as it stands.
+  if (outcome.icp.stopped) {
+    outcome.run.stopped = true;
+    return true;
+  }
   if (!outcome.icp.ran) {
     if (error) *error = outcome.icp.message;
     return false;
   }
   // ICP moved Q's placement, so the exported motion carries the refinement.
   outcome.motion = exported_motion(state);
+  if (!(outcome.icp.error >= 0))
+    return no_motion(state, outcome, "No motion found: ICP failed to refine the motion");
+  fault = motion_fault(outcome.motion.m, affine ? MotionKind::kAnyLinear : MotionKind::kScaled,
+                       "the refined motion");
+  if (!fault.empty()) return no_motion(state, outcome, "No motion found: " + fault);
+  return true;
+}
+
+bool check_outputs(const AlignOptions& o, const std::vector<std::string>& inputs,
+                   std::string* error) {
+  const std::pair<const char*, const std::string*> named[] = {
+      {"--out", &o.out}, {"--reconstruct", &o.reconstruct}, {"--matrix", &o.matrix}};
+  std::vector<std::pair<const char*, std::string>> targets;
+  for (const auto& [option, path] : named) {
+    if (path->empty()) continue;
+    std::string target;
+    if (!core::check_output_target(*path, &target, error)) return false;
+    for (const std::string& input : inputs)
+      if (!input.empty() && same_file(target, input))
+        return refuse_output(error, std::string(option) + " " + *path + " is the input file " +
+                                        input + "; an output may not " +
+                                        "replace an input (name another file)");
+    for (const auto& [other, other_target] : targets)
+      if (same_file(target, other_target))
+        return refuse_output(error, std::string(option) + " " + *path + " names the file of " +
+                                        other + " too; each output needs a file of its own");
+    targets.emplace_back(option, target);
+  }
   return true;
 }
 
 bool write_results(AppState& state, const AlignOptions& o, AlignOutcome& outcome,
                    std::string* error) {
-  return export_results(state, o.out, o.reconstruct, &outcome.motion, error) &&
-         (o.matrix.empty() || write_matrix_file(o.matrix, outcome.motion.m, error));
+  // All of the command's files or none: each is written aside first, then they all replace
+  // their targets.
+  core::FileBatch batch;
+  return export_results(state, o.out, o.reconstruct, &outcome.motion, error, &batch) &&
+         (o.matrix.empty() || batch.add(o.matrix, matrix_text(outcome.motion.m), error)) &&
+         batch.commit(error);
 }
 
 }  // namespace kestrel::app

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/action_hooks.h"
 #include "app/app_state.h"
@@ -30,8 +31,11 @@ struct ModelInput {
 };
 
 struct AlignOutcome {
+  // Why no motion is handed on, empty when one is: the run found none, the scans are too small
+  // for it (app/motion_check.h), the motion is no rotation, or ICP failed.
+  std::string no_motion;
   ExportedMotion motion;           // Q onto P in the inputs' coordinates, refinement included
-  registration::EngineResult run;  // the registration run
+  registration::EngineResult run;  // the registration run; stopped also when its ICP was
   icp::IcpRefineResult icp;        // ran is false when no ICP ran
   double icp_ms = 0;               // duration of the ICP
 };
@@ -57,14 +61,21 @@ bool settle_parameters(core::RunParameters& params, const AlignOptions& o,
 // a fresh kestrel-align), loads P and Q into `state` (parameters settled; the full sets without
 // faces or normals, which nothing headless draws), presses "Random position" and "Add noise" as
 // `o` asks, runs Kestrel or RANSAC, and refines with ICP when o.icp is set, unless the run was
-// stopped or found no motion. False, with the reason in `error`, when a model cannot be loaded
-// or ICP refuses.
+// stopped or found no motion. Scans too small for a run are not run; a motion that is not a
+// rotation, or a failed ICP, is no motion either (outcome.no_motion says why, and the verdict
+// too). False, with the reason in `error`, when a model cannot be loaded or ICP refuses.
 bool align_models(AppState& state, const AlignOptions& o, const ModelInput& p, const ModelInput& q,
                   const AlignHooks& hooks, AlignOutcome& outcome, std::string* error = nullptr);
 
+// Before a command that writes files runs: every output it names (o.out, o.reconstruct,
+// o.matrix) must be a regular file or not exist yet (core/atomic_file.h), none may be one of
+// `inputs` (the point files, -l's file) and no two may be one file. False, with the reason.
+bool check_outputs(const AlignOptions& o, const std::vector<std::string>& inputs,
+                   std::string* error = nullptr);
+
 // The last step of a command that writes files: o.out (and o.reconstruct when named) as key `o`
-// writes them, then o.matrix when named; outcome.motion becomes the motion written. False, with
-// the reason in `error`, when a file cannot be written.
+// writes them, then o.matrix when named, all or none; outcome.motion becomes the motion
+// written. False, with the reason in `error`, when a file cannot be written.
 bool write_results(AppState& state, const AlignOptions& o, AlignOutcome& outcome,
                    std::string* error = nullptr);
 

@@ -1,5 +1,6 @@
 #include "app/aligner.h"
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -140,14 +141,20 @@ void print_json(FILE* out, const AppState& state, const AlignOptions& o, const A
   std::fprintf(out, "}\n");
 }
 
-// The console's word on a run that was stopped from outside; what it found follows as usual.
+// The console's word on a run (or its ICP) that was stopped from outside; what it found follows
+// as usual.
 void print_stop_note(FILE* out, const AlignOptions& o, const AlignOutcome& a,
-                     const char* stop_reason) {
-  if (std::strcmp(stop_reason, "interrupt") == 0)
-    std::fprintf(out, "\nRun stopped: interrupted (Ctrl-C) in trial %d.\n", a.run.trials);
+                     const char* stop_reason, const char* what = nullptr) {
+  char where[64];
+  if (what)
+    std::snprintf(where, sizeof where, "in %s (the motion is the run's, unrefined)", what);
   else
-    std::fprintf(out, "\nRun stopped: time limit of %g s (--max-seconds) reached in trial %d.\n",
-                 static_cast<double>(o.max_seconds), a.run.trials);
+    std::snprintf(where, sizeof where, "in trial %d", a.run.trials);
+  if (std::strcmp(stop_reason, "interrupt") == 0)
+    std::fprintf(out, "\nRun stopped: interrupted (Ctrl-C) %s.\n", where);
+  else
+    std::fprintf(out, "\nRun stopped: time limit of %g s (--max-seconds) reached %s.\n",
+                 static_cast<double>(o.max_seconds), where);
   std::fflush(out);
 }
 
@@ -209,6 +216,40 @@ int report_no_motion(FILE* out, FILE* err, const AppState& state, const AlignOpt
   return 2;
 }
 
+// A failure after the options were read: the reason on `err` (unless the action printed it as
+// it happened) and, with --json, a JSON line with "error" (and the run's fields once it ran).
+int report_failure(FILE* out, FILE* err, const AppState& state, const AlignOptions& o,
+                   const std::vector<std::string>& files, const std::string& reason, bool printed,
+                   const AlignOutcome* a = nullptr, const char* stop_reason = nullptr) {
+  if (!printed) std::fprintf(err, "%s\n", reason.c_str());
+  if (o.json) {
+    if (a) {
+      json_run_fields(out, state, *a, stop_reason);
+    } else {
+      std::fprintf(out, "\n{\"p_file\":");
+      json_string(out, files.size() > 0 ? files[0] : "");
+      std::fprintf(out, ",\"q_file\":");
+      json_string(out, files.size() > 1 ? files[1] : "");
+    }
+    std::fprintf(out, ",\"error\":");
+    json_string(out, reason);
+    std::fprintf(out, "}\n");
+  }
+  std::fflush(out);
+  return 1;
+}
+
+// Whether everything printed so far reached standard output (and `out`): a full disk or a
+// closed descriptor is a failure like any other, not a silent loss of the outcome.
+bool output_lost(FILE* out, FILE* err) {
+  const bool lost =
+      std::fflush(stdout) != 0 || std::ferror(stdout) || std::fflush(out) != 0 || std::ferror(out);
+  if (lost)
+    std::fprintf(err, "kestrel-align: cannot write to standard output (%s)\n",
+                 std::strerror(errno));
+  return lost;
+}
+
 // The options and the two files, settled; 0 or 1 when the aligner ends here with that status.
 std::optional<int> read_options(int argc, const char* const* argv, AppState& state, AlignOptions& o,
                                 std::vector<std::string>& files, FILE* out, FILE* err) {
@@ -220,16 +261,14 @@ std::optional<int> read_options(int argc, const char* const* argv, AppState& sta
     case ParseOutcome::kContinue:
       break;
   }
-  if (files.size() != 2) {
-    std::fprintf(err, "%s needs two model files, P_FILE and Q_FILE (see --help).\n",
-                 argc > 0 ? argv[0] : "kestrel-align");
-    return 1;
-  }
+  if (files.size() != 2)
+    return report_failure(out, err, state, o, files,
+                          std::string(argc > 0 ? argv[0] : "kestrel-align") +
+                              " needs two model files, P_FILE and Q_FILE (see --help).",
+                          false);
   std::string error;
-  if (!settle_parameters(state.params, o, &error)) {
-    std::fprintf(err, "%s\n", error.c_str());
-    return 1;
-  }
+  if (!settle_parameters(state.params, o, &error))
+    return report_failure(out, err, state, o, files, error, false);
   return std::nullopt;
 }
 
@@ -242,24 +281,29 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
   if (const std::optional<int> status = read_options(argc, argv, *state, o, files, out, err))
     return *status;
 
+  // --quiet silences every progress line: the run's "\r" trial lines too, wherever they go.
+  if (o.quiet) state->console_progress = false;
+  std::string error;
+  if (!check_outputs(o, {files[0], files[1], state->params.trans_file}, &error))
+    return report_failure(out, err, *state, o, files, error, false);
+
   // A model that cannot be read, or ICP's refusal, was reported on the console as it happened.
   RunWatch watch;
   AlignOutcome a;
-  if (!align_models(*state, o, {files[0]}, {files[1]}, watch_hooks(*state, o, out, err, watch), a))
-    return 1;
-  const std::string no_motion = no_motion_reason(a.run);
-  if (!no_motion.empty())
-    return report_no_motion(out, err, *state, o, a, watch.stop_reason, no_motion);
-  std::string error;
-  if (!write_results(*state, o, a, &error)) {
-    std::fprintf(err, "%s\n", error.c_str());
-    return 1;
-  }
-  std::fflush(stdout);
+  if (!align_models(*state, o, {files[0]}, {files[1]}, watch_hooks(*state, o, out, err, watch), a,
+                    &error))
+    return report_failure(out, err, *state, o, files, error, true);
+  if (a.icp.stopped && watch.stop_reason) print_stop_note(out, o, a, watch.stop_reason, "ICP");
+  if (!a.no_motion.empty())
+    return report_no_motion(out, err, *state, o, a, watch.stop_reason, a.no_motion);
+  // Nothing is written when the console has already lost what the run printed.
+  if (output_lost(out, err)) return 1;
+  if (!write_results(*state, o, a, &error))
+    return report_failure(out, err, *state, o, files, error, false, &a, watch.stop_reason);
   print_verdict(out, *state);
   if (o.profile) print_profile(out, a.run);
   if (o.json) print_json(out, *state, o, a, watch.stop_reason);
-  std::fflush(out);
+  if (output_lost(out, err)) return 1;
   return state->judgement.verdict == registration::Verdict::kConfident ? 0 : 3;
 }
 

@@ -25,13 +25,20 @@ void apply_large_model_rule(core::RunParameters& params) {
   params.isamp = 1000;
 }
 
-// Maps every point through rows 1 to 3 of the -l matrix.
-void apply_trans_matrix(core::PointSet& set, const double (&m)[4][4]) {
+// Maps every point through rows 1 to 3 of the -l matrix. Without centering the matrix acts on
+// the file's coordinates: for a set kept relative to `origin` it moves that origin too, and the
+// set stays relative to it.
+void apply_trans_matrix(core::PointSet& set, const double (&m)[4][4], bool centering,
+                        const core::Origin& origin) {
+  double t[3] = {m[0][3], m[1][3], m[2][3]};
+  if (!centering && !core::is_zero(origin))
+    for (int r = 0; r < 3; ++r)
+      t[r] = m[r][0] * origin[0] + m[r][1] * origin[1] + m[r][2] * origin[2] - origin[r] + m[r][3];
   for (core::Point3D& p : set) {
     const double x = p.x, y = p.y, z = p.z;
-    p.x = m[0][0] * x + m[0][1] * y + m[0][2] * z + m[0][3];
-    p.y = m[1][0] * x + m[1][1] * y + m[1][2] * z + m[1][3];
-    p.z = m[2][0] * x + m[2][1] * y + m[2][2] * z + m[2][3];
+    p.x = m[0][0] * x + m[0][1] * y + m[0][2] * z + t[0];
+    p.y = m[1][0] * x + m[1][1] * y + m[1][2] * z + t[1];
+    p.z = m[2][0] * x + m[2][1] * y + m[2][2] * z + t[2];
   }
 }
 
@@ -63,12 +70,15 @@ struct ModelRead {
   core::PointSet full, model;
   core::FaceList full_faces, model_faces;
   float centroid[3] = {0, 0, 0};
+  core::Origin origin{0, 0, 0};
 };
 
-// Where a model comes from: the file `name`, or `points` in memory labelled `name`.
+// Where a model comes from: the file `name`, or `points` in memory labelled `name`; `hint` is
+// the other model's origin, taken when it suits this one too.
 struct ModelSource {
   const std::string& name;
   const core::PointSet* points;
+  core::Origin hint;
 };
 
 // P always derives its own sample count; Q keeps P's unless Q itself is large. The full set is
@@ -82,6 +92,9 @@ bool read_model(const ModelSource& source, float cut, bool is_p, bool full_surfa
   } else if (!core::parse_point_file(source.name, parsed, parsed_faces, true, &reason)) {
     return false;
   }
+  out.origin = core::choose_origin(parsed, source.hint);
+  // A file's numbers are kept as floats relative to its origin, as a near file's are read.
+  core::move_to_origin(parsed, out.origin, source.points == nullptr);
   float* c = out.centroid;
   int32_t one = 1;
   if (!core::prepare_point_set(source.name, parsed, parsed_faces, out.full, out.full_faces,
@@ -119,12 +132,14 @@ struct SideSets {
   core::FaceList& model_faces;
   std::string& file;
   float* centroid;
+  core::Origin& origin;
 };
 
 SideSets side_sets(ModelSets& m, ModelSide side) {
   if (side == ModelSide::kP)
-    return {m.full_p, m.model_p, m.full_p_faces, m.model_p_faces, m.file_p, m.centroid_p};
-  return {m.full_q, m.model_q, m.full_q_faces, m.model_q_faces, m.file_q, m.centroid_q};
+    return {m.full_p, m.model_p,    m.full_p_faces, m.model_p_faces,
+            m.file_p, m.centroid_p, m.origin_p};
+  return {m.full_q, m.model_q, m.full_q_faces, m.model_q_faces, m.file_q, m.centroid_q, m.origin_q};
 }
 
 // Everything read: hand it over. P gets its tree and spacing, and Q returns to its saved
@@ -139,6 +154,7 @@ void commit(AppState& state, ModelSide side, const std::string& file, ModelRead&
   sets.model.swap(read.model);
   sets.model_faces.swap(read.model_faces);
   std::copy(read.centroid, read.centroid + 3, sets.centroid);
+  sets.origin = read.origin;
   if (side == ModelSide::kP) {
     m.p_index.build(m.model_p);
     state.params.point_spacing = static_cast<float>(
@@ -152,6 +168,12 @@ void commit(AppState& state, ModelSide side, const std::string& file, ModelRead&
     m.saved_full_q = m.full_q;
     m.q_placement = QPlacement();
   }
+}
+
+// The origin of the model on the other side, while one is loaded there.
+core::Origin other_origin(const ModelSets& m, ModelSide side) {
+  if (side == ModelSide::kP) return m.file_q.empty() ? core::Origin{0, 0, 0} : m.origin_q;
+  return m.file_p.empty() ? core::Origin{0, 0, 0} : m.origin_p;
 }
 
 // Both loads: everything is read before anything of the state changes.
@@ -173,8 +195,8 @@ bool load(AppState& state, ModelSide side, const ModelSource& source, const Acti
   if (!read_model(source, cut, is_p, state.models.full_surfaces, params, read, reason))
     return fail_load(state, params_before, hooks, reason, error);
   if (!is_p && !params.trans_file.empty()) {
-    apply_trans_matrix(read.model, params.trans_matrix);
-    apply_trans_matrix(read.full, params.trans_matrix);
+    apply_trans_matrix(read.model, params.trans_matrix, params.centering, read.origin);
+    apply_trans_matrix(read.full, params.trans_matrix, params.centering, read.origin);
   }
   commit(state, side, source.name, read);
 
@@ -189,12 +211,14 @@ bool load(AppState& state, ModelSide side, const ModelSource& source, const Acti
 
 bool load_model(AppState& state, ModelSide side, const std::string& file, const ActionHooks& hooks,
                 std::string* error) {
-  return load(state, side, ModelSource{file, nullptr}, hooks, error);
+  return load(state, side, ModelSource{file, nullptr, other_origin(state.models, side)}, hooks,
+              error);
 }
 
 bool load_model_points(AppState& state, ModelSide side, const core::PointSet& points,
                        const std::string& name, const ActionHooks& hooks, std::string* error) {
-  return load(state, side, ModelSource{name, &points}, hooks, error);
+  return load(state, side, ModelSource{name, &points, other_origin(state.models, side)}, hooks,
+              error);
 }
 
 void on_random_position(AppState& state) {

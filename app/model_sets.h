@@ -6,6 +6,7 @@
 
 #include "app/q_placement.h"
 #include "core/face.h"
+#include "core/point_origin.h"
 #include "core/point_set.h"
 #include "registration/registration.h"
 
@@ -25,6 +26,10 @@ struct ModelSets {
   std::string file_p, file_q;  // empty until the model is loaded
   float centroid_p[3] = {0, 0, 0};
   float centroid_q[3] = {0, 0, 0};
+  // Far from its file's origin a model is kept relative to one (core/point_origin.h): every set
+  // above holds file coordinates less it, and every motion written adds it back.
+  core::Origin origin_p{0, 0, 0};
+  core::Origin origin_q{0, 0, 0};
   QPlacement q_placement;  // how the shown full_q came from Q as loaded
 
   // Loads give the full sets faces and normals (the planar reconstruction), which only the

@@ -1,9 +1,13 @@
 #include "app/result_files.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <functional>
 #include <ostream>
+#include <utility>
 
+#include "app/number_text.h"
 #include "core/atomic_file.h"
 #include "core/point_file.h"
 #include "core/prepare_point_set.h"
@@ -19,23 +23,53 @@ bool refuse(const std::string& reason, std::string* error) {
   return false;
 }
 
-bool write_results_file(const std::string& path, const AppState& state, size_t np, size_t nq,
-                        const double (&M)[4][4], std::string* error) {
-  const ModelSets& m = state.models;
-  return core::write_file_atomically(
-      path,
-      [&](std::ostream& out) {
-        out << "files: " << m.file_q << " ---> " << m.file_p << "\n";
-        out << "points: " << m.file_p << ": " << np << " " << m.file_q << ": " << nq << "\n";
-        out << "time: " << state.run_time_ms * 0.001 << " sec\n";
-        out << "\n";
-        for (int r = 0; r < 3; ++r)
-          out << M[r][0] << " " << M[r][1] << " " << M[r][2] << " " << M[r][3] << "\n";
-        out << 0 << " " << 0 << " " << 0 << " " << 1 << "\n";
-        out << "\n";
-        out << "Units: mm\n";
-      },
-      error);
+// How far each number of the matrix may move: so little that it moves Q by at most 1e-5 of
+// Q's size, the rotation's applied to Q's largest coordinate in its column. Six digits keep
+// that for scans near their files' origin (the results recorded so far); far from it, or for a
+// translation long against a small scan, a number needs more.
+struct MatrixTolerance {
+  double column[4] = {0, 0, 0, 0};
+};
+
+MatrixTolerance matrix_tolerance(const core::PointSet& q, const core::Origin& origin) {
+  double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0}, far[3] = {0, 0, 0};
+  bool first = true;
+  for (const core::Point3D& pt : q) {
+    const double v[3] = {pt.x, pt.y, pt.z};
+    for (int k = 0; k < 3; ++k) {
+      lo[k] = first ? v[k] : std::min(lo[k], v[k]);
+      hi[k] = first ? v[k] : std::max(hi[k], v[k]);
+      far[k] = std::max(far[k], std::fabs(v[k] + origin[static_cast<size_t>(k)]));
+    }
+    first = false;
+  }
+  const double size =
+      std::sqrt((hi[0] - lo[0]) * (hi[0] - lo[0]) + (hi[1] - lo[1]) * (hi[1] - lo[1]) +
+                (hi[2] - lo[2]) * (hi[2] - lo[2]));
+  MatrixTolerance t;
+  for (int k = 0; k < 3; ++k) t.column[k] = far[k] > 0 ? 1e-5 * size / far[k] : 1e-5 * size;
+  t.column[3] = 1e-5 * size;
+  return t;
+}
+
+// The results file's text; its numbers come from number_text, so a usual motion is written as
+// the default stream writes it.
+std::function<void(std::ostream&)> results_text(const AppState& state, size_t np, size_t nq,
+                                                const double (&M)[4][4],
+                                                const MatrixTolerance& tol) {
+  return [&state, np, nq, &M, tol](std::ostream& out) {
+    const ModelSets& m = state.models;
+    out << "files: " << m.file_q << " ---> " << m.file_p << "\n";
+    out << "points: " << m.file_p << ": " << np << " " << m.file_q << ": " << nq << "\n";
+    out << "time: " << state.run_time_ms * 0.001 << " sec\n";
+    out << "\n";
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 4; ++c)
+        out << number_text(M[r][c], tol.column[c]) << (c < 3 ? " " : "\n");
+    out << 0 << " " << 0 << " " << 0 << " " << 1 << "\n";
+    out << "\n";
+    out << "Units: mm\n";
+  };
 }
 
 // Both files again, in file coordinates, as key `o` reads them; Q scaled by do_scale.
@@ -50,19 +84,22 @@ bool reread_models(const AppState& state, FileModels& files, bool want_faces, st
   const core::RunParameters& params = state.params;
   const float cut_p = params.cut_y == 0 ? 0.0f : params.cut_y + 50;
   const float cut_q = params.cut_y == 0 ? 0.0f : params.cut_y - 50;
-  const auto reread = [&](const std::string& file, core::PointSet& set, core::FaceList& faces,
-                          float cut, float* c) {
+  // Each file is taken relative to the origin it was loaded with, as the motion is.
+  const auto reread = [&](const std::string& file, const core::Origin& origin, core::PointSet& set,
+                          core::FaceList& faces, float cut, float* c) {
     core::srand15(0);
     core::PointSet points;
     core::FaceList parsed_faces;
     int32_t one = 1;
-    return core::parse_point_file(file, points, parsed_faces, true, &reason) &&
-           core::prepare_point_set(file, std::move(points), std::move(parsed_faces), set, faces,
+    if (!core::parse_point_file(file, points, parsed_faces, true, &reason)) return false;
+    core::move_to_origin(points, origin, true);
+    return core::prepare_point_set(file, std::move(points), std::move(parsed_faces), set, faces,
                                    false, one, cut, c[0], c[1], c[2], params.isamp, &reason,
                                    want_faces);
   };
-  if (!reread(state.models.file_p, files.p, files.p_faces, cut_p, files.cp) ||
-      !reread(state.models.file_q, files.q, files.q_faces, cut_q, files.cq))
+  const ModelSets& m = state.models;
+  if (!reread(m.file_p, m.origin_p, files.p, files.p_faces, cut_p, files.cp) ||
+      !reread(m.file_q, m.origin_q, files.q, files.q_faces, cut_q, files.cq))
     return false;
   const float* cq = files.cq;
   for (core::Point3D& pt : files.q) {
@@ -98,6 +135,19 @@ void print_rotation_rows(const double (*m)[4]) {
               m[0][0], m[0][1], m[0][2], m[1][0], m[1][1], m[1][2], m[2][0], m[2][1], m[2][2]);
 }
 
+// The motion between the models' frames as one between their files' frames: Q's origin comes
+// off before it and P's goes on after it, in double.
+ExportedMotion with_origins(const ExportedMotion& local, const core::Origin& op,
+                            const core::Origin& oq) {
+  if (core::is_zero(op) && core::is_zero(oq)) return local;
+  ExportedMotion out = local;
+  for (auto [from, to] : {std::pair{&local.m, &out.m}, std::pair{&local.coarse, &out.coarse}})
+    for (size_t r = 0; r < 3; ++r)
+      (*to)[r][3] = (*from)[r][3] + op[r] -
+                    ((*from)[r][0] * oq[0] + (*from)[r][1] * oq[1] + (*from)[r][2] * oq[2]);
+  return out;
+}
+
 }  // namespace
 
 void print_rotation(const AppState& state) {
@@ -111,15 +161,18 @@ void print_rotation(const AppState& state) {
 bool save_models(const AppState& state, const std::string& folder, std::string* error) {
   const ModelSets& m = state.models;
   const std::string dir = folder.empty() ? "" : folder + "/";
-  std::string reasons[5];
-  const bool ok[5] = {core::write_obj(m.model_p, dir + "out1.obj", m.model_p_faces, &reasons[0]),
-                      core::write_obj(m.model_q, dir + "out2.obj", m.model_q_faces, &reasons[1]),
-                      core::write_obj(m.full_p, dir + "full1.obj", m.full_p_faces, &reasons[2]),
-                      core::write_obj(m.full_q, dir + "full2.obj", m.full_q_faces, &reasons[3]),
-                      core::write_reconstruction(m.full_q, m.full_p, m.full_p_faces, m.full_q_faces,
-                                                 dir + "reconstruct.obj", &reasons[4])};
-  for (int k = 0; k < 5; ++k)
-    if (!ok[k]) return refuse(reasons[k], error);
+  std::string reason;
+  core::FileBatch batch;
+  const bool written =
+      batch.add(dir + "out1.obj", core::obj_text(m.model_p, m.model_p_faces), &reason) &&
+      batch.add(dir + "out2.obj", core::obj_text(m.model_q, m.model_q_faces), &reason) &&
+      batch.add(dir + "full1.obj", core::obj_text(m.full_p, m.full_p_faces), &reason) &&
+      batch.add(dir + "full2.obj", core::obj_text(m.full_q, m.full_q_faces), &reason) &&
+      batch.add(dir + "reconstruct.obj",
+                core::reconstruction_text(m.full_q, m.full_p, m.full_p_faces, m.full_q_faces),
+                &reason) &&
+      batch.commit(&reason);
+  if (!written) return refuse(reason, error);
   std::printf("written.\n");
   return true;
 }
@@ -167,37 +220,42 @@ ExportedMotion file_motion(const core::RigidTransform& motion, const QPlacement&
 ExportedMotion exported_motion(const AppState& state) {
   core::RigidTransform m = state.current_transform;
   for (double& e : m.R.data) e *= m.s;
-  return file_motion(m, state.models.q_placement, state.models.centroid_p, state.models.centroid_q,
-                     state.params.centering);
+  const ModelSets& models = state.models;
+  return with_origins(file_motion(m, models.q_placement, models.centroid_p, models.centroid_q,
+                                  state.params.centering),
+                      models.origin_p, models.origin_q);
+}
+
+std::function<void(std::ostream&)> matrix_text(const double (&m)[4][4]) {
+  return [&m](std::ostream& out) {
+    char line[160];
+    for (int r = 0; r < 3; ++r) {
+      std::snprintf(line, sizeof line, "%.17g %.17g %.17g %.17g\n", m[r][0], m[r][1], m[r][2],
+                    m[r][3]);
+      out << line;
+    }
+    out << "0 0 0 1\n";
+  };
 }
 
 ExportedMotion exported_run_motion(const AppState& state, const core::RigidTransform& motion) {
   core::RigidTransform m = motion;
   for (double& e : m.R.data) e *= m.s;
-  QPlacement placement = state.models.q_placement;
+  const ModelSets& models = state.models;
+  QPlacement placement = models.q_placement;
   place_by_run(placement);
-  return file_motion(m, placement, state.models.centroid_p, state.models.centroid_q,
-                     state.params.centering);
+  return with_origins(
+      file_motion(m, placement, models.centroid_p, models.centroid_q, state.params.centering),
+      models.origin_p, models.origin_q);
 }
 
 bool write_matrix_file(const std::string& path, const double (&m)[4][4], std::string* error) {
-  return core::write_file_atomically(
-      path,
-      [&m](std::ostream& out) {
-        char line[160];
-        for (int r = 0; r < 3; ++r) {
-          std::snprintf(line, sizeof line, "%.17g %.17g %.17g %.17g\n", m[r][0], m[r][1], m[r][2],
-                        m[r][3]);
-          out << line;
-        }
-        out << "0 0 0 1\n";
-      },
-      error);
+  return core::write_file_atomically(path, matrix_text(m), error);
 }
 
 bool export_results(AppState& state, const std::string& results_path,
-                    const std::string& reconstruct_path, ExportedMotion* motion,
-                    std::string* error) {
+                    const std::string& reconstruct_path, ExportedMotion* motion, std::string* error,
+                    core::FileBatch* batch) {
   ModelSets& models = state.models;
   if (models.file_p.empty() || models.file_q.empty())
     return refuse("Load model P and model Q before writing the results.", error);
@@ -212,25 +270,35 @@ bool export_results(AppState& state, const std::string& results_path,
 
   core::RigidTransform& m = state.current_transform;
   for (double& e : m.R.data) e *= m.s;
-  const ExportedMotion exported =
+  // Q is moved in the models' frames; the files' frames are what is written and printed.
+  const ExportedMotion local =
       file_motion(m, models.q_placement, files.cp, files.cq, state.params.centering);
+  const ExportedMotion exported = with_origins(local, models.origin_p, models.origin_q);
   const double(&total)[4][4] = exported.m;
   std::printf("\n\n\n");
   print_rotation_rows(total);
   std::printf("translation: %f %f %f\n", total[0][3], total[1][3], total[2][3]);
+  const MatrixTolerance tol = matrix_tolerance(files.q, models.origin_q);
   core::DenseMatrix L(3, 3);
   for (uint32_t r = 0; r < 3; ++r)
-    for (uint32_t c = 0; c < 3; ++c) L(r, c) = total[r][c];
-  core::transform_point_set(files.q, core::linear_motion(L, total[0][3], total[1][3], total[2][3]));
-  if (!write_results_file(results_path, state, files.p.size(), files.q.size(), total, &reason))
+    for (uint32_t c = 0; c < 3; ++c) L(r, c) = local.m[r][c];
+  core::transform_point_set(files.q,
+                            core::linear_motion(L, local.m[0][3], local.m[1][3], local.m[2][3]));
+  core::FileBatch own;
+  core::FileBatch& out = batch ? *batch : own;
+  if (!out.add(results_path, results_text(state, files.p.size(), files.q.size(), total, tol),
+               &reason))
     return refuse(reason, error);
-  if (motion) *motion = exported;
 
-  centre_jointly(files.p, files.q, models.centroid_q);
+  float joint[3];
+  centre_jointly(files.p, files.q, joint);
   if (!reconstruct_path.empty() &&
-      !core::write_reconstruction(files.q, files.p, files.p_faces, files.q_faces, reconstruct_path,
-                                  &reason))
+      !out.add(reconstruct_path,
+               core::reconstruction_text(files.q, files.p, files.p_faces, files.q_faces), &reason))
     return refuse(reason, error);
+  if (!batch && !own.commit(&reason)) return refuse(reason, error);
+  std::copy(joint, joint + 3, models.centroid_q);
+  if (motion) *motion = exported;
   return true;
 }
 

@@ -208,8 +208,9 @@ std::string no_motion_reason(const registration::EngineResult& run) {
 icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
   state.status_text = "Running ICP...";
   hooks.request_repaint();
-  icp::IcpRefineResult result = icp::refine_q_by_icp(state.models.full_p, state.models.full_q,
-                                                     state.params.threads, !state.params.any_pose);
+  icp::IcpRefineResult result =
+      icp::refine_q_by_icp(state.models.full_p, state.models.full_q, state.params.threads,
+                           !state.params.any_pose, hooks.should_stop);
   if (!result.ran) {
     state.status_text = result.message;
     if (state.console) std::fprintf(stderr, "%s\n", result.message.c_str());

@@ -24,7 +24,8 @@ registration::EngineResult on_start_kestrel(AppState& state, const ActionHooks& 
 registration::EngineResult on_start_ransac(AppState& state, const ActionHooks& hooks);
 
 // Refines the full Q against the full P from Q's current position ("Start ICP"). Refused, with
-// the reason in status_text and nothing moved, while a model is missing.
+// the reason in status_text and nothing moved, while a model is missing; hooks.should_stop
+// (Escape) stops it with nothing moved either.
 icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks);
 
 // Why a run found no motion (no candidate to score, or none with an LCP above 0); empty when

@@ -93,31 +93,33 @@ const RunOption kTable[] = {
     {"--noise", K::kSet, "", 0, "press \"Add noise\" before the run (-no sets the level)", 0, kNone,
      kNo, ALIGN(noise), kNoValue},
     {"--max-seconds", K::kFloat, "S", 0,
-     "stop the run after S seconds as Escape does, keeping the\nbest motion so far (not "
-     "refined by --icp); Ctrl-C does the\nsame (a second one ends the program)",
+     "stop the run (and its ICP) after S seconds as Escape does,\nkeeping the best motion so far "
+     "(not refined by --icp);\nCtrl-C does the same (a second one ends the program)",
      0, kNone, kNo, ALIGN(max_seconds), kSeconds},
     {"--icp", K::kSet, "", 0,
      "refine with \"Start ICP\" after a run that was not stopped;\nthe results then carry "
      "the refinement too",
      0, kNone, kNo, ALIGN(icp), kNoValue},
-    {"--out", K::kText, "FILE", 0, "results file (default results.tfm)", 0, kNone, kNo, ALIGN(out),
-     kNoValue},
+    {"--out", K::kText, "FILE", 0,
+     "results file (default results.tfm); outputs replace only\nregular files, never an input, and "
+     "are all written or none",
+     0, kNone, kNo, ALIGN(out), kNoValue},
     {"--reconstruct", K::kText, "FILE", 0, "also write both models joined into FILE", 0, kNone, kNo,
      ALIGN(reconstruct), kNoValue},
     {"--matrix", K::kText, "FILE", 0,
      "also write the motion as a plain 4x4 matrix (four lines\nof four numbers, full precision)", 0,
      kNone, kNo, ALIGN(matrix), kNoValue},
     {"--json", K::kSet, "", 0,
-     "print one JSON object with the outcome as the last line\n(with \"error\" when the run "
-     "found no motion)",
+     "print one JSON object with the outcome as the last line\n(with \"error\" when no motion "
+     "was found or a step failed)",
      0, kNone, kNo, ALIGN(json), kNoValue},
     {"--profile", K::kSet, "", 0,
      "print the engine's time per stage and its counts after the\nrun (with --json, in the "
      "object's \"profile\")",
      0, kNone, kNo, ALIGN(profile), kNoValue},
     {"--quiet", K::kSet, "", 0,
-     "no progress line (drawn on standard error while the run\nworks, only when it is a "
-     "terminal)",
+     "no progress lines: neither the line drawn on standard error\non a terminal nor the run's "
+     "\"\\r\" trial lines on standard output",
      0, kNone, kNo, ALIGN(quiet), kNoValue},
     {"--help", K::kAlignHelp, "", 0, "this text", 0, kNone, kNo, nullptr, kNoValue},
 };

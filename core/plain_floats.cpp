@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 
@@ -54,7 +55,8 @@ bool may_start_number(char c) {
 // Reads one number after optional white space into `value`; returns where it ends, or nullptr
 // when unsure. The number must end at white space or the end of the text: "%f" would stop
 // elsewhere in ways only sscanf knows ("1e", "1.2.3", "4,5").
-const char* scan_one(const char* p, float& value) {
+template <typename T>
+const char* scan_one(const char* p, T& value) {
   while (is_blank(*p)) ++p;
   const char* end = plain_number_end(p);
   if (!end || !(is_blank(*end) || *end == '\0')) return nullptr;
@@ -66,6 +68,20 @@ const char* scan_one(const char* p, float& value) {
   return end;
 }
 
+template <typename T>
+PlainScan scan_plain(const char* text, T (&out)[3]) {
+  const char* p = text;
+  while (is_blank(*p)) ++p;
+  if (*p == '\0' || (is_plain_printable(*p) && !may_start_number(*p))) return PlainScan::kNone;
+  T v[3];
+  for (T& x : v) {
+    p = scan_one(p, x);
+    if (!p) return PlainScan::kUnsure;
+  }
+  for (int k = 0; k < 3; ++k) out[k] = v[k];
+  return PlainScan::kThree;
+}
+
 }  // namespace
 
 bool plain_decimal_locale() {
@@ -74,16 +90,28 @@ bool plain_decimal_locale() {
 }
 
 PlainScan scan_plain_floats(const char* text, float (&out)[3]) {
+  return scan_plain(text, out);
+}
+
+PlainScan scan_plain_floats(const char* text, double (&out)[3]) {
+  return scan_plain(text, out);
+}
+
+const char* number_with_trailing_characters(const char* text, int count) {
   const char* p = text;
-  while (is_blank(*p)) ++p;
-  if (*p == '\0' || (is_plain_printable(*p) && !may_start_number(*p))) return PlainScan::kNone;
-  float v[3];
-  for (float& x : v) {
-    p = scan_one(p, x);
-    if (!p) return PlainScan::kUnsure;
+  for (int k = 0; k < count; ++k) {
+    while (is_blank(*p)) ++p;
+    const char* digits = p + (*p == '+' || *p == '-');
+    if (*digits == '.') ++digits;
+    // Only a field that starts as a plain number counts: words, "inf" and "nan" are sscanf's.
+    if (!is_digit(*digits)) return nullptr;
+    char* end = nullptr;
+    std::strtod(p, &end);
+    if (end == p) return nullptr;
+    if (!(is_blank(*end) || *end == '\0')) return p;
+    p = end;
   }
-  for (int k = 0; k < 3; ++k) out[k] = v[k];
-  return PlainScan::kThree;
+  return nullptr;
 }
 
 const char* skip_plain_fields(const char* text, int count) {

@@ -19,6 +19,14 @@ bool plain_decimal_locale();
 // Reads three whitespace-separated numbers from `text` into `out`, as "%f %f %f" would. `out`
 // is filled only with kThree.
 PlainScan scan_plain_floats(const char* text, float (&out)[3]);
+// The same as "%lf %lf %lf" reads them.
+PlainScan scan_plain_floats(const char* text, double (&out)[3]);
+
+// Among the first `count` whitespace-separated fields of `text`, the first that starts as a
+// number but goes on past it ("3.5D+02", "4,5", "12abc"), where "%f" would quietly read a
+// shorter number; nullptr when every field that starts as a number ends as one, or a field
+// does not start as one (a word ends the look).
+const char* number_with_trailing_characters(const char* text, int count);
 
 // Steps over `count` whitespace-delimited fields as "%*s" does, and returns where the text goes
 // on; nullptr when unsure or when a field is missing (ask sscanf then).

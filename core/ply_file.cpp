@@ -181,7 +181,7 @@ FaceList kept_faces(const std::vector<Triangle>& triangles, const std::vector<in
 }  // namespace
 
 bool read_ply_file(const std::string& file, PointSet& points, FaceList& faces, bool take_faces,
-                   std::string& error) {
+                   std::string& error, bool exact) {
   std::ifstream f(file, std::ios::binary);
   if (!f) return refuse(error, "cannot open the file for reading");
   // Held in memory, so that a list count can be peeked and the bytes left are known.
@@ -242,9 +242,14 @@ bool read_ply_file(const std::string& file, PointSet& points, FaceList& faces, b
       if (!read_item(in, element, shape, header.encoding, file_size))
         return refuse(error, unreadable_item(shape, j, count));
       if (vertices) {
-        float v[3];
-        for (int c = 0; c < 3; ++c) v[c] = static_cast<float>(xyz[c](element.property(xyz_at[c])));
-        const bool finite = std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
+        double v[3];
+        bool finite = true;
+        for (int c = 0; c < 3; ++c) {
+          v[c] = xyz[c](element.property(xyz_at[c]));
+          const float rounded = static_cast<float>(v[c]);
+          finite = finite && std::isfinite(rounded);
+          if (!exact) v[c] = rounded;
+        }
         kept_index.push_back(finite ? static_cast<int64_t>(read_points.size()) : -1);
         if (finite) read_points.push_back(Point3D{v[0], v[1], v[2], 0, 0, 0});
       } else if (corners) {

@@ -1,6 +1,7 @@
 #include "core/point_file.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "core/plain_floats.h"
 #include "core/ply_file.h"
 #include "core/point_formats.h"
+#include "core/point_origin.h"
 #include "core/prepare_point_set.h"
 #include "core/random15.h"
 
@@ -20,8 +22,12 @@ namespace kestrel::core {
 
 namespace {
 
-bool finite3(float a, float b, float c) {
-  return std::isfinite(a) && std::isfinite(b) && std::isfinite(c);
+// A coordinate is kept when it is finite as a float, in either reading, so that both readings
+// keep the same lines.
+template <typename T>
+bool finite3(const T (&v)[3]) {
+  return std::isfinite(static_cast<float>(v[0])) && std::isfinite(static_cast<float>(v[1])) &&
+         std::isfinite(static_cast<float>(v[2]));
 }
 
 // Lines hold at most 1022 characters; the buffer also takes the newline and the terminator. A
@@ -52,51 +58,87 @@ int32_t face_index(float number) {
   return static_cast<int32_t>(index);
 }
 
-// The three numbers of "%f %f %f" at `text`: read quickly when the line is plain, else by
-// sscanf, whose results the quick reading matches wherever it answers.
-bool three_floats(const char* text, bool plain, float (&v)[3]) {
-  if (plain) {
-    const PlainScan scan = scan_plain_floats(text, v);
-    if (scan != PlainScan::kUnsure) return scan == PlainScan::kThree;
-  }
+// What the numbers of a line gave. kBad: a number went on into other characters ("3.5D+02"),
+// which "%f" would have read as a shorter number.
+enum class Numbers { kThree, kNone, kBad };
+
+bool scanf_three(const char* text, float (&v)[3]) {
   return std::sscanf(text, "%f %f %f", &v[0], &v[1], &v[2]) == 3;
 }
 
-// The three numbers after two fields, as "%*s %*s %f %f %f %*s" reads them.
-bool fields_then_floats(const char* line, bool plain, float (&v)[3]) {
-  const char* rest = plain ? skip_plain_fields(line, 2) : nullptr;
-  if (rest) return three_floats(rest, true, v);
-  return std::sscanf(line, "%*s %*s %f %f %f %*s", &v[0], &v[1], &v[2]) == 3;
+bool scanf_three(const char* text, double (&v)[3]) {
+  return std::sscanf(text, "%lf %lf %lf", &v[0], &v[1], &v[2]) == 3;
 }
 
-// `plain` says the locale lets the quick reading of numbers stand in for sscanf.
-void parse_line(const char* line, PointReader reader, bool take_faces, bool plain, PointSet& points,
-                FaceList& faces) {
-  float v[3];
+// The three numbers of "%f %f %f" at `text`: read quickly when the line is plain, else by
+// sscanf, whose results the quick reading matches wherever it answers. Only `strict` lines
+// (points) are checked for numbers with trailing characters: a face "f 1/1 2/2 3/3" is skipped.
+template <typename T>
+Numbers three_numbers(const char* text, bool plain, bool strict, T (&v)[3]) {
+  if (plain) {
+    const PlainScan scan = scan_plain_floats(text, v);
+    if (scan == PlainScan::kThree) return Numbers::kThree;
+    if (scan == PlainScan::kNone) return Numbers::kNone;
+  }
+  if (strict && number_with_trailing_characters(text, 3)) return Numbers::kBad;
+  return scanf_three(text, v) ? Numbers::kThree : Numbers::kNone;
+}
+
+// The three numbers after two fields, as "%*s %*s %f %f %f %*s" reads them.
+template <typename T>
+Numbers fields_then_numbers(const char* line, bool plain, T (&v)[3]) {
+  const char* rest = plain ? skip_plain_fields(line, 2) : nullptr;
+  if (!rest) {
+    int at = -1;
+    std::sscanf(line, "%*s %*s%n", &at);
+    if (at < 0) return Numbers::kNone;
+    rest = line + at;
+  }
+  return three_numbers(rest, plain, true, v);
+}
+
+// Appends what one line holds. `plain` says the locale lets the quick reading of numbers stand
+// in for sscanf; T is float, or double for a file read exactly (point_file.h).
+template <typename T>
+Numbers parse_line(const char* line, PointReader reader, bool take_faces, bool plain,
+                   PointSet& points, FaceList& faces) {
+  T v[3];
+  Numbers got = Numbers::kNone;
   switch (reader) {
     case PointReader::kObj: {
       // "%c %f %f %f": the first character is the kind, whatever it is; the numbers follow.
       const char kind = line[0];
       // An empty line, or a comment even when it holds three numbers.
-      if (kind == '#' || kind == '\0') return;
-      if (!three_floats(line + 1, plain, v) || !finite3(v[0], v[1], v[2])) return;
-      if (kind == 'v')
-        points.push_back(Point3D{v[0], v[1], v[2], 0, 0, 0});
-      else if (take_faces)
-        faces.push_back(Face{{face_index(v[0]), face_index(v[1]), face_index(v[2])}});
-      return;
+      if (kind == '#' || kind == '\0') return Numbers::kNone;
+      if (kind != 'v') {
+        float f[3];
+        if (take_faces && three_numbers(line + 1, plain, false, f) == Numbers::kThree && finite3(f))
+          faces.push_back(Face{{face_index(f[0]), face_index(f[1]), face_index(f[2])}});
+        return Numbers::kNone;
+      }
+      got = three_numbers(line + 1, plain, true, v);
+      break;
     }
     case PointReader::kXyz:
-      if (three_floats(line, plain, v) && finite3(v[0], v[1], v[2]))
-        points.push_back(Point3D{v[0], v[1], v[2], 0, 0, 0});
-      return;
+      got = three_numbers(line, plain, true, v);
+      break;
     case PointReader::kFields:
-      if (fields_then_floats(line, plain, v) && finite3(v[0], v[1], v[2]))
-        points.push_back(Point3D{v[0], v[1], v[2], 0, 0, 0});
-      return;
+      got = fields_then_numbers(line, plain, v);
+      break;
     case PointReader::kPly:
-      return;
+      return Numbers::kNone;
   }
+  if (got == Numbers::kThree && finite3(v))
+    points.push_back(Point3D{static_cast<double>(v[0]), static_cast<double>(v[1]),
+                             static_cast<double>(v[2]), 0, 0, 0});
+  return got;
+}
+
+// The field a message quotes: up to the next blank, at most 40 characters.
+std::string quoted_field(const char* at) {
+  size_t n = 0;
+  while (at[n] && !std::isspace(static_cast<unsigned char>(at[n])) && n < 40) ++n;
+  return "\"" + std::string(at, n) + "\"";
 }
 
 // Room for the points a scan of this size holds (lines of some 20 characters or more), so the set
@@ -109,10 +151,24 @@ void reserve_for_file(const std::string& file, PointSet& points) {
   if (!ec) points.reserve(static_cast<size_t>(std::min(bytes / kBytesPerPoint, kMostReserved)));
 }
 
-// Reads the line-oriented formats; false with the reason when no line gave a point. A name of
-// no known format (`format` null) is still opened, so a missing file is named as missing.
+// The first field of `line` that parse_line refused as a bad number.
+const char* bad_field(const char* line, PointReader reader) {
+  if (reader == PointReader::kObj) return number_with_trailing_characters(line + 1, 3);
+  if (reader == PointReader::kXyz) return number_with_trailing_characters(line, 3);
+  int at = -1;
+  std::sscanf(line, "%*s %*s%n", &at);
+  return at < 0 ? nullptr : number_with_trailing_characters(line + at, 3);
+}
+
+// A UTF-8 byte-order mark, which some editors put before the first line.
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+// Reads the line-oriented formats; false with the reason when no line gave a point or a line
+// holds a bad number (`where` then names the line). A name of no known format (`format` null)
+// is still opened, so a missing file is named as missing.
+template <typename T>
 bool read_text_file(const std::string& file, const PointFormat* format, bool take_faces,
-                    PointSet& points, FaceList& faces, std::string& reason) {
+                    PointSet& points, FaceList& faces, std::string& where, std::string& reason) {
   std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(file.c_str(), "r"), &std::fclose);
   if (!f) {
     reason = "cannot open the file for reading";
@@ -127,12 +183,37 @@ bool read_text_file(const std::string& file, const PointFormat* format, bool tak
   const bool plain = plain_decimal_locale();
   char line[kLineBuffer];
   bool too_long = false;
-  while (next_line(f.get(), line, too_long)) {
-    if (!too_long) parse_line(line, format->reader, take_faces, plain, points, faces);
+  for (long number = 1; next_line(f.get(), line, too_long); ++number) {
+    if (too_long) continue;
+    const size_t skip = number == 1 && std::strncmp(line, kByteOrderMark, 3) == 0 ? 3 : 0;
+    const char* text = line + skip;
+    if (parse_line<T>(text, format->reader, take_faces, plain, points, faces) == Numbers::kBad) {
+      where = ", line " + std::to_string(number);
+      reason = quoted_field(bad_field(text, format->reader)) +
+               " is not a number (a number must end at a blank or the line's end)";
+      return false;
+    }
   }
   if (!points.empty()) return true;
   reason = "no line holds a point";
   return false;
+}
+
+// Whether a coordinate read as a float was rounded by more than the file can afford.
+bool needs_exact_reading(const PointSet& points) {
+  for (const Point3D& p : points)
+    if (std::fabs(p.x) >= kExactCoordinate || std::fabs(p.y) >= kExactCoordinate ||
+        std::fabs(p.z) >= kExactCoordinate)
+      return true;
+  return false;
+}
+
+bool parse_file(const std::string& file, const PointFormat* format, bool take_faces, bool exact,
+                PointSet& points, FaceList& faces, std::string& where, std::string& reason) {
+  if (format && format->reader == PointReader::kPly)
+    return read_ply_file(file, points, faces, take_faces, reason, exact);
+  return exact ? read_text_file<double>(file, format, take_faces, points, faces, where, reason)
+               : read_text_file<float>(file, format, take_faces, points, faces, where, reason);
 }
 
 bool fail(std::string* error, const std::string& file, const std::string& reason) {
@@ -158,13 +239,21 @@ bool parse_point_file(const std::string& file, PointSet& points, FaceList& faces
   std::error_code ec;
   if (std::filesystem::is_directory(file, ec))
     return fail(error, file, "is a folder, not a point file");
-  std::string reason;
+  std::string where, reason;
   const PointFormat* format = point_format_of(file);
-  if (format && format->reader == PointReader::kPly) {
-    if (!read_ply_file(file, points, faces, take_faces, reason)) return fail(error, file, reason);
-  } else if (!read_text_file(file, format, take_faces, points, faces, reason)) {
-    return fail(error, file, reason);
+  PointSet read;
+  FaceList read_faces;
+  if (!parse_file(file, format, take_faces, false, read, read_faces, where, reason))
+    return fail(error, file + where, reason);
+  // Far from the origin a float drops digits the file holds: read such a file again, exactly.
+  if (needs_exact_reading(read)) {
+    read.clear();
+    read_faces.clear();
+    if (!parse_file(file, format, take_faces, true, read, read_faces, where, reason))
+      return fail(error, file + where, reason);
   }
+  points.swap(read);
+  faces.swap(read_faces);
   return true;
 }
 
@@ -180,29 +269,35 @@ bool read_point_set(const std::string& file, PointSet& set, FaceList& faces, boo
                            sample, cut, cx, cy, cz, isamp, error);
 }
 
+std::function<void(std::ostream&)> obj_text(const PointSet& set, const FaceList& faces) {
+  return [&set, &faces](std::ostream& out) {
+    write_vertices(out, set);
+    write_faces(out, faces, 0);
+  };
+}
+
+std::function<void(std::ostream&)> reconstruction_text(const PointSet& moving,
+                                                       const PointSet& reference,
+                                                       const FaceList& reference_faces,
+                                                       const FaceList& moving_faces) {
+  return [&moving, &reference, &reference_faces, &moving_faces](std::ostream& out) {
+    write_vertices(out, reference);
+    write_vertices(out, moving);
+    write_faces(out, reference_faces, 0);
+    write_faces(out, moving_faces, static_cast<long>(reference.size()));
+  };
+}
+
 bool write_obj(const PointSet& set, const std::string& file, const FaceList& faces,
                std::string* error) {
-  return write_file_atomically(
-      file,
-      [&set, &faces](std::ostream& out) {
-        write_vertices(out, set);
-        write_faces(out, faces, 0);
-      },
-      error);
+  return write_file_atomically(file, obj_text(set, faces), error);
 }
 
 bool write_reconstruction(const PointSet& moving, const PointSet& reference,
                           const FaceList& reference_faces, const FaceList& moving_faces,
                           const std::string& path, std::string* error) {
   return write_file_atomically(
-      path,
-      [&](std::ostream& out) {
-        write_vertices(out, reference);
-        write_vertices(out, moving);
-        write_faces(out, reference_faces, 0);
-        write_faces(out, moving_faces, static_cast<long>(reference.size()));
-      },
-      error);
+      path, reconstruction_text(moving, reference, reference_faces, moving_faces), error);
 }
 
 }  // namespace kestrel::core

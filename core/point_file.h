@@ -4,6 +4,8 @@
 // as OBJ text.
 
 #include <cstdint>
+#include <functional>
+#include <ostream>
 #include <string>
 
 #include "core/face.h"
@@ -24,8 +26,11 @@ bool read_point_set(const std::string& file, PointSet& set, FaceList& faces, boo
 
 // The parsing half of read_point_set: the points of `file` as they stand (and its faces when
 // `take_faces`), nothing prepared. Lets a caller that needs the file twice read it once and
-// hand the result to prepare_point_set (prepare_point_set.h). False with a message naming the
-// file in `error` when it cannot be read.
+// hand the result to prepare_point_set (prepare_point_set.h). Numbers are read as floats, or
+// exactly in double when a coordinate reaches kExactCoordinate (point_origin.h). A byte-order
+// mark before the first line is skipped. False with a message naming the file in `error` when it
+// cannot be read, or naming the file and the line when a number of a point goes on into other
+// characters ("3.5D+02"), which would otherwise be read as a shorter number.
 bool parse_point_file(const std::string& file, PointSet& points, FaceList& faces, bool take_faces,
                       std::string* error = nullptr);
 
@@ -41,5 +46,13 @@ bool write_reconstruction(const PointSet& moving, const PointSet& reference,
                           const FaceList& reference_faces, const FaceList& moving_faces,
                           const std::string& path = "reconstruct.obj",
                           std::string* error = nullptr);
+
+// The texts of write_obj and write_reconstruction, for a FileBatch (atomic_file.h) that writes
+// several files at once; the sets must outlive the returned function.
+std::function<void(std::ostream&)> obj_text(const PointSet& set, const FaceList& faces);
+std::function<void(std::ostream&)> reconstruction_text(const PointSet& moving,
+                                                       const PointSet& reference,
+                                                       const FaceList& reference_faces,
+                                                       const FaceList& moving_faces);
 
 }  // namespace kestrel::core

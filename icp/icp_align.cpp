@@ -35,7 +35,8 @@ std::vector<float> uniform_cdf(size_t n) {
 float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf2,
                      const KDtree& kd1, const KDtree& kd2, std::vector<float>& weights1,
                      std::vector<float>& weights2, float maxdist, int verbose, bool allow_scale,
-                     bool affine, int threads) {
+                     bool affine, int threads, const std::function<bool()>& stop) {
+  const auto stopped = [&stop] { return stop && stop(); };
   // Without points, or with all points in one place, there is nothing to match or no scale
   // for the distance limit and the overlap grid.
   if (mesh1.vertices.empty() || mesh2.vertices.empty()) return -1.0f;
@@ -43,7 +44,7 @@ float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf
   compute_bbox(mesh2);
   if (!has_extent(mesh1) || !has_extent(mesh2)) return -1.0f;
 
-  for (TriMesh* mesh : {&mesh1, &mesh2}) ensure_normals(*mesh, threads);
+  for (TriMesh* mesh : {&mesh1, &mesh2}) ensure_normals(*mesh, threads, kMaxRuns, stop);
   for (TriMesh* mesh : {&mesh1, &mesh2}) ensure_neighbors(*mesh);
   for (TriMesh* mesh : {&mesh1, &mesh2}) ensure_vertex_faces(*mesh);
   const IcpClock::time_point start = IcpClock::now();
@@ -55,14 +56,15 @@ float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf
   }
   std::vector<float> cdf1 = uniform_cdf(mesh1.vertices.size());
   std::vector<float> cdf2 = uniform_cdf(mesh2.vertices.size());
+  if (stopped()) return -1.0f;
   const OverlapGrids grids = overlap_grids(mesh1, mesh2, threads);
   float incr = kStartIncr;
-  IcpStep step{mesh1,    mesh2, xf1,  xf2,     kd1,  kd2,     weights1,
-               weights2, cdf1,  cdf2, maxdist, incr, verbose, threads};
+  IcpStep step{mesh1, mesh2, xf1,     xf2,  kd1,     kd2,     weights1, weights2,
+               cdf1,  cdf2,  maxdist, incr, verbose, threads, &stop};
 
   for (int i = 0; i < 7; ++i) {
     const bool translation_only = i < 2;
-    if (step_point_to_point(step, translation_only) < 0) return -1.0f;
+    if (stopped() || step_point_to_point(step, translation_only) < 0) return -1.0f;
   }
   if (weights1.size() != mesh1.vertices.size() || weights2.size() != mesh2.vertices.size()) {
     compute_overlaps(mesh1, mesh2, grids, xf1, xf2, weights1, weights2, maxdist, verbose, threads);
@@ -78,12 +80,14 @@ float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf
   bool rigid = true;
   int k = 0;
   while (true) {
+    if (stopped()) return -1.0f;
     const float lasterr = err;
     if (verbose > 1) std::fprintf(stderr, "Using incr = %f\n", double(incr));
     const bool refresh = k % kRefresh == kRefresh - 1;
     if (refresh) {
       compute_overlaps(mesh1, mesh2, grids, xf1, xf2, weights1, weights2, maxdist, verbose,
                        threads);
+      if (stopped()) return -1.0f;
     }
     err = step_point_to_plane(step, {refresh, allow_scale && !rigid, affine && !rigid});
     if (verbose > 1) {
@@ -103,6 +107,7 @@ float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf
     if (++k >= kMaxIterations) break;
   }
 
+  if (stopped()) return -1.0f;
   if (verbose > 1) std::fprintf(stderr, "Did %d iterations\n\nLast iteration...\n", k);
   incr *= 0.25f;
   if (verbose > 1) std::fprintf(stderr, "Using incr = %f\n", double(incr));

@@ -5,6 +5,7 @@
 // scaling phase, and a last step with four times the samples. Samples are drawn with the
 // process-wide generator of icp_random.h, so a later run continues its sequence.
 
+#include <functional>
 #include <vector>
 
 #include "icp/kd_tree.h"
@@ -25,11 +26,12 @@ float icp_align(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf2, in
 // As icp_align over the caller's trees (kd1 over mesh1, kd2 over mesh2). The overlap weights
 // are recomputed when their lengths differ from the vertex counts. maxdist <= 0 chooses half
 // the diagonal of the smaller bounding box. Empty meshes and meshes whose vertices all
-// coincide are refused with -1 before anything changes.
+// coincide are refused with -1 before anything changes. A `stop` request (core/stop_check.h),
+// asked before each step, ends it with -1 and xf2 as far as it came.
 float icp_align_full(TriMesh& mesh1, TriMesh& mesh2, const Xform& xf1, Xform& xf2,
                      const KDtree& kd1, const KDtree& kd2, std::vector<float>& weights1,
                      std::vector<float>& weights2, float maxdist, int verbose, bool allow_scale,
-                     bool affine, int threads);
+                     bool affine, int threads, const std::function<bool()>& stop = {});
 
 // The uniform starting distribution over n vertices: (i + 1) / n, the last exactly 1.
 std::vector<float> uniform_cdf(size_t n);

@@ -6,6 +6,7 @@
 // motion, or -1 when too few pairs remain (xf2, incr and maxdist then unchanged) or, for a
 // point-to-plane step, when the distributions cannot be rebuilt. Verbose output goes to stderr.
 
+#include <functional>
 #include <vector>
 
 #include "icp/kd_tree.h"
@@ -30,6 +31,9 @@ struct IcpStep {
   float& incr;     // sampling increment, adapted by every step
   int verbose;     // > 0 failures, > 1 every step on stderr
   int threads;     // 1, or 2 to share the matching and the distributions (same results)
+  // A stop request (core/stop_check.h), asked from both threads: it fails a rebuild of the
+  // distributions, and so the step. Null: never stop.
+  const std::function<bool()>* stop = nullptr;
 };
 
 // What a point-to-plane step does besides its rigid motion.

@@ -4,6 +4,7 @@
 #include <limits>
 #include <utility>
 
+#include "core/stop_check.h"
 #include "icp/node_pool.h"
 
 namespace kestrel::icp {
@@ -74,8 +75,8 @@ int partition(const Vec3f** refs, int n, int axis, float splitval) {
   return left;
 }
 
-KDnode* build(const Vec3f** refs, int n) {
-  if (n <= kLeafSize) return make_leaf(refs, n);
+KDnode* build(const Vec3f** refs, int n, core::StopCheck& stopped) {
+  if (n <= kLeafSize || stopped(n)) return make_leaf(refs, n);
   Vec3f lo = *refs[0], hi = *refs[0];
   for (int i = 1; i < n; ++i) {
     for (int a = 0; a < 3; ++a) {
@@ -107,8 +108,8 @@ KDnode* build(const Vec3f** refs, int n) {
   node->inner.center[2] = center.z;
   node->inner.r = 0.5f * len(extent);
   node->inner.splitaxis = axis;
-  node->inner.left = build(refs, nleft);
-  node->inner.right = build(refs + nleft, n - nleft);
+  node->inner.left = build(refs, nleft, stopped);
+  node->inner.right = build(refs + nleft, n - nleft, stopped);
   return node;
 }
 
@@ -225,13 +226,16 @@ void KDnode::operator delete(void* p, std::size_t n) {
   node_pool().free(p, n);
 }
 
-KDtree::KDtree(const std::vector<Vec3f>& points) : KDtree(points.data(), points.size()) {}
+KDtree::KDtree(const std::vector<Vec3f>& points, const std::function<bool()>& stop)
+    : KDtree(points.data(), points.size(), stop) {}
 
-KDtree::KDtree(const Vec3f* points, std::size_t n) {
+KDtree::KDtree(const Vec3f* points, std::size_t n, const std::function<bool()>& stop) {
   if (n == 0) return;
   std::vector<const Vec3f*> refs(n);
   for (std::size_t i = 0; i < n; ++i) refs[i] = points + i;
-  root_ = build(refs.data(), static_cast<int>(n));
+  // A node's bounds and partition cost about one unit per point.
+  core::StopCheck stopped(stop, core::StopCheck::kStride * 4);
+  root_ = build(refs.data(), static_cast<int>(n), stopped);
 }
 
 KDtree::~KDtree() {

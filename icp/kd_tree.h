@@ -7,6 +7,7 @@
 // and destructions share one process-wide node pool and must not run concurrently.
 
 #include <cstddef>
+#include <functional>
 #include <set>
 #include <utility>
 #include <vector>
@@ -25,9 +26,11 @@ class KDtree {
     virtual ~CompatFunc() = default;
   };
 
-  // Builds over all of `points`. An empty array gives a tree that finds nothing.
-  explicit KDtree(const std::vector<Vec3f>& points);
-  KDtree(const Vec3f* points, std::size_t n);
+  // Builds over all of `points`. An empty array gives a tree that finds nothing. A `stop`
+  // request (core/stop_check.h) ends the build early with a tree that answers right but slowly
+  // (its last nodes are large leaves): a caller that stops should drop it.
+  explicit KDtree(const std::vector<Vec3f>& points, const std::function<bool()>& stop = {});
+  KDtree(const Vec3f* points, std::size_t n, const std::function<bool()>& stop = {});
   ~KDtree();
   KDtree(const KDtree&) = delete;
   KDtree& operator=(const KDtree&) = delete;

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/stop_check.h"
 #include "icp/icp_align.h"
 #include "icp/kd_tree.h"
 #include "icp/normals.h"
@@ -38,8 +39,12 @@ std::string unusable(const char* name, const TriMesh& mesh) {
 }  // namespace
 
 IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
-                                kestrel::core::PointSet& full_q, int threads, bool allow_scale) {
+                                kestrel::core::PointSet& full_q, int threads, bool allow_scale,
+                                const std::function<bool()>& stop) {
   IcpRefineResult result;
+  // The normals' fits run on two threads; only this one may ask `stop` itself.
+  core::SharedStop shared(stop);
+  const std::function<bool()>& poll = shared.hook();
   TriMesh mesh1 = point_cloud(full_p);
   TriMesh mesh2 = point_cloud(full_q);
   compute_bbox(mesh1);
@@ -50,19 +55,28 @@ IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
     if (!result.message.empty()) return result;
   }
 
-  // The trees that find the normals' neighbours are the ones the ICP matches with.
-  const KDtree kd1(mesh1.vertices);
-  const KDtree kd2(mesh2.vertices);
-  ensure_normals(mesh1, kd1, threads);
-  ensure_normals(mesh2, kd2, threads);
-  ensure_neighbors(mesh1);
-  ensure_neighbors(mesh2);
-  ensure_vertex_faces(mesh1);
-  ensure_vertex_faces(mesh2);
+  // The trees that find the normals' neighbours are the ones the ICP matches with. After a
+  // stop nothing more is begun: a tree cut short answers right but slowly.
+  const KDtree kd1(mesh1.vertices, poll);
+  const KDtree kd2(mesh2.vertices, poll);
   Xform xf1, xf2;
-  std::vector<float> weights1, weights2;
-  result.error = icp_align_full(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, 0.0f, 0,
-                                allow_scale, false, threads);
+  if (!shared.stopped()) ensure_normals(mesh1, kd1, threads, kMaxRuns, poll);
+  if (!shared.stopped()) ensure_normals(mesh2, kd2, threads, kMaxRuns, poll);
+  if (!shared.stopped()) {
+    ensure_neighbors(mesh1);
+    ensure_neighbors(mesh2);
+    ensure_vertex_faces(mesh1);
+    ensure_vertex_faces(mesh2);
+    std::vector<float> weights1, weights2;
+    result.error = icp_align_full(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, 0.0f, 0,
+                                  allow_scale, false, threads, poll);
+  }
+  if (shared.stopped()) {
+    result.stopped = true;
+    result.message = "ICP stopped before it was done";
+    result.error = -1.0f;
+    return result;
+  }
   if (!allow_scale) xf2 = nearest_rigid(xf2);
   result.ran = true;
   result.xf2 = xf2;

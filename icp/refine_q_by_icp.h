@@ -2,6 +2,7 @@
 // The "Start ICP" action: refines the full Model Q against the full Model P from Q's current
 // position and moves Q's points by the result.
 
+#include <functional>
 #include <string>
 
 #include "core/point_set.h"
@@ -10,10 +11,11 @@
 namespace kestrel::icp {
 
 struct IcpRefineResult {
-  bool ran = false;     // false when refused; Q is then untouched
-  std::string message;  // why it was refused
-  Xform xf2;            // the transform applied to Q (identity when refused)
-  float error = -1.0f;  // last RMS point-to-plane error, or negative when the ICP failed
+  bool ran = false;      // false when refused or stopped; Q is then untouched
+  bool stopped = false;  // a stop request ended it
+  std::string message;   // why it was refused
+  Xform xf2;             // the transform applied to Q (identity when refused)
+  float error = -1.0f;   // last RMS point-to-plane error, or negative when the ICP failed
 };
 
 // Runs a rigid ICP of Q (mesh 2) onto P (mesh 1), with a uniform scale step when
@@ -22,8 +24,11 @@ struct IcpRefineResult {
 // in single precision, and stores every point of `full_q` moved by the result, rounded to float
 // (also when the ICP stopped early: the updates made so far apply). Normals of `full_q` and
 // `full_p` are left as they are. Refuses empty models and models whose points all coincide.
-// `threads` (1 or 2) share the work; the result is the same bit for bit with either.
+// `threads` (1 or 2) share the work; the result is the same bit for bit with either. `stop`
+// (asked from this thread only, core/stop_check.h) is polled through the trees, the normals
+// and every step; a stop request leaves Q untouched.
 IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
-                                kestrel::core::PointSet& full_q, int threads, bool allow_scale);
+                                kestrel::core::PointSet& full_q, int threads, bool allow_scale,
+                                const std::function<bool()>& stop = {});
 
 }  // namespace kestrel::icp

@@ -1,7 +1,9 @@
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 
+#include "core/stop_check.h"
 #include "icp/eigen_symmetric.h"
 #include "icp/icp_steps.h"
 #include "icp/icp_timer.h"
@@ -18,6 +20,8 @@ constexpr float kSmallEigenvalue = 0.01f;
 // Vertices per run of a distribution rebuild: below this, handing out a run costs more than it
 // saves.
 constexpr size_t kMinCdfRun = 2048;
+// A vertex's share (its six-vector and a 6 x 6 form) in core::StopCheck units.
+constexpr int64_t kPinningWork = 16;
 
 // The 6x6 system of a step, in the frame centred on the mesh-2 points and scaled to unit RMS
 // spread so that rotations and translations are comparable.
@@ -53,19 +57,28 @@ float pinning(const TriMesh& mesh, const Xform& xf, const NormalMatrix& nm, cons
 // computed in runs on `threads` threads; only the running total is summed in order.
 bool rebuild_cdf(const TriMesh& mesh, const Xform& xf, const std::vector<float>& weights,
                  const PlaneSystem& sys, const float (&m)[6][6], int threads,
-                 std::vector<float>& cdf) {
+                 std::vector<float>& cdf, const std::function<bool()>* stop) {
   const size_t n = mesh.vertices.size();
   const bool weighted = weights.size() == n;
   const NormalMatrix nm = normal_matrix(xf);
   cdf.assign(n, 0.0f);
-  run_in_parts(
-      n, kMinCdfRun, kMaxRuns, threads,
-      [&mesh, &xf, &weights, &sys, &m, &nm, &cdf, weighted](size_t, size_t first, size_t last) {
-        for (size_t j = first; j < last; ++j) {
-          const float weight = weighted ? weights[j] : 1.0f;
-          if (weight != 0) cdf[j] = pinning(mesh, xf, nm, sys, m, j) * weight;
-        }
-      });
+  const std::function<bool()> never;
+  const std::function<bool()>& hook = stop ? *stop : never;
+  std::atomic<bool> stopped{false};
+  run_in_parts(n, kMinCdfRun, kMaxRuns, threads,
+               [&mesh, &xf, &weights, &sys, &m, &nm, &cdf, weighted, &hook, &stopped](
+                   size_t, size_t first, size_t last) {
+                 core::StopCheck check(hook);
+                 for (size_t j = first; j < last; ++j) {
+                   if (check(kPinningWork)) {
+                     stopped = true;
+                     return;
+                   }
+                   const float weight = weighted ? weights[j] : 1.0f;
+                   if (weight != 0) cdf[j] = pinning(mesh, xf, nm, sys, m, j) * weight;
+                 }
+               });
+  if (stopped) return false;
   // A vertex without weight adds +0, which leaves any total as it is (it is never -0).
   float total = 0;
   for (size_t j = 0; j < n; ++j) {
@@ -88,11 +101,13 @@ bool update_cdfs(IcpStep& step, const PlaneSystem& sys) {
       for (int c = 0; c < 6; ++c) m[r][c] += sys.v[r][k] * e * sys.v[c][k];
     }
   }
-  if (!rebuild_cdf(step.mesh1, step.xf1, step.weights1, sys, m, step.threads, step.cdf1)) {
+  if (!rebuild_cdf(step.mesh1, step.xf1, step.weights1, sys, m, step.threads, step.cdf1,
+                   step.stop)) {
     if (step.verbose) std::fprintf(stderr, "No overlap.\n");
     return false;
   }
-  if (!rebuild_cdf(step.mesh2, step.xf2, step.weights2, sys, m, step.threads, step.cdf2)) {
+  if (!rebuild_cdf(step.mesh2, step.xf2, step.weights2, sys, m, step.threads, step.cdf2,
+                   step.stop)) {
     if (step.verbose) std::fprintf(stderr, "No overlap 222.\n");
     return false;
   }

@@ -55,8 +55,10 @@ std::mutex& engine_mutex() {
 
 AlignResult run_alignment(const app::ModelInput& p, const app::ModelInput& q,
                           const Keywords& keywords, const AlignCall& call) {
-  if (call.max_seconds && !(std::isfinite(*call.max_seconds) && *call.max_seconds >= 0))
-    throw py::value_error("max_seconds must be a finite number of seconds, at least 0");
+  // A limit of 0 would stop the run before it looked at a candidate: refused, as the aligner
+  // refuses --max-seconds 0.
+  if (call.max_seconds && !(std::isfinite(*call.max_seconds) && *call.max_seconds > 0))
+    throw py::value_error("max_seconds must be a finite number of seconds above 0");
   auto state = std::make_unique<app::AppState>();
   app::AlignOptions o;
   apply_keywords(keywords, call.function, *state, o);
@@ -75,6 +77,7 @@ AlignResult run_alignment(const app::ModelInput& p, const app::ModelInput& q,
   }
   poll.rethrow_unless_interrupt();
   if (!ok) throw py::value_error(error);
+  if (!outcome.no_motion.empty()) throw NoMotionError(outcome.no_motion);
   return result_of(*state, outcome);
 }
 

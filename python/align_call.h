@@ -7,6 +7,7 @@
 
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "app/align_models.h"
@@ -37,12 +38,20 @@ struct AlignCall {
   bool verbose = false;               // print the aligner's console lines
 };
 
+// Raised as kestrel.NoMotion (a RuntimeError) when a call finds no motion to hand on: the run
+// found none (also when it was stopped before it did), the scans are too small for it, the
+// motion is not a rotation or ICP failed. Its text is the aligner's reason.
+struct NoMotionError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 // Every call that reads or runs draws from the process-wide generators, so calls take turns.
 std::mutex& engine_mutex();
 
 // Applies `keywords`, then aligns `q` onto `p` as kestrel-align does. Called with the GIL held;
-// releases it while loading and running. Throws ValueError when a model cannot be loaded, and
-// whatever a signal handler other than Ctrl-C's raised during the run.
+// releases it while loading and running. Throws ValueError when a model cannot be loaded,
+// NoMotionError when no motion comes of it, and whatever a signal handler other than Ctrl-C's
+// raised during the run.
 AlignResult run_alignment(const app::ModelInput& p, const app::ModelInput& q,
                           const Keywords& keywords, const AlignCall& call);
 

@@ -49,8 +49,10 @@ scans, so with any_pose=True (and no ransac) they raise ValueError.
 max_seconds stops the registration run after that many seconds from the call's start;
 Ctrl-C (KeyboardInterrupt) stops it too
 when the call runs in the main thread. Either way the best motion found so far comes back
-with stopped=True and without ICP; a run that found no motion (best_lcp 0) is not refined
-either. verbose=True prints the aligner's console lines.
+with stopped=True and without ICP. When no motion comes of a call (the run found none, also
+when it was stopped first; a scan of fewer than 12 points; a motion that is not a rotation;
+a failed ICP) it raises kestrel.NoMotion, where kestrel-align exits with status 2.
+verbose=True prints the aligner's console lines.
 Unknown keywords and values of the wrong type raise TypeError, values out of range ValueError.)";
 
 constexpr char kAlignDoc[] =
@@ -74,6 +76,11 @@ with the same options, and returns an AlignResult whose matrix is the one kestre
 writes (--matrix). The defaults are kestrel-align's: no ICP, any_pose False.
 Files that cannot be read raise ValueError with the reader's message.
 )";
+
+constexpr char kNoMotionDoc[] =
+    R"(No motion comes of an alignment: the run found none (also when max_seconds or Ctrl-C
+stopped it first), a scan has fewer than 12 points, the motion is not a rotation, or ICP
+failed. A RuntimeError; its message says which, as kestrel-align's does when it exits with 2.)";
 
 constexpr char kResultDoc[] =
     R"(The outcome of an alignment: matrix (4 x 4, q onto p, ICP included), coarse_matrix
@@ -167,6 +174,8 @@ PYBIND11_MODULE(kestrel, m) {
       .def_readonly("evidence", &AlignResult::evidence)
       .def("__repr__", &repr);
 
+  py::register_exception<NoMotionError>(m, "NoMotion", PyExc_RuntimeError);
+  m.attr("NoMotion").attr("__doc__") = kNoMotionDoc;
   m.def("read_points", &read_points, "path"_a, read_points_doc().c_str());
   m.def("align", &align, "p"_a, "q"_a, py::kw_only(), "any_pose"_a = true, "icp"_a = true,
         "overlap"_a = py::none(), "delta"_a = 0.9, "max_seconds"_a = py::none(),

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/stop_check.h"
+
 namespace kestrel::registration {
 
 namespace {
@@ -20,17 +22,24 @@ bool PairTable::fits(size_t n) {
   return n <= kMaxPoints;
 }
 
-PairTable::PairTable(const core::PointSet& q, double bucket) : q_(q) {
+PairTable::PairTable(const core::PointSet& q, double bucket, const std::function<bool()>& stop)
+    : q_(q) {
   const size_t n = q.size();
   std::vector<float> lengths;
   lengths.reserve(n * (n > 0 ? n - 1 : 0) / 2);
   double longest = 0;
-  for (size_t i = 0; i < n; ++i)
+  core::StopCheck stopped(stop);
+  for (size_t i = 0; i < n; ++i) {
+    if (stopped(static_cast<int64_t>(n - i))) {
+      stopped_ = true;
+      return;
+    }
     for (size_t j = i + 1; j < n; ++j) {
       const double d = core::distance(q[i], q[j]);
       lengths.push_back(static_cast<float>(d));
       longest = std::max(longest, d);
     }
+  }
   bucket_ = bucket > 0 && std::isfinite(bucket) ? bucket : std::max(longest, 1.0);
   // No more buckets than pairs: very long pairs of a tiny tolerance share wider buckets.
   bucket_ = std::max(bucket_, longest / static_cast<double>(std::max<size_t>(lengths.size(), 1)));
@@ -38,15 +47,26 @@ PairTable::PairTable(const core::PointSet& q, double bucket) : q_(q) {
     return static_cast<size_t>(static_cast<double>(length) / bucket_);
   };
   start_.assign(bucket_of(static_cast<float>(longest)) + 2, 0);
-  for (float length : lengths) ++start_[bucket_of(length) + 1];
+  for (size_t k = 0; k < lengths.size(); ++k) {
+    if (stopped()) {
+      stopped_ = true;
+      return;
+    }
+    ++start_[bucket_of(lengths[k]) + 1];
+  }
   for (size_t b = 1; b < start_.size(); ++b) start_[b] += start_[b - 1];
   entries_.resize(lengths.size());
   std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
   size_t k = 0;
-  for (size_t i = 0; i < n; ++i)
+  for (size_t i = 0; i < n; ++i) {
+    if (stopped(static_cast<int64_t>(n - i))) {
+      stopped_ = true;
+      return;
+    }
     for (size_t j = i + 1; j < n; ++j, ++k)
       entries_[fill[bucket_of(lengths[k])]++] = {static_cast<uint32_t>(i), static_cast<uint32_t>(j),
                                                  lengths[k]};
+  }
 }
 
 void PairTable::extract(const core::Point3D& a, const core::Point3D& b, double tol,

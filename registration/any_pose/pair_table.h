@@ -5,6 +5,7 @@
 // the pose either and prune most pairs that the normal difference alone lets through.
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "core/point_set.h"
@@ -14,7 +15,11 @@ namespace kestrel::registration {
 class PairTable {
  public:
   // Tables Q's pairs in buckets `bucket` wide (the run tolerance); `q` must outlive the table.
-  PairTable(const core::PointSet& q, double bucket);
+  // A `stop` request (core/stop_check.h) leaves the table incomplete: stopped() says so, and
+  // such a table must not be read.
+  PairTable(const core::PointSet& q, double bucket, const std::function<bool()>& stop = {});
+
+  bool stopped() const { return stopped_; }
 
   // Whether a table of `n` points stays within memory (all n^2 / 2 pairs are kept).
   static bool fits(size_t n);
@@ -36,6 +41,7 @@ class PairTable {
   double bucket_ = 1;
   std::vector<Entry> entries_;   // by bucket
   std::vector<uint32_t> start_;  // first entry of each bucket, plus an end
+  bool stopped_ = false;
 };
 
 }  // namespace kestrel::registration

@@ -5,6 +5,8 @@
 #include <limits>
 #include <utility>
 
+#include "core/stop_check.h"
+
 namespace kestrel::registration {
 
 namespace {
@@ -12,7 +14,8 @@ namespace {
 constexpr double kMaxCells = 4.0e6;
 }  // namespace
 
-PointGrid::PointGrid(const std::vector<std::array<double, 3>>& points, double radius) {
+PointGrid::PointGrid(const std::vector<std::array<double, 3>>& points, double radius,
+                     const std::function<bool()>& stop) {
   if (points.empty()) {
     start_.assign(2, 0);
     return;
@@ -36,7 +39,13 @@ PointGrid::PointGrid(const std::vector<std::array<double, 3>>& points, double ra
   const size_t ncell = static_cast<size_t>(dims_[0]) * dims_[1] * dims_[2];
   std::vector<uint32_t> cell_of(points.size());
   start_.assign(ncell + 1, 0);
+  core::StopCheck stopped(stop);
+  const auto hold_nothing = [this, ncell] { start_.assign(ncell + 1, 0); };
   for (size_t i = 0; i < points.size(); ++i) {
+    if (stopped()) {
+      hold_nothing();
+      return;
+    }
     int c[3];
     for (int a = 0; a < 3; ++a)
       c[a] = std::min(dims_[a] - 1, static_cast<int>((points[i][a] - origin_[a]) / cell_));
@@ -48,6 +57,10 @@ PointGrid::PointGrid(const std::vector<std::array<double, 3>>& points, double ra
   index_.resize(points.size());
   std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
   for (size_t i = 0; i < points.size(); ++i) {
+    if (stopped()) {
+      hold_nothing();
+      return;
+    }
     const uint32_t slot = fill[cell_of[i]]++;
     points_[slot] = points[i];
     index_[slot] = static_cast<uint32_t>(i);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace kestrel::registration {
@@ -26,8 +27,10 @@ inline void bounding_box(const std::vector<std::array<double, 3>>& points, doubl
 class PointGrid {
  public:
   // Grid over `points` with cells of side about `radius` (enlarged when the box would need more
-  // than about four million cells). Queries with a larger radius stay exact, only slower.
-  PointGrid(const std::vector<std::array<double, 3>>& points, double radius);
+  // than about four million cells). Queries with a larger radius stay exact, only slower. A
+  // `stop` request (core/stop_check.h) leaves a grid that holds no point.
+  PointGrid(const std::vector<std::array<double, 3>>& points, double radius,
+            const std::function<bool()>& stop = {});
 
   // Calls visit(index) for every stored point strictly within sqrt(sq_radius) of (x, y, z), in
   // cell order, then by index.

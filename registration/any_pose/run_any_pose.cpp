@@ -113,8 +113,14 @@ EngineResult search(const Prepared& pr, const PolishSets& polish_sets,
                       std::sqrt(scoring_sq_radius(pr.plan.point_spacing, run_tol)));
   const core::Clock::time_point t0 = core::Clock::now();
   std::optional<PairTable> table;
-  if (PairTable::fits(q.size())) table.emplace(q, run_tol);
+  if (PairTable::fits(q.size())) table.emplace(q, run_tol, hooks.should_stop);
   const double table_ms = core::elapsed_ms(t0);
+  if (table && table->stopped()) {
+    EngineResult stopped;
+    stopped.stopped = true;
+    stopped.times.pair_extraction = table_ms;
+    return stopped;
+  }
 
   const AnyPoseParts fixed(q, pr.plan, run_tol, options.threads);
   const ScanPairs scan_pairs(q, pr.plan.normal_tol);
@@ -161,8 +167,9 @@ EngineResult run_any_pose(const AnyPoseInputs& inputs, const AnyPoseOptions& opt
   result.times.normals = prepare_ms;
   if (!result.improved) return result;
 
+  // A stopped run asks for the motion as it stands: no polish against the full P.
   t0 = core::Clock::now();
-  result.motion = polish_any_pose(sets, result.motion);
+  if (!result.stopped) result.motion = polish_any_pose(sets, result.motion);
   // Reported like every run's LCP: over the working sets the window shows.
   result.best_lcp = static_cast<float>(
       compute_lcp(inputs.model_q, inputs.p_index, result.motion, score_sq, 0).value);

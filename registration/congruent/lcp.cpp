@@ -2,19 +2,29 @@
 
 #include <cstdint>
 
+#include "core/stop_check.h"
+
 namespace kestrel::registration {
 
 namespace {
 
+// A point's test costs about a microsecond (a tree query): a stop is asked after this many.
+constexpr int64_t kPointsPerStopCheck = 4096;
+
 // The LCP loop; `hit(i)` decides whether point i of q counts.
 template <typename Hit>
-LcpScore count_hits(size_t n, double best, Hit&& hit) {
+LcpScore count_hits(size_t n, double best, const std::function<bool()>& stop, Hit&& hit) {
   LcpScore score;
   if (n == 0) return score;
   const auto nf = static_cast<float>(n);
   const auto needed = static_cast<float>(static_cast<int64_t>(nf * best));
   int64_t hits = 0;
+  core::StopCheck stopped(stop, kPointsPerStopCheck);
   for (size_t i = 0; i < n && static_cast<float>(i) < nf; ++i) {
+    if (stopped()) {
+      score.early_exit = true;
+      return score;
+    }
     if (hit(i)) ++hits;
     // The point just tested still counts as open, so the exit comes one point late; the value
     // returned is then below `best` and the caller's strict comparison rejects it.
@@ -31,8 +41,8 @@ LcpScore count_hits(size_t n, double best, Hit&& hit) {
 // `hit(i, moved)` decides whether point i of q, moved to `moved`, counts.
 template <typename Hit>
 LcpScore score_points(const core::PointSet& q, const core::RigidTransform& motion, double best,
-                      Hit&& hit) {
-  return count_hits(q.size(), best, [&](size_t i) {
+                      const std::function<bool()>& stop, Hit&& hit) {
+  return count_hits(q.size(), best, stop, [&](size_t i) {
     core::Point3D moved = q[i];
     core::transform_point(moved, motion);
     return hit(i, moved);
@@ -55,23 +65,26 @@ MotionMatrix::MotionMatrix(const core::RigidTransform& motion) {
 }
 
 LcpScore compute_lcp(const core::PointSet& q, const AnnIndex& p_index,
-                     const core::RigidTransform& motion, double sq_radius, double best) {
-  return score_points(q, motion, best, [&](size_t, const core::Point3D& moved) {
+                     const core::RigidTransform& motion, double sq_radius, double best,
+                     const std::function<bool()>& stop) {
+  return score_points(q, motion, best, stop, [&](size_t, const core::Point3D& moved) {
     return sq_radius > p_index.nearest_sq_dist(moved.x, moved.y, moved.z);
   });
 }
 
 LcpScore compute_lcp(const core::PointSet& q, const PointGrid& p_grid,
-                     const core::RigidTransform& motion, double sq_radius, double best) {
-  return score_points(q, motion, best, [&](size_t, const core::Point3D& moved) {
+                     const core::RigidTransform& motion, double sq_radius, double best,
+                     const std::function<bool()>& stop) {
+  return score_points(q, motion, best, stop, [&](size_t, const core::Point3D& moved) {
     return p_grid.any_within(moved.x, moved.y, moved.z, sq_radius);
   });
 }
 
 LcpScore compute_lcp(const core::PointSet& q, const NearMask& p_mask,
-                     const core::RigidTransform& motion, double best) {
+                     const core::RigidTransform& motion, double best,
+                     const std::function<bool()>& stop) {
   const MotionMatrix m(motion);
-  return count_hits(q.size(), best, [&](size_t i) {
+  return count_hits(q.size(), best, stop, [&](size_t i) {
     double x, y, z;
     m.apply(q[i], x, y, z);
     return p_mask.near(x, y, z);

@@ -1,6 +1,8 @@
 #pragma once
 // Verification of a candidate motion by its largest common point set (LCP).
 
+#include <functional>
+
 #include "core/point_set.h"
 #include "core/rigid_transform.h"
 #include "registration/any_pose/near_mask.h"
@@ -17,13 +19,17 @@ struct LcpScore {
 // Fraction of `q` that, moved by `motion`, lies strictly within the squared distance
 // `sq_radius` of a point of P (`p_index`). Gives up as soon as the candidate can no longer beat
 // `best` and returns the (lower) count so far. An empty `q` scores 0. `q` is not modified.
+// A `stop` request (core/stop_check.h) ends the scoring as an early exit with the score 0, so a
+// motion half scored never competes.
 LcpScore compute_lcp(const core::PointSet& q, const AnnIndex& p_index,
-                     const core::RigidTransform& motion, double sq_radius, double best);
+                     const core::RigidTransform& motion, double sq_radius, double best,
+                     const std::function<bool()>& stop = {});
 
 // The same score with the nearness question answered by a grid over P's positions built for
 // about this radius: the same predicate, several times faster, and safe from several threads.
 LcpScore compute_lcp(const core::PointSet& q, const PointGrid& p_grid,
-                     const core::RigidTransform& motion, double sq_radius, double best);
+                     const core::RigidTransform& motion, double sq_radius, double best,
+                     const std::function<bool()>& stop = {});
 
 // A motion as one 3 x 4 matrix: fewer operations a point than transform_point, at the price of
 // different rounding, so only the scores that never had another form use it.
@@ -40,6 +46,7 @@ struct MotionMatrix {
 // The same score with nearness read from a mask over P built for this radius (near_mask.h):
 // one lookup a point, the radius blurred by half a mask cell.
 LcpScore compute_lcp(const core::PointSet& q, const NearMask& p_mask,
-                     const core::RigidTransform& motion, double best);
+                     const core::RigidTransform& motion, double best,
+                     const std::function<bool()>& stop = {});
 
 }  // namespace kestrel::registration

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "core/stop_check.h"
+
 namespace kestrel::registration {
 
 float pair_normal_tolerance(float norm_diff, bool noise_added) {
@@ -10,12 +12,13 @@ float pair_normal_tolerance(float norm_diff, bool noise_added) {
 }
 
 void extract_pairs(const core::PointSet& q, double d, double nd, double tol, float normal_tol,
-                   std::vector<core::IndexPair>& pairs) {
+                   std::vector<core::IndexPair>& pairs, const std::function<bool()>& stop) {
   pairs.clear();
   pairs.reserve(2 * q.size());
   const double ntol = normal_tol;
   const size_t n = q.size();
-  for (size_t i = 0; i < n; ++i) {
+  core::StopCheck stopped(stop);
+  for (size_t i = 0; i < n && !stopped(static_cast<int64_t>(n - i)); ++i) {
     const core::Point3D& a = q[i];
     for (size_t j = i + 1; j < n; ++j) {
       const core::Point3D& b = q[j];

@@ -14,6 +14,17 @@ namespace kestrel::registration {
 using core::Clock;
 using core::elapsed_ms;
 
+namespace {
+
+// A stop request that cut the trial's pairs or quads short ends the trial and, with it, the run.
+bool stopped(Trial& trial) {
+  if (!trial.io.hooks.stop()) return false;
+  trial.tally.stopped = true;
+  return true;
+}
+
+}  // namespace
+
 // The d1 and d2 pairs; false when either list is empty.
 bool CongruentBases::find_pairs(Trial& trial, const Base& base,
                                 std::vector<core::IndexPair>& d1_pairs,
@@ -24,14 +35,15 @@ bool CongruentBases::find_pairs(Trial& trial, const Base& base,
   const double d2 = core::distance(b[2], b[3]);
   const Clock::time_point start = Clock::now();
   const double widen = std::fabs(1.0f - scale_tol_);
-  pairs_.pairs(b[0], b[1], d1, widen * d1 + run_tol, d1_pairs);
-  pairs_.pairs(b[2], b[3], d2, widen * d2 + run_tol, d2_pairs);
+  const std::function<bool()>& stop = trial.io.hooks.should_stop;
+  pairs_.pairs(b[0], b[1], d1, widen * d1 + run_tol, d1_pairs, stop);
+  pairs_.pairs(b[2], b[3], d2, widen * d2 + run_tol, d2_pairs, stop);
   const double pairs_ms = elapsed_ms(start);
   Tally& tally = trial.tally;
   tally.times.pair_extraction += pairs_ms;
   tally.counts.pairs_d1 += static_cast<int64_t>(d1_pairs.size());
   tally.counts.pairs_d2 += static_cast<int64_t>(d2_pairs.size());
-  if (d1_pairs.empty() || d2_pairs.empty()) return false;
+  if (d1_pairs.empty() || d2_pairs.empty() || stopped(trial)) return false;
   if (trial.io.debug) debug_pairs(static_cast<int64_t>(pairs_ms), d1_pairs.size(), d2_pairs.size());
   return true;
 }
@@ -43,11 +55,13 @@ bool CongruentBases::find(Trial& trial, const Base& base, TrialCandidates& out) 
   const double widen = std::fabs(1.0f - scale_tol_);
   const Clock::time_point start = Clock::now();
   const double quad_tol = widen * run_tol + static_cast<double>(2.0f * run_tol);
-  const bool found = quads_.find(d1_pairs, d2_pairs, base, quad_tol, out.quads);
+  const bool found =
+      quads_.find(d1_pairs, d2_pairs, base, quad_tol, out.quads, trial.io.hooks.should_stop);
   const double quads_ms = elapsed_ms(start);
   trial.tally.times.quad_search += quads_ms;
   trial.tally.counts.quads += static_cast<int64_t>(out.quads.size());
   out.count = out.quads.size();
+  if (stopped(trial)) return false;
   if (!found) {
     if (trial.io.debug) debug_no_quads();
     return false;

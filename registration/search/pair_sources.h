@@ -15,7 +15,7 @@ class ScanPairs : public PairSource {
   // `q` must outlive the source.
   ScanPairs(const core::PointSet& q, float normal_tol) : q_(q), normal_tol_(normal_tol) {}
   void pairs(const core::Point3D& a, const core::Point3D& b, double d, double tol,
-             std::vector<core::IndexPair>& pairs) const override;
+             std::vector<core::IndexPair>& pairs, const std::function<bool()>& stop) const override;
 
  private:
   const core::PointSet& q_;
@@ -30,7 +30,7 @@ class TablePairs : public PairSource {
   TablePairs(const PairTable& table, float normal_tol, size_t max_pairs)
       : table_(table), normal_tol_(normal_tol), max_pairs_(max_pairs) {}
   void pairs(const core::Point3D& a, const core::Point3D& b, double d, double tol,
-             std::vector<core::IndexPair>& pairs) const override;
+             std::vector<core::IndexPair>& pairs, const std::function<bool()>& stop) const override;
 
  private:
   const PairTable& table_;

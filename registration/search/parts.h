@@ -6,6 +6,7 @@
 // may be asked from two threads at once when they say they are thread-safe.
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "core/point_set.h"
@@ -35,9 +36,10 @@ class PairSource {
  public:
   virtual ~PairSource() = default;
   // Replaces `pairs` with the ordered pairs of Q that may stand for the segment (a, b), whose
-  // length is `d`, with lengths within `tol` of it.
+  // length is `d`, with lengths within `tol` of it. A `stop` request may cut the list short.
   virtual void pairs(const core::Point3D& a, const core::Point3D& b, double d, double tol,
-                     std::vector<core::IndexPair>& pairs) const = 0;
+                     std::vector<core::IndexPair>& pairs,
+                     const std::function<bool()>& stop) const = 0;
 };
 
 // Congruent quads among the pairs of a base's two segments.
@@ -45,10 +47,11 @@ class QuadSearch {
  public:
   virtual ~QuadSearch() = default;
   // Replaces `quads` with the quads whose cross distances match the base's within `tol`;
-  // false when there is none.
+  // false when there is none. A `stop` request may cut the search short.
   virtual bool find(const std::vector<core::IndexPair>& d1_pairs,
                     const std::vector<core::IndexPair>& d2_pairs, const Base& base, double tol,
-                    std::vector<core::CongruentQuad>& quads) const = 0;
+                    std::vector<core::CongruentQuad>& quads,
+                    const std::function<bool()>& stop) const = 0;
   virtual bool thread_safe() const = 0;
 };
 
@@ -96,8 +99,10 @@ class CandidateCheck {
 class Scorer {
  public:
   virtual ~Scorer() = default;
-  // The share of Q that the motion brings near P; may give up once it cannot beat `best`.
-  virtual LcpScore score(const core::RigidTransform& motion, double best) const = 0;
+  // The share of Q that the motion brings near P; may give up once it cannot beat `best`, and
+  // gives up with 0 on a `stop` request.
+  virtual LcpScore score(const core::RigidTransform& motion, double best,
+                         const std::function<bool()>& stop) const = 0;
   // The share of every stride-th point of Q near P, and in `n` how many points were asked.
   virtual double sample_share(const core::RigidTransform& motion, size_t stride,
                               size_t& n) const = 0;

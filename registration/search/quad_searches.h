@@ -17,7 +17,8 @@ class IntersectionQuads : public QuadSearch {
       : q_(q), search_radius_(search_radius) {}
   bool find(const std::vector<core::IndexPair>& d1_pairs,
             const std::vector<core::IndexPair>& d2_pairs, const Base& base, double tol,
-            std::vector<core::CongruentQuad>& quads) const override;
+            std::vector<core::CongruentQuad>& quads,
+            const std::function<bool()>& stop) const override;
   // ANN's searches share global state.
   bool thread_safe() const override { return false; }
 
@@ -34,7 +35,8 @@ class ExactIntersectionQuads : public QuadSearch {
       : q_(q), sq_radius_(sq_radius), max_quads_(max_quads) {}
   bool find(const std::vector<core::IndexPair>& d1_pairs,
             const std::vector<core::IndexPair>& d2_pairs, const Base& base, double tol,
-            std::vector<core::CongruentQuad>& quads) const override;
+            std::vector<core::CongruentQuad>& quads,
+            const std::function<bool()>& stop) const override;
   bool thread_safe() const override { return true; }
 
  private:

@@ -1,6 +1,8 @@
 #include "registration/search/run_search.h"
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "core/clock.h"
@@ -30,10 +32,21 @@ std::vector<Alternative> alternatives(const RunSetup& setup, const BestSoFar& be
   return out;
 }
 
+// The caller's stop hook as the run asks it: once it said stop, it says so to every later
+// question without asking again, so the loop that heard it and the trial and run around it all
+// end (a key poll says so only while the key is down).
+std::function<bool()> latched(const std::function<bool()>& hook) {
+  if (!hook) return hook;
+  auto heard = std::make_shared<bool>(false);
+  return [hook, heard] { return *heard || (*heard = hook()); };
+}
+
 }  // namespace
 
-EngineResult run_search(const RunSetup& setup, const TrialIO& io, core::Random15& rng,
+EngineResult run_search(const RunSetup& setup, const TrialIO& caller_io, core::Random15& rng,
                         bool first_selection, int64_t start_ms) {
+  TrialIO io = caller_io;
+  io.hooks.should_stop = latched(caller_io.hooks.should_stop);
   Search search{setup, io, rng};
   search.first_selection = first_selection;
   setup.parts.scheduling->run(search);

@@ -31,7 +31,7 @@ void polish_and_take(Trial& trial, const core::RigidTransform& motion, uint64_t 
   Finding finding{parts.polish->polish(motion), 0, trial.tally.trials};
   ++trial.tally.counts.polished;
   trial.best.polished.push_back(finding.motion);
-  finding.score = parts.scorer->score(finding.motion, 0).value;
+  finding.score = parts.scorer->score(finding.motion, 0, trial.io.hooks.should_stop).value;
   trial.tally.times.polish += elapsed_ms(t0);
   if (trial.findings) trial.findings->push_back(finding);
   take_finding(trial, finding, pos, count);
@@ -41,7 +41,7 @@ void polish_and_take(Trial& trial, const core::RigidTransform& motion, uint64_t 
 void score_candidate(Trial& trial, const core::RigidTransform& motion, double entry, uint64_t pos,
                      uint64_t count) {
   const SearchParts& parts = trial.setup.parts;
-  const LcpScore score = parts.scorer->score(motion, entry);
+  const LcpScore score = parts.scorer->score(motion, entry, trial.io.hooks.should_stop);
   ++trial.tally.counts.candidates;
   if (score.early_exit) ++trial.tally.counts.lcp_early_exits;
   if (!parts.polish) {

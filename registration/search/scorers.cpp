@@ -20,8 +20,9 @@ double moved_share(const core::PointSet& q, const core::RigidTransform& motion, 
 
 }  // namespace
 
-LcpScore AnnScorer::score(const core::RigidTransform& motion, double best) const {
-  return compute_lcp(q_, p_index_, motion, sq_radius_, best);
+LcpScore AnnScorer::score(const core::RigidTransform& motion, double best,
+                          const std::function<bool()>& stop) const {
+  return compute_lcp(q_, p_index_, motion, sq_radius_, best, stop);
 }
 
 double AnnScorer::sample_share(const core::RigidTransform& motion, size_t stride, size_t& n) const {
@@ -30,8 +31,9 @@ double AnnScorer::sample_share(const core::RigidTransform& motion, size_t stride
   });
 }
 
-LcpScore GridScorer::score(const core::RigidTransform& motion, double best) const {
-  return compute_lcp(q_, p_grid_, motion, sq_radius_, best);
+LcpScore GridScorer::score(const core::RigidTransform& motion, double best,
+                           const std::function<bool()>& stop) const {
+  return compute_lcp(q_, p_grid_, motion, sq_radius_, best, stop);
 }
 
 double GridScorer::sample_share(const core::RigidTransform& motion, size_t stride,
@@ -41,8 +43,9 @@ double GridScorer::sample_share(const core::RigidTransform& motion, size_t strid
   });
 }
 
-LcpScore MaskScorer::score(const core::RigidTransform& motion, double best) const {
-  return compute_lcp(q_, p_mask_, motion, best);
+LcpScore MaskScorer::score(const core::RigidTransform& motion, double best,
+                           const std::function<bool()>& stop) const {
+  return compute_lcp(q_, p_mask_, motion, best, stop);
 }
 
 // The mask's scores apply the motion as one matrix (as compute_lcp does for it).

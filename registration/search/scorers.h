@@ -21,7 +21,8 @@ class AnnScorer : public Scorer {
  public:
   AnnScorer(const core::PointSet& q, const AnnIndex& p_index, float sq_radius)
       : q_(q), p_index_(p_index), sq_radius_(sq_radius) {}
-  LcpScore score(const core::RigidTransform& motion, double best) const override;
+  LcpScore score(const core::RigidTransform& motion, double best,
+                 const std::function<bool()>& stop) const override;
   double sample_share(const core::RigidTransform& motion, size_t stride, size_t& n) const override;
   // ANN's searches share global state.
   bool thread_safe() const override { return false; }
@@ -36,7 +37,8 @@ class GridScorer : public Scorer {
  public:
   GridScorer(const core::PointSet& q, const PointGrid& p_grid, float sq_radius)
       : q_(q), p_grid_(p_grid), sq_radius_(sq_radius) {}
-  LcpScore score(const core::RigidTransform& motion, double best) const override;
+  LcpScore score(const core::RigidTransform& motion, double best,
+                 const std::function<bool()>& stop) const override;
   double sample_share(const core::RigidTransform& motion, size_t stride, size_t& n) const override;
   bool thread_safe() const override { return true; }
 
@@ -49,7 +51,8 @@ class GridScorer : public Scorer {
 class MaskScorer : public Scorer {
  public:
   MaskScorer(const core::PointSet& q, const NearMask& p_mask) : q_(q), p_mask_(p_mask) {}
-  LcpScore score(const core::RigidTransform& motion, double best) const override;
+  LcpScore score(const core::RigidTransform& motion, double best,
+                 const std::function<bool()>& stop) const override;
   double sample_share(const core::RigidTransform& motion, size_t stride, size_t& n) const override;
   bool thread_safe() const override { return true; }
 

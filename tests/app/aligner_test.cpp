@@ -244,6 +244,96 @@ TEST(Aligner, SameInputsGiveTheSameMotion) {
   EXPECT_EQ(read_rows(dir.file("a.tfm"), 5), read_rows(dir.file("b.tfm"), 5));
 }
 
+// ---- far from the origin ---------------------------------------------------------------------
+
+// The motion as the run's JSON line prints it ("matrix").
+// The result's own "matrix" (the first; alternatives carry theirs later in the object).
+Mat4 json_matrix(const std::string& out) {
+  Mat4 m{};
+  const size_t at = out.find("\"matrix\":[[", out.rfind("\n{\""));
+  if (at == std::string::npos) return m;
+  std::string numbers = out.substr(at + 10, out.find("]]", at) - at - 10);
+  std::replace_if(
+      numbers.begin(), numbers.end(), [](char ch) { return ch == '[' || ch == ']' || ch == ','; },
+      ' ');
+  std::istringstream in(numbers);
+  for (auto& row : m)
+    for (double& v : row) in >> v;
+  return m;
+}
+
+// The three forms a run writes its motion in: --matrix, the JSON, results.tfm.
+std::array<Mat4, 3> written_forms(const ScratchDir& dir, const std::string& tag,
+                                  std::vector<std::string> args) {
+  const std::string matrix = dir.file(tag + ".txt"), results = dir.file(tag + ".tfm");
+  args.insert(args.begin(), {"--json", "--matrix", matrix, "--out", results});
+  std::vector<const char*> argv = {"kestrel-align"};
+  for (const auto& a : args) argv.push_back(a.c_str());
+  FILE* out = std::tmpfile();
+  FILE* sink = std::tmpfile();
+  EXPECT_TRUE(written(align_main(static_cast<int>(argv.size()), argv.data(), out, sink)));
+  std::string text;
+  std::rewind(out);
+  for (int ch; (ch = std::fgetc(out)) != EOF;) text.push_back(static_cast<char>(ch));
+  std::fclose(out);
+  std::fclose(sink);
+  return {read_rows(matrix, 1), json_matrix(text), read_rows(results, 5)};
+}
+
+// Georeferenced scans, both files 4.5 million mm out along x and 5.4 million along y: every
+// written form of the motion carries Q's far file onto P's within 0.05 mm of where the run on
+// the files near the origin carries them (a float alone would cost 0.25 mm a coordinate there).
+class AlignerFarFromTheOrigin : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(AlignerFarFromTheOrigin, RegistersAsWellAsTheScansNearIt) {
+  ScratchDir dir;
+  const std::array<double, 3> offset = {4.5e6, 5.4e6, 0};
+  std::vector<std::array<double, 3>> q_points;
+  for (const char* name : {"bun000.vrt", "bun045.vrt"}) {
+    std::ifstream in(kExamples + "/" + name);
+    FILE* out = std::fopen(dir.file(name).c_str(), "w");
+    double x, y, z;
+    for (int n = 0; in >> x >> y >> z; ++n) {
+      std::fprintf(out, "%.4f %.4f %.4f\n", x + offset[0], y + offset[1], z + offset[2]);
+      if (std::string(name) == "bun045.vrt" && n % 500 == 0) q_points.push_back({x, y, z});
+    }
+    std::fclose(out);
+  }
+  std::vector<std::string> near = GetParam(), far = GetParam();
+  near.insert(near.end(), {kExamples + "/bun000.vrt", kExamples + "/bun045.vrt"});
+  far.insert(far.end(), {dir.file("bun000.vrt"), dir.file("bun045.vrt")});
+  const std::array<Mat4, 3> at_origin = written_forms(dir, "near", near);
+  const std::array<Mat4, 3> out_far = written_forms(dir, "far", far);
+  const char* forms[] = {"--matrix", "JSON", "results.tfm"};
+  for (int f = 0; f < 3; ++f) {
+    double worst = 0;
+    for (const auto& q : q_points) {
+      const std::array<double, 3> q_far = {q[0] + offset[0], q[1] + offset[1], q[2] + offset[2]};
+      for (int r = 0; r < 3; ++r) {
+        const Mat4& a = at_origin[static_cast<size_t>(f)];
+        const Mat4& b = out_far[static_cast<size_t>(f)];
+        const double near_moved = a[r][0] * q[0] + a[r][1] * q[1] + a[r][2] * q[2] + a[r][3];
+        const double far_moved =
+            b[r][0] * q_far[0] + b[r][1] * q_far[1] + b[r][2] * q_far[2] + b[r][3];
+        worst = std::max(worst, std::fabs(far_moved - offset[static_cast<size_t>(r)] - near_moved));
+      }
+    }
+    EXPECT_LT(worst, 0.05) << forms[f];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Aligner, AlignerFarFromTheOrigin,
+                         ::testing::Values(std::vector<std::string>{},
+                                           std::vector<std::string>{"--any-pose"},
+                                           std::vector<std::string>{"-c", "--icp"}),
+                         [](const ::testing::TestParamInfo<std::vector<std::string>>& info) {
+                           std::string name = "default";
+                           for (const std::string& a : info.param)
+                             for (char ch : a)
+                               if (std::isalnum(static_cast<unsigned char>(ch))) name += ch;
+                           return name;
+                         });
+
 // ---- any pose --------------------------------------------------------------------------------
 
 // No overlap given and Q turned far about an oblique axis: the any-pose search finds the motion
@@ -297,6 +387,24 @@ TEST(Aligner, AnyPoseWorksInAnyUnit) {
   const Mat4 found = read_rows(dir.file("results.tfm"), 5);
   EXPECT_LT(rotation_error_deg(found, expected), 2.0);
   EXPECT_LT(displacement_error(found, expected, centroid), 0.002);  // 2 mm
+}
+
+// ---- console ---------------------------------------------------------------------------------
+
+// Without --quiet the run's "\r" trial lines go to standard output as the recorded traces hold
+// them, wherever it goes; --quiet drops them with every other progress line.
+TEST(Aligner, QuietDropsTheRunsTrialLines) {
+  ScratchDir dir;
+  const std::string p = kExamples + "/bun000.vrt", q = kExamples + "/bun045.vrt";
+  for (const bool quiet : {false, true}) {
+    std::vector<std::string> args = {"--out", dir.file("r.tfm"), p, q};
+    if (quiet) args.insert(args.begin(), "--quiet");
+    ::testing::internal::CaptureStdout();
+    ASSERT_TRUE(written(run(args)));
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.find("\rtrial ") == std::string::npos, quiet) << out;
+    EXPECT_NE(out.find("\nTime: "), std::string::npos) << out;  // the run's time stays
+  }
 }
 
 // ---- PLY scans and the plain matrix ----------------------------------------------------------

@@ -1,8 +1,13 @@
 // The bad-input table of the headless aligner: each input, its exit status, the message, and
 // that nothing is written when the run fails.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -110,7 +115,7 @@ TEST(BadInput, AlignerTable) {
       // Stopped before its first candidate: nothing found, nothing written.
       {{"--max-seconds", "1e-6", p, q}, 2, "No motion found: 1 trial, no candidate motion\n"},
       {{"--ransac", "--max-seconds", "1e-6", p, q}, 2, "No motion found: 1 trial, no candidate"},
-      {{"--any-pose", "--max-seconds", "1e-6", p, q}, 2, "No motion found: 2 trials, no candidate"},
+      {{"--any-pose", "--max-seconds", "1e-6", p, q}, 2, "No motion found: 0 trials, no candidate"},
   };
   for (const auto& row : rows) {
     std::vector<std::string> args = {"--out", out, "--reconstruct", dir.file("both.obj")};
@@ -123,6 +128,115 @@ TEST(BadInput, AlignerTable) {
     EXPECT_FALSE(std::filesystem::exists(out)) << name;
     EXPECT_FALSE(std::filesystem::exists(dir.file("both.obj"))) << name;
   }
+}
+
+// ---- outputs that are not the aligner's to replace, results that are no motion ---------------
+
+// Every `period`-th line of an example scan from line `first` on (1-based): a scan of a few
+// points that still looks like the bunny.
+std::string scan_lines(const std::string& name, int period, int first) {
+  std::istringstream in(ScratchDir::read(std::string(KESTREL_EXAMPLES_DIR) + "/" + name));
+  std::string line, out;
+  for (int n = 1; std::getline(in, line); ++n)
+    if (n % period == first) out += line + "\n";
+  return out;
+}
+
+// What a row may not change: each file of the folder, by its kind, mode, inode and bytes.
+std::string folder_state(const ScratchDir& dir) {
+  std::vector<std::string> rows;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    struct stat st;
+    const std::string path = entry.path().string();
+    lstat(path.c_str(), &st);
+    rows.push_back(entry.path().filename().string() + " " + std::to_string(st.st_mode) + " " +
+                   std::to_string(st.st_ino) + " " +
+                   (S_ISREG(st.st_mode) ? ScratchDir::read(path) : std::string()));
+  }
+  std::sort(rows.begin(), rows.end());
+  std::string all;
+  for (const std::string& row : rows) all += row + "\n";
+  return all;
+}
+
+// Each row ends before anything is written, with its status and message on the error stream and
+// in the JSON's "error"; no file of the folder is created, changed or replaced, and the targets
+// that are not regular files stay what they were. Outputs are refused before the run starts.
+TEST(BadInput, AlignerTableOfOutputsAndResultsThatAreNoMotion) {
+  ScratchDir dir;
+  const std::string p = dir.write("p.vrt", grid_vrt(20, 1.0));
+  const std::string q = dir.write("q.vrt", grid_vrt(20, 1.0, 2, 1, 0));
+  const std::string kept = dir.write("kept.tfm", kHead + "1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1\n");
+  ASSERT_EQ(chmod(kept.c_str(), 0600), 0);
+  std::filesystem::create_directory(dir.file("folder"));
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);
+  std::filesystem::create_symlink("p.vrt", dir.file("link_to_p"));
+  std::filesystem::create_symlink("missing.tfm", dir.file("dangling"));
+  const bool device = mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  if (device)
+    std::filesystem::create_symlink("null", dir.file("link_to_null"));
+  else
+    std::printf("device targets skipped: mknod needs root\n");
+  const std::string p11 = dir.write("p11.vrt", scan_lines("bun000.vrt", 4000, 1));
+  const std::string q11 = dir.write("q11.vrt", scan_lines("bun045.vrt", 4000, 1));
+  const std::string p12 = dir.write("p12.vrt", scan_lines("bun000.vrt", 3333, 7));
+  const std::string q12 = dir.write("q12.vrt", scan_lines("bun045.vrt", 3333, 7));
+  const std::string p16 = dir.write("p16.vrt", scan_lines("bun000.vrt", 2500, 1));
+  const std::string q16 = dir.write("q16.vrt", scan_lines("bun045.vrt", 2500, 1));
+  const std::string fortran = dir.write("d.vrt", grid_vrt(20, 1.0) + "1.5 2.5 3.5D+02\n");
+
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+    bool needs_device = false;
+  } rows[] = {
+      {{"--out", dir.file("fifo"), p, q}, 1, "fifo: cannot write the file (it is a FIFO"},
+      {{"--reconstruct", dir.file("folder"), p, q}, 1, "(it is a folder; only a regular file"},
+      {{"--out", dir.file("dangling"), p, q}, 1, "(a symbolic link to a missing file)"},
+      {{"--out", dir.file("null"), p, q}, 1, "null: cannot write the file (it is a device", true},
+      {{"--matrix", dir.file("link_to_null"), p, q}, 1, "(it is a device", true},
+      {{"--out", p, p, q}, 1, "Refused: --out " + p + " is the input file " + p},
+      {{"--matrix", q, p, q}, 1, "is the input file " + q + "; an output may not replace"},
+      {{"--out", dir.file("link_to_p"), p, q}, 1, "link_to_p is the input file " + p},
+      {{"-l", kept, "--out", kept, p, q}, 1, "--out " + kept + " is the input file " + kept},
+      {{"--matrix", dir.file("./kept.tfm"), p, q}, 1, "names the file of --out too"},
+      {{fortran, q}, 1, "d.vrt, line 401: \"3.5D+02\" is not a number"},
+      {{p11, q11}, 2, "No motion found: Model P has 11 points, too few for a registration"},
+      {{p12, q12}, 2, "No motion found: the best motion is not a rotation (it stretches Q by"},
+      {{"--icp", p16, q16}, 2, "No motion found: ICP failed to refine the motion"},
+      {{"--any-pose", "--delta", "0", p, q}, 2, "No motion found: "},
+  };
+  const std::string before = folder_state(dir);
+  for (const auto& row : rows) {
+    if (row.needs_device && !device) continue;
+    std::vector<std::string> args = {"--json", "--out", kept};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Outcome o = align(args);
+    const std::string name = row.args[0] + " " + row.args[1];
+    EXPECT_EQ(o.status, row.status) << name << "\n" << o.err;
+    EXPECT_NE(o.err.find(row.message), std::string::npos) << name << "\n" << o.err;
+    const std::string last = o.out.substr(o.out.rfind("\n{") + 1);
+    EXPECT_NE(last.find("\"error\":\""), std::string::npos) << name << "\n" << last;
+    EXPECT_EQ(last.find("\"matrix\""), std::string::npos) << name << "\n" << last;
+    EXPECT_EQ(folder_state(dir), before) << name;
+  }
+}
+
+// A standard output that cannot be written to is a failure, found before the files are written.
+TEST(BadInput, LostStandardOutputEndsWithStatusOneAndWritesNothing) {
+  ScratchDir dir;
+  const std::string p = dir.write("p.vrt", grid_vrt(20, 1.0));
+  const std::string q = dir.write("q.vrt", grid_vrt(20, 1.0, 2, 1, 0));
+  const std::string command = std::string("'") + KESTREL_ALIGN + "' --json --out '" +
+                              dir.file("r.tfm") + "' '" + p + "' '" + q + "' > /dev/full 2> '" +
+                              dir.file("err.txt") + "'";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(ScratchDir::read(dir.file("err.txt")).find("cannot write to standard output"),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("r.tfm")));
 }
 
 // Inputs that once went wrong and are fine now: an OBJ face index no integer can hold (was

@@ -173,6 +173,29 @@ TEST(KDtree, MatchesBruteForceOnRandomPoints) {
   }
 }
 
+// A build cut short by a stop request leaves large leaves: slower, but every answer is the same.
+TEST(KDtree, BuildStoppedAtOnceOrMidwayStillMatchesBruteForce) {
+  const unsigned seed = 7;
+  std::mt19937 rng(seed);
+  std::vector<Vec3f> pts = random_points(rng, 3000, -10, 10);
+  for (int after : {0, 1, 3}) {
+    int polls = 0;
+    const KDtree tree(pts, [&polls, after] { return polls++ >= after; });
+    EXPECT_GT(polls, 0);
+    for (int i = 0; i < 200; ++i) {
+      const Vec3f q = random_points(rng, 1, -12, 12)[0];
+      const Vec3f* found = tree.closest_point(q, 2.0f);
+      const float want = brute_force_d2(pts, q, 2.0f, nullptr);
+      if (std::isinf(want)) {
+        EXPECT_EQ(found, nullptr) << "seed " << seed << " query " << i;
+      } else {
+        ASSERT_NE(found, nullptr) << "seed " << seed << " query " << i;
+        EXPECT_EQ(dist2(*found, q), want) << "seed " << seed << " stop after " << after;
+      }
+    }
+  }
+}
+
 // The k nearest, one query at a time: each excludes the points found before it.
 std::vector<const Vec3f*> one_by_one(const KDtree& tree, const std::vector<Vec3f>& pts,
                                      const Vec3f& q, int k, float maxdist2) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -59,6 +60,19 @@ TEST(Normals, ThreePointCloudWarnsInOrderAndPointsUpInAnyNumberOfRuns) {
         << runs << " runs";
     for (const Vec3f& n : mesh.normals) EXPECT_EQ(n, Vec3f(0, 0, 1));
   }
+}
+
+// Beyond three such vertices the warning is one line: a far point among a few (the tree's
+// extent then overflows) once gave a line for every vertex.
+TEST(Normals, ManyVerticesShortOfNeighboursWarnInOneLine) {
+  TriMesh mesh;
+  for (int i = 0; i < 20; ++i) mesh.vertices.emplace_back(0.1f * i, 0.05f * i * i, 0.0f);
+  mesh.vertices.emplace_back(1e30f, -1e30f, 1e30f);
+  testing::internal::CaptureStdout();
+  ensure_normals(mesh, 2);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.rfind("Warning: not enough points for ", 0), 0u) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
 }
 
 TEST(Normals, FourPointCloudFitsPlaneThroughNeighbourOffsets) {

@@ -81,6 +81,24 @@ TEST(RefineQByIcp, RefusesMissingOrPointLikeModels) {
   }
 }
 
+// ---------------------------------------------------------------- stops
+
+// A stop heard at the start, or after the trees, the normals or some steps, leaves Q as it was.
+TEST(RefineQByIcp, StopLeavesQUntouched) {
+  const PointSet p = wavy_sheet();
+  PointSet moved = p;
+  for (Point3D& pt : moved) pt.x += 0.3;
+  for (int after : {0, 1, 3, 10, 30}) {
+    int polls = 0;
+    PointSet q = moved;
+    const IcpRefineResult r =
+        refine_q_by_icp(p, q, 2, true, [&polls, after] { return polls++ >= after; });
+    EXPECT_TRUE(r.stopped) << after;
+    EXPECT_FALSE(r.ran) << after;
+    for (size_t i = 0; i < q.size(); ++i) ASSERT_EQ(q[i].x, moved[i].x) << after;
+  }
+}
+
 // ---------------------------------------------------------------- identical models
 
 TEST(RefineQByIcp, IdenticalModelsOnlyRoundQToFloat) {

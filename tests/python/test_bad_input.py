@@ -97,3 +97,46 @@ def test_a_known_motion_is_recovered():
     r = kestrel.align(SURFACE, q, any_pose=False)
     moved = q @ r.matrix[:3, :3].T + r.matrix[:3, 3]
     assert np.abs(moved - SURFACE).max() < 0.05
+
+
+# Every call that hands on no motion raises kestrel.NoMotion, a RuntimeError, with the reason
+# kestrel-align prints when it exits with 2; a limit of 0 seconds is refused as the aligner does.
+@pytest.mark.parametrize("p, q, options, message", [
+    (SURFACE[:8], SURFACE[:8], {}, "Model P has 8 points, too few for a registration"),
+    (SURFACE, SURFACE @ rotation_z(30).T, {"delta": 0}, "No motion found: "),
+    (SURFACE, SURFACE @ rotation_z(30).T, {"delta": 0, "any_pose": False}, "No motion found: "),
+])
+def test_no_motion_raises_no_motion(p, q, options, message):
+    assert issubclass(kestrel.NoMotion, RuntimeError)
+    with pytest.raises(kestrel.NoMotion, match=message):
+        kestrel.align(p, q, **options)
+
+
+def test_a_limit_of_no_time_is_refused():
+    with pytest.raises(ValueError, match="max_seconds must be a finite number of seconds above 0"):
+        kestrel.align(SURFACE, SURFACE, max_seconds=0)
+
+
+@pytest.mark.parametrize("text, error", [
+    ("0 0 0\n1 0 0\n0 1 0\n1.5 2.5 3.5D+02\n", r"line 4: \"3.5D\+02\" is not a number"),
+    ("0 0 0\n1 0 0\n4,5 1 0\n", r"line 3: \"4,5\" is not a number"),
+])
+def test_numbers_with_trailing_characters_are_refused_with_their_line(tmp_path, text, error):
+    (tmp_path / "d.vrt").write_text(text)
+    with pytest.raises(ValueError, match="d.vrt, " + error):
+        kestrel.read_points(tmp_path / "d.vrt")
+
+
+# Far coordinates come back exactly, and far arrays register as the same arrays near the origin.
+def test_far_coordinates_are_read_exactly_and_register_as_near_ones(tmp_path):
+    far = np.array([4.5e6, 5.4e6, 0])
+    (tmp_path / "far.vrt").write_text("".join(f"{x:.4f} {y:.4f} {z:.4f}\n"
+                                              for x, y, z in SURFACE[:50] + far))
+    np.testing.assert_array_equal(kestrel.read_points(tmp_path / "far.vrt"),
+                                  np.round(SURFACE[:50] + far, 4))
+    q = SURFACE @ rotation_z(-25).T + [4, 1, -2]
+    near = kestrel.align(SURFACE, q, any_pose=False).matrix
+    out = kestrel.align(SURFACE + far, q + far, any_pose=False).matrix
+    moved_near = q @ near[:3, :3].T + near[:3, 3] + far
+    moved_far = (q + far) @ out[:3, :3].T + out[:3, 3]
+    assert np.abs(moved_near - moved_far).max() < 0.05

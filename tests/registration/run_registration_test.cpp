@@ -285,7 +285,9 @@ TEST_F(RunRegistration, StopHookEndsTheRunAtTheNextCandidate) {
   EXPECT_EQ(improvements, 0);
 }
 
-TEST_F(RunRegistration, StopHookIsSeenBetweenTrialsThatFindNoCandidate) {
+// Trials that find no candidate still hear a stop: from the pair scan inside them, and between
+// them; the hook is not asked again once it said stop.
+TEST_F(RunRegistration, StopHookIsSeenInAndBetweenTrialsThatFindNoCandidate) {
   options.normal_tol = -1;  // no pair of Q passes: no trial reaches a candidate
   options.num_try = 1000;
   options.console = false;
@@ -293,7 +295,8 @@ TEST_F(RunRegistration, StopHookIsSeenBetweenTrialsThatFindNoCandidate) {
   hooks.should_stop = [&polls] { return ++polls == 3; };
   const EngineResult r = run();
   EXPECT_EQ(polls, 3);
-  EXPECT_EQ(r.trials, 3);  // the first trial runs without a poll
+  EXPECT_GE(r.trials, 1);
+  EXPECT_LE(r.trials, 3);
   EXPECT_EQ(r.counts.candidates, 0);
   EXPECT_TRUE(r.stopped);
 }
