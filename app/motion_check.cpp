@@ -53,13 +53,17 @@ std::string motion_fault(const double (&m)[4][4], MotionKind kind, const std::st
   symmetric_eigenvalues(mtm, e);
   const double s[3] = {std::sqrt(std::max(e[0], 0.0)), std::sqrt(std::max(e[1], 0.0)),
                        std::sqrt(std::max(e[2], 0.0))};
-  const bool rotation =
-      kind == MotionKind::kRigid
-          ? std::fabs(s[0] - 1) <= kRotationTolerance && std::fabs(s[2] - 1) <= kRotationTolerance
-          : s[0] <= s[2] * (1 + kRotationTolerance) && s[2] >= 0.5 && s[0] <= 2;
+  const bool uniform = s[0] <= s[2] * (1 + kRotationTolerance);
+  const bool rotation = kind == MotionKind::kRigid ? std::fabs(s[0] - 1) <= kRotationTolerance &&
+                                                         std::fabs(s[2] - 1) <= kRotationTolerance
+                        : kind == MotionKind::kScaled ? uniform && s[2] >= 0.5 && s[0] <= 2
+                                                      : uniform;
   if (rotation) return "";
+  const char* allowed = kind == MotionKind::kScaled       ? " with a scale from 0.5 to 2"
+                        : kind == MotionKind::kSimilarity ? " with a uniform scale"
+                                                          : "";
   std::snprintf(text, sizeof text, " is not a rotation%s (it stretches Q by %.4g, %.4g and %.4g)",
-                kind == MotionKind::kScaled ? " with a scale from 0.5 to 2" : "", s[0], s[1], s[2]);
+                allowed, s[0], s[1], s[2]);
   return what + text;
 }
 

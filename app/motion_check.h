@@ -15,9 +15,10 @@ constexpr size_t kMinScanPoints = 12;
 
 // What the 3 x 3 part of a result may be.
 enum class MotionKind {
-  kRigid,      // a rotation, within kRotationTolerance
-  kScaled,     // a rotation times a uniform scale from 0.5 to 2 (ICP refines the scale too)
-  kAnyLinear,  // any map that keeps Q's handedness (-w2 lets the run correct it affinely)
+  kRigid,       // a rotation, within kRotationTolerance
+  kScaled,      // a rotation times a uniform scale from 0.5 to 2 (ICP refines the scale too)
+  kSimilarity,  // a rotation times any uniform scale (the window's motion, scales folded in)
+  kAnyLinear,   // any map that keeps Q's handedness (-w2 lets the run correct it affinely)
 };
 
 // Singular values may differ from 1 (or from each other, for kScaled) by this much.

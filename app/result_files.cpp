@@ -7,6 +7,7 @@
 #include <ostream>
 #include <utility>
 
+#include "app/motion_check.h"
 #include "app/number_text.h"
 #include "core/atomic_file.h"
 #include "core/point_file.h"
@@ -275,6 +276,12 @@ bool export_results(AppState& state, const std::string& results_path,
       file_motion(m, models.q_placement, files.cp, files.cq, state.params.centering);
   const ExportedMotion exported = with_origins(local, models.origin_p, models.origin_q);
   const double(&total)[4][4] = exported.m;
+  // A matrix that shears or flattens Q would pass for a registration (a scale may be folded in,
+  // -w2 asks for an affine correction).
+  const std::string fault = motion_fault(
+      total, state.params.scale_tol != 1.0f ? MotionKind::kAnyLinear : MotionKind::kSimilarity,
+      "the motion");
+  if (!fault.empty()) return refuse("Cannot write the results: " + fault + ".", error);
   std::printf("\n\n\n");
   print_rotation_rows(total);
   std::printf("translation: %f %f %f\n", total[0][3], total[1][3], total[2][3]);

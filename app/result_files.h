@@ -51,7 +51,8 @@ ExportedMotion exported_run_motion(const AppState& state, const core::RigidTrans
 // more as it needs to move Q's points by at most 1e-5 of Q's size.
 // With `batch` the files are only added to it, and the caller commits them with its own.
 // False, with the reason in `error` (also printed on standard output), while a model is missing,
-// when a file can no longer be read, or when a result file cannot be written.
+// when a file can no longer be read, when the motion is no rotation (app/motion_check.h) or
+// when a result file cannot be written.
 bool export_results(AppState& state, const std::string& results_path = "results.tfm",
                     const std::string& reconstruct_path = "reconstruct.obj",
                     ExportedMotion* motion = nullptr, std::string* error = nullptr,

@@ -12,6 +12,11 @@ namespace kestrel::icp {
 
 namespace {
 
+// The normals' fits in this many runs (the same normals as in any other count): only this
+// thread asks the stop, and none does while it waits for the helper's last run, so runs are
+// kept short.
+constexpr int kStopRuns = 64;
+
 // Point positions rounded to float; the faces of the model are deliberately left out so that
 // both meshes are point clouds.
 TriMesh point_cloud(const kestrel::core::PointSet& points) {
@@ -60,13 +65,13 @@ IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
   const KDtree kd1(mesh1.vertices, poll);
   const KDtree kd2(mesh2.vertices, poll);
   Xform xf1, xf2;
-  if (!shared.stopped()) ensure_normals(mesh1, kd1, threads, kMaxRuns, poll);
-  if (!shared.stopped()) ensure_normals(mesh2, kd2, threads, kMaxRuns, poll);
-  if (!shared.stopped()) {
-    ensure_neighbors(mesh1);
-    ensure_neighbors(mesh2);
-    ensure_vertex_faces(mesh1);
-    ensure_vertex_faces(mesh2);
+  if (!shared.stopped()) ensure_normals(mesh1, kd1, threads, kStopRuns, poll);
+  if (!shared.stopped()) ensure_normals(mesh2, kd2, threads, kStopRuns, poll);
+  for (TriMesh* mesh : {&mesh1, &mesh2}) {
+    if (!poll()) ensure_neighbors(*mesh);
+    if (!poll()) ensure_vertex_faces(*mesh);
+  }
+  if (!poll()) {
     std::vector<float> weights1, weights2;
     result.error = icp_align_full(mesh1, mesh2, xf1, xf2, kd1, kd2, weights1, weights2, 0.0f, 0,
                                   allow_scale, false, threads, poll);

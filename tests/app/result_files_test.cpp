@@ -110,6 +110,26 @@ TEST_F(ResultFiles, ExportLeavesTheLoadedModelsAsTheyWere) {
   EXPECT_EQ(s_.params.point_spacing, spacing);
 }
 
+// A motion that shears or mirrors Q is not written as a result (a uniform scale may be).
+TEST_F(ResultFiles, ExportRefusesAMotionThatIsNoRotation) {
+  load(grid_vrt(5, 1.0), grid_vrt(5, 1.0));
+  place_by_run(s_.models.q_placement);
+  s_.current_transform.R(0, 1) = 0.3;
+  std::string error;
+  ::testing::internal::CaptureStdout();
+  EXPECT_FALSE(export_results(s_, dir_.file("results.tfm"), "", nullptr, &error));
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(error.find("the motion is not a rotation with a uniform scale"), std::string::npos)
+      << error;
+  s_.current_transform.R(0, 1) = 0;
+  s_.current_transform.R(2, 2) = -1;
+  ::testing::internal::CaptureStdout();
+  EXPECT_FALSE(export_results(s_, dir_.file("results.tfm"), "", nullptr, &error));
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(error.find("mirrors or flattens Q"), std::string::npos) << error;
+  EXPECT_FALSE(std::ifstream(dir_.file("results.tfm")).good());
+}
+
 TEST_F(ResultFiles, ExportRefusesWithoutBothModels) {
   std::string error;
   EXPECT_FALSE(export_results(s_, dir_.file("results.tfm"), "", nullptr, &error));
