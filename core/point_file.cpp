@@ -188,7 +188,7 @@ bool read_text_file(const std::string& file, const PointFormat* format, bool tak
     const size_t skip = number == 1 && std::strncmp(line, kByteOrderMark, 3) == 0 ? 3 : 0;
     const char* text = line + skip;
     if (parse_line<T>(text, format->reader, take_faces, plain, points, faces) == Numbers::kBad) {
-      where = ", line " + std::to_string(number);
+      where = ": line " + std::to_string(number);
       reason = quoted_field(bad_field(text, format->reader)) +
                " is not a number (a number must end at a blank or the line's end)";
       return false;

@@ -201,7 +201,7 @@ TEST(BadInput, AlignerTableOfOutputsAndResultsThatAreNoMotion) {
       {{"--out", dir.file("link_to_p"), p, q}, 1, "link_to_p is the input file " + p},
       {{"-l", kept, "--out", kept, p, q}, 1, "--out " + kept + " is the input file " + kept},
       {{"--matrix", dir.file("./kept.tfm"), p, q}, 1, "names the file of --out too"},
-      {{fortran, q}, 1, "d.vrt, line 401: \"3.5D+02\" is not a number"},
+      {{fortran, q}, 1, "d.vrt: line 401: \"3.5D+02\" is not a number"},
       {{p11, q11}, 2, "No motion found: Model P has 11 points, too few for a registration"},
       {{p12, q12}, 2, "No motion found: the best motion is not a rotation (it stretches Q by"},
       {{"--icp", p16, q16}, 2, "No motion found: ICP failed to refine the motion"},

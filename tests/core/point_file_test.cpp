@@ -223,7 +223,7 @@ TEST_F(PointFile, NumberWithTrailingCharactersRefusesTheFileWithItsLine) {
                                  : "";
     const std::string good = head + "0 0 0\n" + head + "1 0 0\n" + head + "0 1 0\n";
     EXPECT_FALSE(read(write(c.name, good + "# note\n" + c.bad_line + "\n"))) << c.name;
-    EXPECT_NE(error_.find(std::string(c.name) + ", line 5: " + c.field + " is not a number"),
+    EXPECT_NE(error_.find(std::string(c.name) + ": line 5: " + c.field + " is not a number"),
               std::string::npos)
         << error_;
   }

@@ -123,7 +123,7 @@ def test_a_limit_of_no_time_is_refused():
 ])
 def test_numbers_with_trailing_characters_are_refused_with_their_line(tmp_path, text, error):
     (tmp_path / "d.vrt").write_text(text)
-    with pytest.raises(ValueError, match="d.vrt, " + error):
+    with pytest.raises(ValueError, match="d.vrt: " + error):
         kestrel.read_points(tmp_path / "d.vrt")
 
 
