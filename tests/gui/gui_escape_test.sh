@@ -23,7 +23,7 @@ progress_crop() {
 before=$(actions_done)
 trials=$(trial_lines)
 click_widget 'Start basic RANSAC'
-wait_for_line '^trial ' $((trials + 1)) 30 || fail "the RANSAC run did not begin"
+wait_for_line '^trial ' $((trials + 1)) 60 || fail "the RANSAC run did not begin"
 frames=$(frames_drawn)
 wait_for_line 'frame.3d' $((frames + 2)) 30 || fail "no frames while the run worked"
 sleep 0.2
@@ -61,7 +61,7 @@ shot after_escape
 before=$(actions_done)
 trials=$(trial_lines)
 click_widget 'Start basic RANSAC'
-wait_for_line '^trial ' $((trials + 1)) 30 || fail "the second RANSAC run did not begin"
+wait_for_line '^trial ' $((trials + 1)) 60 || fail "the second RANSAC run did not begin"
 xdotool keydown Escape
 sleep 0.005
 xdotool keyup Escape
