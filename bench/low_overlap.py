@@ -223,20 +223,20 @@ def main():
     os.makedirs(case_folder, exist_ok=True)
     os.makedirs(os.path.join(args.out, "runs"), exist_ok=True)
     sources = low_overlap_cases.Sources(os.path.join(ROOT, "examples"))
-    specs = [s for s in low_overlap_cases.specs(sources) if s["quick"] or not args.quick]
+    recipes = [s for s in low_overlap_cases.recipes(sources) if s["quick"] or not args.quick]
     methods = ["kestrel"]
     worker = None
     if not args.no_open3d and open3d_available():
         methods += list(OPEN3D_METHODS)
         worker = bench_open3d.OpenWorker()
-    say(f"{len(specs)} cases; methods: {', '.join(methods)}; output in {args.out}")
+    say(f"{len(recipes)} cases; methods: {', '.join(methods)}; output in {args.out}")
     rows, records = [], []
     evidence = None
     if args.dump_evidence:
         evidence = open(os.path.join(args.out, "evidence.jsonl"), "w")
     try:
-        for n, spec in enumerate(specs, 1):
-            case = low_overlap_cases.make_case(spec, sources, case_folder)
+        for n, recipe in enumerate(recipes, 1):
+            case = low_overlap_cases.make_case(recipe, sources, case_folder)
             record = case_record(case)
             runs = run_case(args, worker, methods, case)
             rows += [dict(record, method=m, **run) for m, run in runs.items()]
@@ -244,7 +244,7 @@ def main():
             if evidence:
                 evidence.write(evidence_line(record, runs["kestrel"]) + "\n")
                 evidence.flush()
-            say(f"[{n}/{len(specs)}] {record['section']}: {record['name']} "
+            say(f"[{n}/{len(recipes)}] {record['section']}: {record['name']} "
                 f"(overlap {record['overlap']:.3f}): "
                 + ", ".join(f"{m} {report.outcome_cell(r)} {report.seconds(r['wall_s'])} s"
                             for m, r in runs.items())

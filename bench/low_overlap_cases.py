@@ -1,7 +1,7 @@
 """The low-overlap benchmark's cases (bench/low_overlap.py): scan pairs that share little, pairs
 that share nothing, and ordinary pairs as a control, each Q turned and moved by a seeded motion.
 
-A case is first a cheap spec (name, section, how to make it); make_case() then scans, crops or
+A case is first a cheap recipe (name, section, how to make it); make_case() then scans, crops or
 reads what it needs, writes P and Q as .xyz files with Q's true motion, and measures the overlap:
 the share of Q's points within two point spacings of P once moved by the truth, where a scan's
 point spacing is the median distance from its points to their nearest neighbours. Every draw is
@@ -131,8 +131,8 @@ class Sources:
 # Specs: what each case is, cheap to list.
 
 
-def specs(sources):
-    """All cases' specs in report order: low overlap, no overlap, control."""
+def recipes(sources):
+    """All cases' recipes in report order: low overlap, no overlap, control."""
     pairs = sources.ordered_pairs()
     low_pairs = [(p, q) for p, q, s in pairs if SECTIONS["low"][0] <= s < SECTIONS["low"][1]]
     wide = sorted({tuple(sorted((p, q))) for p, q, s in pairs if s >= SECTIONS["control"][0]})
@@ -210,40 +210,40 @@ def write_scan(path, points):
     np.savetxt(path, points, fmt="%.7g")
 
 
-def make_case(spec, sources, folder):
-    """Writes the case's P and Q files (and truth) into `folder` and returns the case: the spec
+def make_case(recipe, sources, folder):
+    """Writes the case's P and Q files (and truth) into `folder` and returns the case: the recipe
     plus p_file, q_file, p, q (points as written), truth (Q file -> P file, or None for
     different objects), overlap, radius, size, unit, tolerance (of the error at Q's centroid, in
     the case's unit), voxel (Open3D's 5 mm and 3 mm, scaled) and q_centroid."""
-    rng = np.random.default_rng(zlib.crc32(spec["name"].encode()))
-    kind = spec["kind"]
-    unit_name = spec.get("unit", "mm")
+    rng = np.random.default_rng(zlib.crc32(recipe["name"].encode()))
+    kind = recipe["kind"]
+    unit_name = recipe.get("unit", "mm")
     if kind in ("bunny pair", "bunny crop"):
-        p = sources.bunny(spec["p"])[0]
-        q, truth = sources.pair(spec["p"], spec["q"])
+        p = sources.bunny(recipe["p"])[0]
+        q, truth = sources.pair(recipe["p"], recipe["q"])
         size = BUNNY_SIZE
         if kind == "bunny crop":
-            keep_p, keep_q = crop_pair(p, g.transform(truth, q), spec["target"], rng,
+            keep_p, keep_q = crop_pair(p, g.transform(truth, q), recipe["target"], rng,
                                        overlap_radius(p, q))
             p, q = p[keep_p], q[keep_q]
     elif kind in ("synthetic views", "opposite views"):
-        p, q, size = sources.views_of(spec["shape"], spec["angle"], SYNTH_POINTS, rng)
+        p, q, size = sources.views_of(recipe["shape"], recipe["angle"], SYNTH_POINTS, rng)
         truth = np.eye(4)
     elif kind == "split scan":
-        points = sources.bunny(spec["p"])[0]
+        points = sources.bunny(recipe["p"])[0]
         keep_p, keep_q = split_scan(points, rng, HALVES_GAP)
         p, q, truth, size = points[keep_p], points[keep_q], np.eye(4), BUNNY_SIZE
     elif kind == "bunny vs shape":
-        bunny, shape = (spec["p"], spec["q"]) if spec["p"] in sources.names \
-            else (spec["q"], spec["p"])
+        bunny, shape = (recipe["p"], recipe["q"]) if recipe["p"] in sources.names \
+            else (recipe["q"], recipe["p"])
         b = sources.bunny(bunny)[0]
         # The shape's scan is scaled to the bunny's size and about its number of points.
         s, _, size = sources.views_of(shape, 0, len(b), rng, size=BUNNY_SIZE)
-        p, q = (b, s) if bunny == spec["p"] else (s, b)
+        p, q = (b, s) if bunny == recipe["p"] else (s, b)
         truth = None
     elif kind == "shape vs shape":
-        p, _, size = sources.views_of(spec["p"], 0, SYNTH_POINTS, rng)
-        q = sources.views_of(spec["q"], 0, SYNTH_POINTS, rng)[0]
+        p, _, size = sources.views_of(recipe["p"], 0, SYNTH_POINTS, rng)
+        q = sources.views_of(recipe["q"], 0, SYNTH_POINTS, rng)[0]
         truth = None
     else:
         raise ValueError(f"unknown kind of case {kind!r}")
@@ -261,7 +261,7 @@ def make_case(spec, sources, folder):
         if truth is not None:
             truth = truth.copy()
             truth[:3, 3] *= s
-    stem = os.path.join(folder, spec["name"].replace(" ", "_").replace("%", "pc").replace("°", ""))
+    stem = os.path.join(folder, recipe["name"].replace(" ", "_").replace("%", "pc").replace("°", ""))
     p_file, q_file = stem + "-P.xyz", stem + "-Q.xyz"
     write_scan(p_file, p)
     write_scan(q_file, q)
@@ -270,7 +270,7 @@ def make_case(spec, sources, folder):
                    header=f"true motion of {q_file} onto {p_file}")
     # Cases in millimetres are judged at 5 mm; in other units at 2 % of the shape's size.
     tolerance = 5.0 if unit_name == "mm" else 0.02 * size
-    return dict(spec, p_file=p_file, q_file=q_file, p=p, q=q, truth=truth, overlap=share,
+    return dict(recipe, p_file=p_file, q_file=q_file, p=p, q=q, truth=truth, overlap=share,
                 radius=radius, size=size, unit=unit_name, tolerance=tolerance,
                 voxel={"5mm": 5.0 * relative * s, "3mm": 3.0 * relative * s},
                 q_centroid=q.mean(axis=0))
