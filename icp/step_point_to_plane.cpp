@@ -132,6 +132,66 @@ Xform rotation_from_sines(float x0, float x1, float x2) {
   return r;
 }
 
+// Fills `sys` (centroid, scale and normal matrix) and `b` from the pairs; returns the RMS
+// point-to-plane error in the data's units.
+float build_plane_system(const PointPairs& pairs, PlaneSystem& sys, float b[6]) {
+  const float npairs = static_cast<float>(pairs.size());
+  for (const PointPair& pp : pairs) sys.c += pp.p2;
+  sys.c /= npairs;
+  float spread = 0;
+  for (const PointPair& pp : pairs) spread += dist2(pp.p2, sys.c);
+  spread /= npairs;
+  // Mesh-2 points all at one place fix no rotation; keep the data's own units then.
+  sys.s = spread > 0 ? 1.0f / std::sqrt(spread) : 1.0f;
+
+  float err = 0;
+  for (const PointPair& pp : pairs) {
+    const Vec3f& m = pp.normal;
+    const float u = sys.s * dot(pp.p1 - pp.p2, m);
+    float w[6];
+    six_vector(sys.s * (pp.p2 - sys.c), m, w);
+    err += u * u;
+    for (int r = 0; r < 6; ++r) {
+      b[r] += u * w[r];
+      for (int c = 0; c < 6; ++c) sys.v[r][c] += w[r] * w[c];
+    }
+  }
+  return std::sqrt(err / npairs) / sys.s;
+}
+
+// Solves the system by its eigenvectors (`sys.v` becomes them) and returns the motion.
+// Truncated pseudo-inverse: weakly determined directions are left unmoved.
+Xform solve_plane_system(PlaneSystem& sys, const float b[6], float rms, int verbose) {
+  eigen_symmetric(sys.v, sys.lambda);
+  const float largest = sys.lambda[5];
+  if (verbose > 1) {
+    std::fprintf(stderr, "RMS point-to-plane error = %f\n", double(rms));
+    for (int k = 0; k < 5; ++k) {
+      if (sys.lambda[k] < kSmallEigenvalue * largest) {
+        std::fprintf(stderr, "Small eigenvalue %f (largest is %f)\n", double(sys.lambda[k]),
+                     double(largest));
+      }
+    }
+  }
+  float y[6] = {};
+  for (int k = 0; k < 6; ++k) {
+    if (sys.lambda[k] < kSmallEigenvalue * largest || !(sys.lambda[k] > 0)) continue;
+    for (int r = 0; r < 6; ++r) y[k] += sys.v[r][k] * b[r];
+    y[k] /= sys.lambda[k];
+  }
+  float x[6] = {};
+  for (int r = 0; r < 6; ++r) {
+    for (int k = 0; k < 6; ++k) x[r] += sys.v[r][k] * y[k];
+  }
+  Xform motion = rotation_from_sines(x[0], x[1], x[2]);
+  const Vec3f& c = sys.c;
+  for (int r = 0; r < 3; ++r) {
+    motion(r, 3) = double(x[3 + r]) / double(sys.s) + double(c[r]) -
+                   (motion(r, 0) * c.x + motion(r, 1) * c.y + motion(r, 2) * c.z);
+  }
+  return motion;
+}
+
 }  // namespace
 
 float step_point_to_plane(IcpStep& step, const PlaneStepOptions& options) {
@@ -151,58 +211,10 @@ float step_point_to_plane(IcpStep& step, const PlaneStepOptions& options) {
   maxdist = std::max(2.0f * std::sqrt(thr2), 0.7f * maxdist);
 
   PlaneSystem sys;
-  for (const PointPair& pp : pairs) sys.c += pp.p2;
-  sys.c /= npairs;
-  float spread = 0;
-  for (const PointPair& pp : pairs) spread += dist2(pp.p2, sys.c);
-  spread /= npairs;
-  // Mesh-2 points all at one place fix no rotation; keep the data's own units then.
-  sys.s = spread > 0 ? 1.0f / std::sqrt(spread) : 1.0f;
-
-  float err = 0, b[6] = {};
-  for (const PointPair& pp : pairs) {
-    const Vec3f& m = pp.normal;
-    const float u = sys.s * dot(pp.p1 - pp.p2, m);
-    float w[6];
-    six_vector(sys.s * (pp.p2 - sys.c), m, w);
-    err += u * u;
-    for (int r = 0; r < 6; ++r) {
-      b[r] += u * w[r];
-      for (int c = 0; c < 6; ++c) sys.v[r][c] += w[r] * w[c];
-    }
-  }
-  const float rms = std::sqrt(err / npairs) / sys.s;
-
-  eigen_symmetric(sys.v, sys.lambda);
+  float b[6] = {};
+  const float rms = build_plane_system(pairs, sys, b);
+  const Xform motion = solve_plane_system(sys, b, rms, verbose);
   const float largest = sys.lambda[5];
-  if (verbose > 1) {
-    std::fprintf(stderr, "RMS point-to-plane error = %f\n", double(rms));
-    for (int k = 0; k < 5; ++k) {
-      if (sys.lambda[k] < kSmallEigenvalue * largest) {
-        std::fprintf(stderr, "Small eigenvalue %f (largest is %f)\n", double(sys.lambda[k]),
-                     double(largest));
-      }
-    }
-  }
-
-  // Truncated pseudo-inverse: weakly determined directions are left unmoved.
-  float y[6] = {};
-  for (int k = 0; k < 6; ++k) {
-    if (sys.lambda[k] < kSmallEigenvalue * largest || !(sys.lambda[k] > 0)) continue;
-    for (int r = 0; r < 6; ++r) y[k] += sys.v[r][k] * b[r];
-    y[k] /= sys.lambda[k];
-  }
-  float x[6] = {};
-  for (int r = 0; r < 6; ++r) {
-    for (int k = 0; k < 6; ++k) x[r] += sys.v[r][k] * y[k];
-  }
-
-  Xform motion = rotation_from_sines(x[0], x[1], x[2]);
-  const Vec3f& c = sys.c;
-  for (int r = 0; r < 3; ++r) {
-    motion(r, 3) = double(x[3 + r]) / double(sys.s) + double(c[r]) -
-                   (motion(r, 0) * c.x + motion(r, 1) * c.y + motion(r, 2) * c.z);
-  }
   xf2 = motion * xf2;
 
   if (options.scale_now || options.affine_now) {
