@@ -22,8 +22,7 @@ progress_crop() {
 # time: on a loaded machine wall time says more about the other processes than about this one.
 before=$(actions_done)
 trials=$(trial_lines)
-click_widget 'Start basic RANSAC'
-wait_for_line '^trial ' $((trials + 1)) 60 || fail "the RANSAC run did not begin"
+click_until 'Start basic RANSAC' '^trial ' $((trials + 1)) 60 || fail "the RANSAC run did not begin"
 frames=$(frames_drawn)
 wait_for_line 'frame.3d' $((frames + 2)) 30 || fail "no frames while the run worked"
 sleep 0.2
@@ -60,8 +59,7 @@ shot after_escape
 # A press far shorter than a frame, made over the panel, stops a run just as well.
 before=$(actions_done)
 trials=$(trial_lines)
-click_widget 'Start basic RANSAC'
-wait_for_line '^trial ' $((trials + 1)) 60 || fail "the second RANSAC run did not begin"
+click_until 'Start basic RANSAC' '^trial ' $((trials + 1)) 60 || fail "the second RANSAC run did not begin"
 xdotool keydown Escape
 sleep 0.005
 xdotool keyup Escape
