@@ -205,12 +205,38 @@ std::string no_motion_reason(const registration::EngineResult& run) {
          ", none put a point of Q within the tolerance of P (best LCP 0)";
 }
 
+namespace {
+
+// The any-pose mode's ICP, reported as the specified one's is: Q's full points moved by it and
+// the transform it applied.
+icp::IcpRefineResult refine_any_pose(AppState& state, const ActionHooks& hooks) {
+  const registration::SurfaceIcpResult fit =
+      registration::refine_on_surface(state.models.full_p, state.models.full_q, hooks.should_stop);
+  icp::IcpRefineResult result;
+  result.ran = fit.ran;
+  result.stopped = fit.stopped;
+  if (!fit.ran) result.message = fit.message;
+  if (!fit.ran) return result;
+  if (!fit.message.empty() && state.console) std::fprintf(stderr, "ICP: %s\n", fit.message.c_str());
+  core::transform_point_set(state.models.full_q, fit.motion);
+  for (uint32_t r = 0; r < 3; ++r) {
+    for (uint32_t c = 0; c < 3; ++c)
+      result.xf2(static_cast<int>(r), static_cast<int>(c)) = fit.motion.R(r, c);
+    result.xf2(static_cast<int>(r), 3) = fit.motion.t[r];
+  }
+  result.error = static_cast<float>(fit.rms);
+  return result;
+}
+
+}  // namespace
+
 icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
   state.status_text = "Running ICP...";
   hooks.request_repaint();
   icp::IcpRefineResult result =
-      icp::refine_q_by_icp(state.models.full_p, state.models.full_q, state.params.threads,
-                           !state.params.any_pose, hooks.should_stop);
+      state.params.any_pose ? refine_any_pose(state, hooks)
+                            : icp::refine_q_by_icp(state.models.full_p, state.models.full_q,
+                                                   state.params.threads, true, hooks.should_stop);
   if (!result.ran) {
     state.status_text = result.message;
     if (state.console) std::fprintf(stderr, "%s\n", result.message.c_str());

@@ -10,6 +10,7 @@
 
 #include "core/point_set.h"
 #include "core/random15.h"
+#include "registration/any_pose/surface_icp.h"
 #include "registration/congruent/ann_index.h"
 #include "registration/congruent/pair_extraction.h"
 #include "registration/congruent/point_spacing.h"

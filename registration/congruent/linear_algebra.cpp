@@ -29,6 +29,19 @@ bool smallest_eigenvector(const double cov[6], double n[3]) {
   return true;
 }
 
+bool largest_eigenvector(const double cov[6], double n[3]) {
+  Eigen::Matrix3d m;
+  m << cov[0], cov[1], cov[2], cov[1], cov[3], cov[4], cov[2], cov[4], cov[5];
+  if (!m.allFinite()) return false;
+  Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> solver(m);
+  if (solver.info() != Eigen::Success || !(std::fabs(solver.eigenvalues()[2]) > 0)) return false;
+  const Eigen::Vector3d v = solver.eigenvectors().col(2).normalized();
+  n[0] = v[0];
+  n[1] = v[1];
+  n[2] = v[2];
+  return true;
+}
+
 bool best_rotation(const double H[9], double R[9]) {
   Eigen::Matrix3d h;
   h << H[0], H[1], H[2], H[3], H[4], H[5], H[6], H[7], H[8];
@@ -42,6 +55,18 @@ bool best_rotation(const double H[9], double R[9]) {
   const Eigen::Matrix3d r = V * d * U.transpose();
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) R[3 * i + j] = r(i, j);
+  return true;
+}
+
+bool solve6(const double a[36], const double b[6], double x[6]) {
+  const Eigen::Matrix<double, 6, 6, Eigen::RowMajor> m(a);
+  const Eigen::Matrix<double, 6, 1> v(b);
+  if (!m.allFinite() || !v.allFinite()) return false;
+  const Eigen::LLT<Eigen::Matrix<double, 6, 6>> llt(m);
+  if (llt.info() != Eigen::Success) return false;
+  const Eigen::Matrix<double, 6, 1> solution = llt.solve(v);
+  if (!solution.allFinite()) return false;
+  for (int k = 0; k < 6; ++k) x[k] = solution[k];
   return true;
 }
 

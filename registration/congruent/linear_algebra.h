@@ -11,9 +11,17 @@ double smallest_eigenvalue6(const double m[36]);
 // (no plane), leaving `n` unset.
 bool smallest_eigenvector(const double cov[6], double n[3]);
 
+// Unit eigenvector of the largest eigenvalue of the symmetric 3 x 3 matrix given by its upper
+// triangle. False when the matrix is not finite or zero.
+bool largest_eigenvector(const double cov[6], double n[3]);
+
 // The proper rotation R (row-major) that best maps the centred source points onto the centred
 // target points, from their cross-covariance H = sum(src * tgt^T) (row-major), by SVD
 // (Kabsch). False when H is not finite.
 bool best_rotation(const double H[9], double R[9]);
+
+// Solves the symmetric positive definite 6 x 6 system a x = b (a row-major). False when it is
+// not finite or not positive definite (a direction the system leaves free), leaving `x` unset.
+bool solve6(const double a[36], const double b[6], double x[6]);
 
 }  // namespace kestrel::registration

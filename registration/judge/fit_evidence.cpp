@@ -44,6 +44,8 @@ double rough_spacing(const core::PointSet& set) {
   return 2 * std::sqrt(std::max(area, 1e-300) / static_cast<double>(set.size()));
 }
 
+}  // namespace
+
 // P's spacing and noise from an even sample of its points.
 void measure_scale(const core::PointSet& p, const PointGrid& index, int k, FitEvidence& e) {
   std::vector<double> gaps, offsets;
@@ -59,6 +61,14 @@ void measure_scale(const core::PointSet& p, const PointGrid& index, int k, FitEv
   e.spacing = median(std::move(gaps));
   e.noise = kMadToSigma * median(std::move(offsets));
 }
+
+double measure_spacing(const core::PointSet& scan, const PointGrid& index) {
+  FitEvidence e;
+  measure_scale(scan, index, FitOptions().neighbours, e);
+  return e.spacing;
+}
+
+namespace {
 
 // The unit normal of `set` about (x, y, z); false where its neighbours span no plane.
 bool local_normal(const core::PointSet& set, const PointGrid& index, const core::Point3D& at, int k,

@@ -57,6 +57,11 @@ struct FitScene {
   bool usable = false;                      // both scans have enough points
 };
 
+// The spacing and noise of `scan` (an even sample of it asked through `index`, a grid over its
+// positions), as FitEvidence gives them.
+void measure_scale(const core::PointSet& scan, const PointGrid& index, int k, FitEvidence& e);
+double measure_spacing(const core::PointSet& scan, const PointGrid& index);
+
 // Measures `motion` (Q's coordinates into P's). Scans of fewer than `neighbours` points give an
 // empty record (every share 0).
 FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& motion);

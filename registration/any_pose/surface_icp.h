@@ -1,0 +1,46 @@
+#pragma once
+// The any-pose mode's ICP: point-to-plane steps of an even sample of Q against P's full
+// surface, pairing a point of Q only with P's nearest point within a radius that shrinks from a
+// few of P's spacings to two. At low overlap most of Q lies off P; a fixed radius in P's own
+// units keeps those points out of the fit, where a rule relative to the pairs' distances lets
+// them drag the motion along the surface.
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/point_set.h"
+#include "core/rigid_transform.h"
+
+namespace kestrel::registration {
+
+struct SurfaceIcpOptions {
+  // Pairing radii of the steps in P's spacings; the last is kept until the motion settles.
+  std::vector<double> radii = {5, 5, 4, 4, 3, 3, 2};
+  int max_steps = 30;
+  size_t max_q_points = 10000;  // Q is represented by an even sample of at most this many
+  size_t min_pairs = 12;        // a step with fewer pairs ends the refinement
+  // A step at the last radius that moves the sample by less than this share of P's spacing
+  // (root mean square) ends it.
+  double settle_share = 0.001;
+};
+
+struct SurfaceIcpResult {
+  bool ran = false;      // false when refused or stopped; Q is then to stay where it is
+  bool stopped = false;  // a stop request ended it
+  std::string message;   // why it did not run, or why it left Q where it was
+  core::RigidTransform motion;  // carries Q's current coordinates onto P (rigid, s = 1)
+  double rms = 0;               // root mean square point-to-plane distance of the last pairs
+  size_t pairs = 0;             // pairs of the last step
+  int steps = 0;                // steps that moved Q
+};
+
+// Refines where `full_q` lies on `full_p` (both in P's coordinates). Refuses scans too small to
+// fit planes to. `stop` (core/stop_check.h) is polled before each step and through the
+// pairing; a stop request gives `stopped` and no motion. Single-threaded and deterministic.
+SurfaceIcpResult refine_on_surface(const core::PointSet& full_p, const core::PointSet& full_q,
+                                   const std::function<bool()>& stop = {},
+                                   const SurfaceIcpOptions& options = {});
+
+}  // namespace kestrel::registration
