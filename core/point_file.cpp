@@ -209,9 +209,10 @@ bool needs_exact_reading(const PointSet& points) {
 }
 
 bool parse_file(const std::string& file, const PointFormat* format, bool take_faces, bool exact,
-                PointSet& points, FaceList& faces, std::string& where, std::string& reason) {
+                int threads, PointSet& points, FaceList& faces, std::string& where,
+                std::string& reason) {
   if (format && format->reader == PointReader::kPly)
-    return read_ply_file(file, points, faces, take_faces, reason, exact);
+    return read_ply_file(file, points, faces, take_faces, reason, exact, threads);
   return exact ? read_text_file<double>(file, format, take_faces, points, faces, where, reason)
                : read_text_file<float>(file, format, take_faces, points, faces, where, reason);
 }
@@ -234,7 +235,7 @@ void write_faces(std::ostream& out, const FaceList& faces, long offset) {
 }  // namespace
 
 bool parse_point_file(const std::string& file, PointSet& points, FaceList& faces, bool take_faces,
-                      std::string* error) {
+                      std::string* error, int threads) {
   // A folder opens on some systems and then reads as empty; name it for what it is.
   std::error_code ec;
   if (std::filesystem::is_directory(file, ec))
@@ -243,13 +244,13 @@ bool parse_point_file(const std::string& file, PointSet& points, FaceList& faces
   const PointFormat* format = point_format_of(file);
   PointSet read;
   FaceList read_faces;
-  if (!parse_file(file, format, take_faces, false, read, read_faces, where, reason))
+  if (!parse_file(file, format, take_faces, false, threads, read, read_faces, where, reason))
     return fail(error, file + where, reason);
   // Far from the origin a float drops digits the file holds: read such a file again, exactly.
   if (needs_exact_reading(read)) {
     read.clear();
     read_faces.clear();
-    if (!parse_file(file, format, take_faces, true, read, read_faces, where, reason))
+    if (!parse_file(file, format, take_faces, true, threads, read, read_faces, where, reason))
       return fail(error, file + where, reason);
   }
   points.swap(read);
