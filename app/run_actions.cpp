@@ -29,6 +29,11 @@ void publish(AppState& state, const registration::Improvement& improvement) {
   state.best_lcp = improvement.lcp;
 }
 
+// The any-pose refinement's points per scan: its steps draw some 500 pairs each, 2000 in the
+// last, so this many leaves the draws as free as every point of a dense scan would (the
+// specified refinement keeps every point).
+constexpr size_t kAnyPoseIcpPoints = size_t{1} << 17;
+
 // The second progress line is renewed at most this often, so it can be read.
 constexpr int64_t kDetailIntervalMs = 200;
 
@@ -208,9 +213,10 @@ std::string no_motion_reason(const registration::EngineResult& run) {
 icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
   state.status_text = "Running ICP...";
   hooks.request_repaint();
+  const bool any_pose = state.params.any_pose;
   icp::IcpRefineResult result =
       icp::refine_q_by_icp(state.models.full_p, state.models.full_q, state.params.threads,
-                           !state.params.any_pose, hooks.should_stop);
+                           !any_pose, hooks.should_stop, any_pose ? kAnyPoseIcpPoints : 0);
   if (!result.ran) {
     state.status_text = result.message;
     if (state.console) std::fprintf(stderr, "%s\n", result.message.c_str());
