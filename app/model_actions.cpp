@@ -4,7 +4,9 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
+#include "core/clock.h"
 #include "core/point_file.h"
 #include "core/prepare_point_set.h"
 #include "core/random15.h"
@@ -71,6 +73,8 @@ struct ModelRead {
   core::FaceList full_faces, model_faces;
   float centroid[3] = {0, 0, 0};
   core::Origin origin{0, 0, 0};
+  double read_ms = 0;     // parsing the file
+  double read_bytes = 0;  // the file's size
 };
 
 // Where a model comes from: the file `name`, or `points` in memory labelled `name`; `hint` is
@@ -121,9 +125,14 @@ bool read_model(const ModelSource& source, float cut, bool is_p, bool full_surfa
   core::FaceList parsed_faces;
   if (source.points) {
     parsed = *source.points;
-  } else if (!core::parse_point_file(source.name, parsed, parsed_faces, true, &reason,
-                                     params.threads)) {
-    return false;
+  } else {
+    const core::Clock::time_point t0 = core::Clock::now();
+    if (!core::parse_point_file(source.name, parsed, parsed_faces, true, &reason, params.threads))
+      return false;
+    out.read_ms = core::elapsed_ms(t0);
+    std::error_code ec;
+    const uintmax_t bytes = std::filesystem::file_size(source.name, ec);
+    out.read_bytes = ec ? 0.0 : static_cast<double>(bytes);
   }
   out.origin = core::choose_origin(parsed, source.hint);
   // A file's numbers are kept as floats relative to its origin, as a near file's are read.
@@ -188,6 +197,8 @@ void commit(AppState& state, ModelSide side, const std::string& file, ModelRead&
   sets.model_faces.swap(read.model_faces);
   std::copy(read.centroid, read.centroid + 3, sets.centroid);
   sets.origin = read.origin;
+  (side == ModelSide::kP ? m.read_ms_p : m.read_ms_q) = read.read_ms;
+  (side == ModelSide::kP ? m.read_bytes_p : m.read_bytes_q) = read.read_bytes;
   if (side == ModelSide::kP) {
     m.p_index.build(m.model_p);
     state.params.point_spacing = static_cast<float>(
