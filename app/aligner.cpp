@@ -61,10 +61,7 @@ void print_profile(FILE* out, const AppState& state, const AlignOutcome& a) {
 }
 
 void json_profile(FILE* out, const AppState& state, const registration::EngineResult& r) {
-  std::fprintf(out, ",\"profile\":{");
-  for (const ProfileRow& row : read_rows(state.models))
-    std::fprintf(out, "\"%s\":%.3f,", row.key, row.value);
-  std::fprintf(out, "\"stages_ms\":{");
+  std::fprintf(out, ",\"profile\":{\"stages_ms\":{");
   const char* sep = "";
   for (const ProfileRow& row : stage_rows(r)) {
     std::fprintf(out, "%s\"%s\":%.3f", sep, row.key, row.value);
@@ -76,7 +73,10 @@ void json_profile(FILE* out, const AppState& state, const registration::EngineRe
     std::fprintf(out, "%s\"%s\":%.0f", sep, row.key, row.value);
     sep = ",";
   }
-  std::fprintf(out, "}}");
+  std::fprintf(out, "}");
+  for (const ProfileRow& row : read_rows(state.models))
+    std::fprintf(out, ",\"%s\":%.3f", row.key, row.value);
+  std::fprintf(out, "}");
 }
 
 // The fields every JSON outcome starts with: the files, the point counts and the run.

@@ -34,7 +34,8 @@ class LargePointFile : public PointReadFixture, public ::testing::WithParamInter
       if (i % 1000 == 8) out += "# comment 1 2 3\n";
       if (i % 100000 == 9) out += std::string(c.prefix) + std::string(1100, '7') + "\n";
       if (i % 50000 == 10) out += std::string(c.prefix) + "nan 1 2\n";
-      std::snprintf(line, sizeof line, "%s%.6g %.7g %de-3\n", c.prefix, i * 0.37, -0.5 - i, i % 97);
+      std::snprintf(line, sizeof line, "%s%.6g %.7g %de-3\n", c.prefix, (i % 1000) * 0.37,
+                    -0.5 - i % 3000 * 0.125, i % 97);
       out += line;
     }
     return out;
