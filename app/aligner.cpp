@@ -46,15 +46,21 @@ void json_matrix(FILE* out, const char* name, const double (&m)[4][4]) {
   std::fprintf(out, "]");
 }
 
-void print_profile(FILE* out, const registration::EngineResult& r) {
+void print_profile(FILE* out, const AppState& state, const AlignOutcome& a) {
+  const registration::EngineResult& r = a.run;
   std::fprintf(out, "\nprofile:\n");
+  const std::vector<ProfileRow> read = read_rows(state.models);
+  std::fprintf(out, "  %-18s %12.3f ms\n", read[0].label, read[0].value);
+  std::fprintf(out, "  %-18s %12.3f ms\n", read[1].label, read[1].value);
+  std::fprintf(out, "  %-18s %12.1f MB/s\n", "read rate", read[2].value);
   for (const ProfileRow& row : stage_rows(r))
     std::fprintf(out, "  %-18s %12.3f ms\n", row.label, row.value);
+  if (a.icp.ran) std::fprintf(out, "  %-18s %12.3f ms\n", "ICP", a.icp_ms);
   for (const ProfileRow& row : count_rows(r))
     std::fprintf(out, "  %-18s %12.0f\n", row.label, row.value);
 }
 
-void json_profile(FILE* out, const registration::EngineResult& r) {
+void json_profile(FILE* out, const AppState& state, const registration::EngineResult& r) {
   std::fprintf(out, ",\"profile\":{\"stages_ms\":{");
   const char* sep = "";
   for (const ProfileRow& row : stage_rows(r)) {
@@ -67,7 +73,10 @@ void json_profile(FILE* out, const registration::EngineResult& r) {
     std::fprintf(out, "%s\"%s\":%.0f", sep, row.key, row.value);
     sep = ",";
   }
-  std::fprintf(out, "}}");
+  std::fprintf(out, "}");
+  for (const ProfileRow& row : read_rows(state.models))
+    std::fprintf(out, ",\"%s\":%.3f", row.key, row.value);
+  std::fprintf(out, "}");
 }
 
 // The fields every JSON outcome starts with: the files, the point counts and the run.
@@ -137,7 +146,7 @@ void print_json(FILE* out, const AppState& state, const AlignOptions& o, const A
   }
   json_verdict(out, state);
   json_alternatives(out, state);
-  if (o.profile) json_profile(out, a.run);
+  if (o.profile) json_profile(out, state, a.run);
   std::fprintf(out, "}\n");
 }
 
@@ -301,7 +310,7 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
   if (!write_results(*state, o, a, &error))
     return report_failure(out, err, *state, o, files, error, false, &a, watch.stop_reason);
   print_verdict(out, *state);
-  if (o.profile) print_profile(out, a.run);
+  if (o.profile) print_profile(out, *state, a);
   if (o.json) print_json(out, *state, o, a, watch.stop_reason);
   if (output_lost(out, err)) return 1;
   return state->judgement.verdict == registration::Verdict::kConfident ? 0 : 3;

@@ -4,7 +4,9 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
+#include "core/clock.h"
 #include "core/point_file.h"
 #include "core/prepare_point_set.h"
 #include "core/random15.h"
@@ -71,6 +73,8 @@ struct ModelRead {
   core::FaceList full_faces, model_faces;
   float centroid[3] = {0, 0, 0};
   core::Origin origin{0, 0, 0};
+  double read_ms = 0;     // parsing the file
+  double read_bytes = 0;  // the file's size
 };
 
 // Where a model comes from: the file `name`, or `points` in memory labelled `name`; `hint` is
@@ -83,34 +87,72 @@ struct ModelSource {
 
 // P always derives its own sample count; Q keeps P's unless Q itself is large. The full set is
 // triangulated only when `full_surfaces` asks for it; the same files are refused either way.
+// The working set's thinning for a full set of `n` points: P always derives its own sample
+// count; Q keeps P's unless Q itself is large. Returns the count prepare_point_set will use.
+int32_t settle_sample(size_t n, bool is_p, core::RunParameters& params) {
+  if (n > kLargeModel) {
+    apply_large_model_rule(params);
+    params.sample = 0;
+  }
+  if (is_p) params.sample = 0;
+  if (params.sample != 0) return params.sample;
+  return static_cast<int32_t>(n / (params.isamp > 0 ? params.isamp : 1));
+}
+
+// The full set prepared first, then the working set from the parsed points; a scan is held
+// twice while both sets exist. The file's own faces serve only a working set kept whole.
+bool full_then_working(const ModelSource& source, float cut, bool is_p, bool full_surfaces,
+                       core::RunParameters& params, core::PointSet& parsed,
+                       core::FaceList& parsed_faces, ModelRead& out, std::string& reason) {
+  float* c = out.centroid;
+  int32_t one = 1;
+  if (!core::prepare_point_set_from(source.name, parsed, parsed_faces, out.full, out.full_faces,
+                                    params.centering, one, cut, c[0], c[1], c[2], params.isamp,
+                                    &reason, full_surfaces))
+    return false;
+  settle_sample(out.full.size(), is_p, params);
+  if (params.sample != 1) parsed_faces.clear();
+  return core::prepare_point_set(source.name, std::move(parsed), std::move(parsed_faces), out.model,
+                                 out.model_faces, params.centering, params.sample, cut, c[0], c[1],
+                                 c[2], params.isamp, &reason);
+}
+
+// Without a cut, a working set that is thinned comes from the full set, which takes the parsed
+// points over: centred by the same centroid, its points are the ones the working set draws.
 bool read_model(const ModelSource& source, float cut, bool is_p, bool full_surfaces,
                 core::RunParameters& params, ModelRead& out, std::string& reason) {
   core::PointSet parsed;
   core::FaceList parsed_faces;
   if (source.points) {
     parsed = *source.points;
-  } else if (!core::parse_point_file(source.name, parsed, parsed_faces, true, &reason)) {
-    return false;
+  } else {
+    const core::Clock::time_point t0 = core::Clock::now();
+    if (!core::parse_point_file(source.name, parsed, parsed_faces, true, &reason, params.threads))
+      return false;
+    out.read_ms = core::elapsed_ms(t0);
+    std::error_code ec;
+    const uintmax_t bytes = std::filesystem::file_size(source.name, ec);
+    out.read_bytes = ec ? 0.0 : static_cast<double>(bytes);
   }
   out.origin = core::choose_origin(parsed, source.hint);
   // A file's numbers are kept as floats relative to its origin, as a near file's are read.
   core::move_to_origin(parsed, out.origin, source.points == nullptr);
+  const core::RunParameters params_before = params;
+  if (cut != 0 || settle_sample(parsed.size(), is_p, params) <= 1) {
+    params = params_before;
+    return full_then_working(source, cut, is_p, full_surfaces, params, parsed, parsed_faces, out,
+                             reason);
+  }
   float* c = out.centroid;
   int32_t one = 1;
-  if (!core::prepare_point_set(source.name, parsed, parsed_faces, out.full, out.full_faces,
-                               params.centering, one, cut, c[0], c[1], c[2], params.isamp, &reason,
-                               full_surfaces))
+  if (!core::prepare_point_set(source.name, std::move(parsed), parsed_faces, out.full,
+                               out.full_faces, params.centering, one, cut, c[0], c[1], c[2],
+                               params.isamp, &reason, full_surfaces))
     return false;
-  if (out.full.size() > kLargeModel) {
-    apply_large_model_rule(params);
-    params.sample = 0;
-  }
-  if (is_p) params.sample = 0;
-  // A file's own faces serve only a set read whole, as a separate read of it would take them.
-  if (params.sample != 1) parsed_faces.clear();
-  return core::prepare_point_set(source.name, std::move(parsed), std::move(parsed_faces), out.model,
-                                 out.model_faces, params.centering, params.sample, cut, c[0], c[1],
-                                 c[2], params.isamp, &reason);
+  float unused[3];
+  return core::prepare_point_set_from(source.name, out.full, {}, out.model, out.model_faces, false,
+                                      params.sample, cut, unused[0], unused[1], unused[2],
+                                      params.isamp, &reason);
 }
 
 bool fail_load(AppState& state, const core::RunParameters& params_before, const ActionHooks& hooks,
@@ -155,6 +197,8 @@ void commit(AppState& state, ModelSide side, const std::string& file, ModelRead&
   sets.model_faces.swap(read.model_faces);
   std::copy(read.centroid, read.centroid + 3, sets.centroid);
   sets.origin = read.origin;
+  (side == ModelSide::kP ? m.read_ms_p : m.read_ms_q) = read.read_ms;
+  (side == ModelSide::kP ? m.read_bytes_p : m.read_bytes_q) = read.read_bytes;
   if (side == ModelSide::kP) {
     m.p_index.build(m.model_p);
     state.params.point_spacing = static_cast<float>(

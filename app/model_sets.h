@@ -31,6 +31,9 @@ struct ModelSets {
   core::Origin origin_p{0, 0, 0};
   core::Origin origin_q{0, 0, 0};
   QPlacement q_placement;  // how the shown full_q came from Q as loaded
+  // How long the last read of each file took and how many bytes it held, for the profile.
+  double read_ms_p = 0, read_ms_q = 0;
+  double read_bytes_p = 0, read_bytes_q = 0;
 
   // Loads give the full sets faces and normals (the planar reconstruction), which only the
   // window uses: it draws them and its "s" key writes them. Headless callers turn this off and

@@ -12,6 +12,14 @@ std::vector<ProfileRow> stage_rows(const registration::EngineResult& r) {
           {"polish", "polish (any pose)", r.times.polish}};
 }
 
+std::vector<ProfileRow> read_rows(const ModelSets& m) {
+  const double ms = m.read_ms_p + m.read_ms_q;
+  const double rate = ms > 0 ? (m.read_bytes_p + m.read_bytes_q) / (ms * 1000.0) : 0.0;
+  return {{"read_p", "reading P", m.read_ms_p},
+          {"read_q", "reading Q", m.read_ms_q},
+          {"read_mb_per_s", "read rate (MB/s)", rate}};
+}
+
 std::vector<ProfileRow> count_rows(const registration::EngineResult& r) {
   const registration::EngineCounts& c = r.counts;
   return {{"trials", "trials", static_cast<double>(r.trials)},

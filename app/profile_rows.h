@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "app/model_sets.h"
 #include "registration/records.h"
 #include "registration/registration.h"
 
@@ -18,6 +19,10 @@ struct ProfileRow {
 // base selection, pair extraction, quad search, motion estimation, LCP scoring, and the
 // any-pose search's normals and polish (ms).
 std::vector<ProfileRow> stage_rows(const registration::EngineResult& r);
+
+// Reading the two files (ms), and the rate of both reads together in MB/s (0 when nothing was
+// read from a file).
+std::vector<ProfileRow> read_rows(const ModelSets& m);
 
 // trials, d1 and d2 pairs, congruent quads, candidates scored, LCP early exits, and the
 // any-pose search's rejections and vetoes.

@@ -80,47 +80,63 @@ struct FileModels {
   float cp[3] = {0, 0, 0}, cq[3] = {0, 0, 0};
 };
 
-// Without `want_faces` the files are not triangulated: only the reconstruction needs faces.
-bool reread_models(const AppState& state, FileModels& files, bool want_faces, std::string& reason) {
+// Re-reads one file in file coordinates, as key `o` reads it (Q scaled by do_scale). Without
+// `want_faces` the file is not triangulated: only the reconstruction needs faces.
+bool reread_model(const AppState& state, bool is_p, bool want_faces, core::PointSet& set,
+                  core::FaceList& faces, float* c, std::string& reason) {
   const core::RunParameters& params = state.params;
-  const float cut_p = params.cut_y == 0 ? 0.0f : params.cut_y + 50;
-  const float cut_q = params.cut_y == 0 ? 0.0f : params.cut_y - 50;
-  // Each file is taken relative to the origin it was loaded with, as the motion is.
-  const auto reread = [&](const std::string& file, const core::Origin& origin, core::PointSet& set,
-                          core::FaceList& faces, float cut, float* c) {
-    core::srand15(0);
-    core::PointSet points;
-    core::FaceList parsed_faces;
-    int32_t one = 1;
-    if (!core::parse_point_file(file, points, parsed_faces, true, &reason)) return false;
-    core::move_to_origin(points, origin, true);
-    return core::prepare_point_set(file, std::move(points), std::move(parsed_faces), set, faces,
-                                   false, one, cut, c[0], c[1], c[2], params.isamp, &reason,
-                                   want_faces);
-  };
+  const float cut = params.cut_y == 0 ? 0.0f : params.cut_y + (is_p ? 50 : -50);
   const ModelSets& m = state.models;
-  if (!reread(m.file_p, m.origin_p, files.p, files.p_faces, cut_p, files.cp) ||
-      !reread(m.file_q, m.origin_q, files.q, files.q_faces, cut_q, files.cq))
+  // Each file is taken relative to the origin it was loaded with, as the motion is.
+  core::srand15(0);
+  core::PointSet points;
+  core::FaceList parsed_faces;
+  int32_t one = 1;
+  const std::string& file = is_p ? m.file_p : m.file_q;
+  if (!core::parse_point_file(file, points, parsed_faces, true, &reason, params.threads))
     return false;
-  const float* cq = files.cq;
-  for (core::Point3D& pt : files.q) {
-    pt.x = (pt.x - cq[0]) * params.do_scale + cq[0];
-    pt.y = (pt.y - cq[1]) * params.do_scale + cq[1];
-    pt.z = (pt.z - cq[2]) * params.do_scale + cq[2];
+  core::move_to_origin(points, is_p ? m.origin_p : m.origin_q, true);
+  if (!core::prepare_point_set(file, std::move(points), std::move(parsed_faces), set, faces, false,
+                               one, cut, c[0], c[1], c[2], params.isamp, &reason, want_faces))
+    return false;
+  if (is_p) return true;
+  for (core::Point3D& pt : set) {
+    pt.x = (pt.x - c[0]) * params.do_scale + c[0];
+    pt.y = (pt.y - c[1]) * params.do_scale + c[1];
+    pt.z = (pt.z - c[2]) * params.do_scale + c[2];
   }
   return true;
+}
+
+// Adds the positions of `set` to `sum`, in order.
+void add_positions(const core::PointSet& set, double (&sum)[3]) {
+  for (const core::Point3D& pt : set) {
+    sum[0] += pt.x;
+    sum[1] += pt.y;
+    sum[2] += pt.z;
+  }
+}
+
+// Both files re-read, P first. Without `both` (no reconstruction) P is needed only for its
+// count `np` and its share of the joint centroid's `sum`: it is let go before Q is read, so a
+// large scan is not held a third time. With `both` the sum is left to centre_jointly.
+bool reread_models(const AppState& state, bool both, FileModels& files, size_t& np,
+                   double (&sum)[3], std::string& reason) {
+  if (!reread_model(state, true, both, files.p, files.p_faces, files.cp, reason)) return false;
+  np = files.p.size();
+  if (!both) {
+    add_positions(files.p, sum);
+    core::PointSet().swap(files.p);
+  }
+  return reread_model(state, false, both, files.q, files.q_faces, files.cq, reason);
 }
 
 // Moves both sets so that their joint centroid is the origin, so the joined mesh sits around
 // it; returns that centroid.
 void centre_jointly(core::PointSet& p, core::PointSet& q, float centroid[3]) {
   double sum[3] = {0, 0, 0};
-  for (const core::PointSet* set : {&p, &q})
-    for (const core::Point3D& pt : *set) {
-      sum[0] += pt.x;
-      sum[1] += pt.y;
-      sum[2] += pt.z;
-    }
+  add_positions(p, sum);
+  add_positions(q, sum);
   const double n = static_cast<double>(p.size() + q.size());
   for (int k = 0; k < 3; ++k) centroid[k] = static_cast<float>(sum[k] / n);
   for (core::PointSet* set : {&p, &q})
@@ -264,7 +280,10 @@ bool export_results(AppState& state, const std::string& results_path,
   // its tree and spacing were built for.
   FileModels files;
   std::string reason;
-  if (!reread_models(state, files, !reconstruct_path.empty(), reason))
+  const bool both = !reconstruct_path.empty();
+  size_t np = 0;
+  double sum[3] = {0, 0, 0};
+  if (!reread_models(state, both, files, np, sum, reason))
     return refuse("Cannot write the results: " + reason, error);
   std::copy(files.cp, files.cp + 3, models.centroid_p);
   std::copy(files.cq, files.cq + 3, models.centroid_q);
@@ -293,12 +312,17 @@ bool export_results(AppState& state, const std::string& results_path,
                             core::linear_motion(L, local.m[0][3], local.m[1][3], local.m[2][3]));
   core::FileBatch own;
   core::FileBatch& out = batch ? *batch : own;
-  if (!out.add(results_path, results_text(state, files.p.size(), files.q.size(), total, tol),
-               &reason))
+  if (!out.add(results_path, results_text(state, np, files.q.size(), total, tol), &reason))
     return refuse(reason, error);
 
   float joint[3];
-  centre_jointly(files.p, files.q, joint);
+  if (both) {
+    centre_jointly(files.p, files.q, joint);
+  } else {
+    add_positions(files.q, sum);
+    const double n = static_cast<double>(np + files.q.size());
+    for (int k = 0; k < 3; ++k) joint[k] = static_cast<float>(sum[k] / n);
+  }
   if (!reconstruct_path.empty() &&
       !out.add(reconstruct_path,
                core::reconstruction_text(files.q, files.p, files.p_faces, files.q_faces), &reason))

@@ -233,8 +233,9 @@ icp::IcpRefineResult refine_any_pose(AppState& state, const ActionHooks& hooks) 
 icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
   state.status_text = "Running ICP...";
   hooks.request_repaint();
+  const bool any_pose = state.params.any_pose;
   icp::IcpRefineResult result =
-      state.params.any_pose ? refine_any_pose(state, hooks)
+      any_pose ? refine_any_pose(state, hooks)
                             : icp::refine_q_by_icp(state.models.full_p, state.models.full_q,
                                                    state.params.threads, true, hooks.should_stop);
   if (!result.ran) {

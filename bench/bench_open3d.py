@@ -66,6 +66,42 @@ def register(p_file, q_file, algorithm, voxel):
             "matrix": np.asarray(refined.transformation).tolist(), "total_s": t_total}
 
 
+def _read_any(path):
+    """A point file by its ending: ".xyz" text, anything else as Open3D reads it by name."""
+    o3d = _o3d()
+    return o3d.io.read_point_cloud(path, format="xyz") if path.endswith(".xyz") else \
+        o3d.io.read_point_cloud(path)
+
+
+def register_large(p_file, q_file, voxel=5.0, icp_voxel=1.0):
+    """Large scans as Open3D's users treat them: FPFH RANSAC on clouds thinned at `voxel`, then
+    point-to-plane ICP on clouds thinned at `icp_voxel` (model units). Times include reading."""
+    o3d = _o3d()
+    reg = o3d.pipelines.registration
+    t0 = time.perf_counter()
+    p, q = _read_any(p_file), _read_any(q_file)
+    t_read = time.perf_counter() - t0
+    p_down, p_fpfh = _features(p, voxel)
+    q_down, q_fpfh = _features(q, voxel)
+    reach = 1.5 * voxel
+    result = reg.registration_ransac_based_on_feature_matching(
+        q_down, p_down, q_fpfh, p_fpfh, True, reach,
+        reg.TransformationEstimationPointToPoint(False), 3,
+        [reg.CorrespondenceCheckerBasedOnEdgeLength(0.9),
+         reg.CorrespondenceCheckerBasedOnDistance(reach)],
+        reg.RANSACConvergenceCriteria(RANSAC_ITERATIONS, RANSAC_CONFIDENCE))
+    coarse = np.asarray(result.transformation).copy()
+    t_global = time.perf_counter() - t0
+    p_fine, q_fine = p.voxel_down_sample(icp_voxel), q.voxel_down_sample(icp_voxel)
+    p_fine.estimate_normals(o3d.geometry.KDTreeSearchParamHybrid(radius=2 * icp_voxel, max_nn=30))
+    refined = reg.registration_icp(
+        q_fine, p_fine, 2 * icp_voxel, coarse, reg.TransformationEstimationPointToPlane(),
+        reg.ICPConvergenceCriteria(max_iteration=ICP_ITERATIONS))
+    t_total = time.perf_counter() - t0
+    return {"coarse": coarse.tolist(), "global_s": t_global, "read_s": t_read,
+            "matrix": np.asarray(refined.transformation).tolist(), "total_s": t_total}
+
+
 def ground_truth_check(p_file, q_file, truth, radius):
     """How well the recorded ground truth aligns the scans: the median point-to-plane residual
     of Q's points within `radius` of P, and how far a point-to-plane ICP started from the truth

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks Kestrel against Open3D on the example scans and writes docs/benchmarks.md, then
 # measures low overlap, no overlap and the verdict (bench/low_overlap.py) into
-# docs/benchmarks-low-overlap.md.
+# docs/benchmarks-low-overlap.md, and large scans against Open3D (bench/large_scans.py) into
+# docs/benchmarks-large.md.
 # Installs its own Debian packages when missing (Open3D, numpy, matplotlib: the benchmark's
 # alone, never the programs' or the tests'), builds Kestrel, then runs bench/benchmark.py.
 # Usage: bench/run-benchmark.sh [--quick] [--build DIR] [options]   (--help lists them)
@@ -34,4 +35,15 @@ low="$build/lowov"
 if [ ${#quick[@]} -eq 0 ]; then
   cp "$low/report.md" "$here/docs/benchmarks-low-overlap.md"
   echo "Low-overlap report: docs/benchmarks-low-overlap.md"
+fi
+
+# Large scans: dense simulated pairs of a million points a view, binary PLY and text, against
+# Open3D as its users treat large scans (bench/large_scans.py).
+large="$build/large"
+if [ ${#quick[@]} -eq 0 ]; then
+  /usr/bin/python3 "$here/bench/large_scans.py" --build "$build" --out "$large" --threads-check \
+    --report "$here/docs/benchmarks-large.md"
+  echo "Large-scan report: docs/benchmarks-large.md"
+else
+  /usr/bin/python3 "$here/bench/large_scans.py" --build "$build" --out "$large" --shapes bracket
 fi

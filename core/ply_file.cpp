@@ -16,6 +16,7 @@
 #include <sstream>
 #include <vector>
 
+#include "core/ply_direct.h"
 #include "core/ply_header.h"
 
 namespace kestrel::core {
@@ -181,7 +182,17 @@ FaceList kept_faces(const std::vector<Triangle>& triangles, const std::vector<in
 }  // namespace
 
 bool read_ply_file(const std::string& file, PointSet& points, FaceList& faces, bool take_faces,
-                   std::string& error, bool exact) {
+                   std::string& error, bool exact, int threads) {
+  // A file without lists has no faces: the direct read gives all there is.
+  switch (read_ply_direct(file, points, error, exact, threads)) {
+    case DirectRead::kDone:
+      faces.clear();
+      return true;
+    case DirectRead::kRefused:
+      return false;
+    case DirectRead::kNotDirect:
+      break;
+  }
   std::ifstream f(file, std::ios::binary);
   if (!f) return refuse(error, "cannot open the file for reading");
   // Held in memory, so that a list count can be peeked and the bytes left are known.

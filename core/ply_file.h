@@ -16,8 +16,9 @@ namespace kestrel::core {
 // kept vertices; a face naming a missing or skipped vertex is dropped. Returns false with the
 // reason in `error`, leaving `points` and `faces` as they were, when the file cannot be opened, is
 // not a PLY file, has no vertex x, y, z or no vertex with finite ones, or ends before its counts
-// say.
+// say. Binary files without lists are read straight into the points (ply_direct.h), by
+// `threads` (1 or 2) with the same result.
 bool read_ply_file(const std::string& file, PointSet& points, FaceList& faces, bool take_faces,
-                   std::string& error, bool exact = false);
+                   std::string& error, bool exact = false, int threads = 1);
 
 }  // namespace kestrel::core

@@ -3,6 +3,7 @@
 #include "core/ply_header.h"
 
 #include <sstream>
+#include <string>
 
 namespace kestrel::core {
 
@@ -62,7 +63,12 @@ bool read_property(std::istringstream& words, PlyProperty& property) {
   words >> type;
   if (type != "list") {
     words >> property.name;
-    return find_type(type) && !property.name.empty();
+    const PlyType* scalar = find_type(type);
+    if (!scalar || property.name.empty()) return false;
+    property.bytes = scalar->bytes;
+    property.is_integer = scalar->integer;
+    property.is_signed = scalar->is_signed;
+    return true;
   }
   std::string count_type, item_type;
   words >> count_type >> item_type >> property.name;
@@ -102,6 +108,9 @@ bool read_ply_header(std::istream& in, PlyHeader& header, std::string& error) {
       if (element.name.empty() || count.empty() ||
           count.find_first_not_of("0123456789") != std::string::npos)
         return refuse(error, where + "an element needs a name and a count, found " + quoted(line));
+      // Saturates: a count beyond any file is refused by the body's size anyway.
+      for (char c : count)
+        element.count = element.count > (~0ULL - 9) / 10 ? ~0ULL : element.count * 10 + (c - '0');
       header.elements.push_back(element);
     } else if (keyword == "property") {
       if (header.elements.empty()) return refuse(error, where + "a property before any element");

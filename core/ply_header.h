@@ -12,12 +12,16 @@ enum class PlyEncoding { kAscii, kLittleEndian, kBigEndian };
 struct PlyProperty {
   std::string name;
   bool list = false;
-  int count_bytes = 0;  // width in bytes of a list's count (1, 2 or 4)
+  int bytes = 0;            // width in bytes of a scalar's value (1, 2, 4 or 8)
+  bool is_integer = false;  // a scalar's type is an integer type
+  bool is_signed = false;   // ... a signed one (floating-point types count as signed)
+  int count_bytes = 0;      // width in bytes of a list's count (1, 2 or 4)
   bool count_signed = false;
 };
 
 struct PlyElement {
   std::string name;
+  unsigned long long count = 0;  // items, as the header says (saturated at the type's maximum)
   std::vector<PlyProperty> properties;  // in the order their values appear in an item
 };
 

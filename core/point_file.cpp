@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "core/atomic_file.h"
 #include "core/plain_floats.h"
@@ -17,6 +18,7 @@
 #include "core/point_origin.h"
 #include "core/prepare_point_set.h"
 #include "core/random15.h"
+#include "core/side_by_side.h"
 
 namespace kestrel::core {
 
@@ -163,12 +165,144 @@ const char* bad_field(const char* line, PointReader reader) {
 // A UTF-8 byte-order mark, which some editors put before the first line.
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
+// ---- large text files --------------------------------------------------------------------
+// Read in windows of whole lines; each window's lines are parsed in two halves side by side and
+// appended in file order, so the points, faces and messages are those of the line-by-line read.
+
+// Smaller files are read line by line; a window holds this many bytes.
+constexpr uintmax_t kChunkedFromBytes = uintmax_t{8} << 20;
+constexpr size_t kWindowBytes = size_t{16} << 20;
+
+// What the lines of one half window gave; `bad_line` (counted from 1 within the half) and
+// `reason` name the first line with a bad number.
+struct LinesParsed {
+  PointSet points;
+  FaceList faces;
+  long lines = 0;
+  long bad_line = 0;
+  std::string reason;
+};
+
+// The complete lines of [begin, end), as next_line and parse_line take them: a line of 1023
+// characters or more is skipped; the byte-order mark counts only on the file's first line.
+template <typename T>
+void parse_lines(const char* begin, const char* end, bool file_start, PointReader reader,
+                 bool take_faces, bool plain, LinesParsed& out) {
+  char line[kLineBuffer];
+  for (const char* p = begin; p < end;) {
+    const auto* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    const char* stop = nl ? nl + 1 : end;
+    const auto content = static_cast<size_t>((nl ? nl : end) - p);
+    ++out.lines;
+    if (content < kLineBuffer - 1) {
+      const auto bytes = static_cast<size_t>(stop - p);
+      std::memcpy(line, p, bytes);
+      line[bytes] = '\0';
+      const bool mark = file_start && out.lines == 1 && std::strncmp(line, kByteOrderMark, 3) == 0;
+      const char* text = line + (mark ? 3 : 0);
+      if (parse_line<T>(text, reader, take_faces, plain, out.points, out.faces) == Numbers::kBad) {
+        out.bad_line = out.lines;
+        out.reason = quoted_field(bad_field(text, reader)) +
+                     " is not a number (a number must end at a blank or the line's end)";
+        return;
+      }
+    }
+    p = stop;
+  }
+}
+
+// The state of a windowed read between windows.
+struct WindowRead {
+  long lines = 0;             // lines before the current window
+  bool in_long_line = false;  // the window starts inside a line too long to keep
+  std::string carry;          // the last, unfinished line of the previous window
+};
+
+// Parses one window's complete lines [begin, end) in two halves; false with `where` and
+// `reason` at a bad number.
+template <typename T>
+bool parse_window(const char* begin, const char* end, const PointFormat& format, bool take_faces,
+                  bool plain, int threads, WindowRead& state, PointSet& points, FaceList& faces,
+                  std::string& where, std::string& reason) {
+  const char* mid = begin + (end - begin) / 2;
+  const auto* nl = static_cast<const char*>(std::memchr(mid, '\n', static_cast<size_t>(end - mid)));
+  mid = nl ? nl + 1 : end;
+  LinesParsed half[2];
+  const bool file_start = state.lines == 0;
+  side_by_side(
+      threads,
+      [&] { parse_lines<T>(begin, mid, file_start, format.reader, take_faces, plain, half[0]); },
+      [&] { parse_lines<T>(mid, end, false, format.reader, take_faces, plain, half[1]); });
+  for (LinesParsed& h : half) {
+    if (h.bad_line > 0) {
+      where = ": line " + std::to_string(state.lines + h.bad_line);
+      reason = h.reason;
+      return false;
+    }
+    for (Face& f : h.faces) faces.push_back(f);
+    points.insert(points.end(), h.points.begin(), h.points.end());
+    state.lines += h.lines;
+  }
+  return true;
+}
+
+// The windowed read of a large text file. `unsure` is set, with nothing read, when the file
+// holds a NUL byte, which only the line-by-line read takes as it always has.
+template <typename T>
+bool read_text_windows(FILE* f, uintmax_t size, const PointFormat& format, bool take_faces,
+                       int threads, PointSet& points, FaceList& faces, std::string& where,
+                       std::string& reason, bool& unsure) {
+  const bool plain = plain_decimal_locale();
+  WindowRead state;
+  std::vector<char> buffer;
+  uintmax_t consumed = 0;
+  for (bool eof = false; !eof;) {
+    buffer.assign(state.carry.begin(), state.carry.end());
+    const size_t kept = buffer.size();
+    buffer.resize(kept + kWindowBytes);
+    const size_t got = std::fread(buffer.data() + kept, 1, kWindowBytes, f);
+    buffer.resize(kept + got);
+    eof = got < kWindowBytes;
+    consumed += got;
+    if (std::memchr(buffer.data(), '\0', buffer.size())) return unsure = true, false;
+    const char* begin = buffer.data();
+    const char* end = begin + buffer.size();
+    if (state.in_long_line) {
+      const auto* nl = static_cast<const char*>(std::memchr(begin, '\n', buffer.size()));
+      if (!nl && !eof) continue;
+      state.in_long_line = false;
+      ++state.lines;
+      begin = nl ? nl + 1 : end;
+    }
+    const char* last = end;
+    while (!eof && last > begin && last[-1] != '\n') --last;
+    if (!eof && last == begin && end - begin >= kLineBuffer) {
+      state.in_long_line = true;  // no line ends here: it is far too long to keep
+      state.carry.clear();
+      continue;
+    }
+    if (!parse_window<T>(begin, last, format, take_faces, plain, threads, state, points, faces,
+                         where, reason))
+      return false;
+    state.carry.assign(last, end);
+    // Room for the rest at the rate seen so far, so the points are not copied again and again.
+    if (consumed > 0 && points.capacity() < points.size() * 2) {
+      const double share = static_cast<double>(size) / static_cast<double>(consumed);
+      points.reserve(static_cast<size_t>(static_cast<double>(points.size()) * share * 1.02) + 16);
+    }
+  }
+  if (!points.empty()) return true;
+  reason = "no line holds a point";
+  return false;
+}
+
 // Reads the line-oriented formats; false with the reason when no line gave a point or a line
 // holds a bad number (`where` then names the line). A name of no known format (`format` null)
 // is still opened, so a missing file is named as missing.
 template <typename T>
 bool read_text_file(const std::string& file, const PointFormat* format, bool take_faces,
-                    PointSet& points, FaceList& faces, std::string& where, std::string& reason) {
+                    int threads, PointSet& points, FaceList& faces, std::string& where,
+                    std::string& reason) {
   std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(file.c_str(), "r"), &std::fclose);
   if (!f) {
     reason = "cannot open the file for reading";
@@ -178,6 +312,18 @@ bool read_text_file(const std::string& file, const PointFormat* format, bool tak
     reason =
         "unknown format (the name must end in " + joined_endings(FormatList::kAll, "", ", ") + ")";
     return false;
+  }
+  std::error_code ec;
+  const uintmax_t size = std::filesystem::file_size(file, ec);
+  if (!ec && size >= kChunkedFromBytes) {
+    bool unsure = false;
+    if (read_text_windows<T>(f.get(), size, *format, take_faces, threads, points, faces, where,
+                             reason, unsure))
+      return true;
+    if (!unsure) return false;
+    points.clear();
+    faces.clear();
+    std::rewind(f.get());
   }
   reserve_for_file(file, points);
   const bool plain = plain_decimal_locale();
@@ -209,11 +355,14 @@ bool needs_exact_reading(const PointSet& points) {
 }
 
 bool parse_file(const std::string& file, const PointFormat* format, bool take_faces, bool exact,
-                PointSet& points, FaceList& faces, std::string& where, std::string& reason) {
+                int threads, PointSet& points, FaceList& faces, std::string& where,
+                std::string& reason) {
   if (format && format->reader == PointReader::kPly)
-    return read_ply_file(file, points, faces, take_faces, reason, exact);
-  return exact ? read_text_file<double>(file, format, take_faces, points, faces, where, reason)
-               : read_text_file<float>(file, format, take_faces, points, faces, where, reason);
+    return read_ply_file(file, points, faces, take_faces, reason, exact, threads);
+  return exact ? read_text_file<double>(file, format, take_faces, threads, points, faces, where,
+                                        reason)
+               : read_text_file<float>(file, format, take_faces, threads, points, faces, where,
+                                       reason);
 }
 
 bool fail(std::string* error, const std::string& file, const std::string& reason) {
@@ -234,7 +383,7 @@ void write_faces(std::ostream& out, const FaceList& faces, long offset) {
 }  // namespace
 
 bool parse_point_file(const std::string& file, PointSet& points, FaceList& faces, bool take_faces,
-                      std::string* error) {
+                      std::string* error, int threads) {
   // A folder opens on some systems and then reads as empty; name it for what it is.
   std::error_code ec;
   if (std::filesystem::is_directory(file, ec))
@@ -243,13 +392,13 @@ bool parse_point_file(const std::string& file, PointSet& points, FaceList& faces
   const PointFormat* format = point_format_of(file);
   PointSet read;
   FaceList read_faces;
-  if (!parse_file(file, format, take_faces, false, read, read_faces, where, reason))
+  if (!parse_file(file, format, take_faces, false, threads, read, read_faces, where, reason))
     return fail(error, file + where, reason);
   // Far from the origin a float drops digits the file holds: read such a file again, exactly.
   if (needs_exact_reading(read)) {
     read.clear();
     read_faces.clear();
-    if (!parse_file(file, format, take_faces, true, read, read_faces, where, reason))
+    if (!parse_file(file, format, take_faces, true, threads, read, read_faces, where, reason))
       return fail(error, file + where, reason);
   }
   points.swap(read);

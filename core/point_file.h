@@ -31,8 +31,9 @@ bool read_point_set(const std::string& file, PointSet& set, FaceList& faces, boo
 // mark before the first line is skipped. False with a message naming the file in `error` when it
 // cannot be read, or naming the file and the line when a number of a point goes on into other
 // characters ("3.5D+02"), which would otherwise be read as a shorter number.
+// Large files are read by `threads` (1 or 2) with the same result.
 bool parse_point_file(const std::string& file, PointSet& points, FaceList& faces, bool take_faces,
-                      std::string* error = nullptr);
+                      std::string* error = nullptr, int threads = 1);
 
 // Writes "v x y z" lines then "f a b c" lines (1-based), all or nothing (see atomic_file.h).
 // False, with the reason in `error`, when the file cannot be written.

@@ -22,4 +22,12 @@ bool prepare_point_set(const std::string& name, PointSet points, FaceList faces,
                        float& cy, float& cz, uint32_t isamp, std::string* error = nullptr,
                        bool want_faces = true);
 
+// As prepare_point_set, but `points` stays the caller's: a set that is thinned or cut is drawn
+// from it in place, and only a set kept whole is copied. Lets one parsed scan give both the full
+// and the working set without a second copy of it.
+bool prepare_point_set_from(const std::string& name, const PointSet& points, FaceList faces,
+                            PointSet& set, FaceList& set_faces, bool centering, int32_t& sample,
+                            float cut, float& cx, float& cy, float& cz, uint32_t isamp,
+                            std::string* error = nullptr, bool want_faces = true);
+
 }  // namespace kestrel::core

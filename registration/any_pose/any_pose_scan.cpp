@@ -23,8 +23,7 @@ AnyPoseScan prepare_any_pose_scan(const core::PointSet& full, double cell, bool 
   AnyPoseScan scan;
   scan.working = voxel_sample(full, cell);
   if (index) scan.index.build(scan.working);
-  scan.full_grid.emplace(core::positions(full),
-                         full_grid_cell(full.size(), scan.working.size(), cell));
+  scan.full_grid.emplace(full, full_grid_cell(full.size(), scan.working.size(), cell));
   const NormalList normals = estimate_surface_normals(full, *scan.full_grid, scan.working);
   for (size_t i = 0; i < scan.working.size(); ++i) {
     scan.working[i].nx = normals[i][0];

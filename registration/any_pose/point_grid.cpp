@@ -16,18 +16,41 @@ constexpr double kMaxCells = 4.0e6;
 
 PointGrid::PointGrid(const std::vector<std::array<double, 3>>& points, double radius,
                      const std::function<bool()>& stop) {
-  if (points.empty()) {
+  build(
+      points.size(), [&points](size_t i) { return points[i]; }, radius, stop);
+}
+
+PointGrid::PointGrid(const core::PointSet& points, double radius,
+                     const std::function<bool()>& stop) {
+  build(
+      points.size(),
+      [&points](size_t i) {
+        return std::array<double, 3>{points[i].x, points[i].y, points[i].z};
+      },
+      radius, stop);
+}
+
+template <typename At>
+void PointGrid::build(size_t n, At&& at, double radius, const std::function<bool()>& stop) {
+  if (n == 0) {
     start_.assign(2, 0);
     return;
   }
   double lo[3], hi[3];
-  bounding_box(points, lo, hi);
+  for (int a = 0; a < 3; ++a) lo[a] = hi[a] = at(0)[a];
+  for (size_t i = 0; i < n; ++i) {
+    const std::array<double, 3> p = at(i);
+    for (int a = 0; a < 3; ++a) {
+      lo[a] = p[a] < lo[a] ? p[a] : lo[a];
+      hi[a] = p[a] > hi[a] ? p[a] : hi[a];
+    }
+  }
   const double span = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2], 0.0});
   cell_ = radius > 0 && std::isfinite(radius) ? radius : std::max(span, 1.0);
   auto cells = [&]() {
-    double n = 1;
-    for (int a = 0; a < 3; ++a) n *= std::floor((hi[a] - lo[a]) / cell_) + 1;
-    return n;
+    double count = 1;
+    for (int a = 0; a < 3; ++a) count *= std::floor((hi[a] - lo[a]) / cell_) + 1;
+    return count;
   };
   while (cells() > kMaxCells) cell_ *= 2;
   for (int a = 0; a < 3; ++a) {
@@ -37,32 +60,33 @@ PointGrid::PointGrid(const std::vector<std::array<double, 3>>& points, double ra
 
   // Counting sort of the points by cell.
   const size_t ncell = static_cast<size_t>(dims_[0]) * dims_[1] * dims_[2];
-  std::vector<uint32_t> cell_of(points.size());
+  std::vector<uint32_t> cell_of(n);
   start_.assign(ncell + 1, 0);
   core::StopCheck stopped(stop);
   const auto hold_nothing = [this, ncell] { start_.assign(ncell + 1, 0); };
-  for (size_t i = 0; i < points.size(); ++i) {
+  for (size_t i = 0; i < n; ++i) {
     if (stopped()) {
       hold_nothing();
       return;
     }
+    const std::array<double, 3> p = at(i);
     int c[3];
     for (int a = 0; a < 3; ++a)
-      c[a] = std::min(dims_[a] - 1, static_cast<int>((points[i][a] - origin_[a]) / cell_));
+      c[a] = std::min(dims_[a] - 1, static_cast<int>((p[a] - origin_[a]) / cell_));
     cell_of[i] = static_cast<uint32_t>(cell_index(c[0], c[1], c[2]));
     ++start_[cell_of[i] + 1];
   }
   for (size_t c = 0; c < ncell; ++c) start_[c + 1] += start_[c];
-  points_.resize(points.size());
-  index_.resize(points.size());
+  points_.resize(n);
+  index_.resize(n);
   std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
-  for (size_t i = 0; i < points.size(); ++i) {
+  for (size_t i = 0; i < n; ++i) {
     if (stopped()) {
       hold_nothing();
       return;
     }
     const uint32_t slot = fill[cell_of[i]]++;
-    points_[slot] = points[i];
+    points_[slot] = at(i);
     index_[slot] = static_cast<uint32_t>(i);
   }
 }

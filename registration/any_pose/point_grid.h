@@ -11,6 +11,8 @@
 #include <functional>
 #include <vector>
 
+#include "core/point_set.h"
+
 namespace kestrel::registration {
 
 // The smallest box holding `points` (not empty): its low and high corner.
@@ -31,6 +33,8 @@ class PointGrid {
   // `stop` request (core/stop_check.h) leaves a grid that holds no point.
   PointGrid(const std::vector<std::array<double, 3>>& points, double radius,
             const std::function<bool()>& stop = {});
+  // The same grid over the positions of `points`, read in place (no copy of a large scan).
+  PointGrid(const core::PointSet& points, double radius, const std::function<bool()>& stop = {});
 
   // Calls visit(index) for every stored point strictly within sqrt(sq_radius) of (x, y, z), in
   // cell order, then by index.
@@ -51,6 +55,9 @@ class PointGrid {
   size_t size() const { return points_.size(); }
 
  private:
+  // Both constructors: `at(i)` gives point i of `n` as an array of three doubles.
+  template <typename At>
+  void build(size_t n, At&& at, double radius, const std::function<bool()>& stop);
   // The cell range [lo, hi] per axis that a ball of the given radius touches; false when the
   // ball misses the grid.
   bool cell_range(double x, double y, double z, double r, int lo[3], int hi[3]) const;

@@ -121,8 +121,8 @@ FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOp
   const auto k = static_cast<size_t>(options.neighbours);
   usable = full_p.size() >= k && full_q.size() >= k && k >= 3;
   if (!usable) return;
-  p_grid.emplace(core::positions(full_p), rough_spacing(full_p));
-  q_grid.emplace(core::positions(full_q), rough_spacing(full_q));
+  p_grid.emplace(full_p, rough_spacing(full_p));
+  q_grid.emplace(full_q, rough_spacing(full_q));
   FitEvidence scale;
   measure_scale(full_p, *p_grid, options.neighbours, scale);
   spacing = scale.spacing;

@@ -205,6 +205,16 @@ TEST_F(PlyFile, BrokenFilesAreRefusedWithAMessage) {
       {"all_nan.ply", test::ply_file_bytes({{nan, 0, 0}, {0, nan, 1}}, {}, {}),
        "no vertex has finite"},
       {"no_vertices.ply", header("ascii", "element vertex 0\n" + kXyz), "no vertex has finite"},
+      // Binary files without lists are read straight into the points: the same refusals.
+      {"no_z_binary.ply",
+       header("binary_little_endian", "element vertex 1\nproperty float x\nproperty float y\n") +
+           std::string(8, '\0'),
+       "no numeric x, y and z"},
+      {"no_vertex_binary.ply", header("binary_big_endian", "element point 1\n" + kXyz),
+       "point 1 of 1 cannot be read"},
+      {"all_nan_binary.ply",
+       test::ply_file_bytes({{nan, 0, 0}, {0, nan, 1}}, {}, {PlyEncoding::kBigEndian, true}),
+       "no vertex has finite"},
   };
   for (const auto& c : cases) {
     EXPECT_FALSE(read(write(c.name, c.bytes))) << c.name;

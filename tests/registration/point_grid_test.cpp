@@ -67,7 +67,7 @@ TEST(PointGrid, BoundaryIsStrictAndDegenerateInputsFindNothing) {
   EXPECT_EQ(count, 2);  // duplicates are both found
   const double nan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_FALSE(grid.any_within(nan, 0, 0, 100.0));
-  EXPECT_FALSE(PointGrid({}, 1.0).any_within(0, 0, 0, 100.0));
+  EXPECT_FALSE(PointGrid(std::vector<std::array<double, 3>>{}, 1.0).any_within(0, 0, 0, 100.0));
 }
 
 TEST(PointGrid, HugeBoxWithTinyCellsStaysSmallAndExact) {
@@ -156,7 +156,7 @@ TEST(PointGrid, NearestTiesAreDeterministicAndKBeyondTheSetGivesAll) {
   for (int k = 0; k < 3; ++k) EXPECT_EQ(grid.nearest_within(0, 0, 0, 4.0, d2), first);
   EXPECT_EQ(grid.nearest_within(0, 0, 0, 1.0, d2), -1);  // strict
 
-  const PointGrid empty({}, 1.0);
+  const PointGrid empty(std::vector<std::array<double, 3>>{}, 1.0);
   empty.nearest_k(0, 0, 0, 5, got);
   EXPECT_TRUE(got.empty());
   EXPECT_EQ(empty.nearest_within(0, 0, 0, 4.0, d2), -1);
