@@ -116,6 +116,31 @@ double constraint_of(const std::vector<SurfacePoint>& points) {
 
 }  // namespace
 
+namespace {
+
+// Beyond this many of a scan's spacings in front of its surface a point would have been seen.
+constexpr double kFrontSpacings = 3;
+
+// The scan's empty space, seen along the axis that the normals at an even sample of its points
+// lie along most.
+FreeSpaceMap space_map(const core::PointSet& scan, const PointGrid& grid, int k, double spacing) {
+  core::PointSet normals;
+  std::vector<int> nn;
+  const size_t stride = std::max<size_t>(1, scan.size() / kScaleSamples);
+  for (size_t i = 0; i < scan.size(); i += stride) {
+    double n[3], centre[3];
+    if (!local_normal(scan, grid, scan[i], k, nn, n, centre)) continue;
+    core::Point3D with;
+    with.nx = n[0], with.ny = n[1], with.nz = n[2];
+    normals.push_back(with);
+  }
+  double axis[3];
+  principal_normal_axis(normals, axis);
+  return FreeSpaceMap(scan, axis, spacing, kFrontSpacings);
+}
+
+}  // namespace
+
 FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOptions& o)
     : full_p(p), full_q(q), options(o) {
   const auto k = static_cast<size_t>(options.neighbours);
@@ -133,6 +158,10 @@ FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOp
     q_sample.push_back(full_q[i]);
     q_sample_index.push_back(i);
   }
+  const size_t p_stride = (full_p.size() + options.max_q_points - 1) / options.max_q_points;
+  for (size_t i = 0; i < full_p.size(); i += p_stride) p_sample.push_back(full_p[i]);
+  p_space.emplace(space_map(full_p, *p_grid, options.neighbours, spacing));
+  q_space.emplace(space_map(full_q, *q_grid, options.neighbours, measure_spacing(full_q, *q_grid)));
 }
 
 FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& motion) {
@@ -174,6 +203,8 @@ FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& moti
   e.fine_share = static_cast<double>(fine) / static_cast<double>(e.q_asked);
   e.rms = fine ? std::sqrt(sum_sq / static_cast<double>(fine)) : 0;
   e.constraint = constraint_of(on_surface);
+  e.empty_space =
+      free_space_violation(*scene.p_space, *scene.q_space, scene.p_sample, scene.q_sample, motion);
   return e;
 }
 

@@ -12,6 +12,7 @@
 #include "core/point_set.h"
 #include "core/rigid_transform.h"
 #include "registration/any_pose/point_grid.h"
+#include "registration/judge/free_space.h"
 
 namespace kestrel::registration {
 
@@ -38,6 +39,10 @@ struct FitEvidence {
   // per point; near 0 where Q could slide or turn along P (a plane on a plane, a cylinder in a
   // cylinder), up to 1/3 for normals spread over every direction.
   double constraint = 0;
+  // Share of the scans that the motion puts where the other saw empty space, in front of its
+  // surface along its viewing direction (the mean of both ways; judge/free_space.h). Right
+  // motions put a percent or so there, noise and grazing views included.
+  double empty_space = 0;
 };
 
 // The full scans with their search structures and P's scale, built once for every motion a
@@ -54,7 +59,9 @@ struct FitScene {
   core::PointSet q_sample;                  // the even sample of Q that is asked
   core::PointSet q_settle;                  // every third of it: what settling a motion pairs
   std::vector<size_t> q_sample_index;       // where each sample point stands in full_q
-  bool usable = false;                      // both scans have enough points
+  core::PointSet p_sample;                  // an even sample of P, as large as Q's
+  std::optional<FreeSpaceMap> p_space, q_space;  // where each scan saw empty space
+  bool usable = false;                           // both scans have enough points
 };
 
 // The spacing and noise of `scan` (an even sample of it asked through `index`, a grid over its

@@ -18,6 +18,8 @@ constexpr double kConfidentOnSurface = 0.6;
 // No match: almost nothing of Q on P's surface, or what lies near P mostly across it.
 constexpr double kNoMatchShare = 0.03;
 constexpr double kNoMatchOnSurface = 0.25;
+// Confident: no more than this share of the scans where the other saw empty space.
+constexpr double kConfidentEmptySpace = 0.02;
 // Q held in place: points on P's surface whose normals leave no direction to slide or turn.
 constexpr double kConfidentConstraint = 0.01;
 // An alternative that puts this share of the result's points on P's surface, as surely, fits
@@ -88,7 +90,7 @@ Judgement judge_fit(const FitEvidence& fit) {
   j.fit = fit;
   j.on_surface = fit.near_share > 0 ? fit.fine_share / fit.near_share : 0;
   if (fit.fine_share >= kConfidentShare && j.on_surface >= kConfidentOnSurface &&
-      fit.constraint >= kConfidentConstraint)
+      fit.constraint >= kConfidentConstraint && fit.empty_space <= kConfidentEmptySpace)
     j.verdict = Verdict::kConfident;
   else if (fit.fine_share < kNoMatchShare || j.on_surface < kNoMatchOnSurface)
     j.verdict = Verdict::kNoMatch;
@@ -97,8 +99,9 @@ Judgement judge_fit(const FitEvidence& fit) {
   char line[200];
   std::snprintf(line, sizeof line,
                 "%.2f of Q on P's surface, %.2f of Q near P, %.2f of that on the surface; "
-                "held %.3f; RMS %.3g, spacing %.3g",
-                fit.fine_share, fit.near_share, j.on_surface, fit.constraint, fit.rms, fit.spacing);
+                "held %.3f; %.3f in empty space; RMS %.3g, spacing %.3g",
+                fit.fine_share, fit.near_share, j.on_surface, fit.constraint, fit.empty_space,
+                fit.rms, fit.spacing);
   j.reason = line;
   return j;
 }
