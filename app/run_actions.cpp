@@ -207,23 +207,62 @@ std::string no_motion_reason(const registration::EngineResult& run) {
 
 namespace {
 
-// The any-pose mode's ICP, reported as the specified one's is: Q's full points moved by it and
-// the transform it applied.
-icp::IcpRefineResult refine_any_pose(AppState& state, const ActionHooks& hooks) {
-  const registration::SurfaceIcpResult fit =
-      registration::refine_on_surface(state.models.full_p, state.models.full_q, hooks.should_stop);
-  icp::IcpRefineResult result;
-  result.ran = fit.ran;
-  result.stopped = fit.stopped;
-  if (!fit.ran) result.message = fit.message;
-  if (!fit.ran) return result;
-  if (!fit.message.empty() && state.console) std::fprintf(stderr, "ICP: %s\n", fit.message.c_str());
-  core::transform_point_set(state.models.full_q, fit.motion);
+// The any-pose refinement's wide step: the default mode's ICP, rigid, on every k-th point of a
+// scan, at most this many (its steps draw a few hundred pairs each, so more only costs normals
+// and tree nodes no step asks for).
+constexpr size_t kAnyPoseIcpPoints = size_t{1} << 17;
+
+icp::Xform xform_of(const core::RigidTransform& m) {
+  icp::Xform xf;
   for (uint32_t r = 0; r < 3; ++r) {
-    for (uint32_t c = 0; c < 3; ++c)
-      result.xf2(static_cast<int>(r), static_cast<int>(c)) = fit.motion.R(r, c);
-    result.xf2(static_cast<int>(r), 3) = fit.motion.t[r];
+    double t = m.c[r] + m.t[r];
+    for (uint32_t c = 0; c < 3; ++c) {
+      xf(static_cast<int>(r), static_cast<int>(c)) = m.R(r, c);
+      t -= m.R(r, c) * m.c[c];
+    }
+    xf(static_cast<int>(r), 3) = t;
   }
+  return xf;
+}
+
+// The rigid motion that undoes `xf`.
+core::RigidTransform undoing(const icp::Xform& xf) {
+  core::RigidTransform m;
+  for (uint32_t r = 0; r < 3; ++r) {
+    m.t[r] = 0;
+    for (uint32_t c = 0; c < 3; ++c) {
+      m.R(r, c) = xf(static_cast<int>(c), static_cast<int>(r));
+      m.t[r] -= xf(static_cast<int>(c), static_cast<int>(r)) * xf(static_cast<int>(c), 3);
+    }
+  }
+  return m;
+}
+
+// The any-pose mode's ICP, reported as the default one's is (Q's full points moved, the
+// transform applied). The default mode's ICP reaches far, which rescues a motion found well off
+// at high overlap but drags Q along P at low overlap; point-to-plane steps within a few of P's
+// spacings, from where it left Q and from where the run left it, settle which fits better.
+icp::IcpRefineResult refine_any_pose(AppState& state, const ActionHooks& hooks) {
+  ModelSets& m = state.models;
+  icp::IcpRefineResult result = icp::refine_q_by_icp(m.full_p, m.full_q, state.params.threads,
+                                                     false, hooks.should_stop, kAnyPoseIcpPoints);
+  if (result.stopped) return result;
+  const icp::Xform wide = result.ran ? result.xf2 : icp::Xform();
+  std::vector<core::RigidTransform> starts;
+  if (result.ran) starts.push_back(undoing(wide));
+  const registration::SurfaceIcpResult fit =
+      registration::refine_on_surface(m.full_p, m.full_q, hooks.should_stop, {}, starts);
+  result.stopped = fit.stopped;
+  result.ran = fit.ran;
+  if (!fit.ran) {
+    result.message = fit.message;
+    // Q goes back where the run left it: nothing of the refinement applies.
+    if (!starts.empty()) core::transform_point_set(m.full_q, starts.front());
+    return result;
+  }
+  if (!fit.message.empty() && state.console) std::fprintf(stderr, "ICP: %s\n", fit.message.c_str());
+  core::transform_point_set(m.full_q, fit.motion);
+  result.xf2 = xform_of(fit.motion) * wide;
   result.error = static_cast<float>(fit.rms);
   return result;
 }
@@ -236,8 +275,8 @@ icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
   const bool any_pose = state.params.any_pose;
   icp::IcpRefineResult result =
       any_pose ? refine_any_pose(state, hooks)
-                            : icp::refine_q_by_icp(state.models.full_p, state.models.full_q,
-                                                   state.params.threads, true, hooks.should_stop);
+               : icp::refine_q_by_icp(state.models.full_p, state.models.full_q,
+                                      state.params.threads, true, hooks.should_stop);
   if (!result.ran) {
     state.status_text = result.message;
     if (state.console) std::fprintf(stderr, "%s\n", result.message.c_str());

@@ -19,14 +19,20 @@ constexpr int kStopRuns = 64;
 
 // Point positions rounded to float; the faces of the model are deliberately left out so that
 // both meshes are point clouds.
-TriMesh point_cloud(const kestrel::core::PointSet& points) {
+Vec3f rounded(const kestrel::core::Point3D& p) {
+  return Vec3f(static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z));
+}
+
+// Every `stride`-th point, from the first.
+TriMesh point_cloud(const kestrel::core::PointSet& points, size_t stride) {
   TriMesh mesh;
-  mesh.vertices.reserve(points.size());
-  for (const kestrel::core::Point3D& p : points) {
-    mesh.vertices.emplace_back(static_cast<float>(p.x), static_cast<float>(p.y),
-                               static_cast<float>(p.z));
-  }
+  mesh.vertices.reserve((points.size() + stride - 1) / stride);
+  for (size_t i = 0; i < points.size(); i += stride) mesh.vertices.push_back(rounded(points[i]));
   return mesh;
+}
+
+size_t stride_for(size_t n, size_t most_points) {
+  return most_points == 0 || n <= most_points ? 1 : (n + most_points - 1) / most_points;
 }
 
 // An empty reason when the model can be aligned.
@@ -45,13 +51,13 @@ std::string unusable(const char* name, const TriMesh& mesh) {
 
 IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
                                 kestrel::core::PointSet& full_q, int threads, bool allow_scale,
-                                const std::function<bool()>& stop) {
+                                const std::function<bool()>& stop, size_t most_points) {
   IcpRefineResult result;
   // The normals' fits run on two threads; only this one may ask `stop` itself.
   core::SharedStop shared(stop);
   const std::function<bool()>& poll = shared.hook();
-  TriMesh mesh1 = point_cloud(full_p);
-  TriMesh mesh2 = point_cloud(full_q);
+  TriMesh mesh1 = point_cloud(full_p, stride_for(full_p.size(), most_points));
+  TriMesh mesh2 = point_cloud(full_q, stride_for(full_q.size(), most_points));
   compute_bbox(mesh1);
   compute_bbox(mesh2);
   for (const auto& [name, mesh] : {std::pair<const char*, const TriMesh*>{"P", &mesh1},
@@ -86,11 +92,11 @@ IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
   result.ran = true;
   result.xf2 = xf2;
 
-  for (size_t i = 0; i < full_q.size(); ++i) {
-    const Vec3f moved = xf2 * mesh2.vertices[i];
-    full_q[i].x = moved.x;
-    full_q[i].y = moved.y;
-    full_q[i].z = moved.z;
+  for (kestrel::core::Point3D& q : full_q) {
+    const Vec3f moved = xf2 * rounded(q);
+    q.x = moved.x;
+    q.y = moved.y;
+    q.z = moved.z;
   }
   return result;
 }

@@ -26,9 +26,12 @@ struct IcpRefineResult {
 // `full_p` are left as they are. Refuses empty models and models whose points all coincide.
 // `threads` (1 or 2) share the work; the result is the same bit for bit with either. `stop`
 // (asked from this thread only, core/stop_check.h) is polled through the trees, the normals
-// and every step; a stop request leaves Q untouched.
+// and every step; a stop request leaves Q untouched. With `most_points` > 0 a model of more
+// points takes part through every k-th of them, k the smallest stride that keeps at most that
+// many: the ICP draws a few hundred pairs a step, so a dense scan's every point would only cost
+// normals and tree nodes that no step asks for. Every point of `full_q` is still moved.
 IcpRefineResult refine_q_by_icp(const kestrel::core::PointSet& full_p,
                                 kestrel::core::PointSet& full_q, int threads, bool allow_scale,
-                                const std::function<bool()>& stop = {});
+                                const std::function<bool()>& stop = {}, size_t most_points = 0);
 
 }  // namespace kestrel::icp

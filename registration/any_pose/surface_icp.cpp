@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <unordered_map>
 
 #include "registration/any_pose/plane_fit.h"
@@ -28,18 +29,22 @@ struct SurfacePair {
   double x[3], p[3], n[3];
 };
 
-// P's unit normals, fitted once per point of P that some step pairs with.
+// P's unit normals, fitted once per cube of two spacings that some step pairs in: on a dense
+// scan the pairs move to new points of P at every step, but not to new places on its surface.
 class NormalCache {
  public:
-  NormalCache(const core::PointSet& p, const PointGrid& grid, int neighbours)
-      : p_(p), grid_(grid), neighbours_(static_cast<size_t>(neighbours)) {}
+  NormalCache(const core::PointSet& p, const PointGrid& grid, int neighbours, double spacing)
+      : p_(p), grid_(grid), neighbours_(static_cast<size_t>(neighbours)), cube_(2 * spacing) {}
 
-  // False where P's neighbours span no plane.
+  // The normal about P's point i; false where P's neighbours span no plane.
   bool normal(int i, double n[3]) {
-    auto [it, fresh] = cache_.try_emplace(i);
+    const core::Point3D& at = p_[static_cast<size_t>(i)];
+    const Cube key{static_cast<int64_t>(std::floor(at.x / cube_)),
+                   static_cast<int64_t>(std::floor(at.y / cube_)),
+                   static_cast<int64_t>(std::floor(at.z / cube_))};
+    auto [it, fresh] = cache_.try_emplace(key);
     std::array<double, 4>& entry = it->second;
     if (fresh) {
-      const core::Point3D& at = p_[static_cast<size_t>(i)];
       grid_.nearest_k(at.x, at.y, at.z, neighbours_, nn_);
       double centre[3];
       entry[3] = fit_plane(p_, nn_, entry.data(), centre) ? 1 : 0;
@@ -49,11 +54,21 @@ class NormalCache {
   }
 
  private:
+  using Cube = std::array<int64_t, 3>;
+  struct CubeHash {
+    size_t operator()(const Cube& c) const {
+      uint64_t h = 1469598103934665603ull;
+      for (int64_t v : c) h = (h ^ static_cast<uint64_t>(v)) * 1099511628211ull;
+      return static_cast<size_t>(h);
+    }
+  };
+
   const core::PointSet& p_;
   const PointGrid& grid_;
   size_t neighbours_;
+  double cube_;
   std::vector<int> nn_;
-  std::unordered_map<int, std::array<double, 4>> cache_;
+  std::unordered_map<Cube, std::array<double, 4>, CubeHash> cache_;
 };
 
 // Pairs each sample point, moved by `pose`, with P's nearest point within `radius`. False when
@@ -156,25 +171,20 @@ core::RigidTransform motion_of(const Pose& pose) {
 
 }  // namespace
 
-SurfaceIcpResult refine_on_surface(const core::PointSet& full_p, const core::PointSet& full_q,
-                                   const std::function<bool()>& stop,
-                                   const SurfaceIcpOptions& options) {
+namespace {
+
+// The steps at the given radii (model units; the last is kept until the motion settles).
+SurfaceIcpResult run_steps(const FitScene& scene, const Pose& start,
+                           const std::vector<double>& radii, NormalCache& normals,
+                           const std::function<bool()>& stop, const SurfaceIcpOptions& options) {
   SurfaceIcpResult result;
-  FitOptions fit;
-  fit.max_q_points = options.max_q_points;
-  const FitScene scene(full_p, full_q, fit);
-  if (!scene.usable || !(scene.spacing > 0)) {
-    result.message = "ICP needs both models with at least " + std::to_string(fit.neighbours) +
-                     " points spread over a surface";
-    return result;
-  }
-  NormalCache normals(full_p, *scene.p_grid, fit.neighbours);
   std::vector<SurfacePair> pairs;
-  Pose pose;
-  const size_t last = options.radii.size() - 1;
+  Pose pose = start;
+  const size_t last = radii.size() - 1;
   for (int step = 0; step < options.max_steps; ++step) {
-    const double radius = options.radii[std::min(static_cast<size_t>(step), last)] * scene.spacing;
-    if ((stop && stop()) || !find_pairs(scene, pose, radius, normals, stop, pairs)) {
+    if ((stop && stop()) ||
+        !find_pairs(scene, pose, radii[std::min(static_cast<size_t>(step), last)], normals, stop,
+                    pairs)) {
       result.stopped = true;
       result.message = "ICP stopped before it was done";
       return result;
@@ -195,6 +205,57 @@ SurfaceIcpResult refine_on_surface(const core::PointSet& full_p, const core::Poi
   result.ran = true;
   result.motion = motion_of(pose);
   return result;
+}
+
+Pose pose_of(const core::RigidTransform& m) {
+  // p' = R (s (p - c)) + c + t, here with s = 1: R p + (c + t - R c).
+  Pose pose;
+  for (uint32_t r = 0; r < 3; ++r) {
+    pose.t[r] = m.c[r] + m.t[r];
+    for (uint32_t c = 0; c < 3; ++c) {
+      pose.R[3 * r + c] = m.R(r, c);
+      pose.t[r] -= m.R(r, c) * m.c[c];
+    }
+  }
+  return pose;
+}
+
+// How well a refined motion lays the scans on each other: Q on P's surface, less what it puts
+// where the other scan saw empty space.
+double fit_score(const FitScene& scene, const SurfaceIcpResult& r) {
+  const FitEvidence e = evaluate_fit(scene, r.motion);
+  return e.fine_share - 2 * e.empty_space;
+}
+
+}  // namespace
+
+SurfaceIcpResult refine_on_surface(const core::PointSet& full_p, const core::PointSet& full_q,
+                                   const std::function<bool()>& stop,
+                                   const SurfaceIcpOptions& options,
+                                   const std::vector<core::RigidTransform>& starts) {
+  FitOptions fit;
+  fit.max_q_points = options.max_q_points;
+  const FitScene scene(full_p, full_q, fit);
+  if (!scene.usable || !(scene.spacing > 0)) {
+    SurfaceIcpResult refused;
+    refused.message = "ICP needs both models with at least " + std::to_string(fit.neighbours) +
+                      " points spread over a surface";
+    return refused;
+  }
+  std::vector<double> radii;
+  for (double r : options.radii) radii.push_back(r * scene.spacing);
+  NormalCache normals(full_p, *scene.p_grid, fit.neighbours, scene.spacing);
+  SurfaceIcpResult best = run_steps(scene, Pose(), radii, normals, stop, options);
+  if (best.stopped || starts.empty()) return best;
+  double best_score = fit_score(scene, best);
+  for (const core::RigidTransform& start : starts) {
+    SurfaceIcpResult other = run_steps(scene, pose_of(start), radii, normals, stop, options);
+    if (other.stopped) return other;
+    if (!other.ran) continue;
+    const double score = fit_score(scene, other);
+    if (score > best_score + options.other_margin) best = other, best_score = score;
+  }
+  return best;
 }
 
 }  // namespace kestrel::registration

@@ -3,7 +3,9 @@
 // surface, pairing a point of Q only with P's nearest point within a radius that shrinks from a
 // few of P's spacings to two. At low overlap most of Q lies off P; a fixed radius in P's own
 // units keeps those points out of the fit, where a rule relative to the pairs' distances lets
-// them drag the motion along the surface.
+// them drag the motion along the surface. Steps from other starts (another ICP's result, say,
+// whose wide reach catches a motion found far off) compete: the one that fits best
+// (judge/fit_evidence.h) is kept.
 
 #include <cstddef>
 #include <functional>
@@ -19,7 +21,9 @@ struct SurfaceIcpOptions {
   // Pairing radii of the steps in P's spacings; the last is kept until the motion settles.
   std::vector<double> radii = {5, 5, 4, 4, 3, 3, 2};
   int max_steps = 30;
-  size_t max_q_points = 10000;  // Q is represented by an even sample of at most this many
+  // A run from another start is kept when its fit beats the first's by this margin.
+  double other_margin = 0.02;
+  size_t max_q_points = 5000;  // Q is represented by an even sample of at most this many
   size_t min_pairs = 12;        // a step with fewer pairs ends the refinement
   // A step at the last radius that moves the sample by less than this share of P's spacing
   // (root mean square) ends it.
@@ -36,11 +40,14 @@ struct SurfaceIcpResult {
   int steps = 0;                // steps that moved Q
 };
 
-// Refines where `full_q` lies on `full_p` (both in P's coordinates). Refuses scans too small to
-// fit planes to. `stop` (core/stop_check.h) is polled before each step and through the
+// Refines where `full_q` lies on `full_p` (both in P's coordinates), from where it lies and
+// from each of `starts` (motions of Q's points as they lie), keeping the best fit (Q on P's
+// surface, less what lies where the other scan saw empty space) unless another beats the first
+// by options.other_margin. Refuses scans too small to fit planes to. `stop` (core/stop_check.h) is polled before each step and through the
 // pairing; a stop request gives `stopped` and no motion. Single-threaded and deterministic.
 SurfaceIcpResult refine_on_surface(const core::PointSet& full_p, const core::PointSet& full_q,
                                    const std::function<bool()>& stop = {},
-                                   const SurfaceIcpOptions& options = {});
+                                   const SurfaceIcpOptions& options = {},
+                                   const std::vector<core::RigidTransform>& starts = {});
 
 }  // namespace kestrel::registration

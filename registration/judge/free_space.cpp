@@ -12,6 +12,7 @@ namespace {
 
 constexpr double kCellSpacings = 2;  // a column is this many spacings wide
 constexpr size_t kMaxCells = size_t{1} << 22;
+constexpr size_t kMaxMappedPoints = size_t{1} << 20;
 constexpr float kNone = std::numeric_limits<float>::quiet_NaN();
 
 double dot(const double a[3], const double b[3]) {
@@ -47,23 +48,28 @@ FreeSpaceMap::FreeSpaceMap(const core::PointSet& scan, const double axis[3], dou
   if (scan.empty() || !(norm > 0) || !(spacing > 0)) return;
   for (int k = 0; k < 3; ++k) axis_[k] = axis[k] / norm;
   frame_of(axis_, e1_, e2_);
+  // A scan of very many points is mapped through every stride-th, in columns widened to hold
+  // as many points each as the full scan's would.
+  const size_t stride = (scan.size() + kMaxMappedPoints - 1) / kMaxMappedPoints;
   tol_ = front_spacings * spacing;
   double hi[2] = {-std::numeric_limits<double>::infinity(),
                   -std::numeric_limits<double>::infinity()};
   lo_[0] = lo_[1] = std::numeric_limits<double>::infinity();
-  for (const core::Point3D& p : scan) {
+  for (size_t i = 0; i < scan.size(); i += stride) {
+    const core::Point3D& p = scan[i];
     const double x[3] = {p.x, p.y, p.z};
     const double u[2] = {dot(x, e1_), dot(x, e2_)};
     for (int k = 0; k < 2; ++k) lo_[k] = std::min(lo_[k], u[k]), hi[k] = std::max(hi[k], u[k]);
   }
-  cell_ = kCellSpacings * spacing;
+  cell_ = kCellSpacings * spacing * std::sqrt(static_cast<double>(stride));
   // A very wide scan at a fine spacing gets coarser columns rather than an enormous map.
   while ((hi[0] - lo_[0]) / cell_ * (hi[1] - lo_[1]) / cell_ > static_cast<double>(kMaxCells))
     cell_ *= 2;
   for (int k = 0; k < 2; ++k) dims_[k] = static_cast<size_t>((hi[k] - lo_[k]) / cell_) + 1;
   high_.assign(dims_[0] * dims_[1], kNone);
   low_.assign(dims_[0] * dims_[1], kNone);
-  for (const core::Point3D& p : scan) {
+  for (size_t i = 0; i < scan.size(); i += stride) {
+    const core::Point3D& p = scan[i];
     const double x[3] = {p.x, p.y, p.z};
     size_t cell;
     double depth;
