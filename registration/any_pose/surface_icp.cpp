@@ -247,11 +247,14 @@ SurfaceIcpResult refine_on_surface(const core::PointSet& full_p, const core::Poi
   NormalCache normals(full_p, *scene.p_grid, fit.neighbours, scene.spacing);
   SurfaceIcpResult best = run_steps(scene, Pose(), radii, normals, stop, options);
   if (best.stopped || starts.empty()) return best;
-  double best_score = fit_score(scene, best);
+  double best_score = -1;  // measured once another run ends elsewhere
   for (const core::RigidTransform& start : starts) {
     SurfaceIcpResult other = run_steps(scene, pose_of(start), radii, normals, stop, options);
     if (other.stopped) return other;
-    if (!other.ran) continue;
+    if (!other.ran || (best.ran && pose_change(scene.q_sample, pose_of(best.motion),
+                                               pose_of(other.motion)) < scene.spacing))
+      continue;
+    if (best_score < 0) best_score = best.ran ? fit_score(scene, best) : -2;
     const double score = fit_score(scene, other);
     if (score > best_score + options.other_margin) best = other, best_score = score;
   }
