@@ -23,6 +23,18 @@ def _read(path):
     return _o3d().io.read_point_cloud(path, format="xyz")
 
 
+def _ransac(q_down, p_down, q_fpfh, p_fpfh, voxel):
+    """Open3D's RANSAC on FPFH matches, as its users set it up: pairs within 1.5 voxels."""
+    reg = _o3d().pipelines.registration
+    reach = 1.5 * voxel
+    return reg.registration_ransac_based_on_feature_matching(
+        q_down, p_down, q_fpfh, p_fpfh, True, reach,
+        reg.TransformationEstimationPointToPoint(False), 3,
+        [reg.CorrespondenceCheckerBasedOnEdgeLength(0.9),
+         reg.CorrespondenceCheckerBasedOnDistance(reach)],
+        reg.RANSACConvergenceCriteria(RANSAC_ITERATIONS, RANSAC_CONFIDENCE))
+
+
 def _features(cloud, voxel):
     o3d = _o3d()
     down = cloud.voxel_down_sample(voxel)
@@ -41,14 +53,8 @@ def register(p_file, q_file, algorithm, voxel):
     p, q = _read(p_file), _read(q_file)
     p_down, p_fpfh = _features(p, voxel)
     q_down, q_fpfh = _features(q, voxel)
-    reach = 1.5 * voxel
     if algorithm == "ransac":
-        result = reg.registration_ransac_based_on_feature_matching(
-            q_down, p_down, q_fpfh, p_fpfh, True, reach,
-            reg.TransformationEstimationPointToPoint(False), 3,
-            [reg.CorrespondenceCheckerBasedOnEdgeLength(0.9),
-             reg.CorrespondenceCheckerBasedOnDistance(reach)],
-            reg.RANSACConvergenceCriteria(RANSAC_ITERATIONS, RANSAC_CONFIDENCE))
+        result = _ransac(q_down, p_down, q_fpfh, p_fpfh, voxel)
     elif algorithm == "fgr":
         result = reg.registration_fgr_based_on_feature_matching(
             q_down, p_down, q_fpfh, p_fpfh,
@@ -59,7 +65,7 @@ def register(p_file, q_file, algorithm, voxel):
     t_global = time.perf_counter() - t0
     p.estimate_normals(o3d.geometry.KDTreeSearchParamHybrid(radius=2 * voxel, max_nn=30))
     refined = reg.registration_icp(
-        q, p, reach, coarse, reg.TransformationEstimationPointToPlane(),
+        q, p, 1.5 * voxel, coarse, reg.TransformationEstimationPointToPlane(),
         reg.ICPConvergenceCriteria(max_iteration=ICP_ITERATIONS))
     t_total = time.perf_counter() - t0
     return {"coarse": coarse.tolist(), "global_s": t_global,
@@ -83,13 +89,7 @@ def register_large(p_file, q_file, voxel=5.0, icp_voxel=1.0):
     t_read = time.perf_counter() - t0
     p_down, p_fpfh = _features(p, voxel)
     q_down, q_fpfh = _features(q, voxel)
-    reach = 1.5 * voxel
-    result = reg.registration_ransac_based_on_feature_matching(
-        q_down, p_down, q_fpfh, p_fpfh, True, reach,
-        reg.TransformationEstimationPointToPoint(False), 3,
-        [reg.CorrespondenceCheckerBasedOnEdgeLength(0.9),
-         reg.CorrespondenceCheckerBasedOnDistance(reach)],
-        reg.RANSACConvergenceCriteria(RANSAC_ITERATIONS, RANSAC_CONFIDENCE))
+    result = _ransac(q_down, p_down, q_fpfh, p_fpfh, voxel)
     coarse = np.asarray(result.transformation).copy()
     t_global = time.perf_counter() - t0
     p_fine, q_fine = p.voxel_down_sample(icp_voxel), q.voxel_down_sample(icp_voxel)

@@ -122,12 +122,8 @@ bool step_pose(const std::vector<SurfacePair>& pairs, Pose& pose) {
   double A[36] = {}, b[6] = {};
   for (const SurfacePair& s : pairs) {
     const double d[3] = {s.x[0] - m[0], s.x[1] - m[1], s.x[2] - m[2]};
-    const double j[6] = {d[1] * s.n[2] - d[2] * s.n[1],
-                         d[2] * s.n[0] - d[0] * s.n[2],
-                         d[0] * s.n[1] - d[1] * s.n[0],
-                         s.n[0],
-                         s.n[1],
-                         s.n[2]};
+    double j[6];
+    plane_row(d, s.n, j);
     const double r = plane_offset(s);
     for (int row = 0; row < 6; ++row) {
       b[row] -= j[row] * r;

@@ -101,12 +101,8 @@ double constraint_of(const std::vector<SurfacePoint>& points) {
   for (const SurfacePoint& s : points) {
     const double d[3] = {(s.p[0] - c[0]) / spread, (s.p[1] - c[1]) / spread,
                          (s.p[2] - c[2]) / spread};
-    const double j[6] = {d[1] * s.n[2] - d[2] * s.n[1],
-                         d[2] * s.n[0] - d[0] * s.n[2],
-                         d[0] * s.n[1] - d[1] * s.n[0],
-                         s.n[0],
-                         s.n[1],
-                         s.n[2]};
+    double j[6];
+    plane_row(d, s.n, j);
     for (int r = 0; r < 6; ++r)
       for (int k = 0; k < 6; ++k) h[6 * r + k] += j[r] * j[k];
   }

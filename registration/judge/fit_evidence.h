@@ -54,15 +54,24 @@ struct FitScene {
   const core::PointSet& full_p;
   const core::PointSet& full_q;
   FitOptions options;
-  std::optional<PointGrid> p_grid, q_grid;  // over the scans' positions
-  double spacing = 0, noise = 0;            // P's, as in FitEvidence
-  core::PointSet q_sample;                  // the even sample of Q that is asked
-  core::PointSet q_settle;                  // every third of it: what settling a motion pairs
-  std::vector<size_t> q_sample_index;       // where each sample point stands in full_q
-  core::PointSet p_sample;                  // an even sample of P, as large as Q's
+  std::optional<PointGrid> p_grid, q_grid;       // over the scans' positions
+  double spacing = 0, noise = 0;                 // P's, as in FitEvidence
+  core::PointSet q_sample;                       // the even sample of Q that is asked
+  core::PointSet q_settle;                       // every third of it: what settling a motion pairs
+  std::vector<size_t> q_sample_index;            // where each sample point stands in full_q
+  core::PointSet p_sample;                       // an even sample of P, as large as Q's
   std::optional<FreeSpaceMap> p_space, q_space;  // where each scan saw empty space
   bool usable = false;                           // both scans have enough points
 };
+
+// The row of a point-to-plane least-squares system: how the plane offset of a point at `d`
+// (about the centre of the motion) with normal `n` changes with a small turn and shift.
+inline void plane_row(const double d[3], const double n[3], double j[6]) {
+  j[0] = d[1] * n[2] - d[2] * n[1];
+  j[1] = d[2] * n[0] - d[0] * n[2];
+  j[2] = d[0] * n[1] - d[1] * n[0];
+  j[3] = n[0], j[4] = n[1], j[5] = n[2];
+}
 
 // The spacing and noise of `scan` (an even sample of it asked through `index`, a grid over its
 // positions), as FitEvidence gives them.
