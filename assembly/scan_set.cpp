@@ -1,0 +1,114 @@
+#include "assembly/scan_set.h"
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+
+#include "registration/any_pose/voxel_sample.h"
+
+namespace kestrel::assembly {
+
+namespace {
+
+constexpr size_t kSignatureBins = 16;
+// Pairs of working points drawn (evenly, not at random) for the distance histogram.
+constexpr size_t kSignatureStride = 7;
+
+std::array<double, 3> centroid_of(const core::PointSet& set) {
+  std::array<double, 3> c = {0, 0, 0};
+  for (const core::Point3D& p : set) c[0] += p.x, c[1] += p.y, c[2] += p.z;
+  for (double& v : c) v /= static_cast<double>(std::max<size_t>(set.size(), 1));
+  return c;
+}
+
+core::PointSet centred(const core::PointSet& set, const std::array<double, 3>& c) {
+  core::PointSet out = set;
+  for (core::Point3D& p : out) p.x -= c[0], p.y -= c[1], p.z -= c[2];
+  return out;
+}
+
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  const auto mid = v.begin() + static_cast<long>(v.size() / 2);
+  std::nth_element(v.begin(), mid, v.end());
+  return *mid;
+}
+
+// Two histograms over [0, `reach`): distances of the working points from their centroid, and
+// distances between evenly drawn pairs of them. Turning a scan changes neither; two views that
+// see much of the same surface give similar ones.
+std::vector<double> shape_signature(const core::PointSet& w, double reach) {
+  std::vector<double> h(2 * kSignatureBins, 0.0);
+  if (w.empty() || !(reach > 0)) return h;
+  const std::array<double, 3> c = centroid_of(w);
+  const auto bin = [reach](double d) {
+    return std::min(kSignatureBins - 1, static_cast<size_t>(d / reach * kSignatureBins));
+  };
+  for (const core::Point3D& p : w)
+    h[bin(std::sqrt((p.x - c[0]) * (p.x - c[0]) + (p.y - c[1]) * (p.y - c[1]) +
+                    (p.z - c[2]) * (p.z - c[2])))] += 1;
+  double pairs = 0;
+  for (size_t i = 0; i < w.size(); i += kSignatureStride)
+    for (size_t j = i + 1; j < w.size(); j += kSignatureStride) {
+      h[kSignatureBins + bin(0.5 * core::distance(w[i], w[j]))] += 1;
+      pairs += 1;
+    }
+  const double n = static_cast<double>(w.size());
+  for (size_t k = 0; k < kSignatureBins; ++k) {
+    h[k] /= n;
+    h[kSignatureBins + k] /= std::max(pairs, 1.0);
+  }
+  return h;
+}
+
+// The largest distance of a working point from its scan's centroid, over all scans.
+double largest_reach(const ScanSet& set) {
+  double reach = 0;
+  for (const registration::AnyPoseScan& s : set.prepared) {
+    const std::array<double, 3> c = centroid_of(s.working);
+    for (const core::Point3D& p : s.working)
+      reach = std::max(reach, std::hypot(p.x - c[0], p.y - c[1], p.z - c[2]));
+  }
+  return reach;
+}
+
+}  // namespace
+
+ScanSet prepare_scans(const std::vector<const core::PointSet*>& scans, int threads) {
+  ScanSet set;
+  std::vector<double> cells;
+  for (const core::PointSet* s : scans) {
+    set.centroid.push_back(centroid_of(*s));
+    set.full.push_back(centred(*s, set.centroid.back()));
+    cells.push_back(registration::voxel_cell_for(set.full.back(), kWorkingPoints));
+  }
+  // One cell for all, so that any two scans are thinned alike, as a pairwise run thins both.
+  set.cell = median(cells);
+  const size_t n = scans.size();
+  set.prepared.resize(n);
+  const auto prepare_from = [&set, n](size_t first, size_t step) {
+    for (size_t i = first; i < n; i += step)
+      set.prepared[i] = registration::prepare_any_pose_scan(set.full[i], set.cell, false);
+  };
+  if (threads >= 2 && n > 1) {
+    std::thread other(prepare_from, 1, 2);
+    prepare_from(0, 2);
+    other.join();
+  } else {
+    prepare_from(0, 1);
+  }
+  // ANN's trees share global state: built on one thread, one after the other.
+  for (registration::AnyPoseScan& s : set.prepared) s.index.build(s.working);
+  const double reach = largest_reach(set);
+  for (const registration::AnyPoseScan& s : set.prepared)
+    set.signature.push_back(shape_signature(s.working, reach));
+  return set;
+}
+
+double signature_distance(const std::vector<double>& a, const std::vector<double>& b) {
+  double d = 0;
+  for (size_t k = 0; k < a.size() && k < b.size(); ++k) d += std::abs(a[k] - b[k]);
+  return d;
+}
+
+}  // namespace kestrel::assembly
