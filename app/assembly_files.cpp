@@ -141,8 +141,11 @@ void write_poses_json(std::ostream& out, const assembly::AssemblyResult& result,
   for (size_t k = 0; k < result.pairs.size(); ++k) {
     const assembly::PairRecord& p = result.pairs[k];
     out << (k ? ",\n  " : "\n  ") << "{\"a\": " << p.a << ", \"b\": " << p.b
-        << ", \"verdict\": " << quoted(p.verdict) << ", \"used\": " << (p.used ? "true" : "false")
-        << "}";
+        << ", \"verdict\": " << quoted(p.verdict) << ", \"used\": " << (p.used ? "true" : "false");
+    if (p.verdict != "not_tried" && p.verdict != "no_match")
+      out << ", \"fine_share\": " << number(p.fine_share)
+          << ", \"matrix\": " << matrix_json(p.motion);
+    out << "}";
   }
   out << "],\n \"time_s\": " << number(result.time_s) << "}\n";
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "assembly/edge_choice.h"
 #include "assembly/multiview_refine.h"
 #include "assembly/pair_job.h"
 #include "assembly/pose_graph.h"
@@ -12,9 +13,10 @@ namespace kestrel::assembly {
 
 namespace {
 
-// Two motions of a scan that put one of its anchors this many thinning cells apart disagree: a
-// right pair settles to a small share of a cell, a wrong one lands far away.
-constexpr double kRejectCells = 2.0;
+// Two motions of a scan that put one of its anchors more than this many thinning cells apart
+// disagree: a right pair settles to a small share of a cell, a wrong one lands far away (or, on
+// a thin plate seen from both sides, a plate's thickness away).
+constexpr double kRejectCells = 1.0;
 
 // The centroid and a point at the scan's RMS radius along each axis.
 std::vector<Eigen::Vector3d> anchors_of(const core::PointSet& full) {
@@ -26,9 +28,9 @@ std::vector<Eigen::Vector3d> anchors_of(const core::PointSet& full) {
 }
 
 // A pair's motion between the centred scans.
-Pose centred_motion(const ScanSet& set, const PairRecord& p) {
+Pose centred_motion(const ScanSet& set, const PairRecord& p, const Matrix4& motion) {
   const std::array<double, 3>& ca = set.centroid[p.a];
-  return translation({-ca[0], -ca[1], -ca[2]}) * pose_of(p.motion) * translation(set.centroid[p.b]);
+  return translation({-ca[0], -ca[1], -ca[2]}) * pose_of(motion) * translation(set.centroid[p.b]);
 }
 
 }  // namespace
@@ -40,14 +42,26 @@ AssemblyResult finish_assembly(const ScanSet& set, std::vector<PairRecord> pairs
   const size_t n = set.full.size();
   std::vector<std::vector<Eigen::Vector3d>> anchors;
   for (const core::PointSet& full : set.full) anchors.push_back(anchors_of(full));
+  std::vector<EdgeCandidate> candidates;
+  std::vector<size_t> candidate_pair;
+  for (size_t k = 0; k < pairs.size(); ++k) {
+    const bool confident = pairs[k].verdict == "confident";
+    if (!confident && pairs[k].verdict != "uncertain") continue;
+    candidates.push_back({{pairs[k].a, pairs[k].b, centred_motion(set, pairs[k], pairs[k].motion),
+                           pairs[k].fine_share},
+                          confident});
+    candidate_pair.push_back(k);
+  }
+  const double tolerance = kRejectCells * set.cell;
+  const std::vector<bool> chosen = choose_edges(anchors, candidates, tolerance);
   std::vector<GraphEdge> edges;
   std::vector<size_t> edge_pair;
-  for (size_t k = 0; k < pairs.size(); ++k) {
-    if (pairs[k].verdict != "confident") continue;
-    edges.push_back({pairs[k].a, pairs[k].b, centred_motion(set, pairs[k]), pairs[k].fine_share});
-    edge_pair.push_back(k);
+  for (size_t k = 0; k < candidates.size(); ++k) {
+    if (!chosen[k]) continue;
+    edges.push_back(candidates[k].edge);
+    edge_pair.push_back(candidate_pair[k]);
   }
-  const GraphSolution graph = solve_pose_graph(anchors, edges, kRejectCells * set.cell);
+  const GraphSolution graph = solve_pose_graph(anchors, edges, tolerance);
   AssemblyResult result;
   result.scans.resize(n);
   for (size_t e = 0; e < edges.size(); ++e) {

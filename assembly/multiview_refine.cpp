@@ -11,22 +11,12 @@ namespace kestrel::assembly {
 
 namespace {
 
-// Points of each scan that look for partners.
-constexpr size_t kSamplePoints = 2000;
 // The pairing radius of each step, in thinning cells: wide enough at first for what the pose
 // graph leaves, then down to where only the surface's own noise separates partners.
-constexpr double kRadii[] = {2.0, 1.5, 1.0, 0.75, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5};
+const std::vector<double> kRadii = {2.0, 1.5, 1.0, 0.75, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5};
 // A partner farther than this many of its scan's spacings along its tangent plane lies at that
 // scan's border, where the plane no longer stands for the surface.
 constexpr double kTangentSpacings = 2.0;
-
-struct ScanView {
-  std::vector<Eigen::Vector3d> sample;                  // in the scan's coordinates
-  std::optional<registration::PointGrid> working_grid;  // the working points carry the normals
-  Eigen::Vector3d centre;                               // of the sample
-  double reach = 0;    // largest distance of a sample point from the centre
-  double spacing = 0;  // of the full scan
-};
 
 using Vector12 = Eigen::Matrix<double, 12, 1>;
 using Matrix12 = Eigen::Matrix<double, 12, 12>;
@@ -41,26 +31,8 @@ struct PairBlock {
   size_t count = 0;
 };
 
-ScanView view_of(const ScanSet& set, size_t i) {
-  ScanView v;
-  const core::PointSet& full = set.full[i];
-  const size_t step = std::max<size_t>(1, full.size() / kSamplePoints);
-  v.centre.setZero();
-  for (size_t k = 0; k < full.size(); k += step) {
-    v.sample.emplace_back(full[k].x, full[k].y, full[k].z);
-    v.centre += v.sample.back();
-  }
-  v.centre /= static_cast<double>(std::max<size_t>(v.sample.size(), 1));
-  for (const Eigen::Vector3d& s : v.sample) v.reach = std::max(v.reach, (s - v.centre).norm());
-  const core::PointSet& working = set.prepared[i].working;
-  v.working_grid.emplace(core::positions(working), set.cell);
-  v.spacing =
-      registration::full_grid_cell(full.size(), working.size(), set.cell) / 4;  // see the grid
-  return v;
-}
-
 // Adds source point x (common frame) against target scan j, posed by `pj`.
-void add_partner(const ScanSet& set, const ScanView& target, size_t j, const Pose& pj,
+void add_partner(const ScanSet& set, const RefineView& target, size_t j, const Pose& pj,
                  const Pose& pj_inverse, const Eigen::Vector3d& x, double radius,
                  PairBlock& block) {
   const Eigen::Vector3d xj = (pj_inverse * x.homogeneous()).head<3>();
@@ -91,7 +63,7 @@ void add_partner(const ScanSet& set, const ScanView& target, size_t j, const Pos
 }
 
 // Source scan i against every other placed scan whose sample can reach it.
-std::vector<PairBlock> blocks_of(const ScanSet& set, const std::vector<ScanView>& views,
+std::vector<PairBlock> blocks_of(const ScanSet& set, const std::vector<RefineView>& views,
                                  const std::vector<Pose>& poses, const std::vector<bool>& placed,
                                  size_t i, double radius) {
   std::vector<PairBlock> out;
@@ -116,7 +88,7 @@ std::vector<PairBlock> blocks_of(const ScanSet& set, const std::vector<ScanView>
 
 // The blocks of every placed scan, by scan; with two threads the odd scans go to a second one.
 std::vector<std::vector<PairBlock>> all_blocks(const ScanSet& set,
-                                               const std::vector<ScanView>& views,
+                                               const std::vector<RefineView>& views,
                                                const std::vector<Pose>& poses,
                                                const std::vector<bool>& placed, double radius,
                                                int threads) {
@@ -136,13 +108,13 @@ std::vector<std::vector<PairBlock>> all_blocks(const ScanSet& set,
 }
 
 // Sums the blocks in scan order (the same sums whoever found them) and moves every placed scan
-// but the first by the solution of the normal equations.
+// but the fixed one by the solution of the normal equations.
 void step(const std::vector<std::vector<PairBlock>>& blocks, const std::vector<bool>& placed,
-          std::vector<Pose>& poses) {
+          size_t fixed, std::vector<Pose>& poses) {
   std::vector<int> var(poses.size(), -1);
   int m = 0;
-  for (size_t i = 1; i < poses.size(); ++i)
-    if (placed[i]) var[i] = m++;
+  for (size_t i = 0; i < poses.size(); ++i)
+    if (placed[i] && i != fixed) var[i] = m++;
   if (m == 0) return;
   Eigen::MatrixXd h = Eigen::MatrixXd::Zero(6 * m, 6 * m);
   Eigen::VectorXd g = Eigen::VectorXd::Zero(6 * m);
@@ -172,22 +144,21 @@ void step(const std::vector<std::vector<PairBlock>>& blocks, const std::vector<b
 }  // namespace
 
 Refinement refine_placement(const ScanSet& set, const std::vector<Pose>& poses,
-                            const std::vector<bool>& placed, int threads) {
+                            const std::vector<bool>& placed, int threads, size_t fixed,
+                            const std::vector<double>& radii) {
   Refinement out;
   out.poses = poses;
   const size_t n = poses.size();
   out.residual.assign(n, 0);
   out.neighbours.assign(n, 0);
-  std::vector<ScanView> views;
-  for (size_t i = 0; i < n; ++i) views.push_back(view_of(set, i));
+  const std::vector<double>& schedule = radii.empty() ? kRadii : radii;
   std::vector<std::vector<PairBlock>> blocks;
-  for (double share : kRadii) {
-    blocks = all_blocks(set, views, out.poses, placed, share * set.cell, threads);
-    step(blocks, placed, out.poses);
+  for (double share : schedule) {
+    blocks = all_blocks(set, set.views, out.poses, placed, share * set.cell, threads);
+    step(blocks, placed, fixed, out.poses);
   }
   // The residuals where the scans now stand, at the last radius.
-  blocks =
-      all_blocks(set, views, out.poses, placed, kRadii[std::size(kRadii) - 1] * set.cell, threads);
+  blocks = all_blocks(set, set.views, out.poses, placed, schedule.back() * set.cell, threads);
   for (size_t i = 0; i < n; ++i) {
     double sq = 0;
     size_t count = 0;

@@ -17,9 +17,12 @@ struct Refinement {
   std::vector<size_t> neighbours;  // scans that scan i was paired with at the end
 };
 
-// Refines `poses` (as above) of the `placed` scans of `set`; the others keep their pose. With
-// `threads` 2 the pairs are found two scans at a time: the same result.
+// Refines `poses` (as above) of the `placed` scans of `set`; the others, and scan `fixed`, keep
+// their pose. `radii`: the pairing radius of each step in thinning cells (empty: a schedule for
+// poses from the pose graph). With `threads` 2 the pairs are found two scans at a time: the
+// same result.
 Refinement refine_placement(const ScanSet& set, const std::vector<Pose>& poses,
-                            const std::vector<bool>& placed, int threads);
+                            const std::vector<bool>& placed, int threads, size_t fixed = 0,
+                            const std::vector<double>& radii = {});
 
 }  // namespace kestrel::assembly

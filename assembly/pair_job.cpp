@@ -4,6 +4,7 @@
 #include <numeric>
 #include <set>
 
+#include "assembly/multiview_refine.h"
 #include "assembly/pose_math.h"
 #include "core/clock.h"
 #include "core/random15.h"
@@ -13,11 +14,31 @@ namespace kestrel::assembly {
 
 namespace {
 
+// Trials of a pair's search at most. Scans that overlap well confirm their motion within a
+// dozen trials or so; most pairs of a larger set do not overlap at all, and would otherwise
+// take the search's full count each.
+constexpr int32_t kMaxTrials = 30;
+
 // b's centred coordinates into a's, as the files' coordinates.
 Matrix4 file_motion(const ScanSet& set, size_t a, size_t b, const core::RigidTransform& m) {
   const std::array<double, 3>& cb = set.centroid[b];
   return matrix_of(translation(set.centroid[a]) * pose_of(m) *
                    translation({-cb[0], -cb[1], -cb[2]}));
+}
+
+// The pairing radii of a pair's refinement, in thinning cells: from where a coarse motion from
+// four matched points may leave a smooth scan down to the scans' noise.
+const std::vector<double> kPairRadii = {6.0, 4.0, 3.0, 2.0, 1.5, 1.0, 0.75, 0.5, 0.5, 0.5};
+
+// The search's motion of b onto a laid on a point to plane, with a held: a smooth surface can
+// leave the coarse motion some degrees off, which the verdict would hold against it.
+core::RigidTransform refine_pair(const ScanSet& set, size_t a, size_t b,
+                                 const core::RigidTransform& coarse, int threads) {
+  std::vector<Pose> poses(set.full.size(), Pose::Identity());
+  poses[b] = pose_of(coarse);
+  std::vector<bool> placed(set.full.size(), false);
+  placed[a] = placed[b] = true;
+  return transform_of(refine_placement(set, poses, placed, threads, a, kPairRadii).poses[b]);
 }
 
 }  // namespace
@@ -33,6 +54,7 @@ PairRecord register_pair(const ScanSet& set, size_t a, size_t b, int threads,
   options.threads = threads;
   options.console = false;
   options.console_progress = false;
+  options.max_trials = kMaxTrials;
   registration::EngineHooks hooks;
   hooks.should_stop = stop;
   core::Random15 rng;
@@ -42,15 +64,17 @@ PairRecord register_pair(const ScanSet& set, size_t a, size_t b, int threads,
   if (!run.improved) {
     record.verdict = registration::verdict_name(registration::Verdict::kNoMatch);
   } else {
-    registration::Judgement j =
-        run.stopped ? registration::stopped_judgement()
-                    : registration::judge_motion(set.full[a], set.full[b], run.motion);
+    const core::RigidTransform motion =
+        run.stopped ? run.motion : refine_pair(set, a, b, run.motion, threads);
+    registration::Judgement j = run.stopped
+                                    ? registration::stopped_judgement()
+                                    : registration::judge_motion(set.full[a], set.full[b], motion);
     if (!run.stopped)
       registration::weigh_alternatives(j, set.full[a], set.full[b], set.full[b], run.alternatives,
                                        run.best_lcp);
     const bool confident = j.verdict == registration::Verdict::kConfident;
     record.verdict = registration::verdict_name(j.verdict);
-    record.motion = file_motion(set, a, b, confident ? j.settled : run.motion);
+    record.motion = file_motion(set, a, b, confident ? j.settled : motion);
     record.fine_share = j.fit.fine_share;
   }
   record.seconds = core::elapsed_ms(t0) * 0.001;

@@ -47,6 +47,15 @@ Matrix4 matrix_of(const Pose& m) {
   return out;
 }
 
+core::RigidTransform transform_of(const Pose& m) {
+  core::RigidTransform out;
+  for (uint32_t r = 0; r < 3; ++r) {
+    for (uint32_t c = 0; c < 3; ++c) out.R(r, c) = m(r, c);
+    out.t[r] = m(r, 3);
+  }
+  return out;
+}
+
 Pose translation(const std::array<double, 3>& t) {
   Pose out = Pose::Identity();
   out.block<3, 1>(0, 3) = Eigen::Vector3d(t[0], t[1], t[2]);

@@ -15,6 +15,7 @@ using Pose = Eigen::Matrix4d;
 Pose pose_of(const core::RigidTransform& m);
 Pose pose_of(const Matrix4& m);
 Matrix4 matrix_of(const Pose& m);
+core::RigidTransform transform_of(const Pose& m);
 
 // The motion x -> x + t.
 Pose translation(const std::array<double, 3>& t);

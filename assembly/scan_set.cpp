@@ -61,6 +61,27 @@ std::vector<double> shape_signature(const core::PointSet& w, double reach) {
   return h;
 }
 
+// Points of each scan that look for partners in the refinements.
+constexpr size_t kSamplePoints = 2000;
+
+RefineView view_of(const ScanSet& set, size_t i) {
+  RefineView v;
+  const core::PointSet& full = set.full[i];
+  const size_t step = std::max<size_t>(1, full.size() / kSamplePoints);
+  v.centre.setZero();
+  for (size_t k = 0; k < full.size(); k += step) {
+    v.sample.emplace_back(full[k].x, full[k].y, full[k].z);
+    v.centre += v.sample.back();
+  }
+  v.centre /= static_cast<double>(std::max<size_t>(v.sample.size(), 1));
+  for (const Eigen::Vector3d& s : v.sample) v.reach = std::max(v.reach, (s - v.centre).norm());
+  const core::PointSet& working = set.prepared[i].working;
+  v.working_grid.emplace(core::positions(working), set.cell);
+  // The full grid's cell is four of the full scan's spacings (any_pose_scan.h).
+  v.spacing = registration::full_grid_cell(full.size(), working.size(), set.cell) / 4;
+  return v;
+}
+
 // The largest distance of a working point from its scan's centroid, over all scans.
 double largest_reach(const ScanSet& set) {
   double reach = 0;
@@ -102,6 +123,7 @@ ScanSet prepare_scans(const std::vector<const core::PointSet*>& scans, int threa
   const double reach = largest_reach(set);
   for (const registration::AnyPoseScan& s : set.prepared)
     set.signature.push_back(shape_signature(s.working, reach));
+  for (size_t i = 0; i < n; ++i) set.views.push_back(view_of(set, i));
   return set;
 }
 

@@ -4,6 +4,7 @@
 // candidates polished before they compete, stopping when later bases confirm the best motion,
 // trials two at a time; the result is then polished against the full P.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <optional>
@@ -134,7 +135,9 @@ EngineResult search(const Prepared& pr, const PolishSets& polish_sets,
   parts.stopping = &fixed.stopping;
   parts.scheduling = &fixed.rounds;
 
-  const RunSetup setup{parts, p, q, run_tol, kMaxTrials, false};
+  const int32_t trials = options.max_trials > 0 ? std::min(options.max_trials, kMaxTrials)
+                                                : kMaxTrials;
+  const RunSetup setup{parts, p, q, run_tol, trials, false};
   const TrialIO io{hooks, options.console, options.console_progress, options.debug};
   EngineResult result = run_search(setup, io, rng, false, start);
   result.times.pair_extraction += table_ms;
