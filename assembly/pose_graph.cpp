@@ -7,6 +7,7 @@
 #include <cassert>
 #include <map>
 #include <queue>
+#include <tuple>
 
 namespace kestrel::assembly {
 
@@ -43,25 +44,77 @@ Pose along(const GraphEdge& e, size_t from) {
   return from == e.b ? e.motion : rigid_inverse(e.motion);
 }
 
-// Poses from a spanning tree of the kept edges that prefers the heaviest (Prim's, from node 0);
-// nodes out of its reach are not placed.
+// For each edge, the triangles of edges it closes that agree with it and that do not.
+struct TriangleCounts {
+  std::vector<int> agree, disagree;
+  int score(size_t e) const { return agree[e] - disagree[e]; }
+};
+
+// Over the kept edges only.
+TriangleCounts count_triangles(const std::vector<std::vector<Eigen::Vector3d>>& anchors,
+                               const std::vector<GraphEdge>& edges, const std::vector<bool>& kept,
+                               double tolerance) {
+  std::map<std::pair<size_t, size_t>, size_t> index;
+  for (size_t e = 0; e < edges.size(); ++e)
+    if (kept[e]) index[{edges[e].a, edges[e].b}] = e;
+  TriangleCounts t{std::vector<int>(edges.size(), 0), std::vector<int>(edges.size(), 0)};
+  for (size_t e = 0; e < edges.size(); ++e) {
+    const GraphEdge& g = edges[e];
+    for (size_t c = 0; c < anchors.size() && kept[e]; ++c) {
+      const auto ac = index.find({std::min(g.a, c), std::max(g.a, c)});
+      const auto bc = index.find({std::min(g.b, c), std::max(g.b, c)});
+      if (c == g.a || c == g.b || ac == index.end() || bc == index.end()) continue;
+      // b into c, then c into a, against b into a directly.
+      const Pose via = along(edges[ac->second], c) * along(edges[bc->second], g.b);
+      (anchor_gap(anchors[g.b], g.motion, via) <= tolerance ? t.agree : t.disagree)[e] += 1;
+    }
+  }
+  return t;
+}
+
+// Drops, one at a time and worst first, the edges that several triangles contradict and fewer
+// confirm; a wrong edge spoils every triangle it closes, so once it is gone the right edges
+// beside it count as right again. One that a single triangle contradicts may be the right side
+// of it, which the solve tells. Returns the counts over the edges kept.
+TriangleCounts reject_by_triangles(const std::vector<std::vector<Eigen::Vector3d>>& anchors,
+                                   const std::vector<GraphEdge>& edges, double tolerance,
+                                   std::vector<bool>& kept) {
+  for (;;) {
+    TriangleCounts t = count_triangles(anchors, edges, kept, tolerance);
+    size_t worst = edges.size();
+    for (size_t e = 0; e < edges.size(); ++e) {
+      if (!kept[e] || t.disagree[e] < 2 || t.disagree[e] <= t.agree[e]) continue;
+      if (worst == edges.size() || t.score(e) < t.score(worst) ||
+          (t.score(e) == t.score(worst) && edges[e].weight < edges[worst].weight))
+        worst = e;
+    }
+    if (worst == edges.size()) return t;
+    kept[worst] = false;
+  }
+}
+
+// Poses from a spanning tree of the kept edges (Prim's, from node 0) that prefers the edges most
+// triangles confirm, then the heaviest; nodes out of its reach are not placed.
 void tree_poses(size_t n, const std::vector<GraphEdge>& edges, const std::vector<bool>& kept,
-                GraphSolution& s) {
+                const TriangleCounts& triangles, GraphSolution& s) {
   s.placed.assign(n, false);
   s.poses.assign(n, Pose::Identity());
-  using Item = std::pair<double, size_t>;  // weight, edge; the heaviest first, then lowest index
+  using Item = std::tuple<int, double, size_t>;  // triangle score, weight, edge
   const auto worse = [](const Item& x, const Item& y) {
-    return x.first != y.first ? x.first < y.first : x.second > y.second;
+    if (std::get<0>(x) != std::get<0>(y)) return std::get<0>(x) < std::get<0>(y);
+    if (std::get<1>(x) != std::get<1>(y)) return std::get<1>(x) < std::get<1>(y);
+    return std::get<2>(x) > std::get<2>(y);
   };
   std::priority_queue<Item, std::vector<Item>, decltype(worse)> queue(worse);
   const auto reach = [&](size_t node) {
     s.placed[node] = true;
     for (size_t e = 0; e < edges.size(); ++e)
-      if (kept[e] && (edges[e].a == node || edges[e].b == node)) queue.push({edges[e].weight, e});
+      if (kept[e] && (edges[e].a == node || edges[e].b == node))
+        queue.push({triangles.score(e), edges[e].weight, e});
   };
   if (n > 0) reach(0);
   while (!queue.empty()) {
-    const GraphEdge& e = edges[queue.top().second];
+    const GraphEdge& e = edges[std::get<2>(queue.top())];
     queue.pop();
     if (s.placed[e.a] == s.placed[e.b]) continue;
     const size_t from = s.placed[e.a] ? e.b : e.a, to = s.placed[e.a] ? e.a : e.b;
@@ -112,28 +165,6 @@ void refine_poses(const std::vector<std::vector<Eigen::Vector3d>>& anchors,
   }
 }
 
-// Drops every edge contradicted by more of the triangles it closes than agree with it.
-void reject_by_triangles(const std::vector<std::vector<Eigen::Vector3d>>& anchors,
-                         const std::vector<GraphEdge>& edges, double tolerance,
-                         std::vector<bool>& kept) {
-  std::map<std::pair<size_t, size_t>, size_t> index;
-  for (size_t e = 0; e < edges.size(); ++e) index[{edges[e].a, edges[e].b}] = e;
-  std::vector<int> agree(edges.size(), 0), disagree(edges.size(), 0);
-  for (size_t e = 0; e < edges.size(); ++e) {
-    const GraphEdge& g = edges[e];
-    for (size_t c = 0; c < anchors.size(); ++c) {
-      const auto ac = index.find({std::min(g.a, c), std::max(g.a, c)});
-      const auto bc = index.find({std::min(g.b, c), std::max(g.b, c)});
-      if (c == g.a || c == g.b || ac == index.end() || bc == index.end()) continue;
-      // b into c, then c into a, against b into a directly.
-      const Pose via = along(edges[ac->second], c) * along(edges[bc->second], g.b);
-      (anchor_gap(anchors[g.b], g.motion, via) <= tolerance ? agree : disagree)[e] += 1;
-    }
-  }
-  for (size_t e = 0; e < edges.size(); ++e)
-    if (disagree[e] > agree[e]) kept[e] = false;
-}
-
 }  // namespace
 
 double anchor_gap(const std::vector<Eigen::Vector3d>& anchors, const Pose& x, const Pose& y) {
@@ -147,10 +178,10 @@ GraphSolution solve_pose_graph(const std::vector<std::vector<Eigen::Vector3d>>& 
                                const std::vector<GraphEdge>& edges, double tolerance) {
   const size_t n = anchors.size();
   std::vector<bool> kept(edges.size(), true);
-  reject_by_triangles(anchors, edges, tolerance, kept);
+  const TriangleCounts triangles = reject_by_triangles(anchors, edges, tolerance, kept);
   GraphSolution s;
   for (int round = 0; round < kMaxRounds; ++round) {
-    tree_poses(n, edges, kept, s);
+    tree_poses(n, edges, kept, triangles, s);
     refine_poses(anchors, edges, kept, tolerance, s);
     bool dropped = false;
     for (size_t e = 0; e < edges.size(); ++e) {

@@ -1,9 +1,9 @@
 #pragma once
 // The pose graph of an assembly: scans as nodes, confident pairs as edges weighted by their
 // evidence, solved for one pose per scan by least squares (Ceres) with a robust loss. Wrong
-// edges are rejected twice over: an edge that most triangles of edges contradict goes first,
-// and an edge that the solved poses still contradict goes next, after which the graph is solved
-// again without it.
+// edges are rejected twice over: an edge that several triangles of edges contradict goes first,
+// and the poses start from a spanning tree of the edges that triangles confirm; an edge that the
+// solved poses still contradict goes next, after which the graph is solved again without it.
 
 #include <cstddef>
 #include <vector>
