@@ -91,10 +91,11 @@ bool parse(int argc, const char* const* argv, Settings& s, std::string& error) {
 
 bool read_scans(const std::vector<std::string>& files, std::vector<core::PointSet>& scans,
                 std::string& error) {
-  scans.resize(files.size());
-  for (size_t i = 0; i < files.size(); ++i) {
+  for (size_t i = 0; i < files.size(); ++i)
     for (size_t k = 0; k < i; ++k)
       if (files[k] == files[i]) return error = files[i] + " is given twice.", false;
+  scans.resize(files.size());
+  for (size_t i = 0; i < files.size(); ++i) {
     core::FaceList faces;
     if (!core::parse_point_file(files[i], scans[i], faces, false, &error)) return false;
     if (scans[i].size() < kMinScanPoints)
