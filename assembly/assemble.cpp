@@ -95,6 +95,11 @@ AssemblyResult assemble(const std::vector<const core::PointSet*>& scans,
     return (hooks.should_stop && hooks.should_stop()) ||
            (options.max_seconds > 0 && elapsed_s() > options.max_seconds);
   };
+  if (hooks.run_pairs) {
+    AssemblyResult result = finish_assembly(set, hooks.run_pairs(todo), options.threads);
+    result.time_s = elapsed_s();
+    return result;
+  }
   std::vector<PairRecord> pairs;
   bool stopped = false;
   for (const auto& [a, b] : todo) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/run_parameters.h"
@@ -33,9 +34,15 @@ struct AssemblyProgress {
   double elapsed_s = 0;
 };
 
+struct PairRecord;
+
 struct AssemblyHooks {
   std::function<bool()> should_stop;                         // e.g. Ctrl-C; may be empty
   std::function<void(const AssemblyProgress&)> on_progress;  // after each pair
+  // Runs the pairs (a, b) elsewhere, in other processes or on other machines, through
+  // register_pair on scans prepared as prepare_scans prepares them, and returns their records
+  // in any order. Empty: here, one after the other.
+  std::function<std::vector<PairRecord>(const std::vector<std::pair<size_t, size_t>>&)> run_pairs;
 };
 
 // What one registered pair gave: Q = scan b moved onto P = scan a.
