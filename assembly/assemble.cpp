@@ -13,10 +13,18 @@ namespace kestrel::assembly {
 
 namespace {
 
-// Two motions of a scan that put one of its anchors more than this many thinning cells apart
-// disagree: a right pair settles to a small share of a cell, a wrong one lands far away (or, on
-// a thin plate seen from both sides, a plate's thickness away).
-constexpr double kRejectCells = 1.0;
+// Two motions of a scan that put one of its anchors more than this many of the full scans'
+// spacings apart disagree: a right pair, refined on the full scans, lands within a share of a
+// spacing; a wrong one far away, or, on a thin plate seen from both sides, a plate's thickness
+// away, which may be under a thinning cell.
+constexpr double kRejectSpacings = 3.0;
+
+double median_spacing(const ScanSet& set) {
+  std::vector<double> s;
+  for (const RefineView& v : set.views) s.push_back(v.spacing);
+  std::nth_element(s.begin(), s.begin() + static_cast<long>(s.size() / 2), s.end());
+  return s[s.size() / 2];
+}
 
 // The centroid and a point at the scan's RMS radius along each axis.
 std::vector<Eigen::Vector3d> anchors_of(const core::PointSet& full) {
@@ -52,7 +60,7 @@ AssemblyResult finish_assembly(const ScanSet& set, std::vector<PairRecord> pairs
                           confident});
     candidate_pair.push_back(k);
   }
-  const double tolerance = kRejectCells * set.cell;
+  const double tolerance = kRejectSpacings * median_spacing(set);
   const std::vector<bool> chosen = choose_edges(anchors, candidates, tolerance);
   std::vector<GraphEdge> edges;
   std::vector<size_t> edge_pair;

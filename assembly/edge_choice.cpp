@@ -1,5 +1,6 @@
 #include "assembly/edge_choice.h"
 
+#include <array>
 #include <map>
 
 namespace kestrel::assembly {
@@ -9,9 +10,13 @@ std::vector<bool> choose_edges(const std::vector<std::vector<Eigen::Vector3d>>& 
   std::multimap<std::pair<size_t, size_t>, size_t> index;
   for (size_t e = 0; e < candidates.size(); ++e)
     index.insert({{candidates[e].edge.a, candidates[e].edge.b}, e});
-  std::vector<int> agree(candidates.size(), 0), disagree(candidates.size(), 0);
   // Each triangle a < c < b once, for every motion of each of its pairs: b into a directly,
   // against b into c into a.
+  struct Triangle {
+    std::array<size_t, 3> edges;
+    bool fits;
+  };
+  std::vector<Triangle> triangles;
   for (const auto& [ab, e] : index) {
     const auto [a, b] = ab;
     for (size_t c = a + 1; c < b; ++c) {
@@ -20,11 +25,24 @@ std::vector<bool> choose_edges(const std::vector<std::vector<Eigen::Vector3d>>& 
       for (auto ac = ac_first; ac != ac_last; ++ac)
         for (auto cb = cb_first; cb != cb_last; ++cb) {
           const Pose via = candidates[ac->second].edge.motion * candidates[cb->second].edge.motion;
-          const bool fits = anchor_gap(anchors[b], candidates[e].edge.motion, via) <= tolerance;
-          for (size_t k : {e, ac->second, cb->second}) (fits ? agree : disagree)[k] += 1;
+          triangles.push_back(
+              {{e, ac->second, cb->second},
+               anchor_gap(anchors[b], candidates[e].edge.motion, via) <= tolerance});
         }
     }
   }
+  std::vector<int> agree(candidates.size(), 0), disagree(candidates.size(), 0);
+  for (const Triangle& t : triangles)
+    for (size_t k : t.edges) agree[k] += t.fits;
+  // A triangle contradicts an edge only when its other two edges stand on their own (confident,
+  // or confirmed by a triangle): a pair of scans of which one belongs to another object gives
+  // wrong motions that would otherwise contest every right edge they meet.
+  const auto stands = [&](size_t k) { return candidates[k].confident || agree[k] > 0; };
+  for (const Triangle& t : triangles)
+    for (int i = 0; i < 3 && !t.fits; ++i)
+      if (stands(t.edges[static_cast<size_t>((i + 1) % 3)]) &&
+          stands(t.edges[static_cast<size_t>((i + 2) % 3)]))
+        disagree[t.edges[static_cast<size_t>(i)]] += 1;
   std::vector<bool> out(candidates.size(), false);
   for (auto it = index.begin(); it != index.end();) {
     const auto last = index.upper_bound(it->first);
@@ -32,7 +50,7 @@ std::vector<bool> choose_edges(const std::vector<std::vector<Eigen::Vector3d>>& 
     for (auto k = it; k != last; ++k)
       if (agree[k->second] > agree[best]) best = k->second;
     const EdgeCandidate& c = candidates[best];
-    out[best] = agree[best] > 0 || (c.confident && disagree[best] == 0);
+    out[best] = agree[best] > disagree[best] || (c.confident && disagree[best] == 0);
     it = last;
   }
   return out;

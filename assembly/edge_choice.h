@@ -1,9 +1,10 @@
 #pragma once
 // Which registered pairs may become edges of the pose graph. A confident pair may, unless the
-// triangles it closes with other pairs all contradict it. An uncertain pair (a smooth or nearly
-// symmetric shape lets a pair fit well in more than one way) may only when it closes a triangle
-// with two other pairs: three independent searches agreeing by chance on a wrong placement is
-// far less likely than one search settling on a wrong fit.
+// triangles it closes with other pairs contradict it. An uncertain pair (a smooth or nearly
+// symmetric shape lets a pair fit well in more than one way) may only when more of the
+// triangles it closes with two other pairs agree with it than contradict it: three independent
+// searches agreeing by chance on a wrong placement is far less likely than one search settling
+// on a wrong fit, but on a nearly symmetric shape the wrong fits agree with each other too.
 
 #include <vector>
 

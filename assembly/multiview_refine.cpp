@@ -14,6 +14,9 @@ namespace {
 // The pairing radius of each step, in thinning cells: wide enough at first for what the pose
 // graph leaves, then down to where only the surface's own noise separates partners.
 const std::vector<double> kRadii = {2.0, 1.5, 1.0, 0.75, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5};
+// Pairing radii above this many thinning cells pair with the working points instead of the full
+// scans: a search that far through the full scan's fine grid would cost thousands of cells.
+constexpr double kFullScanCells = 1.5;
 // A partner farther than this many of its scan's spacings along its tangent plane lies at that
 // scan's border, where the plane no longer stands for the surface.
 constexpr double kTangentSpacings = 2.0;
@@ -31,30 +34,53 @@ struct PairBlock {
   size_t count = 0;
 };
 
+// The plane that a point meets in a scan: a point of it, its normal, and the spacing of the
+// points it was taken from.
+struct Partner {
+  Eigen::Vector3d q, n;
+  double spacing = 0;
+};
+
+// The partner of `xj` (scan j's coordinates) within `radius`. At wide radii it is the nearest
+// working point, whose grid is coarse enough to search far; at narrow ones the nearest point of
+// the full scan, on the plane of the working point nearest to it.
+std::optional<Partner> partner_of(const ScanSet& set, const RefineView& target, size_t j,
+                                  const Eigen::Vector3d& xj, double radius) {
+  const core::PointSet& working = set.prepared[j].working;
+  double sq = 0;
+  if (radius > kFullScanCells * set.cell) {
+    const int w = target.working_grid->nearest_within(xj[0], xj[1], xj[2], radius * radius, sq);
+    if (w < 0) return std::nullopt;
+    const core::Point3D& p = working[static_cast<size_t>(w)];
+    return Partner{{p.x, p.y, p.z}, {p.nx, p.ny, p.nz}, set.cell};
+  }
+  const int near =
+      set.prepared[j].full_grid->nearest_within(xj[0], xj[1], xj[2], radius * radius, sq);
+  if (near < 0) return std::nullopt;
+  const core::Point3D& q = set.full[j][static_cast<size_t>(near)];
+  std::vector<int> nn;
+  target.working_grid->nearest_k(q.x, q.y, q.z, 1, nn);
+  if (nn.empty()) return std::nullopt;
+  const core::Point3D& w = working[static_cast<size_t>(nn[0])];
+  return Partner{{q.x, q.y, q.z}, {w.nx, w.ny, w.nz}, target.spacing};
+}
+
 // Adds source point x (common frame) against target scan j, posed by `pj`.
 void add_partner(const ScanSet& set, const RefineView& target, size_t j, const Pose& pj,
                  const Pose& pj_inverse, const Eigen::Vector3d& x, double radius,
                  PairBlock& block) {
   const Eigen::Vector3d xj = (pj_inverse * x.homogeneous()).head<3>();
-  double sq = 0;
-  const int near =
-      set.prepared[j].full_grid->nearest_within(xj[0], xj[1], xj[2], radius * radius, sq);
-  if (near < 0) return;
-  const core::Point3D& q = set.full[j][static_cast<size_t>(near)];
-  std::vector<int> nn;
-  target.working_grid->nearest_k(q.x, q.y, q.z, 1, nn);
-  if (nn.empty()) return;
-  const core::Point3D& w = set.prepared[j].working[static_cast<size_t>(nn[0])];
-  const Eigen::Vector3d n(w.nx, w.ny, w.nz);
-  if (n.squaredNorm() < 0.5) return;
-  const Eigen::Vector3d d = xj - Eigen::Vector3d(q.x, q.y, q.z);
+  const std::optional<Partner> partner = partner_of(set, target, j, xj, radius);
+  if (!partner || partner->n.squaredNorm() < 0.5) return;
+  const Eigen::Vector3d& n = partner->n;
+  const Eigen::Vector3d d = xj - partner->q;
   const double r = n.dot(d);
-  if ((d - r * n).norm() > kTangentSpacings * target.spacing) return;
+  if ((d - r * n).norm() > kTangentSpacings * partner->spacing) return;
   const Eigen::Vector3d nw = pj.block<3, 3>(0, 0) * n;
   Vector12 jac;
   jac << x.cross(nw), nw, -x.cross(nw), -nw;
   // Huber weights: partners beyond a spacing count less, so a stray one cannot pull.
-  const double k = target.spacing;
+  const double k = partner->spacing;
   const double weight = std::abs(r) <= k ? 1.0 : k / std::abs(r);
   block.h += weight * jac * jac.transpose();
   block.g += weight * r * jac;
