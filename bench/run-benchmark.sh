@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks Kestrel against Open3D on the example scans and writes docs/benchmarks.md, then
 # measures low overlap, no overlap and the verdict (bench/low_overlap.py) into
-# docs/benchmarks-low-overlap.md.
+# docs/benchmarks-low-overlap.md, and the assembly of many scans against Open3D's multiway
+# registration (bench/assembly_bench.py) into docs/benchmarks-assembly.md.
 # Installs its own Debian packages when missing (Open3D, numpy, matplotlib: the benchmark's
 # alone, never the programs' or the tests'), builds Kestrel, then runs bench/benchmark.py.
 # Usage: bench/run-benchmark.sh [--quick] [--build DIR] [options]   (--help lists them)
@@ -34,4 +35,12 @@ low="$build/lowov"
 if [ ${#quick[@]} -eq 0 ]; then
   cp "$low/report.md" "$here/docs/benchmarks-low-overlap.md"
   echo "Low-overlap report: docs/benchmarks-low-overlap.md"
+fi
+
+# Many scans into one model: kestrel-assemble against Open3D's multiway registration.
+if [ ${#quick[@]} -eq 0 ]; then
+  /usr/bin/python3 "$here/bench/assembly_bench.py" --build "$build" \
+    --report "$here/docs/benchmarks-assembly.md"
+else
+  /usr/bin/python3 "$here/bench/assembly_bench.py" --build "$build" --sets bunny
 fi
