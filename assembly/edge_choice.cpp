@@ -31,18 +31,15 @@ std::vector<bool> choose_edges(const std::vector<std::vector<Eigen::Vector3d>>& 
         }
     }
   }
+  // A triangle speaks for or against an edge only when its other two pairs are confident: on a
+  // nearly symmetric shape the wrong fits of uncertain pairs agree with each other as well as
+  // the right ones do, and a scan of another object gives wrong motions that would contest
+  // every right edge they meet.
   std::vector<int> agree(candidates.size(), 0), disagree(candidates.size(), 0);
   for (const Triangle& t : triangles)
-    for (size_t k : t.edges) agree[k] += t.fits;
-  // A triangle contradicts an edge only when its other two edges stand on their own (confident,
-  // or confirmed by a triangle): a pair of scans of which one belongs to another object gives
-  // wrong motions that would otherwise contest every right edge they meet.
-  const auto stands = [&](size_t k) { return candidates[k].confident || agree[k] > 0; };
-  for (const Triangle& t : triangles)
-    for (int i = 0; i < 3 && !t.fits; ++i)
-      if (stands(t.edges[static_cast<size_t>((i + 1) % 3)]) &&
-          stands(t.edges[static_cast<size_t>((i + 2) % 3)]))
-        disagree[t.edges[static_cast<size_t>(i)]] += 1;
+    for (size_t i = 0; i < 3; ++i)
+      if (candidates[t.edges[(i + 1) % 3]].confident && candidates[t.edges[(i + 2) % 3]].confident)
+        (t.fits ? agree : disagree)[t.edges[i]] += 1;
   std::vector<bool> out(candidates.size(), false);
   for (auto it = index.begin(); it != index.end();) {
     const auto last = index.upper_bound(it->first);
@@ -50,7 +47,10 @@ std::vector<bool> choose_edges(const std::vector<std::vector<Eigen::Vector3d>>& 
     for (auto k = it; k != last; ++k)
       if (agree[k->second] > agree[best]) best = k->second;
     const EdgeCandidate& c = candidates[best];
-    out[best] = agree[best] > disagree[best] || (c.confident && disagree[best] == 0);
+    // One triangle against a confident edge may be the fault of another edge in it: the pose
+    // graph tells those apart.
+    out[best] = c.confident ? disagree[best] < 2 || agree[best] >= disagree[best]
+                            : agree[best] > 0 && disagree[best] == 0;
     it = last;
   }
   return out;

@@ -1,10 +1,10 @@
 #pragma once
-// Which registered pairs may become edges of the pose graph. A confident pair may, unless the
-// triangles it closes with other pairs contradict it. An uncertain pair (a smooth or nearly
-// symmetric shape lets a pair fit well in more than one way) may only when more of the
-// triangles it closes with two other pairs agree with it than contradict it: three independent
-// searches agreeing by chance on a wrong placement is far less likely than one search settling
-// on a wrong fit, but on a nearly symmetric shape the wrong fits agree with each other too.
+// Which registered pairs may become edges of the pose graph. A confident pair may, unless two or
+// more of the triangles it closes with two confident pairs contradict it and fewer agree. An
+// uncertain pair (a smooth or nearly symmetric shape lets a pair fit well in more than one way) may
+// only when it closes a triangle with two confident pairs that agree with it, and none that do not:
+// the wrong fits of uncertain pairs on a nearly symmetric shape agree with each other as well as
+// the right ones do, so only confident pairs vouch.
 
 #include <vector>
 

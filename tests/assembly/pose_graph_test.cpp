@@ -81,24 +81,33 @@ INSTANTIATE_TEST_SUITE_P(Cases, PoseGraph,
                                            GraphCase{"node_without_edges", {}, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(PoseGraph, UncertainEdgeNeedsATriangleThatAgrees) {
-  // 0-1, 1-2 and 0-2 agree; 2-3 stands alone; 3-4 and 4-5 and 3-5 close a triangle but 3-5 is
-  // wrong.
-  std::vector<EdgeCandidate> c;
-  const auto edge = [this](size_t a, size_t b) {
-    return GraphEdge{a, b, rigid_inverse(truth[a]) * truth[b], 0.5};
+TEST_F(PoseGraph, UncertainEdgeNeedsTwoConfidentEdgesThatAgree) {
+  // 0-1 and 1-2 confident vouch for the uncertain 0-2; 2-3 stands alone; 3-4, 4-5 and the wrong
+  // 3-5 are uncertain and agree with nothing confident; 5-1 is confident but wrong, and 4-5
+  // confident and right: 4-1 is left out, so no triangle judges 5-1.
+  struct Row {
+    size_t a, b;
+    bool confident, wrong, chosen;
   };
-  for (const auto& [a, b] :
-       {std::pair<size_t, size_t>{0, 1}, {1, 2}, {0, 2}, {2, 3}, {3, 4}, {4, 5}, {3, 5}})
-    c.push_back({edge(a, b), false});
+  const Row rows[] = {{0, 1, true, false, true},   {1, 2, true, false, true},
+                      {0, 2, false, false, true},  {2, 3, false, false, false},
+                      {3, 4, false, false, false}, {4, 5, false, false, false},
+                      {3, 5, false, true, false},  {1, 5, true, true, true}};
   std::mt19937 rng(3);
-  c.back().edge.motion =
-      Pose(testing::random_motion(rng, Eigen::Vector3d::Zero())) * c.back().edge.motion;
+  std::vector<EdgeCandidate> c;
+  for (const Row& r : rows) {
+    Pose m = rigid_inverse(truth[r.a]) * truth[r.b];
+    if (r.wrong) m = Pose(testing::random_motion(rng, Eigen::Vector3d::Zero())) * m;
+    c.push_back({{r.a, r.b, m, 0.5}, r.confident});
+  }
+  std::vector<bool> expected;
+  for (const Row& r : rows) expected.push_back(r.chosen);
+  EXPECT_EQ(choose_edges(anchors, c, kTolerance), expected);
+  // Made confident, 3-4 and 4-5 are chosen, and the wrong uncertain 3-5 they contradict is not.
+  c[4].confident = c[5].confident = true;
   const std::vector<bool> chosen = choose_edges(anchors, c, kTolerance);
-  EXPECT_EQ(chosen, (std::vector<bool>{true, true, true, false, false, false, false}));
-  // A confident edge needs no triangle, as long as none contradicts it.
-  c[3].confident = true;
-  EXPECT_TRUE(choose_edges(anchors, c, kTolerance)[3]);
+  EXPECT_TRUE(chosen[4] && chosen[5]);
+  EXPECT_FALSE(chosen[6]);
 }
 
 }  // namespace
