@@ -69,7 +69,8 @@ PairRecord register_pair(const ScanSet& set, size_t a, size_t b, int threads,
     registration::Judgement j = run.stopped
                                     ? registration::stopped_judgement()
                                     : registration::judge_motion(set.full[a], set.full[b], motion);
-    if (!run.stopped)
+    // The alternatives can only take confidence away; most pairs of a set have none to lose.
+    if (j.verdict == registration::Verdict::kConfident)
       registration::weigh_alternatives(j, set.full[a], set.full[b], set.full[b], run.alternatives,
                                        run.best_lcp);
     const bool confident = j.verdict == registration::Verdict::kConfident;
