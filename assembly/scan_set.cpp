@@ -82,6 +82,29 @@ RefineView view_of(const ScanSet& set, size_t i) {
   return v;
 }
 
+// Bends of the surface: how much each working point's normal differs from its nearest
+// neighbour's, over [0, kMaxBend). Sheets of one extent but with different bumps differ here.
+constexpr double kMaxBend = 0.5;
+
+void add_bend_histogram(const registration::AnyPoseScan& s, std::vector<double>& h) {
+  const size_t first = h.size();
+  h.resize(first + kSignatureBins, 0.0);
+  std::vector<int> nn;
+  double count = 0;
+  for (const core::Point3D& p : s.working) {
+    s.index.nearest_k(p.x, p.y, p.z, 2, nn);
+    if (nn.size() < 2) continue;
+    const core::Point3D& q = s.working[static_cast<size_t>(nn[1])];
+    // Normals carry one sign per scan, but a sign may flip between neighbours across a fold.
+    const double bend =
+        std::min(core::normal_difference(p, q), std::hypot(p.nx + q.nx, p.ny + q.ny, p.nz + q.nz));
+    h[first +
+      std::min(kSignatureBins - 1, static_cast<size_t>(bend / kMaxBend * kSignatureBins))] += 1;
+    count += 1;
+  }
+  for (size_t k = first; k < h.size(); ++k) h[k] /= std::max(count, 1.0);
+}
+
 // The largest distance of a working point from its scan's centroid, over all scans.
 double largest_reach(const ScanSet& set) {
   double reach = 0;
@@ -121,8 +144,10 @@ ScanSet prepare_scans(const std::vector<const core::PointSet*>& scans, int threa
   // ANN's trees share global state: built on one thread, one after the other.
   for (registration::AnyPoseScan& s : set.prepared) s.index.build(s.working);
   const double reach = largest_reach(set);
-  for (const registration::AnyPoseScan& s : set.prepared)
+  for (const registration::AnyPoseScan& s : set.prepared) {
     set.signature.push_back(shape_signature(s.working, reach));
+    add_bend_histogram(s, set.signature.back());
+  }
   for (size_t i = 0; i < n; ++i) set.views.push_back(view_of(set, i));
   return set;
 }

@@ -29,7 +29,7 @@ struct ScanSet {
   std::vector<core::PointSet> full;                 // each scan, minus its centroid
   std::vector<std::array<double, 3>> centroid;      // what was taken off each scan
   std::vector<registration::AnyPoseScan> prepared;  // thinned, with normals, index built
-  std::vector<std::vector<double>> signature;       // shape histograms, each summing to 2
+  std::vector<std::vector<double>> signature;       // shape histograms, summing to 3
   std::vector<RefineView> views;                    // what the refinements ask of each scan
   double cell = 0;                                  // the thinning cell of every scan
 };
@@ -43,7 +43,7 @@ constexpr size_t kWorkingPoints = 600;
 // `threads` 2 the scans are thinned and given normals two at a time: the same result.
 ScanSet prepare_scans(const std::vector<const core::PointSet*>& scans, int threads);
 
-// Distance of two signatures: 0 for the same shape histograms, up to 2.
+// Distance of two signatures: 0 for the same shape histograms, up to 6.
 double signature_distance(const std::vector<double>& a, const std::vector<double>& b);
 
 }  // namespace kestrel::assembly
