@@ -11,8 +11,8 @@ Open3D's multiway registration is set up as its tutorial does: every pair regist
 on FPFH features and refined by point-to-plane ICP, the pairs as a pose graph started from the
 chain of consecutive files, then its global optimiser (Levenberg-Marquardt, edge pruning 0.25,
 reference node 0); unlike the tutorial every edge is a prunable loop closure, since in shuffled
-order consecutive files need not overlap. Its voxel is a fiftieth of the
-scans' size. A scan is right when it lies within 0.5 degrees and 0.5 (file units, at its
+order consecutive files need not overlap. Its voxel is a fiftieth of the scans' size
+(--voxel-share). A scan is right when it lies within 0.5 degrees and 0.5 (file units, at its
 centroid) of the truth relative to the first file; a benchmark, never a test.
 """
 import argparse
@@ -135,6 +135,8 @@ def main():
     ap.add_argument("--points", type=int, default=20000, help="points per simulated view")
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--no-open3d", action="store_true")
+    ap.add_argument("--voxel-share", type=float, default=50,
+                    help="Open3D's voxel is the scans' size divided by this (default 50)")
     ap.add_argument("--report", help="also write the table to this file")
     args = ap.parse_args()
     out = args.out or os.path.join(args.build, "assembly-bench")
@@ -150,7 +152,7 @@ def main():
         print(rows[-1], flush=True)
         if not args.no_open3d:
             size = max(float(np.ptp(np.loadtxt(f), axis=0).max()) for f in files)
-            seconds, matrices = run_open3d(files, size / 50)
+            seconds, matrices = run_open3d(files, size / args.voxel_share)
             rows.append(summary(spec, "Open3D multiway", seconds, errors(files, truth, matrices)))
             print(rows[-1], flush=True)
     load = os.getloadavg()[0]
