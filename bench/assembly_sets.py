@@ -27,13 +27,14 @@ ROOT = os.path.dirname(HERE)
 NOISE_SHARE = 0.001  # range noise as a share of the shape's size
 
 
-def ring_views(count, rng):
-    """`count` view directions around the object: a turntable ring whose elevation alternates,
-    so every view overlaps its neighbours and the top is seen too."""
+def ring_views(count, rng, alternate=True):
+    """`count` view directions around the object: a turntable ring whose elevation alternates
+    between above and below the object (or stays above it), so every view overlaps its
+    neighbours."""
     out = []
     for k in range(count):
         a = 2 * np.pi * k / count + rng.uniform(-0.1, 0.1)
-        elevation = 0.35 if k % 2 == 0 else -0.15
+        elevation = 0.35 if k % 2 == 0 or not alternate else -0.15
         out.append(unit(np.array([np.cos(a), np.sin(a), elevation])))
     return out
 
@@ -58,7 +59,7 @@ def simulated(args):
     rng = np.random.default_rng(args.seed)
     points, normals, size = make_shape(args.shape, args.points)
     scans = []
-    for view in ring_views(args.views, rng):
+    for view in ring_views(args.views, rng, not getattr(args, "level", False)):
         pixel = pixel_for(points, normals, view, args.points, rng)
         scans.append(scan(points, normals, view, pixel, NOISE_SHARE * size, rng))
     write_set(args.folder, scans, [np.eye(4)] * len(scans), rng)
@@ -110,6 +111,7 @@ def main():
     s.add_argument("points", type=int)
     s.add_argument("folder")
     s.add_argument("--seed", type=int, default=1)
+    s.add_argument("--level", action="store_true", help="every view from above the object")
     b = sub.add_parser("bunny")
     b.add_argument("folder")
     b.add_argument("--seed", type=int, default=1)
