@@ -34,11 +34,11 @@ RIGHT_DEGREES = 0.5
 RIGHT_DISTANCE = 0.5
 
 
-def make_set(spec, folder, points, seed):
-    if spec == "bunny":
+def make_set(recipe, folder, points, seed):
+    if recipe == "bunny":
         assembly_sets.bunny(SimpleNamespace(folder=folder, seed=seed))
     else:
-        shape, views = spec.split(":")
+        shape, views = recipe.split(":")
         assembly_sets.simulated(SimpleNamespace(shape=shape, views=int(views), points=points,
                                                 folder=folder, seed=seed))
     with open(os.path.join(folder, "truth.json")) as f:
@@ -143,17 +143,17 @@ def main():
     program = os.path.join(args.build, "tools", "kestrel-assemble")
     rows = ["| set | method | seconds | placed | right | misplaced | worst degrees | worst distance |",
             "|---|---|---|---|---|---|---|---|"]
-    for spec in args.sets.split(","):
-        folder = os.path.join(out, spec.replace(":", "-"))
-        files, truth = make_set(spec, folder, args.points, args.seed)
+    for recipe in args.sets.split(","):
+        folder = os.path.join(out, recipe.replace(":", "-"))
+        files, truth = make_set(recipe, folder, args.points, args.seed)
         seconds, matrices, status = run_kestrel(program, files, folder)
-        rows.append(summary(spec, f"kestrel-assemble (exit {status})", seconds,
+        rows.append(summary(recipe, f"kestrel-assemble (exit {status})", seconds,
                             errors(files, truth, matrices)))
         print(rows[-1], flush=True)
         if not args.no_open3d:
             size = max(float(np.ptp(np.loadtxt(f), axis=0).max()) for f in files)
             seconds, matrices = run_open3d(files, size / args.voxel_share)
-            rows.append(summary(spec, "Open3D multiway", seconds, errors(files, truth, matrices)))
+            rows.append(summary(recipe, "Open3D multiway", seconds, errors(files, truth, matrices)))
             print(rows[-1], flush=True)
     load = os.getloadavg()[0]
     text = "\n".join(rows) + f"\n\nLoad average at the end: {load:.2f}.\n"
