@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Benchmarks Kestrel against Open3D on the example scans and writes docs/benchmarks.md, then
 # measures low overlap, no overlap and the verdict (bench/low_overlap.py) into
-# docs/benchmarks-low-overlap.md, and large scans against Open3D (bench/large_scans.py) into
-# docs/benchmarks-large.md.
+# docs/benchmarks-low-overlap.md, large scans against Open3D (bench/large_scans.py) into
+# docs/benchmarks-large.md, and the assembly of many scans against Open3D's multiway
+# registration (bench/assembly_bench.py) into docs/benchmarks-assembly.md.
 # Installs its own Debian packages when missing (Open3D, numpy, matplotlib: the benchmark's
 # alone, never the programs' or the tests'), builds Kestrel, then runs bench/benchmark.py.
 # Usage: bench/run-benchmark.sh [--quick] [--build DIR] [options]   (--help lists them)
@@ -46,4 +47,12 @@ if [ ${#quick[@]} -eq 0 ]; then
   echo "Large-scan report: docs/benchmarks-large.md"
 else
   /usr/bin/python3 "$here/bench/large_scans.py" --build "$build" --out "$large" --shapes bracket
+fi
+
+# Many scans into one model: kestrel-assemble against Open3D's multiway registration.
+if [ ${#quick[@]} -eq 0 ]; then
+  /usr/bin/python3 "$here/bench/assembly_bench.py" --build "$build" \
+    --report "$here/docs/benchmarks-assembly.md"
+else
+  /usr/bin/python3 "$here/bench/assembly_bench.py" --build "$build" --sets bunny
 fi

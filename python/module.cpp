@@ -1,6 +1,7 @@
 // The Python module `kestrel`: point files to numpy arrays, and alignments of two models that
 // run kestrel-align's own sequence on arrays or files.
 
+#include <pybind11/eval.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -13,6 +14,7 @@
 #include "core/point_formats.h"
 #include "python/align_call.h"
 #include "python/align_keywords.h"
+#include "python/assemble_call.h"
 #include "python/point_arrays.h"
 
 namespace py = pybind11;
@@ -88,6 +90,19 @@ constexpr char kResultDoc[] =
 trials, counts and stage_ms (the engine's counts and time per stage), p_points and q_points
 (sizes of the working sets), verdict ("confident", "uncertain" or "no_match": whether the
 motion can be trusted) and evidence (the figures behind it).)";
+
+constexpr char kAssembleDoc[] =
+    R"(Assembles many scans of one object into one model, as kestrel-assemble does, and returns
+the record of its poses.json as a dict: reference, scans (file, placed, matrix: a 4 x 4 array
+into the first scan's coordinates or None, residual_mm, pairs), pairs (a, b, verdict, used,
+fine_share, matrix: scan b into scan a, seconds), time_s and stopped.
+
+scans is a sequence of (N, 3) arrays and point-file paths (read as the command reads them);
+file is the path as given, or None for an array. threads is 1 or 2 (the same result);
+max_seconds skips the pairs not begun by then. With client, a dask.distributed Client, the
+pairs run as tasks on its workers (the scans are sent to each worker once, and each worker
+needs the kestrel module on its path); the result is exactly that of a local run.
+Bad scans or unreadable files raise ValueError.)";
 
 py::array_t<double> read_points(const py::object& path) {
   const std::string file = py::str(py::module_::import("os").attr("fspath")(path));
@@ -184,4 +199,19 @@ PYBIND11_MODULE(kestrel, m) {
         "max_seconds"_a = py::none(), "verbose"_a = false,
         (std::string(kAlignFilesDoc) + kOptionsDoc).c_str());
   m.attr("option_keywords") = keyword_names();
+  m.def("assemble", &assemble_scans, "scans"_a, py::kw_only(), "threads"_a = 2,
+        "max_seconds"_a = py::none(), "client"_a = py::none(), kAssembleDoc);
+  m.def("_assembly_pairs", &assembly_pairs, "token"_a, "scans"_a, "pairs"_a, "threads"_a,
+        "A worker's share of kestrel.assemble(..., client=...): records of the pairs.");
+  // What the cluster runs: a plain function of this module, which pickles by its name (a
+  // compiled function does not pickle at all).
+  py::dict scope;
+  scope["__name__"] = "kestrel";
+  py::exec(R"(
+def _assembly_task(token, scans, pairs, threads):
+    import kestrel
+    return kestrel._assembly_pairs(token, scans, pairs, threads)
+)",
+           scope);
+  m.attr("_assembly_task") = scope["_assembly_task"];
 }

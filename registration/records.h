@@ -59,6 +59,7 @@ struct AnyPoseOptions {
                        // run stops when later bases confirm the best motion
   float delta = 0.9f;  // run tolerance in units of the thinned scans' spacing
   int32_t threads = core::kDefaultThreads;  // 1 or 2; the same motion either way
+  int32_t max_trials = 0;  // > 0: at most this many trials (a caller with many pairs to try)
   bool debug = false;
   bool console = true;
   bool console_progress = true;

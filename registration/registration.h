@@ -10,6 +10,7 @@
 
 #include "core/point_set.h"
 #include "core/random15.h"
+#include "registration/any_pose/any_pose_scan.h"
 #include "registration/any_pose/surface_icp.h"
 #include "registration/congruent/ann_index.h"
 #include "registration/congruent/pair_extraction.h"
@@ -41,6 +42,22 @@ EngineResult run_ransac(const EngineInputs& inputs, const EngineOptions& options
 // model_p, like every run's; on_improvement hears of the polished motion last.
 EngineResult run_any_pose(const AnyPoseInputs& inputs, const AnyPoseOptions& options,
                           const EngineHooks& hooks, core::Random15& rng);
+
+// Two scans prepared once each (prepare_any_pose_scan, both with their index, both thinned by
+// cells of side `cell`), for callers that register one scan against several. All must outlive
+// the call.
+struct PreparedPair {
+  const AnyPoseScan& p;
+  const AnyPoseScan& q;
+  const core::PointSet& full_p;  // the full scan p was prepared from
+  double cell = 0;               // the thinning cell of both
+};
+
+// run_any_pose on scans prepared beforehand: the same search, plan and polish, with the LCP
+// reported over q's working set. Unlike run_any_pose it touches no ANN index but p's and q's,
+// and only on the calling thread.
+EngineResult run_any_pose_prepared(const PreparedPair& pair, const AnyPoseOptions& options,
+                                   const EngineHooks& hooks, core::Random15& rng);
 
 // The `count` points of `model_p` with the largest x (mode 1, largest first) or the smallest x
 // (mode 2, ascending), ordering by x, then y, then z; empty for any other mode. `count` is

@@ -4,6 +4,7 @@
 // candidates polished before they compete, stopping when later bases confirm the best motion,
 // trials two at a time; the result is then polished against the full P.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <optional>
@@ -63,24 +64,18 @@ double exact_search_sq_radius(float run_tol) {
 
 // Both scans as the search needs them, and what it derives from them.
 struct Prepared {
-  AnyPoseScan p, q;
+  const AnyPoseScan& p;
+  const AnyPoseScan& q;
   AnyPosePlan plan;
   std::optional<PointGrid> p_grid;  // over P's working set, for the quick polish
 };
 
-// Thins both full scans by one grid, to about as many points as the user's working P. Unlike a
-// random draw the grid leaves no holes, so every part of each surface keeps a sample close to
-// where the other scan's samples fall.
-Prepared prepare(const AnyPoseInputs& inputs, const AnyPoseOptions& options) {
-  Prepared pr;
-  const double cell = voxel_cell_for(inputs.full_p, inputs.model_p.size());
-  core::side_by_side(
-      options.threads, [&] { pr.p = prepare_any_pose_scan(inputs.full_p, cell, true); },
-      [&] { pr.q = prepare_any_pose_scan(inputs.full_q, cell, false); });
-  // ANN's searches share global state: Q's index waits until P's side is done.
-  pr.q.index.build(pr.q.working);
-  pr.plan = plan_any_pose(pr.p, pr.q, options);
-  pr.p_grid.emplace(core::positions(pr.p.working), polish_grid_radius(score_sq_radius(pr.plan)));
+// The plan of two prepared scans (thinned by one cell of side `cell`) and the grid the quick
+// polish asks.
+Prepared plan(const AnyPoseScan& p, const AnyPoseScan& q, double cell,
+              const AnyPoseOptions& options) {
+  Prepared pr{p, q, plan_any_pose(p, q, options), std::nullopt};
+  pr.p_grid.emplace(core::positions(p.working), polish_grid_radius(score_sq_radius(pr.plan)));
   if (options.debug)
     debug_any_pose_plan(cell, pr.plan.point_spacing, pr.plan.normal_spread, pr.plan.size);
   return pr;
@@ -140,24 +135,26 @@ EngineResult search(const Prepared& pr, const PolishSets& polish_sets,
   parts.stopping = &fixed.stopping;
   parts.scheduling = &fixed.rounds;
 
-  const RunSetup setup{parts, p, q, run_tol, kMaxTrials, false};
+  const int32_t trials = options.max_trials > 0 ? std::min(options.max_trials, kMaxTrials)
+                                                : kMaxTrials;
+  const RunSetup setup{parts, p, q, run_tol, trials, false};
   const TrialIO io{hooks, options.console, options.console_progress, options.debug};
   EngineResult result = run_search(setup, io, rng, false, start);
   result.times.pair_extraction += table_ms;
   return result;
 }
 
-}  // namespace
-
-EngineResult run_any_pose(const AnyPoseInputs& inputs, const AnyPoseOptions& options,
-                          const EngineHooks& hooks, core::Random15& rng) {
-  core::Clock::time_point t0 = core::Clock::now();
-  const Prepared pr = prepare(inputs, options);
+// The search over two prepared scans and the polish of its best motion against the full P;
+// the reported LCP is `lcp` of that motion. `t0` is when the preparation began.
+template <typename Lcp>
+EngineResult search_and_polish(const Prepared& pr, const core::PointSet& full_p,
+                               const AnyPoseOptions& options, const EngineHooks& hooks,
+                               core::Random15& rng, core::Clock::time_point t0, Lcp&& lcp) {
   const double score_sq = score_sq_radius(pr.plan);
   const PolishSets sets{pr.q.working,
                         pr.p.working,
                         *pr.p_grid,
-                        inputs.full_p,
+                        full_p,
                         *pr.p.full_grid,
                         score_sq,
                         pr.plan.neighbour_distance};
@@ -170,13 +167,45 @@ EngineResult run_any_pose(const AnyPoseInputs& inputs, const AnyPoseOptions& opt
   // A stopped run asks for the motion as it stands: no polish against the full P.
   t0 = core::Clock::now();
   if (!result.stopped) result.motion = polish_any_pose(sets, result.motion);
-  // Reported like every run's LCP: over the working sets the window shows.
-  result.best_lcp = static_cast<float>(
-      compute_lcp(inputs.model_q, inputs.p_index, result.motion, score_sq, 0).value);
+  result.best_lcp = static_cast<float>(lcp(result.motion, score_sq));
   result.times.polish += core::elapsed_ms(t0);
   if (hooks.on_improvement) hooks.on_improvement({result.motion, result.best_lcp});
   hooks.request_repaint();
   return result;
+}
+
+}  // namespace
+
+// Thins both full scans by one grid, to about as many points as the user's working P. Unlike a
+// random draw the grid leaves no holes, so every part of each surface keeps a sample close to
+// where the other scan's samples fall.
+EngineResult run_any_pose(const AnyPoseInputs& inputs, const AnyPoseOptions& options,
+                          const EngineHooks& hooks, core::Random15& rng) {
+  const core::Clock::time_point t0 = core::Clock::now();
+  const double cell = voxel_cell_for(inputs.full_p, inputs.model_p.size());
+  AnyPoseScan p, q;
+  core::side_by_side(
+      options.threads, [&] { p = prepare_any_pose_scan(inputs.full_p, cell, true); },
+      [&] { q = prepare_any_pose_scan(inputs.full_q, cell, false); });
+  // ANN's searches share global state: Q's index waits until P's side is done.
+  q.index.build(q.working);
+  const Prepared pr = plan(p, q, cell, options);
+  // Reported like every run's LCP: over the working sets the window shows.
+  return search_and_polish(
+      pr, inputs.full_p, options, hooks, rng, t0,
+      [&inputs](const core::RigidTransform& m, double score_sq) {
+        return compute_lcp(inputs.model_q, inputs.p_index, m, score_sq, 0).value;
+      });
+}
+
+EngineResult run_any_pose_prepared(const PreparedPair& pair, const AnyPoseOptions& options,
+                                   const EngineHooks& hooks, core::Random15& rng) {
+  const core::Clock::time_point t0 = core::Clock::now();
+  const Prepared pr = plan(pair.p, pair.q, pair.cell, options);
+  return search_and_polish(pr, pair.full_p, options, hooks, rng, t0,
+                           [&pair](const core::RigidTransform& m, double score_sq) {
+                             return compute_lcp(pair.q.working, pair.p.index, m, score_sq, 0).value;
+                           });
 }
 
 }  // namespace kestrel::registration

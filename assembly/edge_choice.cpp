@@ -1,0 +1,59 @@
+#include "assembly/edge_choice.h"
+
+#include <array>
+#include <map>
+
+namespace kestrel::assembly {
+
+std::vector<bool> choose_edges(const std::vector<std::vector<Eigen::Vector3d>>& anchors,
+                               const std::vector<EdgeCandidate>& candidates, double tolerance) {
+  std::multimap<std::pair<size_t, size_t>, size_t> index;
+  for (size_t e = 0; e < candidates.size(); ++e)
+    index.insert({{candidates[e].edge.a, candidates[e].edge.b}, e});
+  // Each triangle a < c < b once, for every motion of each of its pairs: b into a directly,
+  // against b into c into a.
+  struct Triangle {
+    std::array<size_t, 3> edges;
+    bool fits;
+  };
+  std::vector<Triangle> triangles;
+  for (const auto& [ab, e] : index) {
+    const auto [a, b] = ab;
+    for (size_t c = a + 1; c < b; ++c) {
+      const auto [ac_first, ac_last] = index.equal_range({a, c});
+      const auto [cb_first, cb_last] = index.equal_range({c, b});
+      for (auto ac = ac_first; ac != ac_last; ++ac)
+        for (auto cb = cb_first; cb != cb_last; ++cb) {
+          const Pose via = candidates[ac->second].edge.motion * candidates[cb->second].edge.motion;
+          triangles.push_back(
+              {{e, ac->second, cb->second},
+               anchor_gap(anchors[b], candidates[e].edge.motion, via) <= tolerance});
+        }
+    }
+  }
+  // A triangle speaks for or against an edge only when its other two pairs are confident: on a
+  // nearly symmetric shape the wrong fits of uncertain pairs agree with each other as well as
+  // the right ones do, and a scan of another object gives wrong motions that would contest
+  // every right edge they meet.
+  std::vector<int> agree(candidates.size(), 0), disagree(candidates.size(), 0);
+  for (const Triangle& t : triangles)
+    for (size_t i = 0; i < 3; ++i)
+      if (candidates[t.edges[(i + 1) % 3]].confident && candidates[t.edges[(i + 2) % 3]].confident)
+        (t.fits ? agree : disagree)[t.edges[i]] += 1;
+  std::vector<bool> out(candidates.size(), false);
+  for (auto it = index.begin(); it != index.end();) {
+    const auto last = index.upper_bound(it->first);
+    size_t best = it->second;
+    for (auto k = it; k != last; ++k)
+      if (agree[k->second] > agree[best]) best = k->second;
+    const EdgeCandidate& c = candidates[best];
+    // One triangle against a confident edge may be the fault of another edge in it: the pose
+    // graph tells those apart.
+    out[best] = c.confident ? disagree[best] < 2 || agree[best] >= disagree[best]
+                            : agree[best] > 0 && disagree[best] == 0;
+    it = last;
+  }
+  return out;
+}
+
+}  // namespace kestrel::assembly

@@ -1,0 +1,26 @@
+#pragma once
+// Which registered pairs may become edges of the pose graph. A confident pair may, unless two or
+// more of the triangles it closes with two confident pairs contradict it and fewer agree. An
+// uncertain pair (a smooth or nearly symmetric shape lets a pair fit well in more than one way) may
+// only when it closes a triangle with two confident pairs that agree with it, and none that do not:
+// the wrong fits of uncertain pairs on a nearly symmetric shape agree with each other as well as
+// the right ones do, so only confident pairs vouch.
+
+#include <vector>
+
+#include "assembly/pose_graph.h"
+
+namespace kestrel::assembly {
+
+struct EdgeCandidate {
+  GraphEdge edge;
+  bool confident = false;
+};
+
+// One flag per candidate: whether it may enter the graph, at most one per pair of scans (of
+// several motions of one pair, the one that most triangles agree with, then the first).
+// `anchors` and `tolerance` as in solve_pose_graph.
+std::vector<bool> choose_edges(const std::vector<std::vector<Eigen::Vector3d>>& anchors,
+                               const std::vector<EdgeCandidate>& candidates, double tolerance);
+
+}  // namespace kestrel::assembly
