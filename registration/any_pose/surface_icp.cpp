@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
 
 #include "registration/any_pose/plane_fit.h"
@@ -165,10 +166,6 @@ core::RigidTransform motion_of(const Pose& pose) {
   return m;
 }
 
-}  // namespace
-
-namespace {
-
 // The steps at the given radii (model units; the last is kept until the motion settles).
 SurfaceIcpResult run_steps(const FitScene& scene, const Pose& start,
                            const std::vector<double>& radii, NormalCache& normals,
@@ -242,17 +239,16 @@ SurfaceIcpResult refine_on_surface(const core::PointSet& full_p, const core::Poi
   for (double r : options.radii) radii.push_back(r * scene.spacing);
   NormalCache normals(full_p, *scene.p_grid, fit.neighbours, scene.spacing);
   SurfaceIcpResult best = run_steps(scene, Pose(), radii, normals, stop, options);
-  if (best.stopped || starts.empty()) return best;
-  double best_score = -1;  // measured once another run ends elsewhere
+  if (best.stopped) return best;
+  std::optional<double> best_score;  // measured once another run ends elsewhere
   for (const core::RigidTransform& start : starts) {
     SurfaceIcpResult other = run_steps(scene, pose_of(start), radii, normals, stop, options);
     if (other.stopped) return other;
-    if (!other.ran || (best.ran && pose_change(scene.q_sample, pose_of(best.motion),
-                                               pose_of(other.motion)) < scene.spacing))
+    if (pose_change(scene.q_sample, pose_of(best.motion), pose_of(other.motion)) < scene.spacing)
       continue;
-    if (best_score < 0) best_score = best.ran ? fit_score(scene, best) : -2;
+    if (!best_score) best_score = fit_score(scene, best);
     const double score = fit_score(scene, other);
-    if (score > best_score + options.other_margin) best = other, best_score = score;
+    if (score > *best_score + options.other_margin) best = other, best_score = score;
   }
   return best;
 }
