@@ -14,18 +14,7 @@ namespace kestrel::registration {
 
 namespace {
 
-// x -> R x + t, R row-major.
-struct Pose {
-  double R[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-  double t[3] = {0, 0, 0};
-
-  void apply(const core::Point3D& p, double out[3]) const {
-    for (int r = 0; r < 3; ++r)
-      out[r] = R[3 * r] * p.x + R[3 * r + 1] * p.y + R[3 * r + 2] * p.z + t[r];
-  }
-};
-
-// A point of Q where the current pose puts it, P's nearest point and P's normal there.
+// A point of Q where the current motion puts it, P's nearest point and P's normal there.
 struct SurfacePair {
   double x[3], p[3], n[3];
 };
@@ -72,16 +61,19 @@ class NormalCache {
   std::unordered_map<Cube, std::array<double, 4>, CubeHash> cache_;
 };
 
-// Pairs each sample point, moved by `pose`, with P's nearest point within `radius`. False when
+// Pairs each sample point, moved by `motion`, with P's nearest point within `radius`. False when
 // a stop request came.
-bool find_pairs(const FitScene& scene, const Pose& pose, double radius, NormalCache& normals,
-                const std::function<bool()>& stop, std::vector<SurfacePair>& pairs) {
+bool find_pairs(const FitScene& scene, const core::RigidTransform& motion, double radius,
+                NormalCache& normals, const std::function<bool()>& stop,
+                std::vector<SurfacePair>& pairs) {
   pairs.clear();
   const double sq_radius = radius * radius;
   for (size_t i = 0; i < scene.q_sample.size(); ++i) {
     if (i % 1024 == 0 && stop && stop()) return false;
     SurfacePair s;
-    pose.apply(scene.q_sample[i], s.x);
+    core::Point3D x = scene.q_sample[i];
+    core::transform_point(x, motion);
+    s.x[0] = x.x, s.x[1] = x.y, s.x[2] = x.z;
     double d2 = 0;
     const int j = scene.p_grid->nearest_within(s.x[0], s.x[1], s.x[2], sq_radius, d2);
     if (j < 0 || !normals.normal(j, s.n)) continue;
@@ -102,20 +94,9 @@ double rms_offset(const std::vector<SurfacePair>& pairs) {
   return pairs.empty() ? 0 : std::sqrt(sum / static_cast<double>(pairs.size()));
 }
 
-// The rotation by the vector w (axis times angle in radians), row-major.
-void rotation_of(const double w[3], double R[9]) {
-  const double angle = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
-  const double a[3] = {angle > 0 ? w[0] / angle : 1, angle > 0 ? w[1] / angle : 0,
-                       angle > 0 ? w[2] / angle : 0};
-  const double c = std::cos(angle), s = std::sin(angle), v = 1 - c;
-  R[0] = c + a[0] * a[0] * v, R[1] = a[0] * a[1] * v - a[2] * s, R[2] = a[0] * a[2] * v + a[1] * s;
-  R[3] = a[1] * a[0] * v + a[2] * s, R[4] = c + a[1] * a[1] * v, R[5] = a[1] * a[2] * v - a[0] * s;
-  R[6] = a[2] * a[0] * v - a[1] * s, R[7] = a[2] * a[1] * v + a[0] * s, R[8] = c + a[2] * a[2] * v;
-}
-
 // The small motion about the pairs' centroid m that best lays them on P's tangent planes,
-// x -> D (x - m) + m + u, composed onto `pose`. False when the pairs leave a direction free.
-bool step_pose(const std::vector<SurfacePair>& pairs, Pose& pose) {
+// x -> D (x - m) + m + u, composed onto `motion`. False when the pairs leave a direction free.
+bool step_motion(const std::vector<SurfacePair>& pairs, core::RigidTransform& motion) {
   double m[3] = {0, 0, 0};
   for (const SurfacePair& s : pairs)
     for (int k = 0; k < 3; ++k) m[k] += s.x[k];
@@ -131,52 +112,46 @@ bool step_pose(const std::vector<SurfacePair>& pairs, Pose& pose) {
       for (int col = 0; col < 6; ++col) A[6 * row + col] += j[row] * j[col];
     }
   }
-  double x[6], D[9];
-  if (!solve6(A, b, x)) return false;
-  rotation_of(x, D);
-  Pose next;
-  for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c)
-      next.R[3 * r + c] =
-          D[3 * r] * pose.R[c] + D[3 * r + 1] * pose.R[3 + c] + D[3 * r + 2] * pose.R[6 + c];
-    next.t[r] = m[r] + x[3 + r];
-    for (int c = 0; c < 3; ++c) next.t[r] += D[3 * r + c] * (pose.t[c] - m[c]);
+  double x[6], turn[9];
+  if (!solve6(A, b, x) || !rotation_by_vector(x, turn)) return false;
+  // The motion p -> R (p - c) + c + t followed by this one: D R (p - c) + D (c + t - m) + m + u.
+  core::DenseMatrix D(3, 3);
+  for (uint32_t r = 0; r < 3; ++r)
+    for (uint32_t c = 0; c < 3; ++c) D(r, c) = turn[3 * r + c];
+  double moved[3];
+  for (uint32_t r = 0; r < 3; ++r) {
+    moved[r] = m[r] + x[3 + r] - motion.c[r];
+    for (uint32_t c = 0; c < 3; ++c) moved[r] += D(r, c) * (motion.c[c] + motion.t[c] - m[c]);
   }
-  pose = next;
+  motion.R = core::multiply(D, motion.R);
+  for (int k = 0; k < 3; ++k) motion.t[k] = moved[k];
   return true;
 }
 
-// Root mean square of how far the sample's points land apart under two poses.
-double pose_change(const core::PointSet& sample, const Pose& a, const Pose& b) {
+// Root mean square of how far the sample's points land apart under two motions.
+double motion_change(const core::PointSet& sample, const core::RigidTransform& a,
+                     const core::RigidTransform& b) {
   double sum = 0;
   for (const core::Point3D& p : sample) {
-    double u[3], v[3];
-    a.apply(p, u);
-    b.apply(p, v);
-    for (int k = 0; k < 3; ++k) sum += (u[k] - v[k]) * (u[k] - v[k]);
+    core::Point3D u = p, v = p;
+    core::transform_point(u, a);
+    core::transform_point(v, b);
+    sum += (u.x - v.x) * (u.x - v.x) + (u.y - v.y) * (u.y - v.y) + (u.z - v.z) * (u.z - v.z);
   }
   return sample.empty() ? 0 : std::sqrt(sum / static_cast<double>(sample.size()));
 }
 
-core::RigidTransform motion_of(const Pose& pose) {
-  core::RigidTransform m;
-  for (uint32_t r = 0; r < 3; ++r)
-    for (uint32_t c = 0; c < 3; ++c) m.R(r, c) = pose.R[3 * r + c];
-  for (int k = 0; k < 3; ++k) m.t[k] = pose.t[k];
-  return m;
-}
-
 // The steps at the given radii (model units; the last is kept until the motion settles).
-SurfaceIcpResult run_steps(const FitScene& scene, const Pose& start,
+SurfaceIcpResult run_steps(const FitScene& scene, const core::RigidTransform& start,
                            const std::vector<double>& radii, NormalCache& normals,
                            const std::function<bool()>& stop, const SurfaceIcpOptions& options) {
   SurfaceIcpResult result;
   std::vector<SurfacePair> pairs;
-  Pose pose = start;
+  core::RigidTransform motion = start;
   const size_t last = radii.size() - 1;
   for (int step = 0; step < options.max_steps; ++step) {
     if ((stop && stop()) ||
-        !find_pairs(scene, pose, radii[std::min(static_cast<size_t>(step), last)], normals, stop,
+        !find_pairs(scene, motion, radii[std::min(static_cast<size_t>(step), last)], normals, stop,
                     pairs)) {
       result.stopped = true;
       result.message = "ICP stopped before it was done";
@@ -184,33 +159,20 @@ SurfaceIcpResult run_steps(const FitScene& scene, const Pose& start,
     }
     result.pairs = pairs.size();
     result.rms = rms_offset(pairs);
-    Pose next = pose;
-    if (pairs.size() < options.min_pairs || !step_pose(pairs, next)) {
+    core::RigidTransform next = motion;
+    if (pairs.size() < options.min_pairs || !step_motion(pairs, next)) {
       if (step == 0)
         result.message = "too few points of Q near P's surface to refine; Q left where it was";
       break;
     }
-    const double change = pose_change(scene.q_sample, pose, next);
-    pose = next;
+    const double change = motion_change(scene.q_sample, motion, next);
+    motion = next;
     result.steps = step + 1;
     if (static_cast<size_t>(step) >= last && change < options.settle_share * scene.spacing) break;
   }
   result.ran = true;
-  result.motion = motion_of(pose);
+  result.motion = motion;
   return result;
-}
-
-Pose pose_of(const core::RigidTransform& m) {
-  // p' = R (s (p - c)) + c + t, here with s = 1: R p + (c + t - R c).
-  Pose pose;
-  for (uint32_t r = 0; r < 3; ++r) {
-    pose.t[r] = m.c[r] + m.t[r];
-    for (uint32_t c = 0; c < 3; ++c) {
-      pose.R[3 * r + c] = m.R(r, c);
-      pose.t[r] -= m.R(r, c) * m.c[c];
-    }
-  }
-  return pose;
 }
 
 // How well a refined motion lays the scans on each other: Q on P's surface, less what it puts
@@ -238,14 +200,13 @@ SurfaceIcpResult refine_on_surface(const core::PointSet& full_p, const core::Poi
   std::vector<double> radii;
   for (double r : options.radii) radii.push_back(r * scene.spacing);
   NormalCache normals(full_p, *scene.p_grid, fit.neighbours, scene.spacing);
-  SurfaceIcpResult best = run_steps(scene, Pose(), radii, normals, stop, options);
+  SurfaceIcpResult best = run_steps(scene, {}, radii, normals, stop, options);
   if (best.stopped) return best;
   std::optional<double> best_score;  // measured once another run ends elsewhere
   for (const core::RigidTransform& start : starts) {
-    SurfaceIcpResult other = run_steps(scene, pose_of(start), radii, normals, stop, options);
+    SurfaceIcpResult other = run_steps(scene, start, radii, normals, stop, options);
     if (other.stopped) return other;
-    if (pose_change(scene.q_sample, pose_of(best.motion), pose_of(other.motion)) < scene.spacing)
-      continue;
+    if (motion_change(scene.q_sample, best.motion, other.motion) < scene.spacing) continue;
     if (!best_score) best_score = fit_score(scene, best);
     const double score = fit_score(scene, other);
     if (score > *best_score + options.other_margin) best = other, best_score = score;

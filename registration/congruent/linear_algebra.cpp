@@ -58,6 +58,17 @@ bool best_rotation(const double H[9], double R[9]) {
   return true;
 }
 
+bool rotation_by_vector(const double w[3], double R[9]) {
+  const Eigen::Vector3d v(w[0], w[1], w[2]);
+  if (!v.allFinite()) return false;
+  const double angle = v.norm();
+  const Eigen::Matrix3d m = angle > 0 ? Eigen::AngleAxisd(angle, v / angle).toRotationMatrix()
+                                      : Eigen::Matrix3d::Identity();
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) R[3 * r + c] = m(r, c);
+  return true;
+}
+
 bool solve6(const double a[36], const double b[6], double x[6]) {
   const Eigen::Matrix<double, 6, 6, Eigen::RowMajor> m(a);
   const Eigen::Matrix<double, 6, 1> v(b);

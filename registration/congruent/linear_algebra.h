@@ -20,6 +20,9 @@ bool largest_eigenvector(const double cov[6], double n[3]);
 // (Kabsch). False when H is not finite.
 bool best_rotation(const double H[9], double R[9]);
 
+// The rotation (row-major) by |w| radians about w; false when w is not finite.
+bool rotation_by_vector(const double w[3], double R[9]);
+
 // Solves the symmetric positive definite 6 x 6 system a x = b (a row-major). False when it is
 // not finite or not positive definite (a direction the system leaves free), leaving `x` unset.
 bool solve6(const double a[36], const double b[6], double x[6]);
