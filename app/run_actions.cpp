@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "app/model_drawing.h"
 #include "app/run_progress.h"
 #include "core/clock.h"
 #include "core/random15.h"
@@ -212,44 +213,35 @@ namespace {
 // and tree nodes no step asks for).
 constexpr size_t kAnyPoseIcpPoints = size_t{1} << 17;
 
-icp::Xform xform_of(const core::RigidTransform& m) {
-  icp::Xform xf;
-  for (uint32_t r = 0; r < 3; ++r) {
-    double t = m.c[r] + m.t[r];
-    for (uint32_t c = 0; c < 3; ++c) {
-      xf(static_cast<int>(r), static_cast<int>(c)) = m.R(r, c);
-      t -= m.R(r, c) * m.c[c];
-    }
-    xf(static_cast<int>(r), 3) = t;
-  }
-  return xf;
-}
-
-// The rigid motion that undoes `xf`.
-core::RigidTransform undoing(const icp::Xform& xf) {
-  core::RigidTransform m;
-  for (uint32_t r = 0; r < 3; ++r) {
-    m.t[r] = 0;
-    for (uint32_t c = 0; c < 3; ++c) {
-      m.R(r, c) = xf(static_cast<int>(c), static_cast<int>(r));
-      m.t[r] -= xf(static_cast<int>(c), static_cast<int>(r)) * xf(static_cast<int>(c), 3);
-    }
-  }
+Matrix4 matrix_of(const icp::Xform& xf) {
+  Matrix4 m;
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) m.m[r][c] = xf(r, c);
   return m;
 }
 
+// The motion of a rigid matrix.
+core::RigidTransform rigid_of(const Matrix4& m) {
+  core::DenseMatrix R(3, 3);
+  for (uint32_t r = 0; r < 3; ++r)
+    for (uint32_t c = 0; c < 3; ++c) R(r, c) = m.m[r][c];
+  return core::linear_motion(R, m.m[0][3], m.m[1][3], m.m[2][3]);
+}
+
 // The any-pose mode's ICP, reported as the default one's is (Q's full points moved, the
-// transform applied). The default mode's ICP reaches far, which rescues a motion found well off
-// at high overlap but drags Q along P at low overlap; point-to-plane steps within a few of P's
-// spacings, from where it left Q and from where the run left it, settle which fits better.
-icp::IcpRefineResult refine_any_pose(AppState& state, const ActionHooks& hooks) {
+// transform applied, also in `refinement`). The default mode's ICP reaches far, which rescues a
+// motion found well off at high overlap but drags Q along P at low overlap; point-to-plane
+// steps within a few of P's spacings, from where it left Q and from where the run left it,
+// settle which fits better.
+icp::IcpRefineResult refine_any_pose(AppState& state, const ActionHooks& hooks,
+                                     Matrix4& refinement) {
   ModelSets& m = state.models;
   icp::IcpRefineResult result = icp::refine_q_by_icp(m.full_p, m.full_q, state.params.threads,
                                                      false, hooks.should_stop, kAnyPoseIcpPoints);
   if (result.stopped) return result;
-  const icp::Xform wide = result.ran ? result.xf2 : icp::Xform();
+  refinement = result.ran ? matrix_of(result.xf2) : Matrix4();
   std::vector<core::RigidTransform> starts;
-  if (result.ran) starts.push_back(undoing(wide));
+  if (result.ran) starts.push_back(rigid_of(rigid_inverse(refinement)));
   const registration::SurfaceIcpResult fit =
       registration::refine_on_surface(m.full_p, m.full_q, hooks.should_stop, {}, starts);
   result.stopped = fit.stopped;
@@ -262,7 +254,9 @@ icp::IcpRefineResult refine_any_pose(AppState& state, const ActionHooks& hooks) 
   }
   if (!fit.message.empty() && state.console) std::fprintf(stderr, "ICP: %s\n", fit.message.c_str());
   core::transform_point_set(m.full_q, fit.motion);
-  result.xf2 = xform_of(fit.motion) * wide;
+  refinement = motion_matrix(fit.motion) * refinement;
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) result.xf2(r, c) = refinement.m[r][c];
   result.error = static_cast<float>(fit.rms);
   return result;
 }
@@ -272,19 +266,20 @@ icp::IcpRefineResult refine_any_pose(AppState& state, const ActionHooks& hooks) 
 icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
   state.status_text = "Running ICP...";
   hooks.request_repaint();
-  const bool any_pose = state.params.any_pose;
-  icp::IcpRefineResult result =
-      any_pose ? refine_any_pose(state, hooks)
-               : icp::refine_q_by_icp(state.models.full_p, state.models.full_q,
-                                      state.params.threads, true, hooks.should_stop);
+  Matrix4 refinement;
+  icp::IcpRefineResult result;
+  if (state.params.any_pose) {
+    result = refine_any_pose(state, hooks, refinement);
+  } else {
+    result = icp::refine_q_by_icp(state.models.full_p, state.models.full_q, state.params.threads,
+                                  true, hooks.should_stop);
+    refinement = matrix_of(result.xf2);
+  }
   if (!result.ran) {
     state.status_text = result.message;
     if (state.console) std::fprintf(stderr, "%s\n", result.message.c_str());
   } else {
     state.status_text.clear();
-    Matrix4 refinement;
-    for (int r = 0; r < 4; ++r)
-      for (int c = 0; c < 4; ++c) refinement.m[r][c] = result.xf2(r, c);
     place_after_motion(state.models.q_placement, refinement);
     judge_shown_q(state);
   }
