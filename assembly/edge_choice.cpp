@@ -35,11 +35,19 @@ std::vector<bool> choose_edges(const std::vector<std::vector<Eigen::Vector3d>>& 
   // nearly symmetric shape the wrong fits of uncertain pairs agree with each other as well as
   // the right ones do, and a scan of another object gives wrong motions that would contest
   // every right edge they meet.
+  // Only confident pairs vouch for an uncertain one: the wrong fits of a nearly symmetric scan
+  // agree with each other however closely each lies.
+  const auto vouch = [&candidates](size_t e, bool strictly) {
+    return candidates[e].confident || (!strictly && candidates[e].snug);
+  };
   std::vector<int> agree(candidates.size(), 0), disagree(candidates.size(), 0);
   for (const Triangle& t : triangles)
-    for (size_t i = 0; i < 3; ++i)
-      if (candidates[t.edges[(i + 1) % 3]].confident && candidates[t.edges[(i + 2) % 3]].confident)
-        (t.fits ? agree : disagree)[t.edges[i]] += 1;
+    for (size_t i = 0; i < 3; ++i) {
+      const size_t e = t.edges[i];
+      const bool strictly = !candidates[e].confident && !candidates[e].snug;
+      if (vouch(t.edges[(i + 1) % 3], strictly) && vouch(t.edges[(i + 2) % 3], strictly))
+        (t.fits ? agree : disagree)[e] += 1;
+    }
   std::vector<bool> out(candidates.size(), false);
   for (auto it = index.begin(); it != index.end();) {
     const auto last = index.upper_bound(it->first);
@@ -47,10 +55,15 @@ std::vector<bool> choose_edges(const std::vector<std::vector<Eigen::Vector3d>>& 
     for (auto k = it; k != last; ++k)
       if (agree[k->second] > agree[best]) best = k->second;
     const EdgeCandidate& c = candidates[best];
-    // One triangle against a confident edge may be the fault of another edge in it: the pose
-    // graph tells those apart.
-    out[best] = c.confident ? disagree[best] < 2 || agree[best] >= disagree[best]
-                            : agree[best] > 0 && disagree[best] == 0;
+    // A triangle against a vouching edge may be the fault of another edge in it; more triangles
+    // for it than against say so. A nearly symmetric scan fits its neighbours two ways, each
+    // pair snugly: its edges then contradict each other evenly, and none of them enters.
+    if (c.confident)
+      out[best] = disagree[best] == 0 || agree[best] > disagree[best];
+    else if (c.snug)
+      out[best] = agree[best] > disagree[best];
+    else
+      out[best] = agree[best] > 0 && disagree[best] == 0;
     it = last;
   }
   return out;

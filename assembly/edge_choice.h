@@ -15,6 +15,8 @@ namespace kestrel::assembly {
 struct EdgeCandidate {
   GraphEdge edge;
   bool confident = false;
+  bool snug = false;  // not confident but lying closely (PairRecord::snug): it vouches as a
+                      // confident pair does, but enters only when a triangle agrees with it
 };
 
 // One flag per candidate: whether it may enter the graph, at most one per pair of scans (of

@@ -28,6 +28,9 @@ struct SurfaceIcpOptions {
   // A step at the last radius that moves the sample by less than this share of P's spacing
   // (root mean square) ends it.
   double settle_share = 0.001;
+  // Also start from the best fit turned half a turn about the patch it shares with P
+  // (any_pose/half_turns.h): a rounded part fits itself turned about its own surface.
+  bool half_turn = true;
 };
 
 struct SurfaceIcpResult {
