@@ -10,8 +10,28 @@
 namespace kestrel::registration {
 
 namespace {
-// Beyond this many cells the grid coarsens instead of growing.
+// Beyond this many cells the grid keeps only the occupied ones; beyond this many columns it
+// coarsens instead of growing.
 constexpr double kMaxCells = 4.0e6;
+// x cells of one column, well within an int32.
+constexpr double kMaxColumnCells = 1.0e9;
+// Sorts a column's stored indices by x cell, keeping index order within a cell. Most columns
+// hold a few dozen points, where an insertion sort beats stable_sort's buffer.
+void sort_by_cell(std::vector<uint32_t>::iterator b, std::vector<uint32_t>::iterator e,
+                  const std::vector<int32_t>& x_of) {
+  const auto before = [&x_of](uint32_t u, uint32_t v) { return x_of[u] < x_of[v]; };
+  if (e - b > 64) {
+    std::stable_sort(b, e, before);
+    return;
+  }
+  for (auto it = b + (b == e ? 0 : 1); it < e; ++it) {
+    const uint32_t v = *it;
+    auto at = it;
+    for (; at != b && before(v, *(at - 1)); --at) *at = *(at - 1);
+    *at = v;
+  }
+}
+
 }  // namespace
 
 PointGrid::PointGrid(const std::vector<std::array<double, 3>>& points, double radius,
@@ -47,28 +67,35 @@ void PointGrid::build(size_t n, At&& at, double radius, const std::function<bool
   }
   const double span = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2], 0.0});
   cell_ = radius > 0 && std::isfinite(radius) ? radius : std::max(span, 1.0);
-  auto cells = [&]() {
-    double count = 1;
-    for (int a = 0; a < 3; ++a) count *= std::floor((hi[a] - lo[a]) / cell_) + 1;
-    return count;
-  };
-  while (cells() > kMaxCells) cell_ *= 2;
+  auto along = [&](int a) { return std::floor((hi[a] - lo[a]) / cell_) + 1; };
+  // The columns' own count, and x cells that an int32 holds, bound the sparse grid.
+  by_column_ = along(0) * along(1) * along(2) > kMaxCells;
+  while (by_column_ ? along(1) * along(2) > kMaxCells || along(0) > kMaxColumnCells
+                    : along(0) * along(1) * along(2) > kMaxCells)
+    cell_ *= 2;
   for (int a = 0; a < 3; ++a) {
     origin_[a] = lo[a];
-    dims_[a] = static_cast<int>(std::floor((hi[a] - lo[a]) / cell_)) + 1;
+    dims_[a] = static_cast<int>(along(a));
   }
+  const bool filled = by_column_ ? fill_columns(n, at, stop) : fill_dense(n, at, stop);
+  if (filled) return;
+  // A stop leaves a grid that holds no point.
+  by_column_ = false;
+  dims_[0] = dims_[1] = dims_[2] = 1;
+  start_.assign(2, 0);
+  points_.clear();
+  index_.clear();
+}
 
-  // Counting sort of the points by cell.
+// Counting sort of the points by cell.
+template <typename At>
+bool PointGrid::fill_dense(size_t n, At&& at, const std::function<bool()>& stop) {
   const size_t ncell = static_cast<size_t>(dims_[0]) * dims_[1] * dims_[2];
   std::vector<uint32_t> cell_of(n);
   start_.assign(ncell + 1, 0);
   core::StopCheck stopped(stop);
-  const auto hold_nothing = [this, ncell] { start_.assign(ncell + 1, 0); };
   for (size_t i = 0; i < n; ++i) {
-    if (stopped()) {
-      hold_nothing();
-      return;
-    }
+    if (stopped()) return false;
     const std::array<double, 3> p = at(i);
     int c[3];
     for (int a = 0; a < 3; ++a)
@@ -81,14 +108,55 @@ void PointGrid::build(size_t n, At&& at, double radius, const std::function<bool
   index_.resize(n);
   std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
   for (size_t i = 0; i < n; ++i) {
-    if (stopped()) {
-      hold_nothing();
-      return;
-    }
+    if (stopped()) return false;
     const uint32_t slot = fill[cell_of[i]]++;
     points_[slot] = at(i);
     index_[slot] = static_cast<uint32_t>(i);
   }
+  return true;
+}
+
+// Counting sort of the points by column, then each column's points by x cell (stable, so a
+// cell keeps its points in index order): the order a dense grid of the same cells would keep.
+template <typename At>
+bool PointGrid::fill_columns(size_t n, At&& at, const std::function<bool()>& stop) {
+  const size_t ncolumn = static_cast<size_t>(dims_[1]) * static_cast<size_t>(dims_[2]);
+  std::vector<uint32_t> column_of(n);
+  std::vector<int32_t> x_of(n);
+  std::vector<uint32_t> first(ncolumn + 1, 0);
+  core::StopCheck stopped(stop);
+  for (size_t i = 0; i < n; ++i) {
+    if (stopped()) return false;
+    const std::array<double, 3> p = at(i);
+    int c[3];
+    for (int a = 0; a < 3; ++a)
+      c[a] = std::min(dims_[a] - 1, static_cast<int>((p[a] - origin_[a]) / cell_));
+    x_of[i] = c[0];
+    column_of[i] = static_cast<uint32_t>(static_cast<size_t>(c[2]) * dims_[1] + c[1]);
+    ++first[column_of[i] + 1];
+  }
+  for (size_t c = 0; c < ncolumn; ++c) first[c + 1] += first[c];
+  index_.resize(n);
+  std::vector<uint32_t> fill(first.begin(), first.end() - 1);
+  for (size_t i = 0; i < n; ++i) index_[fill[column_of[i]]++] = static_cast<uint32_t>(i);
+  std::vector<uint32_t>().swap(column_of);
+  column_.assign(ncolumn + 1, 0);
+  for (size_t c = 0; c < ncolumn; ++c) {
+    if (stopped(static_cast<int64_t>(first[c + 1] - first[c]) + 1)) return false;
+    const auto b = index_.begin() + first[c], e = index_.begin() + first[c + 1];
+    sort_by_cell(b, e, x_of);
+    column_[c] = static_cast<uint32_t>(cell_x_.size());
+    for (auto it = b; it != e; ++it)
+      if (it == b || x_of[*it] != x_of[*(it - 1)]) {
+        cell_x_.push_back(x_of[*it]);
+        start_.push_back(static_cast<uint32_t>(it - index_.begin()));
+      }
+  }
+  column_[ncolumn] = static_cast<uint32_t>(cell_x_.size());
+  start_.push_back(static_cast<uint32_t>(n));
+  points_.resize(n);
+  for (size_t s = 0; s < n; ++s) points_[s] = at(index_[s]);
+  return true;
 }
 
 bool PointGrid::cell_range(double x, double y, double z, double r, int lo[3], int hi[3]) const {
