@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <optional>
 #include <set>
 
 #include "assembly/multiview_refine.h"
@@ -66,13 +67,14 @@ PairRecord register_pair(const ScanSet& set, size_t a, size_t b, int threads,
   } else {
     const core::RigidTransform motion =
         run.stopped ? run.motion : refine_pair(set, a, b, run.motion, threads);
-    registration::Judgement j = run.stopped
-                                    ? registration::stopped_judgement()
-                                    : registration::judge_motion(set.full[a], set.full[b], motion);
+    // The verdict and the alternatives are measured on one scene.
+    std::optional<registration::FitScene> scene;
+    if (!run.stopped) scene.emplace(set.full[a], set.full[b]);
+    registration::Judgement j = run.stopped ? registration::stopped_judgement()
+                                            : registration::judge_motion(*scene, motion);
     // The alternatives can only take confidence away; most pairs of a set have none to lose.
     if (j.verdict == registration::Verdict::kConfident)
-      registration::weigh_alternatives(j, set.full[a], set.full[b], set.full[b], run.alternatives,
-                                       run.best_lcp);
+      registration::weigh_alternatives(j, *scene, run.alternatives, run.best_lcp);
     const bool confident = j.verdict == registration::Verdict::kConfident;
     record.verdict = registration::verdict_name(j.verdict);
     record.motion = file_motion(set, a, b, confident ? j.settled : motion);
