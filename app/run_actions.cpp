@@ -17,11 +17,14 @@ namespace kestrel::app {
 namespace {
 
 // A new best motion: Q is drawn moved by it, and it becomes the current transform with its
-// centre and translation rounded to float.
+// centre and translation rounded to float. Nothing draws a headless Q during the search, whose
+// end moves the full Q by the final motion (but RANSAC's, which leaves it as published).
 void publish(AppState& state, const registration::Improvement& improvement) {
   ModelSets& m = state.models;
-  m.full_q = m.saved_full_q;
-  core::transform_point_set(m.full_q, improvement.motion);
+  if (!state.params.headless || state.ransac_mode) {
+    m.full_q = m.saved_full_q;
+    core::transform_point_set(m.full_q, improvement.motion);
+  }
   place_by_run(m.q_placement);
   state.current_transform = improvement.motion;
   for (int k = 0; k < 3; ++k) {
