@@ -13,23 +13,20 @@ namespace {
 // Beyond this many cells the grid keeps only the occupied ones; beyond this many columns it
 // coarsens instead of growing.
 constexpr double kMaxCells = 4.0e6;
-// x cells of one column, well within an int32.
-constexpr double kMaxColumnCells = 1.0e9;
-// Sorts a column's stored indices by x cell, keeping index order within a cell. Most columns
-// hold a few dozen points, where an insertion sort beats stable_sort's buffer.
-void sort_by_cell(std::vector<uint32_t>::iterator b, std::vector<uint32_t>::iterator e,
-                  const std::vector<int32_t>& x_of) {
-  const auto before = [&x_of](uint32_t u, uint32_t v) { return x_of[u] < x_of[v]; };
-  if (e - b > 64) {
-    std::stable_sort(b, e, before);
-    return;
-  }
-  for (auto it = b + (b == e ? 0 : 1); it < e; ++it) {
-    const uint32_t v = *it;
-    auto at = it;
-    for (; at != b && before(v, *(at - 1)); --at) *at = *(at - 1);
-    *at = v;
-  }
+// x cells of one column: a count per x cell while sorting.
+constexpr double kMaxColumnCells = 4.0e6;
+// Stable counting sort of `in` by key(v) < `keys` into `out`; returns where each key's run
+// starts, plus an end.
+template <typename Key>
+std::vector<uint32_t> counting_sort(const std::vector<uint32_t>& in, Key&& key, size_t keys,
+                                    std::vector<uint32_t>& out) {
+  std::vector<uint32_t> first(keys + 1, 0);
+  for (const uint32_t v : in) ++first[key(v) + 1];
+  for (size_t k = 0; k < keys; ++k) first[k + 1] += first[k];
+  out.resize(in.size());
+  std::vector<uint32_t> fill(first.begin(), first.end() - 1);
+  for (const uint32_t v : in) out[fill[key(v)]++] = v;
+  return first;
 }
 
 }  // namespace
@@ -116,14 +113,14 @@ bool PointGrid::fill_dense(size_t n, At&& at, const std::function<bool()>& stop)
   return true;
 }
 
-// Counting sort of the points by column, then each column's points by x cell (stable, so a
-// cell keeps its points in index order): the order a dense grid of the same cells would keep.
+// Sorts the points by column and within a column by x cell, keeping index order within a
+// cell (the order a dense grid of the same cells keeps): two stable counting sorts, by x cell
+// and then by column.
 template <typename At>
 bool PointGrid::fill_columns(size_t n, At&& at, const std::function<bool()>& stop) {
   const size_t ncolumn = static_cast<size_t>(dims_[1]) * static_cast<size_t>(dims_[2]);
   std::vector<uint32_t> column_of(n);
   std::vector<int32_t> x_of(n);
-  std::vector<uint32_t> first(ncolumn + 1, 0);
   core::StopCheck stopped(stop);
   for (size_t i = 0; i < n; ++i) {
     if (stopped()) return false;
@@ -133,23 +130,24 @@ bool PointGrid::fill_columns(size_t n, At&& at, const std::function<bool()>& sto
       c[a] = std::min(dims_[a] - 1, static_cast<int>((p[a] - origin_[a]) / cell_));
     x_of[i] = c[0];
     column_of[i] = static_cast<uint32_t>(static_cast<size_t>(c[2]) * dims_[1] + c[1]);
-    ++first[column_of[i] + 1];
   }
-  for (size_t c = 0; c < ncolumn; ++c) first[c + 1] += first[c];
-  index_.resize(n);
-  std::vector<uint32_t> fill(first.begin(), first.end() - 1);
-  for (size_t i = 0; i < n; ++i) index_[fill[column_of[i]]++] = static_cast<uint32_t>(i);
-  std::vector<uint32_t>().swap(column_of);
+  if (stopped(static_cast<int64_t>(n))) return false;
+  std::vector<uint32_t> by_x(n);
+  std::vector<uint32_t> all(n);
+  for (size_t i = 0; i < n; ++i) all[i] = static_cast<uint32_t>(i);
+  counting_sort(all, [&x_of](uint32_t i) { return static_cast<size_t>(x_of[i]); },
+                static_cast<size_t>(dims_[0]), by_x);
+  std::vector<uint32_t> first = counting_sort(
+      by_x, [&column_of](uint32_t i) { return static_cast<size_t>(column_of[i]); }, ncolumn,
+      index_);
+  if (stopped(static_cast<int64_t>(n))) return false;
   column_.assign(ncolumn + 1, 0);
   for (size_t c = 0; c < ncolumn; ++c) {
-    if (stopped(static_cast<int64_t>(first[c + 1] - first[c]) + 1)) return false;
-    const auto b = index_.begin() + first[c], e = index_.begin() + first[c + 1];
-    sort_by_cell(b, e, x_of);
     column_[c] = static_cast<uint32_t>(cell_x_.size());
-    for (auto it = b; it != e; ++it)
-      if (it == b || x_of[*it] != x_of[*(it - 1)]) {
-        cell_x_.push_back(x_of[*it]);
-        start_.push_back(static_cast<uint32_t>(it - index_.begin()));
+    for (uint32_t s = first[c]; s < first[c + 1]; ++s)
+      if (s == first[c] || x_of[index_[s]] != x_of[index_[s - 1]]) {
+        cell_x_.push_back(x_of[index_[s]]);
+        start_.push_back(s);
       }
   }
   column_[ncolumn] = static_cast<uint32_t>(cell_x_.size());
@@ -178,14 +176,24 @@ bool PointGrid::any_within(double x, double y, double z, double sq_radius) const
 int PointGrid::nearest_within(double x, double y, double z, double sq_radius,
                               double& sq_dist) const {
   int best = -1;
-  sq_dist = sq_radius;
-  visit_within(x, y, z, sq_radius, [&](int i, double d2) {
-    if (d2 < sq_dist) {
-      sq_dist = d2;
-      best = i;
-    }
-    return false;
-  });
+  const auto nearest = [&](double sq) {
+    sq_dist = sq;
+    visit_within(x, y, z, sq, [&](int i, double d2) {
+      if (d2 < sq_dist) {
+        sq_dist = d2;
+        best = i;
+      }
+      return false;
+    });
+  };
+  // Within half a cell first: the few cells there mostly hold the answer, and a point found
+  // there is the nearest of the whole radius too (ties in the same cell order).
+  const double sq_near = 0.25 * cell_ * cell_;
+  if (sq_radius > 2 * sq_near) {
+    nearest(sq_near);
+    if (best >= 0) return best;
+  }
+  nearest(sq_radius);
   return best;
 }
 
