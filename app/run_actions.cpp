@@ -1,6 +1,7 @@
 #include "app/run_actions.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "app/command_line.h"
@@ -16,11 +17,14 @@ namespace kestrel::app {
 namespace {
 
 // A new best motion: Q is drawn moved by it, and it becomes the current transform with its
-// centre and translation rounded to float.
+// centre and translation rounded to float. Nothing draws a headless Q during the search, whose
+// end moves the full Q by the final motion (but RANSAC's, which leaves it as published).
 void publish(AppState& state, const registration::Improvement& improvement) {
   ModelSets& m = state.models;
-  m.full_q = m.saved_full_q;
-  core::transform_point_set(m.full_q, improvement.motion);
+  if (!state.params.headless || state.ransac_mode) {
+    m.full_q = m.saved_full_q;
+    core::transform_point_set(m.full_q, improvement.motion);
+  }
   place_by_run(m.q_placement);
   state.current_transform = improvement.motion;
   for (int k = 0; k < 3; ++k) {
@@ -228,22 +232,37 @@ core::RigidTransform rigid_of(const Matrix4& m) {
   return core::linear_motion(R, m.m[0][3], m.m[1][3], m.m[2][3]);
 }
 
+// Where the shown Q lies, as a motion of the full Q as loaded (saved_full_q).
+core::RigidTransform shown_placement(const AppState& state) {
+  const QPlacement& q = state.models.q_placement;
+  return rigid_of(q.run_applied ? q.after * motion_matrix(state.current_transform) : q.after);
+}
+
+// The verdict on where Q stands now, measured on a scene of P and Q as loaded.
+void judge_on_scene(AppState& state, const registration::FitScene& scene) {
+  state.judgement = registration::judge_motion(scene, shown_placement(state));
+  registration::weigh_alternatives(state.judgement, scene, state.last_run.alternatives,
+                                   state.last_run.best_lcp);
+}
+
 // The any-pose mode's ICP, reported as the default one's is (Q's full points moved, the
 // transform applied, also in `refinement`). The default mode's ICP reaches far, which rescues a
 // motion found well off at high overlap but drags Q along P at low overlap; point-to-plane
 // steps within a few of P's spacings, from where it left Q and from where the run left it,
-// settle which fits better.
+// settle which fits better. `scene` holds P and Q as loaded.
 icp::IcpRefineResult refine_any_pose(AppState& state, const ActionHooks& hooks,
-                                     Matrix4& refinement) {
+                                     const registration::FitScene& scene, Matrix4& refinement) {
   ModelSets& m = state.models;
+  const core::RigidTransform placed_by_run = shown_placement(state);
   icp::IcpRefineResult result = icp::refine_q_by_icp(m.full_p, m.full_q, state.params.threads,
                                                      false, hooks.should_stop, kAnyPoseIcpPoints);
   if (result.stopped) return result;
   refinement = result.ran ? matrix_of(result.xf2) : Matrix4();
   std::vector<core::RigidTransform> starts;
   if (result.ran) starts.push_back(rigid_of(rigid_inverse(refinement)));
+  const core::RigidTransform placed = rigid_of(refinement * motion_matrix(placed_by_run));
   const registration::SurfaceIcpResult fit =
-      registration::refine_on_surface(m.full_p, m.full_q, hooks.should_stop, {}, starts);
+      registration::refine_on_surface(scene, placed, hooks.should_stop, {}, starts);
   result.stopped = fit.stopped;
   result.ran = fit.ran;
   if (!fit.ran) {
@@ -268,8 +287,11 @@ icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
   hooks.request_repaint();
   Matrix4 refinement;
   icp::IcpRefineResult result;
+  // The any-pose mode measures its ICP's fits and the verdict on one scene of P and Q as loaded.
+  std::optional<registration::FitScene> scene;
   if (state.params.any_pose) {
-    result = refine_any_pose(state, hooks, refinement);
+    scene.emplace(state.models.full_p, state.models.saved_full_q);
+    result = refine_any_pose(state, hooks, *scene, refinement);
   } else {
     result = icp::refine_q_by_icp(state.models.full_p, state.models.full_q, state.params.threads,
                                   true, hooks.should_stop);
@@ -281,7 +303,10 @@ icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
   } else {
     state.status_text.clear();
     place_after_motion(state.models.q_placement, refinement);
-    judge_shown_q(state);
+    if (scene)
+      judge_on_scene(state, *scene);
+    else
+      judge_shown_q(state);
   }
   hooks.request_repaint();
   return result;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <optional>
 #include <set>
 
 #include "assembly/multiview_refine.h"
@@ -55,12 +56,11 @@ double fit_score(const registration::FitEvidence& e) {
 // scan often fits its neighbour turned half a turn as well as the right way round at the
 // search's coarse scale; a pair that fits but not confidently is tried turned too.
 registration::Judgement judge_pair(const ScanSet& set, size_t a, size_t b, int threads,
+                                   const registration::FitScene& scene,
                                    core::RigidTransform& motion) {
   motion = refine_pair(set, a, b, motion, threads);
-  registration::Judgement j = registration::judge_motion(set.full[a], set.full[b], motion);
-  if (j.verdict != registration::Verdict::kUncertain || j.snug) return j;
-  const registration::FitScene scene(set.full[a], set.full[b]);
-  if (!scene.usable) return j;
+  registration::Judgement j = registration::judge_motion(scene, motion);
+  if (j.verdict != registration::Verdict::kUncertain || j.snug || !scene.usable) return j;
   const std::optional<core::RigidTransform> turn = registration::half_turn(scene, motion);
   if (!turn) return j;
   const core::RigidTransform turned = refine_pair(set, a, b, *turn, threads);
@@ -70,7 +70,7 @@ registration::Judgement judge_pair(const ScanSet& set, size_t a, size_t b, int t
   const double on_surface = there.near_share > 0 ? there.fine_share / there.near_share : 0;
   if (fit_score(there) <= fit_score(j.fit) + kTurnMargin || on_surface < j.on_surface) return j;
   motion = turned;
-  j = registration::judge_motion(set.full[a], set.full[b], turned);
+  j = registration::judge_motion(scene, turned);
   return j;
 }
 
@@ -98,12 +98,14 @@ PairRecord register_pair(const ScanSet& set, size_t a, size_t b, int threads,
     record.verdict = registration::verdict_name(registration::Verdict::kNoMatch);
   } else {
     core::RigidTransform motion = run.motion;
-    registration::Judgement j = registration::stopped_judgement();
-    if (!run.stopped) j = judge_pair(set, a, b, threads, motion);
+    // The verdict, the turned fit and the alternatives are measured on one scene.
+    std::optional<registration::FitScene> scene;
+    if (!run.stopped) scene.emplace(set.full[a], set.full[b]);
+    registration::Judgement j = run.stopped ? registration::stopped_judgement()
+                                            : judge_pair(set, a, b, threads, *scene, motion);
     // The alternatives can only take confidence away; most pairs of a set have none to lose.
     if (j.verdict == registration::Verdict::kConfident || j.snug)
-      registration::weigh_alternatives(j, set.full[a], set.full[b], set.full[b], run.alternatives,
-                                       run.best_lcp);
+      registration::weigh_alternatives(j, *scene, run.alternatives, run.best_lcp);
     record.verdict = registration::verdict_name(j.verdict);
     record.motion = file_motion(set, a, b, motion);
     record.fine_share = j.fit.fine_share;

@@ -16,6 +16,11 @@ struct RigidTransform {
 // The motion x -> L x + t (scale 1, centre 0).
 RigidTransform linear_motion(const DenseMatrix& L, double tx = 0, double ty = 0, double tz = 0);
 
+// `a` after `b`, as one motion x -> A x + b (centre 0, the scale folded into R).
+RigidTransform compose(const RigidTransform& a, const RigidTransform& b);
+// The inverse of a rigid motion (s = 1, R a rotation), centre 0.
+RigidTransform rigid_inverse(const RigidTransform& m);
+
 // Moves one point in place; only x, y, z change, the normal stays.
 void transform_point(Point3D& point, const RigidTransform& m);
 // Applies transform_point to every point in index order.

@@ -10,8 +10,25 @@
 namespace kestrel::registration {
 
 namespace {
-// Beyond this many cells the grid coarsens instead of growing.
+// Beyond this many cells the grid keeps only the occupied ones; beyond this many columns it
+// coarsens instead of growing.
 constexpr double kMaxCells = 4.0e6;
+// x cells of one column: a count per x cell while sorting.
+constexpr double kMaxColumnCells = 4.0e6;
+// Stable counting sort of `in` by key(v) < `keys` into `out`; returns where each key's run
+// starts, plus an end.
+template <typename Key>
+std::vector<uint32_t> counting_sort(const std::vector<uint32_t>& in, Key&& key, size_t keys,
+                                    std::vector<uint32_t>& out) {
+  std::vector<uint32_t> first(keys + 1, 0);
+  for (const uint32_t v : in) ++first[key(v) + 1];
+  for (size_t k = 0; k < keys; ++k) first[k + 1] += first[k];
+  out.resize(in.size());
+  std::vector<uint32_t> fill(first.begin(), first.end() - 1);
+  for (const uint32_t v : in) out[fill[key(v)]++] = v;
+  return first;
+}
+
 }  // namespace
 
 PointGrid::PointGrid(const std::vector<std::array<double, 3>>& points, double radius,
@@ -47,28 +64,35 @@ void PointGrid::build(size_t n, At&& at, double radius, const std::function<bool
   }
   const double span = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2], 0.0});
   cell_ = radius > 0 && std::isfinite(radius) ? radius : std::max(span, 1.0);
-  auto cells = [&]() {
-    double count = 1;
-    for (int a = 0; a < 3; ++a) count *= std::floor((hi[a] - lo[a]) / cell_) + 1;
-    return count;
-  };
-  while (cells() > kMaxCells) cell_ *= 2;
+  auto along = [&](int a) { return std::floor((hi[a] - lo[a]) / cell_) + 1; };
+  // The columns' own count, and x cells that an int32 holds, bound the sparse grid.
+  by_column_ = along(0) * along(1) * along(2) > kMaxCells;
+  while (by_column_ ? along(1) * along(2) > kMaxCells || along(0) > kMaxColumnCells
+                    : along(0) * along(1) * along(2) > kMaxCells)
+    cell_ *= 2;
   for (int a = 0; a < 3; ++a) {
     origin_[a] = lo[a];
-    dims_[a] = static_cast<int>(std::floor((hi[a] - lo[a]) / cell_)) + 1;
+    dims_[a] = static_cast<int>(along(a));
   }
+  const bool filled = by_column_ ? fill_columns(n, at, stop) : fill_dense(n, at, stop);
+  if (filled) return;
+  // A stop leaves a grid that holds no point.
+  by_column_ = false;
+  dims_[0] = dims_[1] = dims_[2] = 1;
+  start_.assign(2, 0);
+  points_.clear();
+  index_.clear();
+}
 
-  // Counting sort of the points by cell.
+// Counting sort of the points by cell.
+template <typename At>
+bool PointGrid::fill_dense(size_t n, At&& at, const std::function<bool()>& stop) {
   const size_t ncell = static_cast<size_t>(dims_[0]) * dims_[1] * dims_[2];
   std::vector<uint32_t> cell_of(n);
   start_.assign(ncell + 1, 0);
   core::StopCheck stopped(stop);
-  const auto hold_nothing = [this, ncell] { start_.assign(ncell + 1, 0); };
   for (size_t i = 0; i < n; ++i) {
-    if (stopped()) {
-      hold_nothing();
-      return;
-    }
+    if (stopped()) return false;
     const std::array<double, 3> p = at(i);
     int c[3];
     for (int a = 0; a < 3; ++a)
@@ -81,14 +105,56 @@ void PointGrid::build(size_t n, At&& at, double radius, const std::function<bool
   index_.resize(n);
   std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
   for (size_t i = 0; i < n; ++i) {
-    if (stopped()) {
-      hold_nothing();
-      return;
-    }
+    if (stopped()) return false;
     const uint32_t slot = fill[cell_of[i]]++;
     points_[slot] = at(i);
     index_[slot] = static_cast<uint32_t>(i);
   }
+  return true;
+}
+
+// Sorts the points by column and within a column by x cell, keeping index order within a
+// cell (the order a dense grid of the same cells keeps): two stable counting sorts, by x cell
+// and then by column.
+template <typename At>
+bool PointGrid::fill_columns(size_t n, At&& at, const std::function<bool()>& stop) {
+  const size_t ncolumn = static_cast<size_t>(dims_[1]) * static_cast<size_t>(dims_[2]);
+  std::vector<uint32_t> column_of(n);
+  std::vector<int32_t> x_of(n);
+  core::StopCheck stopped(stop);
+  for (size_t i = 0; i < n; ++i) {
+    if (stopped()) return false;
+    const std::array<double, 3> p = at(i);
+    int c[3];
+    for (int a = 0; a < 3; ++a)
+      c[a] = std::min(dims_[a] - 1, static_cast<int>((p[a] - origin_[a]) / cell_));
+    x_of[i] = c[0];
+    column_of[i] = static_cast<uint32_t>(static_cast<size_t>(c[2]) * dims_[1] + c[1]);
+  }
+  if (stopped(static_cast<int64_t>(n))) return false;
+  std::vector<uint32_t> by_x(n);
+  std::vector<uint32_t> all(n);
+  for (size_t i = 0; i < n; ++i) all[i] = static_cast<uint32_t>(i);
+  counting_sort(all, [&x_of](uint32_t i) { return static_cast<size_t>(x_of[i]); },
+                static_cast<size_t>(dims_[0]), by_x);
+  std::vector<uint32_t> first = counting_sort(
+      by_x, [&column_of](uint32_t i) { return static_cast<size_t>(column_of[i]); }, ncolumn,
+      index_);
+  if (stopped(static_cast<int64_t>(n))) return false;
+  column_.assign(ncolumn + 1, 0);
+  for (size_t c = 0; c < ncolumn; ++c) {
+    column_[c] = static_cast<uint32_t>(cell_x_.size());
+    for (uint32_t s = first[c]; s < first[c + 1]; ++s)
+      if (s == first[c] || x_of[index_[s]] != x_of[index_[s - 1]]) {
+        cell_x_.push_back(x_of[index_[s]]);
+        start_.push_back(s);
+      }
+  }
+  column_[ncolumn] = static_cast<uint32_t>(cell_x_.size());
+  start_.push_back(static_cast<uint32_t>(n));
+  points_.resize(n);
+  for (size_t s = 0; s < n; ++s) points_[s] = at(index_[s]);
+  return true;
 }
 
 bool PointGrid::cell_range(double x, double y, double z, double r, int lo[3], int hi[3]) const {
@@ -110,14 +176,24 @@ bool PointGrid::any_within(double x, double y, double z, double sq_radius) const
 int PointGrid::nearest_within(double x, double y, double z, double sq_radius,
                               double& sq_dist) const {
   int best = -1;
-  sq_dist = sq_radius;
-  visit_within(x, y, z, sq_radius, [&](int i, double d2) {
-    if (d2 < sq_dist) {
-      sq_dist = d2;
-      best = i;
-    }
-    return false;
-  });
+  const auto nearest = [&](double sq) {
+    sq_dist = sq;
+    visit_within(x, y, z, sq, [&](int i, double d2) {
+      if (d2 < sq_dist) {
+        sq_dist = d2;
+        best = i;
+      }
+      return false;
+    });
+  };
+  // Within half a cell first: the few cells there mostly hold the answer, and a point found
+  // there is the nearest of the whole radius too (ties in the same cell order).
+  const double sq_near = 0.25 * cell_ * cell_;
+  if (sq_radius > 2 * sq_near) {
+    nearest(sq_near);
+    if (best >= 0) return best;
+  }
+  nearest(sq_radius);
   return best;
 }
 

@@ -28,9 +28,11 @@ inline void bounding_box(const std::vector<std::array<double, 3>>& points, doubl
 
 class PointGrid {
  public:
-  // Grid over `points` with cells of side about `radius` (enlarged when the box would need more
-  // than about four million cells). Queries with a larger radius stay exact, only slower. A
-  // `stop` request (core/stop_check.h) leaves a grid that holds no point.
+  // Grid over `points` with cells of side about `radius`. A box that would need more than about
+  // four million cells keeps only its occupied cells, column by column along x (a dense scan is
+  // a surface: few cells of its box hold a point), and is enlarged only when the columns alone
+  // would be that many. Queries with a larger radius stay exact, only slower. A `stop` request
+  // (core/stop_check.h) leaves a grid that holds no point.
   PointGrid(const std::vector<std::array<double, 3>>& points, double radius,
             const std::function<bool()>& stop = {});
   // The same grid over the positions of `points`, read in place (no copy of a large scan).
@@ -58,6 +60,14 @@ class PointGrid {
   // Both constructors: `at(i)` gives point i of `n` as an array of three doubles.
   template <typename At>
   void build(size_t n, At&& at, double radius, const std::function<bool()>& stop);
+  // Sorts the points into the cells once their size and the grid's dims are set: every cell of
+  // the box, or only the occupied ones of each column. False when a stop came.
+  template <typename At>
+  bool fill_dense(size_t n, At&& at, const std::function<bool()>& stop);
+  template <typename At>
+  bool fill_columns(size_t n, At&& at, const std::function<bool()>& stop);
+  // The stored points of the cells i = lo..hi of row (j, k), which lie together: [s, e).
+  void row_run(int j, int k, int lo, int hi, uint32_t& s, uint32_t& e) const;
   // The cell range [lo, hi] per axis that a ball of the given radius touches; false when the
   // ball misses the grid.
   bool cell_range(double x, double y, double z, double r, int lo[3], int hi[3]) const;
@@ -73,10 +83,33 @@ class PointGrid {
   std::vector<std::array<double, 3>> points_;  // in cell order
   std::vector<uint32_t> index_;                // original index of each stored point
   std::vector<uint32_t> start_;                // first stored point of each cell, plus an end
+  // Only occupied cells are kept: the cells of column (j, k) are column_[k * dims_[1] + j] up
+  // to the next column's first, in order of their x cell cell_x_, each starting at start_.
+  bool by_column_ = false;
+  std::vector<uint32_t> column_;
+  std::vector<int32_t> cell_x_;
   double origin_[3] = {0, 0, 0};
   double cell_ = 1;
   int dims_[3] = {1, 1, 1};
 };
+
+inline void PointGrid::row_run(int j, int k, int lo, int hi, uint32_t& s, uint32_t& e) const {
+  if (!by_column_) {
+    const size_t row = cell_index(0, j, k);
+    s = start_[row + static_cast<size_t>(lo)];
+    e = start_[row + static_cast<size_t>(hi) + 1];
+    return;
+  }
+  const size_t column = static_cast<size_t>(k) * static_cast<size_t>(dims_[1]) +
+                        static_cast<size_t>(j);
+  uint32_t first = column_[column];
+  const uint32_t end = column_[column + 1];
+  while (first < end && cell_x_[first] < lo) ++first;
+  uint32_t last = first;
+  while (last < end && cell_x_[last] <= hi) ++last;
+  s = start_[first];
+  e = start_[last];
+}
 
 template <typename Visit>
 bool PointGrid::visit_within(double x, double y, double z, double sq_radius, Visit&& visit) const {
@@ -84,10 +117,9 @@ bool PointGrid::visit_within(double x, double y, double z, double sq_radius, Vis
   if (!(sq_radius > 0) || !cell_range(x, y, z, std::sqrt(sq_radius), lo, hi)) return false;
   for (int k = lo[2]; k <= hi[2]; ++k)
     for (int j = lo[1]; j <= hi[1]; ++j) {
-      const size_t row = cell_index(0, j, k);
-      for (uint32_t s = start_[row + static_cast<size_t>(lo[0])],
-                    e = start_[row + static_cast<size_t>(hi[0]) + 1];
-           s < e; ++s) {
+      uint32_t s = 0, e = 0;
+      row_run(j, k, lo[0], hi[0], s, e);
+      for (; s < e; ++s) {
         const std::array<double, 3>& p = points_[s];
         const double dx = p[0] - x, dy = p[1] - y, dz = p[2] - z;
         const double d2 = dx * dx + dy * dy + dz * dz;

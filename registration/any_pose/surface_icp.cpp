@@ -1,5 +1,6 @@
 #include "registration/any_pose/surface_icp.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -64,15 +65,15 @@ class NormalCache {
 
 // Pairs each sample point, moved by `motion`, with P's nearest point within `radius`. False when
 // a stop request came.
-bool find_pairs(const FitScene& scene, const core::RigidTransform& motion, double radius,
-                NormalCache& normals, const std::function<bool()>& stop,
-                std::vector<SurfacePair>& pairs) {
+bool find_pairs(const FitScene& scene, const core::PointSet& sample,
+                const core::RigidTransform& motion, double radius, NormalCache& normals,
+                const std::function<bool()>& stop, std::vector<SurfacePair>& pairs) {
   pairs.clear();
   const double sq_radius = radius * radius;
-  for (size_t i = 0; i < scene.q_sample.size(); ++i) {
+  for (size_t i = 0; i < sample.size(); ++i) {
     if (i % 1024 == 0 && stop && stop()) return false;
     SurfacePair s;
-    core::Point3D x = scene.q_sample[i];
+    core::Point3D x = sample[i];
     core::transform_point(x, motion);
     s.x[0] = x.x, s.x[1] = x.y, s.x[2] = x.z;
     double d2 = 0;
@@ -132,18 +133,28 @@ double motion_change(const core::PointSet& sample, const core::RigidTransform& a
   return sample.empty() ? 0 : std::sqrt(sum / static_cast<double>(sample.size()));
 }
 
-// The steps at the given radii (model units; the last is kept until the motion settles).
-SurfaceIcpResult run_steps(const FitScene& scene, const core::RigidTransform& start,
-                           const std::vector<double>& radii, NormalCache& normals,
+// What the steps share: the scene, the sample of Q they pair, the radii (model units; the last
+// is kept until the motion settles) and the normals fitted so far.
+struct StepSetup {
+  const FitScene& scene;
+  const core::PointSet& sample;
+  std::vector<double> radii;
+  NormalCache normals;
+};
+
+// The steps from `start`, a motion of the scene's Q.
+SurfaceIcpResult run_steps(StepSetup& setup, const core::RigidTransform& start,
                            const std::function<bool()>& stop, const SurfaceIcpOptions& options) {
+  const FitScene& scene = setup.scene;
+  const std::vector<double>& radii = setup.radii;
   SurfaceIcpResult result;
   std::vector<SurfacePair> pairs;
   core::RigidTransform motion = start;
   const size_t last = radii.size() - 1;
   for (int step = 0; step < options.max_steps; ++step) {
     if ((stop && stop()) ||
-        !find_pairs(scene, motion, radii[std::min(static_cast<size_t>(step), last)], normals, stop,
-                    pairs)) {
+        !find_pairs(scene, setup.sample, motion, radii[std::min(static_cast<size_t>(step), last)],
+                    setup.normals, stop, pairs)) {
       result.stopped = true;
       result.message = "ICP stopped before it was done";
       return result;
@@ -156,7 +167,7 @@ SurfaceIcpResult run_steps(const FitScene& scene, const core::RigidTransform& st
         result.message = "too few points of Q near P's surface to refine; Q left where it was";
       break;
     }
-    const double change = motion_change(scene.q_sample, motion, next);
+    const double change = motion_change(setup.sample, motion, next);
     motion = next;
     result.steps = step + 1;
     if (static_cast<size_t>(step) >= last && change < options.settle_share * scene.spacing) break;
@@ -179,31 +190,31 @@ FitMark fit_mark(const FitScene& scene, const SurfaceIcpResult& r) {
 
 }  // namespace
 
-SurfaceIcpResult refine_on_surface(const core::PointSet& full_p, const core::PointSet& full_q,
-                                   const std::function<bool()>& stop,
-                                   const SurfaceIcpOptions& options,
-                                   const std::vector<core::RigidTransform>& starts) {
-  FitOptions fit;
-  fit.max_q_points = options.max_q_points;
-  const FitScene scene(full_p, full_q, fit);
-  if (!scene.usable || !(scene.spacing > 0)) {
-    SurfaceIcpResult refused;
-    refused.message = "ICP needs both models with at least " + std::to_string(fit.neighbours) +
-                      " points spread over a surface";
-    return refused;
-  }
-  std::vector<double> radii;
-  for (double r : options.radii) radii.push_back(r * scene.spacing);
-  NormalCache normals(full_p, *scene.p_grid, fit.neighbours, scene.spacing);
-  SurfaceIcpResult best = run_steps(scene, {}, radii, normals, stop, options);
+namespace {
+
+SurfaceIcpResult refused(const FitScene& scene) {
+  SurfaceIcpResult out;
+  out.message = "ICP needs both models with at least " +
+                std::to_string(scene.options.neighbours) + " points spread over a surface";
+  return out;
+}
+
+// The steps from `placed` and from each of `starts` composed with it (motions of the scene's
+// Q); the best fit unless another beats the first by options.other_margin.
+SurfaceIcpResult best_of_starts(StepSetup& setup, const core::RigidTransform& placed,
+                                const std::vector<core::RigidTransform>& starts,
+                                const std::function<bool()>& stop,
+                                const SurfaceIcpOptions& options, bool composed) {
+  const FitScene& scene = setup.scene;
+  SurfaceIcpResult best = run_steps(setup, placed, stop, options);
   if (best.stopped) return best;
   std::optional<FitMark> best_mark;  // measured once another run ends elsewhere
   // A turned start must also lay what it brings near P on P's surface as wholly: turned, a
   // scan that overlaps P a little may cover far more of it, never as well.
   const auto compete = [&](const core::RigidTransform& start, bool turned) {
-    SurfaceIcpResult other = run_steps(scene, start, radii, normals, stop, options);
+    SurfaceIcpResult other = run_steps(setup, start, stop, options);
     if (other.stopped) return best = other, false;
-    if (motion_change(scene.q_sample, best.motion, other.motion) < scene.spacing) return true;
+    if (motion_change(setup.sample, best.motion, other.motion) < scene.spacing) return true;
     if (!best_mark) best_mark = fit_mark(scene, best);
     const FitMark mark = fit_mark(scene, other);
     if (mark.score > best_mark->score + options.other_margin &&
@@ -212,10 +223,49 @@ SurfaceIcpResult refine_on_surface(const core::PointSet& full_p, const core::Poi
     return true;
   };
   for (const core::RigidTransform& start : starts)
-    if (!compete(start, false)) return best;
+    if (!compete(composed ? core::compose(start, placed) : start, false)) return best;
   if (options.half_turn && best.ran)
     if (const std::optional<core::RigidTransform> turned = half_turn(scene, best.motion))
       compete(*turned, true);
+  return best;
+}
+
+std::vector<double> radii_of(const FitScene& scene, const SurfaceIcpOptions& options) {
+  std::vector<double> radii;
+  for (double r : options.radii) radii.push_back(r * scene.spacing);
+  return radii;
+}
+
+}  // namespace
+
+SurfaceIcpResult refine_on_surface(const core::PointSet& full_p, const core::PointSet& full_q,
+                                   const std::function<bool()>& stop,
+                                   const SurfaceIcpOptions& options,
+                                   const std::vector<core::RigidTransform>& starts) {
+  FitOptions fit;
+  fit.max_q_points = options.max_q_points;
+  const FitScene scene(full_p, full_q, fit);
+  if (!scene.usable || !(scene.spacing > 0)) return refused(scene);
+  StepSetup setup{scene, scene.q_sample, radii_of(scene, options),
+                  NormalCache(full_p, *scene.p_grid, fit.neighbours, scene.spacing)};
+  return best_of_starts(setup, {}, starts, stop, options, false);
+}
+
+SurfaceIcpResult refine_on_surface(const FitScene& scene, const core::RigidTransform& placed,
+                                   const std::function<bool()>& stop,
+                                   const SurfaceIcpOptions& options,
+                                   const std::vector<core::RigidTransform>& starts) {
+  if (!scene.usable || !(scene.spacing > 0)) return refused(scene);
+  core::PointSet sample;
+  const size_t n = scene.full_q.size();
+  const size_t stride = (n + options.max_q_points - 1) / std::max<size_t>(1, options.max_q_points);
+  for (size_t i = 0; i < n; i += std::max<size_t>(1, stride)) sample.push_back(scene.full_q[i]);
+  StepSetup setup{scene, sample, radii_of(scene, options),
+                  NormalCache(scene.full_p, *scene.p_grid, scene.options.neighbours,
+                              scene.spacing)};
+  SurfaceIcpResult best = best_of_starts(setup, placed, starts, stop, options, true);
+  // Back to Q as it lies now.
+  if (best.ran) best.motion = core::compose(best.motion, core::rigid_inverse(placed));
   return best;
 }
 

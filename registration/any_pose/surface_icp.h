@@ -14,6 +14,7 @@
 
 #include "core/point_set.h"
 #include "core/rigid_transform.h"
+#include "registration/judge/fit_evidence.h"
 
 namespace kestrel::registration {
 
@@ -49,6 +50,14 @@ struct SurfaceIcpResult {
 // by options.other_margin. Refuses scans too small to fit planes to. `stop` (core/stop_check.h) is polled before each step and through the
 // pairing; a stop request gives `stopped` and no motion. Single-threaded and deterministic.
 SurfaceIcpResult refine_on_surface(const core::PointSet& full_p, const core::PointSet& full_q,
+                                   const std::function<bool()>& stop = {},
+                                   const SurfaceIcpOptions& options = {},
+                                   const std::vector<core::RigidTransform>& starts = {});
+
+// The same on a scene built once for several measures (the verdict's too): `placed` carries the
+// scene's Q to where Q lies now; `starts` and the result act on Q as it lies now. The scene's
+// own sample of Q measures the fits; the steps pair their own of options.max_q_points.
+SurfaceIcpResult refine_on_surface(const FitScene& scene, const core::RigidTransform& placed,
                                    const std::function<bool()>& stop = {},
                                    const SurfaceIcpOptions& options = {},
                                    const std::vector<core::RigidTransform>& starts = {});

@@ -179,6 +179,11 @@ FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& moti
     core::Point3D moved = scene.full_q[i];
     core::transform_point(moved, motion);
     double np[3], cp[3], nq[3], cq[3];
+    // A point far off P would widen the search for its neighbours a long way, only to be
+    // turned away by their distance.
+    double sq = 0;
+    if (scene.p_grid->nearest_within(moved.x, moved.y, moved.z, e.radius * e.radius, sq) < 0)
+      continue;
     if (!local_normal(scene.full_p, *scene.p_grid, moved, options.neighbours, nn, np, cp)) continue;
     if (core::distance(moved, scene.full_p[static_cast<size_t>(nn[0])]) >= e.radius) continue;
     ++near;

@@ -154,7 +154,10 @@ Judgement judge_fit(const FitEvidence& fit) {
 
 Judgement judge_motion(const core::PointSet& full_p, const core::PointSet& full_q,
                        const core::RigidTransform& motion) {
-  const FitScene scene(full_p, full_q);
+  return judge_motion(FitScene(full_p, full_q), motion);
+}
+
+Judgement judge_motion(const FitScene& scene, const core::RigidTransform& motion) {
   if (!scene.usable) return no_motion_judgement("too few points to judge the fit");
   const core::RigidTransform settled = settle(scene, motion);
   Judgement j = judge_fit(evaluate_fit(scene, settled));
@@ -177,20 +180,26 @@ Judgement judge_motion(const core::PointSet& full_p, const core::PointSet& full_
   return j;
 }
 
-void weigh_alternatives(Judgement& j, const core::PointSet& full_p, const core::PointSet& q_judged,
-                        const core::PointSet& q_as_loaded,
-                        const std::vector<Alternative>& alternatives, double best_score) {
-  // A rival scores near the best in the search too; measuring the others would cost time only.
+namespace {
+
+// The search's contenders: alternatives that scored near the best. A rival scores near the best
+// in the search too; measuring the others would cost time only.
+std::vector<Alternative> contenders_of(const std::vector<Alternative>& alternatives,
+                                       double best_score) {
   std::vector<Alternative> contenders;
   for (const Alternative& a : alternatives)
     if (a.score >= kContenderShare * best_score) contenders.push_back(a);
-  if (contenders.empty() || q_judged.size() != q_as_loaded.size()) return;
-  const FitScene scene(full_p, q_as_loaded);
-  if (!scene.usable) return;
+  return contenders;
+}
+
+// weigh_alternatives on a scene whose Q is Q as loaded, with the judged motion acting on
+// `q_judged` (the same points, perhaps moved).
+void weigh_on(Judgement& j, const FitScene& scene, const core::PointSet& q_judged,
+              const std::vector<Alternative>& contenders) {
   int rivals = 0;
   for (const Alternative& a : contenders) {
     const core::RigidTransform settled = settle(scene, a.motion);
-    if (placement_gap(scene, q_judged, j.settled, q_as_loaded, settled) <
+    if (placement_gap(scene, q_judged, j.settled, scene.full_q, settled) <
         kSettledSpacings * scene.spacing)
       continue;  // it settles where the result does
     const FitEvidence fit = evaluate_fit(scene, settled);
@@ -202,6 +211,25 @@ void weigh_alternatives(Judgement& j, const core::PointSet& full_p, const core::
   if (j.verdict == Verdict::kConfident) j.verdict = Verdict::kUncertain;
   j.snug = false;
   j.reason += "; another motion fits about as well";
+}
+
+}  // namespace
+
+void weigh_alternatives(Judgement& j, const core::PointSet& full_p, const core::PointSet& q_judged,
+                        const core::PointSet& q_as_loaded,
+                        const std::vector<Alternative>& alternatives, double best_score) {
+  const std::vector<Alternative> contenders = contenders_of(alternatives, best_score);
+  if (contenders.empty() || q_judged.size() != q_as_loaded.size()) return;
+  const FitScene scene(full_p, q_as_loaded);
+  if (!scene.usable) return;
+  weigh_on(j, scene, q_judged, contenders);
+}
+
+void weigh_alternatives(Judgement& j, const FitScene& scene,
+                        const std::vector<Alternative>& alternatives, double best_score) {
+  const std::vector<Alternative> contenders = contenders_of(alternatives, best_score);
+  if (contenders.empty() || !scene.usable) return;
+  weigh_on(j, scene, scene.full_q, contenders);
 }
 
 Judgement stopped_judgement() {

@@ -45,6 +45,8 @@ const char* verdict_name(Verdict verdict);
 // from where it stood is at most uncertain, since the files hold the motion itself.
 Judgement judge_motion(const core::PointSet& full_p, const core::PointSet& full_q,
                        const core::RigidTransform& motion);
+// The same on a scene built once for several measures; `motion` moves the scene's Q.
+Judgement judge_motion(const FitScene& scene, const core::RigidTransform& motion);
 
 // Measures the search's alternatives (motions of `q_as_loaded`, Q's full scan as loaded) that
 // settle elsewhere than the judged motion of `q_judged` (the same points, moved), and keeps
@@ -53,6 +55,9 @@ Judgement judge_motion(const core::PointSet& full_p, const core::PointSet& full_
 // of `best_score` in the search are not measured.
 void weigh_alternatives(Judgement& j, const core::PointSet& full_p, const core::PointSet& q_judged,
                         const core::PointSet& q_as_loaded,
+                        const std::vector<Alternative>& alternatives, double best_score);
+// The same on the scene `j` was judged on, whose Q is Q as loaded.
+void weigh_alternatives(Judgement& j, const FitScene& scene,
                         const std::vector<Alternative>& alternatives, double best_score);
 
 // Judges a measured fit.

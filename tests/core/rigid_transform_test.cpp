@@ -83,5 +83,55 @@ TEST(DenseMatrix, ProductAndTranspose) {
   EXPECT_EQ(a(1, 2), 6);
 }
 
+// A turn of `degrees` about the unit axis (x, y, z), about centre c, then t.
+RigidTransform turn_about(double degrees, double x, double y, double z, const double (&c)[3],
+                          const double (&t)[3], float s = 1.0f) {
+  const double a = degrees * M_PI / 180, co = std::cos(a), si = std::sin(a);
+  const double u[3] = {x, y, z};
+  RigidTransform m;
+  for (uint32_t r = 0; r < 3; ++r)
+    for (uint32_t k = 0; k < 3; ++k) {
+      const double cross = r == k ? 0 : (((k + 3 - r) % 3 == 1) ? -u[3 - r - k] : u[3 - r - k]);
+      m.R(r, k) = (r == k ? co : 0) + (1 - co) * u[r] * u[k] + si * cross;
+    }
+  m.s = s;
+  for (int k = 0; k < 3; ++k) m.c[k] = c[k], m.t[k] = t[k];
+  return m;
+}
+
+TEST(RigidTransform, ComposeActsAsBothInTurnAndInverseUndoes) {
+  struct Case {
+    RigidTransform a, b;
+  };
+  const Case cases[] = {
+      {RigidTransform{}, RigidTransform{}},
+      {turn_about(30, 0, 0, 1, {1, 2, 3}, {0, 0, 0}), turn_about(0, 1, 0, 0, {0, 0, 0}, {4, 5, 6})},
+      {turn_about(-75, 0.6, 0, 0.8, {10, -3, 2}, {1, 1, 1}),
+       turn_about(140, 0, 1, 0, {-5, 0, 7}, {0.5, -2, 3})},
+      // A scaled motion composes too (its scale folds into R).
+      {turn_about(10, 1, 0, 0, {2, 2, 2}, {0, 1, 0}, 1.5f),
+       turn_about(200, 0, 0.6, 0.8, {0, 0, 0}, {3, 0, -1})},
+  };
+  for (const Case& c : cases) {
+    const RigidTransform ab = compose(c.a, c.b);
+    for (const Point3D& start : {point(0, 0, 0), point(1, -2, 3), point(-40, 25, 9)}) {
+      Point3D both = start, step = start;
+      transform_point(both, ab);
+      transform_point(step, c.b);
+      transform_point(step, c.a);
+      EXPECT_NEAR(both.x, step.x, 1e-9);
+      EXPECT_NEAR(both.y, step.y, 1e-9);
+      EXPECT_NEAR(both.z, step.z, 1e-9);
+      // The rigid inverse of b takes its image back.
+      Point3D back = start;
+      transform_point(back, c.b);
+      transform_point(back, rigid_inverse(c.b));
+      EXPECT_NEAR(back.x, start.x, 1e-9);
+      EXPECT_NEAR(back.y, start.y, 1e-9);
+      EXPECT_NEAR(back.z, start.z, 1e-9);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kestrel::core

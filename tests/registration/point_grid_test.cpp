@@ -79,6 +79,58 @@ TEST(PointGrid, HugeBoxWithTinyCellsStaysSmallAndExact) {
   EXPECT_FALSE(grid.any_within(1.0, 1.0, 1.002, 1e-6));
 }
 
+// A wavy sheet across a box of `half` units with cells of `cell`: far more cells than a dense
+// grid keeps, so only the occupied ones are kept, column by column.
+Points wavy_sheet(size_t n, uint32_t seed, double half) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> u(-half, half);
+  Points pts;
+  for (size_t k = 0; k < n; ++k) {
+    const double x = u(rng), y = u(rng);
+    pts.push_back({x, y, 0.3 * half * std::sin(x / half * 3) * std::cos(y / half * 2)});
+  }
+  // Coincident points, and points that share a column but lie in far cells of it.
+  pts.push_back(pts[5]);
+  pts.push_back({pts[9][0] + 0.7 * half, pts[9][1], pts[9][2]});
+  return pts;
+}
+
+TEST(PointGrid, SparseBoxKeepsOccupiedCellsAndStaysExact) {
+  struct Case {
+    double half, cell, radius;
+  };
+  // Cells of the radius, cells smaller and larger than it, and a radius wider than the box.
+  for (const Case c : {Case{50, 0.2, 0.2}, Case{50, 0.1, 0.45}, Case{200, 0.3, 0.1},
+                       Case{10, 0.005, 30}}) {
+    SCOPED_TRACE(testing::Message() << "half " << c.half << " cell " << c.cell);
+    const Points pts = wavy_sheet(6000, 5, c.half);
+    const PointGrid grid(pts, c.cell);
+    std::mt19937 rng(12);
+    std::uniform_real_distribution<double> u(-1.1 * c.half, 1.1 * c.half);
+    std::vector<int> nearest;
+    for (int k = 0; k < 200; ++k) {
+      // Half the queries on the sheet, the others anywhere in (and beyond) the box.
+      const Points::value_type& at = pts[static_cast<size_t>(k) * 29 % pts.size()];
+      const double x = k % 2 ? u(rng) : at[0], y = k % 2 ? u(rng) : at[1],
+                   z = k % 2 ? u(rng) * 0.5 : at[2] + 0.01;
+      std::vector<int> got;
+      grid.for_each_within(x, y, z, c.radius * c.radius, [&got](int i) { got.push_back(i); });
+      std::sort(got.begin(), got.end());
+      EXPECT_EQ(got, brute_within(pts, x, y, z, c.radius * c.radius));
+      grid.nearest_k(x, y, z, 12, nearest);
+      std::vector<int> want(12);
+      std::vector<std::pair<double, int>> order;
+      for (size_t i = 0; i < pts.size(); ++i) {
+        const double dx = pts[i][0] - x, dy = pts[i][1] - y, dz = pts[i][2] - z;
+        order.emplace_back(dx * dx + dy * dy + dz * dz, static_cast<int>(i));
+      }
+      std::partial_sort(order.begin(), order.begin() + 12, order.end());
+      for (size_t j = 0; j < 12; ++j) want[j] = order[j].second;
+      EXPECT_EQ(nearest, want);
+    }
+  }
+}
+
 // ---------------------------------------------------------------- nearest questions
 
 // Indices by squared distance to (x, y, z), ties by index.

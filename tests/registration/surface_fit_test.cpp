@@ -64,6 +64,18 @@ TEST_P(SurfaceIcp, BringsQBackOntoP) {
                      M(0, 2) * (M(1, 0) * M(2, 1) - M(1, 1) * M(2, 0));
   EXPECT_NEAR(det, 1.0, 1e-9);
   EXPECT_EQ(fit.motion.s, 1.0f);
+
+  // On a scene of Q as loaded, told where Q lies: the same steps, so the same motion of Q.
+  const FitScene scene(p, q_true);
+  const SurfaceIcpResult shared = refine_on_surface(scene, core::linear_motion(R, t[0], t[1], t[2]));
+  ASSERT_TRUE(shared.ran) << shared.message;
+  EXPECT_EQ(shared.steps, fit.steps);
+  for (size_t i = 0; i < q.size(); i += 97) {
+    core::Point3D a = q[i], b = q[i];
+    core::transform_point(a, fit.motion);
+    core::transform_point(b, shared.motion);
+    EXPECT_LT(core::distance(a, b), 1e-6);
+  }
 }
 
 const IcpCase kIcpCases[] = {
