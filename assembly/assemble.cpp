@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "assembly/edge_choice.h"
+#include "assembly/forked_pairs.h"
 #include "assembly/multiview_refine.h"
 #include "assembly/pair_job.h"
 #include "assembly/pose_graph.h"
@@ -108,20 +110,29 @@ AssemblyResult assemble(const std::vector<const core::PointSet*>& scans,
     result.time_s = elapsed_s();
     return result;
   }
+  const auto run_one = [&set, &stop](size_t a, size_t b) {
+    PairRecord skipped;  // not tried: the time is up or a stop was asked for
+    skipped.a = a;
+    skipped.b = b;
+    return stop() ? skipped : register_pair(set, a, b, 1, stop);
+  };
+  const auto progress = [&hooks, &todo, &elapsed_s](size_t done) {
+    if (hooks.on_progress) hooks.on_progress({done, todo.size(), elapsed_s()});
+  };
+  std::optional<std::vector<PairRecord>> forked;
+  if (options.threads >= 2 && todo.size() >= 2)
+    forked = run_pairs_in_two_processes(todo, run_one, progress);
   std::vector<PairRecord> pairs;
-  bool stopped = false;
-  for (const auto& [a, b] : todo) {
-    if (!stopped && stop()) stopped = true;
-    if (stopped) {
-      PairRecord skipped;
-      skipped.a = a;
-      skipped.b = b;
-      pairs.push_back(skipped);
-      continue;
+  if (forked) {
+    pairs = std::move(*forked);
+  } else {
+    for (const auto& [a, b] : todo) {
+      pairs.push_back(stop() ? run_one(a, b) : register_pair(set, a, b, options.threads, stop));
+      progress(pairs.size());
     }
-    pairs.push_back(register_pair(set, a, b, options.threads, stop));
-    if (hooks.on_progress) hooks.on_progress({pairs.size(), todo.size(), elapsed_s()});
   }
+  bool stopped = false;
+  for (const PairRecord& p : pairs) stopped |= p.verdict == "not_tried";
   AssemblyResult result = finish_assembly(set, std::move(pairs), options.threads);
   result.stopped = stopped || stop();
   result.time_s = elapsed_s();

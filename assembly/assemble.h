@@ -11,7 +11,8 @@
 namespace kestrel::assembly {
 
 // Assembles `scans` (two or more, each with a few points at least) into the first one's
-// coordinates. The pairs run one after the other, each on options.threads.
+// coordinates. With two threads every other pair runs in a forked copy of the process
+// (forked_pairs.h), each on one thread; with one, the pairs run one after the other.
 AssemblyResult assemble(const std::vector<const core::PointSet*>& scans,
                         const AssemblyOptions& options, const AssemblyHooks& hooks = {});
 
