@@ -60,10 +60,17 @@ TEST_P(Verdicts, JudgeTheMotionAsAUserWould) {
   // Q is P's own points, so the right motion is the identity; the judged one errs by the case.
   const core::RigidTransform judged =
       motion_of(test::rotation(0, 0, 1, c.degrees), c.shift[0], c.shift[1], c.shift[2]);
-  const Judgement j = judge_motion(p, q, judged);
-  if (c.or_no_match && j.verdict == Verdict::kNoMatch) return;
-  EXPECT_EQ(verdict_name(j.verdict), std::string(verdict_name(c.expected))) << j.reason;
-  EXPECT_FALSE(j.reason.empty());
+  // On Q whole, and through an even third of Q's points, as a dense Q is measured.
+  FitOptions shared;
+  shared.max_q_share = q.size() / 3;
+  for (const FitOptions& options : {FitOptions(), shared}) {
+    const FitScene scene(p, q, options);
+    EXPECT_EQ(scene.q_share.empty(), options.max_q_share == FitOptions().max_q_share);
+    const Judgement j = judge_motion(scene, judged);
+    if (c.or_no_match && j.verdict == Verdict::kNoMatch) continue;
+    EXPECT_EQ(verdict_name(j.verdict), std::string(verdict_name(c.expected))) << j.reason;
+    EXPECT_FALSE(j.reason.empty());
+  }
 }
 
 const VerdictCase kCases[] = {
