@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <future>
+#include <memory>
 #include <utility>
 
 #include "app/command_line.h"
@@ -100,6 +102,13 @@ bool align_models(AppState& state, const AlignOptions& o, const ModelInput& p, c
   if (!too_small.empty()) return no_motion(state, outcome, "No motion found: " + too_small);
   // With ICP to follow, the verdict is measured once, on the refined motion.
   state.judge_runs = !o.icp;
+  // The any-pose ICP's fit scene needs only the scans as loaded: it is built beside the search,
+  // which leaves the second core idle much of the time.
+  std::future<std::unique_ptr<registration::FitScene>> scene;
+  if (o.icp && state.params.any_pose && !o.ransac && state.params.threads > 1)
+    scene = std::async(std::launch::async, [&m] {
+      return std::make_unique<registration::FitScene>(m.full_p, m.saved_full_q);
+    });
   if (hooks.before_run) hooks.before_run();
   outcome.run =
       o.ransac ? on_start_ransac(state, hooks.action) : on_start_kestrel(state, hooks.action);
@@ -116,7 +125,7 @@ bool align_models(AppState& state, const AlignOptions& o, const ModelInput& p, c
                      fault.rfind("No motion", 0) == 0 ? fault : "No motion found: " + fault);
   if (!o.icp || outcome.run.stopped) return true;
   const core::Clock::time_point t0 = core::Clock::now();
-  outcome.icp = on_start_icp(state, hooks.action);
+  outcome.icp = on_start_icp(state, hooks.action, scene.valid() ? scene.get() : nullptr);
   outcome.icp_ms = core::elapsed_ms(t0);
   // A stop during ICP asks, as one during the run does, for the motion as it stands.
   if (outcome.icp.stopped) {

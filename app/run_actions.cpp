@@ -1,7 +1,6 @@
 #include "app/run_actions.h"
 
 #include <cstdio>
-#include <optional>
 #include <string>
 
 #include "app/command_line.h"
@@ -131,6 +130,9 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
     place_at_saved(m.q_placement);
   }
   if (m.model_p.empty() || m.model_q.empty()) return {};
+  // Nothing draws a headless Q during the run, whose end moves a fresh copy of the saved Q:
+  // the shown copy's room is let go for the run's own structures.
+  if (!ransac && state.params.headless) core::PointSet().swap(m.full_q);
 
   state.trial_count = 0;
   const registration::EngineInputs inputs{m.model_p, m.p_index, state.params.point_spacing,
@@ -282,15 +284,17 @@ icp::IcpRefineResult refine_any_pose(AppState& state, const ActionHooks& hooks,
 
 }  // namespace
 
-icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
+icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks,
+                                  std::unique_ptr<registration::FitScene> scene) {
   state.status_text = "Running ICP...";
   hooks.request_repaint();
   Matrix4 refinement;
   icp::IcpRefineResult result;
   // The any-pose mode measures its ICP's fits and the verdict on one scene of P and Q as loaded.
-  std::optional<registration::FitScene> scene;
   if (state.params.any_pose) {
-    scene.emplace(state.models.full_p, state.models.saved_full_q);
+    if (!scene)
+      scene = std::make_unique<registration::FitScene>(state.models.full_p,
+                                                       state.models.saved_full_q);
     result = refine_any_pose(state, hooks, *scene, refinement);
   } else {
     result = icp::refine_q_by_icp(state.models.full_p, state.models.full_q, state.params.threads,
