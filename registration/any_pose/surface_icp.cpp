@@ -204,19 +204,17 @@ SurfaceIcpResult refused(const FitScene& scene) {
   return out;
 }
 
-// The steps from `placed` and from each of `starts` composed with it (motions of the scene's
-// Q); the best fit unless another beats the first by options.other_margin.
-SurfaceIcpResult best_of_starts(StepSetup& setup, const core::RigidTransform& placed,
-                                const std::vector<core::RigidTransform>& starts,
+// The steps from where Q lies and from each of `starts`; the best fit unless another beats the
+// first by options.other_margin.
+SurfaceIcpResult best_of_starts(StepSetup& setup, const std::vector<core::RigidTransform>& starts,
                                 const std::function<bool()>& stop,
-                                const SurfaceIcpOptions& options, bool composed) {
+                                const SurfaceIcpOptions& options) {
   const FitScene& scene = setup.scene;
-  SurfaceIcpResult best = run_steps(setup, placed, stop, options);
+  SurfaceIcpResult best = run_steps(setup, {}, stop, options);
   if (best.stopped) return best;
   std::optional<double> best_score;  // measured once another run ends elsewhere
   for (const core::RigidTransform& start : starts) {
-    SurfaceIcpResult other =
-        run_steps(setup, composed ? core::compose(start, placed) : start, stop, options);
+    SurfaceIcpResult other = run_steps(setup, start, stop, options);
     if (other.stopped) return other;
     if (motion_change(setup.sample, best.motion, other.motion) < scene.spacing) continue;
     if (!best_score) best_score = fit_score(scene, best);
@@ -244,13 +242,12 @@ SurfaceIcpResult refine_on_surface(const core::PointSet& full_p, const core::Poi
   if (!scene.usable || !(scene.spacing > 0)) return refused(scene);
   StepSetup setup{scene, scene.q_sample, radii_of(scene, options),
                   NormalCache(full_p, *scene.p_grid, fit.neighbours, scene.spacing)};
-  return best_of_starts(setup, {}, starts, stop, options, false);
+  return best_of_starts(setup, starts, stop, options);
 }
 
-SurfaceIcpResult refine_on_surface(const FitScene& scene, const core::RigidTransform& placed,
+SurfaceIcpResult settle_on_surface(const FitScene& scene, const core::RigidTransform& start,
                                    const std::function<bool()>& stop,
-                                   const SurfaceIcpOptions& options,
-                                   const std::vector<core::RigidTransform>& starts) {
+                                   const SurfaceIcpOptions& options) {
   if (!scene.usable || !(scene.spacing > 0)) return refused(scene);
   core::PointSet sample;
   const size_t n = scene.full_q.size();
@@ -259,10 +256,15 @@ SurfaceIcpResult refine_on_surface(const FitScene& scene, const core::RigidTrans
   StepSetup setup{scene, sample, radii_of(scene, options),
                   NormalCache(scene.full_p, *scene.p_grid, scene.options.neighbours,
                               scene.spacing)};
-  SurfaceIcpResult best = best_of_starts(setup, placed, starts, stop, options, true);
-  // Back to Q as it lies now.
-  if (best.ran) best.motion = core::compose(best.motion, core::rigid_inverse(placed));
-  return best;
+  return run_steps(setup, start, stop, options);
+}
+
+const SurfaceIcpResult& better_fit(const FitScene& scene, const SurfaceIcpResult& first,
+                                   const SurfaceIcpResult& other,
+                                   const SurfaceIcpOptions& options) {
+  if (!other.ran || !first.ran) return first.ran ? first : other;
+  if (motion_change(scene.q_sample, first.motion, other.motion) < scene.spacing) return first;
+  return fit_score(scene, other) > fit_score(scene, first) + options.other_margin ? other : first;
 }
 
 }  // namespace kestrel::registration
