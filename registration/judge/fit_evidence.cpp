@@ -155,15 +155,20 @@ core::PointSet even_share(const core::PointSet& scan, size_t most) {
 
 }  // namespace
 
-FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOptions& o)
+FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOptions& o,
+                   const std::function<bool()>& stop)
     : full_p(p), full_q(q), options(o) {
   const auto k = static_cast<size_t>(options.neighbours);
   usable = full_p.size() >= k && full_q.size() >= k && k >= 3;
   if (!usable) return;
   q_share = even_share(full_q, options.max_q_share);
   const core::PointSet& qs = q_points();
-  p_grid.emplace(full_p, rough_spacing(full_p));
-  q_grid.emplace(qs, rough_spacing(qs));
+  p_grid.emplace(full_p, rough_spacing(full_p), stop);
+  q_grid.emplace(qs, rough_spacing(qs), stop);
+  if (stop && stop()) {
+    usable = false;
+    return;
+  }
   FitEvidence scale;
   measure_scale(full_p, *p_grid, options.neighbours, scale);
   spacing = scale.spacing;

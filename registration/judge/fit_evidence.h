@@ -6,6 +6,7 @@
 // motion at low overlap puts a small share of Q there, but all of that share.
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -53,8 +54,10 @@ struct FitEvidence {
 // The full scans with their search structures and P's scale, built once for every motion a
 // judgement measures. `full_p` and `full_q` must outlive it.
 struct FitScene {
+  // A `stop` request (core/stop_check.h) while the grids are built leaves a scene that is not
+  // usable.
   FitScene(const core::PointSet& full_p, const core::PointSet& full_q,
-           const FitOptions& options = {});
+           const FitOptions& options = {}, const std::function<bool()>& stop = {});
 
   const core::PointSet& full_p;
   const core::PointSet& full_q;
