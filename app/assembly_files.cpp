@@ -143,7 +143,7 @@ void write_poses_json(std::ostream& out, const assembly::AssemblyResult& result,
     out << (k ? ",\n  " : "\n  ") << "{\"a\": " << p.a << ", \"b\": " << p.b
         << ", \"verdict\": " << quoted(p.verdict) << ", \"used\": " << (p.used ? "true" : "false");
     if (p.verdict != "not_tried" && p.verdict != "no_match")
-      out << ", \"fine_share\": " << number(p.fine_share)
+      out << ", \"fine_share\": " << number(p.fine_share) << ", \"snug\": " << (p.snug ? "true" : "false")
           << ", \"matrix\": " << matrix_json(p.motion);
     out << "}";
   }

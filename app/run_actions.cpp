@@ -303,6 +303,7 @@ icp::IcpRefineResult refine_any_pose(AppState& state, const ActionHooks& hooks,
         registration::settle_on_surface(scene, rigid_of(placed), hooks.should_stop);
     fit = after_wide.stopped ? after_wide : registration::better_fit(scene, after_wide, from_run);
   }
+  if (!fit.stopped) fit = registration::with_half_turn(scene, fit, hooks.should_stop);
   return apply_surface_fit(state, fit, placed, refinement, result);
 }
 

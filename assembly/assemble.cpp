@@ -57,7 +57,7 @@ AssemblyResult finish_assembly(const ScanSet& set, std::vector<PairRecord> pairs
     if (!confident && pairs[k].verdict != "uncertain") continue;
     candidates.push_back({{pairs[k].a, pairs[k].b, centred_motion(set, pairs[k], pairs[k].motion),
                            pairs[k].fine_share},
-                          confident});
+                          confident, pairs[k].snug});
     candidate_pair.push_back(k);
   }
   const double tolerance = kRejectSpacings * median_spacing(set);

@@ -51,6 +51,7 @@ struct PairRecord {
   std::string verdict = "not_tried";  // "confident", "uncertain", "no_match" or "not_tried"
   Matrix4 motion = {};    // scan b's file coordinates into scan a's (when a motion was found)
   double fine_share = 0;  // of b, the share lying on a's surface: the edge's weight
+  bool snug = false;      // not confident, but b lies on a closely (registration::Judgement)
   double seconds = 0;     // time of the registration and its verdict
   bool used = false;      // an edge of the final pose graph
 };

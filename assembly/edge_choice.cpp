@@ -5,6 +5,33 @@
 
 namespace kestrel::assembly {
 
+namespace {
+
+// A triangle of pairs a < c < b: b into a directly, against b into c into a.
+struct Triangle {
+  std::array<size_t, 3> edges;
+  bool fits;
+};
+
+// Each triangle's word for or against each of its edges.
+void count_votes(const std::vector<EdgeCandidate>& candidates,
+                 const std::vector<Triangle>& triangles, std::vector<int>& agree,
+                 std::vector<int>& disagree) {
+  // Only confident pairs vouch for a plain uncertain one.
+  const auto vouch = [&candidates](size_t e, bool strictly) {
+    return candidates[e].confident || (!strictly && candidates[e].snug);
+  };
+  for (const Triangle& t : triangles)
+    for (size_t i = 0; i < 3; ++i) {
+      const size_t e = t.edges[i];
+      const bool strictly = !candidates[e].confident && !candidates[e].snug;
+      if (vouch(t.edges[(i + 1) % 3], strictly) && vouch(t.edges[(i + 2) % 3], strictly))
+        (t.fits ? agree : disagree)[e] += 1;
+    }
+}
+
+}  // namespace
+
 std::vector<bool> choose_edges(const std::vector<std::vector<Eigen::Vector3d>>& anchors,
                                const std::vector<EdgeCandidate>& candidates, double tolerance) {
   std::multimap<std::pair<size_t, size_t>, size_t> index;
@@ -12,10 +39,6 @@ std::vector<bool> choose_edges(const std::vector<std::vector<Eigen::Vector3d>>& 
     index.insert({{candidates[e].edge.a, candidates[e].edge.b}, e});
   // Each triangle a < c < b once, for every motion of each of its pairs: b into a directly,
   // against b into c into a.
-  struct Triangle {
-    std::array<size_t, 3> edges;
-    bool fits;
-  };
   std::vector<Triangle> triangles;
   for (const auto& [ab, e] : index) {
     const auto [a, b] = ab;
@@ -31,15 +54,12 @@ std::vector<bool> choose_edges(const std::vector<std::vector<Eigen::Vector3d>>& 
         }
     }
   }
-  // A triangle speaks for or against an edge only when its other two pairs are confident: on a
-  // nearly symmetric shape the wrong fits of uncertain pairs agree with each other as well as
-  // the right ones do, and a scan of another object gives wrong motions that would contest
-  // every right edge they meet.
+  // A triangle speaks for or against an edge only when its other two pairs vouch (confident, or
+  // snug for a confident or snug edge): on a nearly symmetric shape the wrong fits of uncertain
+  // pairs agree with each other as well as the right ones do, and a scan of another object gives
+  // wrong motions that would contest every right edge they meet.
   std::vector<int> agree(candidates.size(), 0), disagree(candidates.size(), 0);
-  for (const Triangle& t : triangles)
-    for (size_t i = 0; i < 3; ++i)
-      if (candidates[t.edges[(i + 1) % 3]].confident && candidates[t.edges[(i + 2) % 3]].confident)
-        (t.fits ? agree : disagree)[t.edges[i]] += 1;
+  count_votes(candidates, triangles, agree, disagree);
   std::vector<bool> out(candidates.size(), false);
   for (auto it = index.begin(); it != index.end();) {
     const auto last = index.upper_bound(it->first);
@@ -47,10 +67,15 @@ std::vector<bool> choose_edges(const std::vector<std::vector<Eigen::Vector3d>>& 
     for (auto k = it; k != last; ++k)
       if (agree[k->second] > agree[best]) best = k->second;
     const EdgeCandidate& c = candidates[best];
-    // One triangle against a confident edge may be the fault of another edge in it: the pose
-    // graph tells those apart.
-    out[best] = c.confident ? disagree[best] < 2 || agree[best] >= disagree[best]
-                            : agree[best] > 0 && disagree[best] == 0;
+    // A triangle against a vouching edge may be the fault of another edge in it; more triangles
+    // for it than against say so. A nearly symmetric scan fits its neighbours two ways, each
+    // pair snugly: its edges then contradict each other evenly, and none of them enters.
+    if (c.confident)
+      out[best] = disagree[best] == 0 || agree[best] > disagree[best];
+    else if (c.snug)
+      out[best] = agree[best] > disagree[best];
+    else
+      out[best] = agree[best] > 0 && disagree[best] == 0;
     it = last;
   }
   return out;

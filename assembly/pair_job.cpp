@@ -9,6 +9,7 @@
 #include "assembly/pose_math.h"
 #include "core/clock.h"
 #include "core/random15.h"
+#include "registration/any_pose/half_turns.h"
 #include "registration/registration.h"
 
 namespace kestrel::assembly {
@@ -29,6 +30,9 @@ Matrix4 file_motion(const ScanSet& set, size_t a, size_t b, const core::RigidTra
 
 // The pairing radii of a pair's refinement, in thinning cells: from where a coarse motion from
 // four matched points may leave a smooth scan down to the scans' noise.
+// A turned fit replaces the first when it measures better by this share of Q.
+constexpr double kTurnMargin = 0.02;
+
 const std::vector<double> kPairRadii = {6.0, 4.0, 3.0, 2.0, 1.5, 1.0, 0.75, 0.5, 0.5, 0.5};
 
 // The search's motion of b onto a laid on a point to plane, with a held: a smooth surface can
@@ -40,6 +44,34 @@ core::RigidTransform refine_pair(const ScanSet& set, size_t a, size_t b,
   std::vector<bool> placed(set.full.size(), false);
   placed[a] = placed[b] = true;
   return transform_of(refine_placement(set, poses, placed, threads, a, kPairRadii).poses[b]);
+}
+
+// A fit's measure for choosing between two motions: Q on P's surface, less what lies where
+// the other scan saw empty space.
+double fit_score(const registration::FitEvidence& e) {
+  return e.fine_share - 2 * e.empty_space;
+}
+
+// Refines and judges the search's motion of b onto a (`motion`, refined in place). A rounded
+// scan often fits its neighbour turned half a turn as well as the right way round at the
+// search's coarse scale; a pair that fits but not confidently is tried turned too.
+registration::Judgement judge_pair(const ScanSet& set, size_t a, size_t b, int threads,
+                                   const registration::FitScene& scene,
+                                   core::RigidTransform& motion) {
+  motion = refine_pair(set, a, b, motion, threads);
+  registration::Judgement j = registration::judge_motion(scene, motion);
+  if (j.verdict != registration::Verdict::kUncertain || j.snug || !scene.usable) return j;
+  const std::optional<core::RigidTransform> turn = registration::half_turn(scene, motion);
+  if (!turn) return j;
+  const core::RigidTransform turned = refine_pair(set, a, b, *turn, threads);
+  // Turned, a scan that overlaps its neighbour a little may cover far more of it, never as
+  // closely: what it brings near must lie on the surface as wholly.
+  const registration::FitEvidence there = registration::evaluate_fit(scene, turned);
+  const double on_surface = there.near_share > 0 ? there.fine_share / there.near_share : 0;
+  if (fit_score(there) <= fit_score(j.fit) + kTurnMargin || on_surface < j.on_surface) return j;
+  motion = turned;
+  j = registration::judge_motion(scene, turned);
+  return j;
 }
 
 }  // namespace
@@ -65,20 +97,19 @@ PairRecord register_pair(const ScanSet& set, size_t a, size_t b, int threads,
   if (!run.improved) {
     record.verdict = registration::verdict_name(registration::Verdict::kNoMatch);
   } else {
-    const core::RigidTransform motion =
-        run.stopped ? run.motion : refine_pair(set, a, b, run.motion, threads);
-    // The verdict and the alternatives are measured on one scene.
+    core::RigidTransform motion = run.motion;
+    // The verdict, the turned fit and the alternatives are measured on one scene.
     std::optional<registration::FitScene> scene;
     if (!run.stopped) scene.emplace(set.full[a], set.full[b]);
     registration::Judgement j = run.stopped ? registration::stopped_judgement()
-                                            : registration::judge_motion(*scene, motion);
+                                            : judge_pair(set, a, b, threads, *scene, motion);
     // The alternatives can only take confidence away; most pairs of a set have none to lose.
-    if (j.verdict == registration::Verdict::kConfident)
+    if (j.verdict == registration::Verdict::kConfident || j.snug)
       registration::weigh_alternatives(j, *scene, run.alternatives, run.best_lcp);
-    const bool confident = j.verdict == registration::Verdict::kConfident;
     record.verdict = registration::verdict_name(j.verdict);
-    record.motion = file_motion(set, a, b, confident ? j.settled : motion);
+    record.motion = file_motion(set, a, b, motion);
     record.fine_share = j.fit.fine_share;
+    record.snug = j.snug;
   }
   record.seconds = core::elapsed_ms(t0) * 0.001;
   return record;

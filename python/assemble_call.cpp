@@ -43,7 +43,7 @@ assembly::Matrix4 matrix_from(const py::handle& h) {
 
 py::dict pair_dict(const assembly::PairRecord& p) {
   return py::dict("a"_a = p.a, "b"_a = p.b, "verdict"_a = p.verdict, "used"_a = p.used,
-                  "fine_share"_a = p.fine_share, "matrix"_a = array_of(p.motion),
+                  "fine_share"_a = p.fine_share, "snug"_a = p.snug, "matrix"_a = array_of(p.motion),
                   "seconds"_a = p.seconds);
 }
 
@@ -54,6 +54,7 @@ assembly::PairRecord pair_from(const py::handle& h) {
   p.b = d["b"].cast<size_t>();
   p.verdict = d["verdict"].cast<std::string>();
   p.fine_share = d["fine_share"].cast<double>();
+  p.snug = d["snug"].cast<bool>();
   p.motion = matrix_from(d["matrix"]);
   p.seconds = d["seconds"].cast<double>();
   return p;

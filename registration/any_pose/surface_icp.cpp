@@ -7,6 +7,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "registration/any_pose/half_turns.h"
 #include "registration/any_pose/plane_fit.h"
 #include "registration/congruent/linear_algebra.h"
 #include "registration/judge/fit_evidence.h"
@@ -115,17 +116,7 @@ bool step_motion(const std::vector<SurfacePair>& pairs, core::RigidTransform& mo
   }
   double x[6], turn[9];
   if (!solve6(A, b, x) || !rotation_by_vector(x, turn)) return false;
-  // The motion p -> R (p - c) + c + t followed by this one: D R (p - c) + D (c + t - m) + m + u.
-  core::DenseMatrix D(3, 3);
-  for (uint32_t r = 0; r < 3; ++r)
-    for (uint32_t c = 0; c < 3; ++c) D(r, c) = turn[3 * r + c];
-  double moved[3];
-  for (uint32_t r = 0; r < 3; ++r) {
-    moved[r] = m[r] + x[3 + r] - motion.c[r];
-    for (uint32_t c = 0; c < 3; ++c) moved[r] += D(r, c) * (motion.c[c] + motion.t[c] - m[c]);
-  }
-  motion.R = core::multiply(D, motion.R);
-  for (int k = 0; k < 3; ++k) motion.t[k] = moved[k];
+  follow_with_turn(motion, turn, m, x + 3);
   return true;
 }
 
@@ -187,10 +178,14 @@ SurfaceIcpResult run_steps(StepSetup& setup, const core::RigidTransform& start,
 }
 
 // How well a refined motion lays the scans on each other: Q on P's surface, less what it puts
-// where the other scan saw empty space.
-double fit_score(const FitScene& scene, const SurfaceIcpResult& r) {
+// where the other scan saw empty space; and of what lies near P, the share on its surface.
+struct FitMark {
+  double score = 0, on_surface = 0;
+};
+
+FitMark fit_mark(const FitScene& scene, const SurfaceIcpResult& r) {
   const FitEvidence e = evaluate_fit(scene, r.motion);
-  return e.fine_share - 2 * e.empty_space;
+  return {e.fine_share - 2 * e.empty_space, e.near_share > 0 ? e.fine_share / e.near_share : 0};
 }
 
 }  // namespace
@@ -212,15 +207,25 @@ SurfaceIcpResult best_of_starts(StepSetup& setup, const std::vector<core::RigidT
   const FitScene& scene = setup.scene;
   SurfaceIcpResult best = run_steps(setup, {}, stop, options);
   if (best.stopped) return best;
-  std::optional<double> best_score;  // measured once another run ends elsewhere
-  for (const core::RigidTransform& start : starts) {
+  std::optional<FitMark> best_mark;  // measured once another run ends elsewhere
+  // A turned start must also lay what it brings near P on P's surface as wholly: turned, a
+  // scan that overlaps P a little may cover far more of it, never as well.
+  const auto compete = [&](const core::RigidTransform& start, bool turned) {
     SurfaceIcpResult other = run_steps(setup, start, stop, options);
-    if (other.stopped) return other;
-    if (motion_change(setup.sample, best.motion, other.motion) < scene.spacing) continue;
-    if (!best_score) best_score = fit_score(scene, best);
-    const double score = fit_score(scene, other);
-    if (score > *best_score + options.other_margin) best = other, best_score = score;
-  }
+    if (other.stopped) return best = other, false;
+    if (motion_change(setup.sample, best.motion, other.motion) < scene.spacing) return true;
+    if (!best_mark) best_mark = fit_mark(scene, best);
+    const FitMark mark = fit_mark(scene, other);
+    if (mark.score > best_mark->score + options.other_margin &&
+        (!turned || mark.on_surface >= best_mark->on_surface))
+      best = other, best_mark = mark;
+    return true;
+  };
+  for (const core::RigidTransform& start : starts)
+    if (!compete(start, false)) return best;
+  if (options.half_turn && best.ran)
+    if (const std::optional<core::RigidTransform> turned = half_turn(scene, best.motion))
+      compete(*turned, true);
   return best;
 }
 
@@ -260,11 +265,24 @@ SurfaceIcpResult settle_on_surface(const FitScene& scene, const core::RigidTrans
 }
 
 const SurfaceIcpResult& better_fit(const FitScene& scene, const SurfaceIcpResult& first,
-                                   const SurfaceIcpResult& other,
-                                   const SurfaceIcpOptions& options) {
+                                   const SurfaceIcpResult& other, const SurfaceIcpOptions& options,
+                                   bool turned) {
   if (!other.ran || !first.ran) return first.ran ? first : other;
   if (motion_change(scene.q_sample, first.motion, other.motion) < scene.spacing) return first;
-  return fit_score(scene, other) > fit_score(scene, first) + options.other_margin ? other : first;
+  const FitMark a = fit_mark(scene, first), b = fit_mark(scene, other);
+  // A turned start must also lay what it brings near P on P's surface as wholly.
+  const bool wins = b.score > a.score + options.other_margin && (!turned || b.on_surface >= a.on_surface);
+  return wins ? other : first;
+}
+
+SurfaceIcpResult with_half_turn(const FitScene& scene, const SurfaceIcpResult& best,
+                                const std::function<bool()>& stop,
+                                const SurfaceIcpOptions& options) {
+  if (!options.half_turn || !best.ran) return best;
+  const std::optional<core::RigidTransform> turned = half_turn(scene, best.motion);
+  if (!turned) return best;
+  const SurfaceIcpResult other = settle_on_surface(scene, *turned, stop, options);
+  return other.stopped ? other : better_fit(scene, best, other, options, true);
 }
 
 }  // namespace kestrel::registration

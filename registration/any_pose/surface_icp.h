@@ -29,6 +29,9 @@ struct SurfaceIcpOptions {
   // A step at the last radius that moves the sample by less than this share of P's spacing
   // (root mean square) ends it.
   double settle_share = 0.001;
+  // Also start from the best fit turned half a turn about the patch it shares with P
+  // (any_pose/half_turns.h): a rounded part fits itself turned about its own surface.
+  bool half_turn = true;
 };
 
 struct SurfaceIcpResult {
@@ -60,10 +63,17 @@ SurfaceIcpResult settle_on_surface(const FitScene& scene, const core::RigidTrans
                                    const SurfaceIcpOptions& options = {});
 
 // Of two runs on one scene, `first`, unless `other` settled elsewhere and fits better (Q on P's
-// surface, less what lies where the other scan saw empty space) by options.other_margin. A run
-// that did not end with a motion never wins over one that did.
+// surface, less what lies where the other scan saw empty space) by options.other_margin, and,
+// when it started `turned` (half_turns.h), lays what it brings near P on P's surface as wholly.
+// A run that did not end with a motion never wins over one that did.
 const SurfaceIcpResult& better_fit(const FitScene& scene, const SurfaceIcpResult& first,
                                    const SurfaceIcpResult& other,
-                                   const SurfaceIcpOptions& options = {});
+                                   const SurfaceIcpOptions& options = {}, bool turned = false);
+
+// `best`, or the run from it turned half a turn about the patch it shares with P when that fits
+// better (with options.half_turn; a rounded part fits itself turned about its own surface).
+SurfaceIcpResult with_half_turn(const FitScene& scene, const SurfaceIcpResult& best,
+                                const std::function<bool()>& stop = {},
+                                const SurfaceIcpOptions& options = {});
 
 }  // namespace kestrel::registration

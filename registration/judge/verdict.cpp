@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "registration/any_pose/half_turns.h"
 #include "registration/any_pose/refine_motion.h"
 
 namespace kestrel::registration {
@@ -22,6 +23,16 @@ constexpr double kNoMatchOnSurface = 0.25;
 constexpr double kConfidentEmptySpace = 0.02;
 // Q held in place: points on P's surface whose normals leave no direction to slide or turn.
 constexpr double kConfidentConstraint = 0.01;
+// A rounded part holds Q more loosely: a fit is snug when what lies near P lies on it almost
+// entirely and almost nothing in empty space. On its own that does not make a pair confident,
+// since a nearly symmetric part fits snugly the wrong way round too; several such pairs that
+// agree can (the assembly's triangles).
+constexpr double kSnugConstraint = 0.001;
+constexpr double kSnugOnSurface = 0.97;
+constexpr double kSnugEmptySpace = 0.005;
+// The result turned half a turn is a rival when it fits nearly as well.
+constexpr double kTurnedRivalShare = 0.9;
+constexpr double kTurnedRivalOnSurface = 0.05;
 // An alternative that puts this share of the result's points on P's surface, as surely, fits
 // about as well.
 constexpr double kRivalShare = 0.7;
@@ -71,6 +82,39 @@ double centroid_shift(const core::PointSet& q, const core::RigidTransform& a,
   return core::distance(ca, cb);
 }
 
+// The RMS distance between the sample of Q placed two ways: `a` moving `qa`, `b` moving `qb`
+// (the same points of one scan, in two frames).
+double placement_gap(const FitScene& scene, const core::PointSet& qa, const core::RigidTransform& a,
+                     const core::PointSet& qb, const core::RigidTransform& b) {
+  double sum = 0;
+  for (const size_t i : scene.q_sample_index) {
+    core::Point3D pa = qa[i], pb = qb[i];
+    core::transform_point(pa, a);
+    core::transform_point(pb, b);
+    const double d = core::distance(pa, pb);
+    sum += d * d;
+  }
+  return std::sqrt(sum / static_cast<double>(std::max<size_t>(1, scene.q_sample_index.size())));
+}
+
+// Whether the settled result turned half a turn about the patch it shares with P fits nearly as
+// well: a part so symmetric that the scans cannot say which way round it lies.
+bool turned_rival(const FitScene& scene, Judgement& j) {
+  const std::optional<core::RigidTransform> turn = half_turn(scene, j.settled);
+  if (!turn) return false;
+  const core::RigidTransform settled = settle(scene, *turn);
+  if (placement_gap(scene, scene.full_q, j.settled, scene.full_q, settled) <
+      kSettledSpacings * scene.spacing)
+    return false;  // it settled back
+  const FitEvidence fit = evaluate_fit(scene, settled);
+  const double on_surface = fit.near_share > 0 ? fit.fine_share / fit.near_share : 0;
+  if (fit.fine_share < kTurnedRivalShare * j.fit.fine_share ||
+      on_surface < j.on_surface - kTurnedRivalOnSurface || fit.empty_space > kConfidentEmptySpace)
+    return false;
+  j.alternatives.push_back({settled, fit.fine_share, on_surface, fit.constraint});
+  return true;
+}
+
 }  // namespace
 
 const char* verdict_name(Verdict verdict) {
@@ -89,6 +133,8 @@ Judgement judge_fit(const FitEvidence& fit) {
   Judgement j;
   j.fit = fit;
   j.on_surface = fit.near_share > 0 ? fit.fine_share / fit.near_share : 0;
+  j.snug = fit.fine_share >= kConfidentShare && j.on_surface >= kSnugOnSurface &&
+           fit.empty_space <= kSnugEmptySpace && fit.constraint >= kSnugConstraint;
   if (fit.fine_share >= kConfidentShare && j.on_surface >= kConfidentOnSurface &&
       fit.constraint >= kConfidentConstraint && fit.empty_space <= kConfidentEmptySpace)
     j.verdict = Verdict::kConfident;
@@ -121,26 +167,17 @@ Judgement judge_motion(const FitScene& scene, const core::RigidTransform& motion
   const bool moved =
       j.settle_degrees > kSettledDegrees || j.settle_shift > kSettledSpacings * scene.spacing;
   if (moved && j.verdict == Verdict::kConfident) j.verdict = Verdict::kUncertain;
+  j.snug = j.snug && !moved;
   char line[120];
   std::snprintf(line, sizeof line, "; settles %.2g degrees and %.3g away", j.settle_degrees,
                 j.settle_shift);
   j.reason += line;
-  return j;
-}
-
-// The RMS distance between the sample of Q placed two ways: `a` moving `qa`, `b` moving `qb`
-// (the same points of one scan, in two frames).
-double placement_gap(const FitScene& scene, const core::PointSet& qa, const core::RigidTransform& a,
-                     const core::PointSet& qb, const core::RigidTransform& b) {
-  double sum = 0;
-  for (const size_t i : scene.q_sample_index) {
-    core::Point3D pa = qa[i], pb = qb[i];
-    core::transform_point(pa, a);
-    core::transform_point(pb, b);
-    const double d = core::distance(pa, pb);
-    sum += d * d;
+  if ((j.verdict == Verdict::kConfident || j.snug) && turned_rival(scene, j)) {
+    if (j.verdict == Verdict::kConfident) j.verdict = Verdict::kUncertain;
+    j.snug = false;
+    j.reason += "; it fits about as well turned half a turn";
   }
-  return std::sqrt(sum / static_cast<double>(std::max<size_t>(1, scene.q_sample_index.size())));
+  return j;
 }
 
 namespace {
@@ -172,6 +209,7 @@ void weigh_on(Judgement& j, const FitScene& scene, const core::PointSet& q_judge
   }
   if (rivals == 0) return;
   if (j.verdict == Verdict::kConfident) j.verdict = Verdict::kUncertain;
+  j.snug = false;
   j.reason += "; another motion fits about as well";
 }
 

@@ -27,6 +27,9 @@ struct Judgement {
   Verdict verdict = Verdict::kNoMatch;
   FitEvidence fit;        // the measure it rests on, taken at the settled motion
   double on_surface = 0;  // fit.fine_share / fit.near_share: of Q near P, the share on its surface
+  // Q lies on P almost wholly and holds there, if loosely, with no rival found: right, unless
+  // the part is nearly symmetric (agreeing pairs of a set of scans can tell).
+  bool snug = false;
   double settle_degrees = 0;                 // how far settling turned the motion judged
   double settle_shift = 0;                   // and moved Q's centroid (model units)
   core::RigidTransform settled;              // where the motion judged settled

@@ -110,5 +110,30 @@ TEST_F(PoseGraph, UncertainEdgeNeedsTwoConfidentEdgesThatAgree) {
   EXPECT_FALSE(chosen[6]);
 }
 
+TEST_F(PoseGraph, SnugEdgesEnterOnlyWhereATriangleAgrees) {
+  // Scan 0 fits 1 right and 3 the wrong way round, both snugly (a nearly symmetric scan): the
+  // triangle 0-1-3 contradicts both, and 1-3 with them; 1-2-3 agrees with 1-2, 2-3 and 1-3,
+  // and the confident 2-4 with 2-3 and 3-4. A snug edge with as many triangles against it as
+  // for it stays out.
+  struct Row {
+    size_t a, b;
+    bool confident, wrong, chosen;
+  };
+  const Row rows[] = {{0, 1, false, false, false}, {0, 3, false, true, false},
+                      {1, 2, false, false, true},  {1, 3, false, false, false},
+                      {2, 3, false, false, true},  {2, 4, true, false, true},
+                      {3, 4, false, false, true}};
+  std::mt19937 rng(5);
+  std::vector<EdgeCandidate> c;
+  for (const Row& r : rows) {
+    Pose m = rigid_inverse(truth[r.a]) * truth[r.b];
+    if (r.wrong) m = Pose(testing::random_motion(rng, Eigen::Vector3d::Zero())) * m;
+    c.push_back({{r.a, r.b, m, 0.5}, r.confident, !r.confident});
+  }
+  std::vector<bool> expected;
+  for (const Row& r : rows) expected.push_back(r.chosen);
+  EXPECT_EQ(choose_edges(anchors, c, kTolerance), expected);
+}
+
 }  // namespace
 }  // namespace kestrel::assembly

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 
 #include "registration/any_pose/surface_icp.h"
@@ -91,6 +92,41 @@ INSTANTIATE_TEST_SUITE_P(Refine, SurfaceIcp, ::testing::ValuesIn(kIcpCases),
                          [](const ::testing::TestParamInfo<IcpCase>& info) {
                            return std::string(info.param.name);
                          });
+
+// A dome with one bump: turned half a turn about its axis it fits itself everywhere but at the
+// bump, which lies too far from where the turn leaves it for the steps to pull Q round.
+core::PointSet bumped_dome(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> u(-40, 40);
+  core::PointSet set;
+  while (set.size() < n) {
+    const double x = u(rng), y = u(rng);
+    const double bump = 8 * std::exp(-((x - 20) * (x - 20) + (y - 10) * (y - 10)) / 60);
+    set.push_back(test::point(x, y, -(x * x + y * y) / 80 + bump));
+  }
+  return set;
+}
+
+TEST(SurfaceIcp, TriesTheFitTurnedHalfATurnAboutTheSharedPatch) {
+  const core::PointSet p = bumped_dome(8000, 3);
+  const core::PointSet q_true = bumped_dome(8000, 9);
+  const double t[3] = {0.5, -0.3, 0.2};
+  const core::PointSet q = test::moved(q_true, test::rotation(0, 0, 1, 180), t);
+  struct Row {
+    bool half_turn;
+    bool comes_back;
+  };
+  for (const Row& row : {Row{true, true}, Row{false, false}}) {
+    SurfaceIcpOptions options;
+    options.half_turn = row.half_turn;
+    const SurfaceIcpResult fit = refine_on_surface(p, q, {}, options);
+    ASSERT_TRUE(fit.ran) << fit.message;
+    core::Point3D probe = q[0];
+    core::transform_point(probe, fit.motion);
+    EXPECT_EQ(core::distance(probe, q_true[0]) < 0.5, row.comes_back)
+        << "half turn " << row.half_turn << ": " << core::distance(probe, q_true[0]) << " away";
+  }
+}
 
 TEST(SurfaceIcp, LeavesQWhereItIsWhenNothingIsNearAndRefusesWhatItCannotFit) {
   const core::PointSet p = bumpy(4000, 3, -50, 50);
