@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 
 #include "core/dense_matrix.h"
@@ -92,6 +93,30 @@ TEST(Verdict, TooFewPointsAreNoMatchWithAReason) {
   const Judgement j = judge_motion(p, p, {});
   EXPECT_EQ(j.verdict, Verdict::kNoMatch);
   EXPECT_NE(j.reason.find("too few"), std::string::npos) << j.reason;
+}
+
+TEST(Verdict, AStoppedSceneJudgesNothingAndAnUnstoppedOneAsAlways) {
+  const core::PointSet p = bumpy_patch(6000, 3);
+  struct Case {
+    const char* name;
+    std::function<bool()> stop;
+    bool usable;
+  };
+  int asked = 0;
+  const Case cases[] = {
+      {"no hook", {}, true},
+      {"never", [] { return false; }, true},
+      {"at once", [] { return true; }, false},
+      // Asked once by each grid's build at its start, so the Q grid's build stops.
+      {"after the first grid", [&asked] { return ++asked > 1; }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FitScene scene(p, p, FitOptions(), c.stop);
+    EXPECT_EQ(scene.usable, c.usable);
+    const Judgement j = judge_motion(scene, {});
+    EXPECT_EQ(j.verdict, c.usable ? Verdict::kConfident : Verdict::kNoMatch) << j.reason;
+  }
 }
 
 }  // namespace
