@@ -283,6 +283,8 @@ icp::IcpRefineResult refine_any_pose(AppState& state, const ActionHooks& hooks,
                                      const registration::FitScene& scene, Matrix4& refinement) {
   ModelSets& m = state.models;
   const Matrix4 run_placement = motion_matrix(shown_placement(state));
+  registration::SurfaceIcpOptions surface;
+  surface.threads = state.params.threads;
   icp::IcpRefineResult result;
   registration::SurfaceIcpResult from_run;
   core::side_by_side(
@@ -292,7 +294,8 @@ icp::IcpRefineResult refine_any_pose(AppState& state, const ActionHooks& hooks,
                                       hooks.should_stop, kAnyPoseIcpPoints);
       },
       [&] {
-        from_run = registration::settle_on_surface(scene, rigid_of(run_placement), hooks.should_stop);
+        from_run = registration::settle_on_surface(scene, rigid_of(run_placement),
+                                                   hooks.should_stop, surface);
       });
   if (result.stopped) return result;
   refinement = result.ran ? matrix_of(result.xf2) : Matrix4();
@@ -300,10 +303,10 @@ icp::IcpRefineResult refine_any_pose(AppState& state, const ActionHooks& hooks,
   registration::SurfaceIcpResult fit = from_run;
   if (result.ran && !from_run.stopped) {
     const registration::SurfaceIcpResult after_wide =
-        registration::settle_on_surface(scene, rigid_of(placed), hooks.should_stop);
+        registration::settle_on_surface(scene, rigid_of(placed), hooks.should_stop, surface);
     fit = after_wide.stopped ? after_wide : registration::better_fit(scene, after_wide, from_run);
   }
-  if (!fit.stopped) fit = registration::with_half_turn(scene, fit, hooks.should_stop);
+  if (!fit.stopped) fit = registration::with_half_turn(scene, fit, hooks.should_stop, surface);
   return apply_surface_fit(state, fit, placed, refinement, result);
 }
 

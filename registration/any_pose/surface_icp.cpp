@@ -7,6 +7,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "core/side_by_side.h"
 #include "registration/any_pose/half_turns.h"
 #include "registration/any_pose/plane_fit.h"
 #include "registration/congruent/linear_algebra.h"
@@ -65,13 +66,13 @@ class NormalCache {
 
 // Pairs each sample point, moved by `motion`, with P's nearest point within `radius`. False when
 // a stop request came.
-bool find_pairs(const FitScene& scene, const core::PointSet& sample,
+bool find_pairs(const FitScene& scene, const core::PointSet& sample, size_t begin, size_t end,
                 const core::RigidTransform& motion, double radius, NormalCache& normals,
                 const std::function<bool()>& stop, std::vector<SurfacePair>& pairs) {
   pairs.clear();
   const double sq_radius = radius * radius;
-  for (size_t i = 0; i < sample.size(); ++i) {
-    if (i % 1024 == 0 && stop && stop()) return false;
+  for (size_t i = begin; i < end; ++i) {
+    if ((i - begin) % 1024 == 0 && stop && stop()) return false;
     SurfacePair s;
     core::Point3D x = sample[i];
     core::transform_point(x, motion);
@@ -140,7 +141,33 @@ struct StepSetup {
   const core::PointSet& sample;
   std::vector<double> radii;
   NormalCache normals;
+  // With a second cache the sample's second half is paired apart, with normals of its own, on a
+  // second thread when `threads` allows: the same pairs either way.
+  std::optional<NormalCache> second;
+  int threads = 1;
 };
+
+// Pairs the whole sample, moved by `motion`, within `radius`. False when a stop request came
+// (heard by the first half's loop only: the request's hook is the calling thread's).
+bool pair_sample(StepSetup& setup, const core::RigidTransform& motion, double radius,
+                 const std::function<bool()>& stop, std::vector<SurfacePair>& pairs) {
+  const size_t n = setup.sample.size();
+  if (!setup.second)
+    return find_pairs(setup.scene, setup.sample, 0, n, motion, radius, setup.normals, stop, pairs);
+  std::vector<SurfacePair> rest;
+  bool heard = false;
+  core::side_by_side(
+      setup.threads,
+      [&] {
+        heard = !find_pairs(setup.scene, setup.sample, 0, n / 2, motion, radius, setup.normals,
+                            stop, pairs);
+      },
+      [&] {
+        find_pairs(setup.scene, setup.sample, n / 2, n, motion, radius, *setup.second, {}, rest);
+      });
+  pairs.insert(pairs.end(), rest.begin(), rest.end());
+  return !heard;
+}
 
 // The steps from `start`, a motion of the scene's Q.
 SurfaceIcpResult run_steps(StepSetup& setup, const core::RigidTransform& start,
@@ -153,8 +180,8 @@ SurfaceIcpResult run_steps(StepSetup& setup, const core::RigidTransform& start,
   const size_t last = radii.size() - 1;
   for (int step = 0; step < options.max_steps; ++step) {
     if ((stop && stop()) ||
-        !find_pairs(scene, setup.sample, motion, radii[std::min(static_cast<size_t>(step), last)],
-                    setup.normals, stop, pairs)) {
+        !pair_sample(setup, motion, radii[std::min(static_cast<size_t>(step), last)], stop,
+                     pairs)) {
       result.stopped = true;
       result.message = "ICP stopped before it was done";
       return result;
@@ -260,7 +287,10 @@ SurfaceIcpResult settle_on_surface(const FitScene& scene, const core::RigidTrans
   for (size_t i = 0; i < n; i += std::max<size_t>(1, stride)) sample.push_back(scene.full_q[i]);
   StepSetup setup{scene, sample, radii_of(scene, options),
                   NormalCache(scene.full_p, *scene.p_grid, scene.options.neighbours,
-                              scene.spacing)};
+                              scene.spacing),
+                  NormalCache(scene.full_p, *scene.p_grid, scene.options.neighbours,
+                              scene.spacing),
+                  options.threads};
   return run_steps(setup, start, stop, options);
 }
 

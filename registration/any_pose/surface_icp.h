@@ -32,6 +32,8 @@ struct SurfaceIcpOptions {
   // Also start from the best fit turned half a turn about the patch it shares with P
   // (any_pose/half_turns.h): a rounded part fits itself turned about its own surface.
   bool half_turn = true;
+  // Threads that pair the sample in settle_on_surface (1 or 2; the same result either way).
+  int threads = 1;
 };
 
 struct SurfaceIcpResult {
