@@ -331,6 +331,24 @@ size_t q_share(const AppState& state, bool kept, bool both, FileModels& files,
   return m.figures_q.count;
 }
 
+// The centroid of both sets once Q is moved: of the sets themselves, which it centres, with a
+// reconstruction; else from `sum`, the `n` points' coordinates added up.
+void joint_centroid(bool both, FileModels& files, const double (&sum)[3], size_t n,
+                    float (&joint)[3]) {
+  if (both) {
+    centre_jointly(files.p, files.q, joint);
+    return;
+  }
+  for (int k = 0; k < 3; ++k) joint[k] = static_cast<float>(sum[k] / static_cast<double>(n));
+}
+
+// The console's lines of a written motion.
+void print_motion(const double (&total)[4][4]) {
+  std::printf("\n\n\n");
+  print_rotation_rows(total);
+  std::printf("translation: %f %f %f\n", total[0][3], total[1][3], total[2][3]);
+}
+
 }  // namespace
 
 bool export_results(AppState& state, const std::string& results_path,
@@ -367,9 +385,7 @@ bool export_results(AppState& state, const std::string& results_path,
       total, state.params.scale_tol != 1.0f ? MotionKind::kAnyLinear : MotionKind::kSimilarity,
       "the motion");
   if (!fault.empty()) return refuse("Cannot write the results: " + fault + ".", error);
-  std::printf("\n\n\n");
-  print_rotation_rows(total);
-  std::printf("translation: %f %f %f\n", total[0][3], total[1][3], total[2][3]);
+  print_motion(total);
   core::DenseMatrix L(3, 3);
   for (uint32_t r = 0; r < 3; ++r)
     for (uint32_t c = 0; c < 3; ++c) L(r, c) = local.m[r][c];
@@ -383,12 +399,7 @@ bool export_results(AppState& state, const std::string& results_path,
     return refuse(reason, error);
 
   float joint[3];
-  if (both) {
-    centre_jointly(files.p, files.q, joint);
-  } else {
-    const double n = static_cast<double>(np + nq);
-    for (int k = 0; k < 3; ++k) joint[k] = static_cast<float>(sum[k] / n);
-  }
+  joint_centroid(both, files, sum, np + nq, joint);
   if (both && !out.add(reconstruct_path,
                        core::reconstruction_text(files.q, files.p, files.p_faces, files.q_faces),
                        &reason))
