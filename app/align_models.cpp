@@ -3,8 +3,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
 #include <utility>
 
 #include "app/command_line.h"
@@ -64,6 +68,12 @@ bool refuse_output(std::string* error, const std::string& reason) {
   return false;
 }
 
+// Tells a scene built beside the run that it is not wanted, before its future is waited for.
+struct SceneDrop {
+  std::atomic<bool>& unwanted;
+  ~SceneDrop() { unwanted = true; }
+};
+
 }  // namespace
 
 const char* idle_given_option(const core::RunParameters& params, const AlignOptions& o) {
@@ -100,6 +110,17 @@ bool align_models(AppState& state, const AlignOptions& o, const ModelInput& p, c
   if (!too_small.empty()) return no_motion(state, outcome, "No motion found: " + too_small);
   // With ICP to follow, the verdict is measured once, on the refined motion.
   state.judge_runs = !o.icp;
+  // The any-pose ICP's fit scene needs only the scans as loaded: it is built beside the search,
+  // which leaves the second core idle much of the time. Leaving without ICP drops it at once.
+  std::atomic<bool> scene_unwanted{false};
+  const std::function<bool()> drop_scene = [&scene_unwanted] { return scene_unwanted.load(); };
+  std::future<std::unique_ptr<registration::FitScene>> scene;
+  const SceneDrop scene_drop{scene_unwanted};
+  if (o.icp && state.params.any_pose && !o.ransac && state.params.threads > 1)
+    scene = std::async(std::launch::async, [&m, &drop_scene] {
+      return std::make_unique<registration::FitScene>(m.full_p, m.saved_full_q,
+                                                      registration::FitOptions(), drop_scene);
+    });
   if (hooks.before_run) hooks.before_run();
   outcome.run =
       o.ransac ? on_start_ransac(state, hooks.action) : on_start_kestrel(state, hooks.action);
@@ -116,7 +137,7 @@ bool align_models(AppState& state, const AlignOptions& o, const ModelInput& p, c
                      fault.rfind("No motion", 0) == 0 ? fault : "No motion found: " + fault);
   if (!o.icp || outcome.run.stopped) return true;
   const core::Clock::time_point t0 = core::Clock::now();
-  outcome.icp = on_start_icp(state, hooks.action);
+  outcome.icp = on_start_icp(state, hooks.action, scene.valid() ? scene.get() : nullptr);
   outcome.icp_ms = core::elapsed_ms(t0);
   // A stop during ICP asks, as one during the run does, for the motion as it stands.
   if (outcome.icp.stopped) {

@@ -75,7 +75,33 @@ struct ModelRead {
   core::Origin origin{0, 0, 0};
   double read_ms = 0;     // parsing the file
   double read_bytes = 0;  // the file's size
+  FileFigures figures;    // for the results, when read from a file without a cut
 };
+
+// The figures of a file's points as parsed (file coordinates less the origin) that writing the
+// results needs: P's count and sum, Q's points. The centroid follows from the preparation.
+void keep_figures(const core::PointSet& parsed, bool is_p, FileFigures& figures) {
+  figures.known = true;
+  figures.count = parsed.size();
+  if (is_p) {
+    for (const core::Point3D& pt : parsed) {
+      figures.sum[0] += pt.x;
+      figures.sum[1] += pt.y;
+      figures.sum[2] += pt.z;
+    }
+    return;
+  }
+  figures.xyz.reserve(3 * parsed.size());
+  for (const core::Point3D& pt : parsed)
+    for (const double v : {pt.x, pt.y, pt.z}) {
+      // A number read exactly (far from the origin) is not held by a float: read it again.
+      if (static_cast<double>(static_cast<float>(v)) != v) {
+        figures = FileFigures();
+        return;
+      }
+      figures.xyz.push_back(static_cast<float>(v));
+    }
+}
 
 // Where a model comes from: the file `name`, or `points` in memory labelled `name`; `hint` is
 // the other model's origin, taken when it suits this one too.
@@ -137,6 +163,7 @@ bool read_model(const ModelSource& source, float cut, bool is_p, bool full_surfa
   out.origin = core::choose_origin(parsed, source.hint);
   // A file's numbers are kept as floats relative to its origin, as a near file's are read.
   core::move_to_origin(parsed, out.origin, source.points == nullptr);
+  if (!source.points && cut == 0) keep_figures(parsed, is_p, out.figures);
   const core::RunParameters params_before = params;
   if (cut != 0 || settle_sample(parsed.size(), is_p, params) <= 1) {
     params = params_before;
@@ -197,6 +224,9 @@ void commit(AppState& state, ModelSide side, const std::string& file, ModelRead&
   sets.model_faces.swap(read.model_faces);
   std::copy(read.centroid, read.centroid + 3, sets.centroid);
   sets.origin = read.origin;
+  FileFigures& figures = side == ModelSide::kP ? m.figures_p : m.figures_q;
+  figures = std::move(read.figures);
+  std::copy(read.centroid, read.centroid + 3, figures.centroid);
   (side == ModelSide::kP ? m.read_ms_p : m.read_ms_q) = read.read_ms;
   (side == ModelSide::kP ? m.read_bytes_p : m.read_bytes_q) = read.read_bytes;
   if (side == ModelSide::kP) {

@@ -3,6 +3,7 @@
 // the search structure over the working P. The app owns the one instance; runs read it.
 
 #include <string>
+#include <vector>
 
 #include "app/q_placement.h"
 #include "core/face.h"
@@ -11,6 +12,17 @@
 #include "registration/registration.h"
 
 namespace kestrel::app {
+
+// What writing the results takes from a file, kept from its load so that the file need not be
+// read again: in file coordinates less the origin, before any cut. P gives its points' count
+// and sum, Q its points themselves (floats, as read). Kept only for a file loaded without a cut.
+struct FileFigures {
+  bool known = false;
+  float centroid[3] = {0, 0, 0};  // of the points as read, as the load centred them
+  size_t count = 0;
+  double sum[3] = {0, 0, 0};  // P: the points' coordinates added up in order
+  std::vector<float> xyz;     // Q: x, y and z of every point in order
+};
 
 struct ModelSets {
   core::PointSet model_p;       // working (subsampled) P: source of bases, indexed by p_index
@@ -34,6 +46,7 @@ struct ModelSets {
   // How long the last read of each file took and how many bytes it held, for the profile.
   double read_ms_p = 0, read_ms_q = 0;
   double read_bytes_p = 0, read_bytes_q = 0;
+  FileFigures figures_p, figures_q;
 
   // Loads give the full sets faces and normals (the planar reconstruction), which only the
   // window uses: it draws them and its "s" key writes them. Headless callers turn this off and

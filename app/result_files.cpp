@@ -32,25 +32,38 @@ struct MatrixTolerance {
   double column[4] = {0, 0, 0, 0};
 };
 
-MatrixTolerance matrix_tolerance(const core::PointSet& q, const core::Origin& origin) {
-  double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0}, far[3] = {0, 0, 0};
-  bool first = true;
-  for (const core::Point3D& pt : q) {
+// Q's extent in file coordinates, gathered point by point, and the tolerance it gives.
+class QExtent {
+ public:
+  void add(const core::Point3D& pt, const core::Origin& origin) {
     const double v[3] = {pt.x, pt.y, pt.z};
     for (int k = 0; k < 3; ++k) {
-      lo[k] = first ? v[k] : std::min(lo[k], v[k]);
-      hi[k] = first ? v[k] : std::max(hi[k], v[k]);
-      far[k] = std::max(far[k], std::fabs(v[k] + origin[static_cast<size_t>(k)]));
+      lo_[k] = first_ ? v[k] : std::min(lo_[k], v[k]);
+      hi_[k] = first_ ? v[k] : std::max(hi_[k], v[k]);
+      far_[k] = std::max(far_[k], std::fabs(v[k] + origin[static_cast<size_t>(k)]));
     }
-    first = false;
+    first_ = false;
   }
-  const double size =
-      std::sqrt((hi[0] - lo[0]) * (hi[0] - lo[0]) + (hi[1] - lo[1]) * (hi[1] - lo[1]) +
-                (hi[2] - lo[2]) * (hi[2] - lo[2]));
-  MatrixTolerance t;
-  for (int k = 0; k < 3; ++k) t.column[k] = far[k] > 0 ? 1e-5 * size / far[k] : 1e-5 * size;
-  t.column[3] = 1e-5 * size;
-  return t;
+
+  MatrixTolerance tolerance() const {
+    const double size = std::sqrt((hi_[0] - lo_[0]) * (hi_[0] - lo_[0]) +
+                                  (hi_[1] - lo_[1]) * (hi_[1] - lo_[1]) +
+                                  (hi_[2] - lo_[2]) * (hi_[2] - lo_[2]));
+    MatrixTolerance t;
+    for (int k = 0; k < 3; ++k) t.column[k] = far_[k] > 0 ? 1e-5 * size / far_[k] : 1e-5 * size;
+    t.column[3] = 1e-5 * size;
+    return t;
+  }
+
+ private:
+  double lo_[3] = {0, 0, 0}, hi_[3] = {0, 0, 0}, far_[3] = {0, 0, 0};
+  bool first_ = true;
+};
+
+MatrixTolerance matrix_tolerance(const core::PointSet& q, const core::Origin& origin) {
+  QExtent extent;
+  for (const core::Point3D& pt : q) extent.add(pt, origin);
+  return extent.tolerance();
 }
 
 // The results file's text; its numbers come from number_text, so a usual motion is written as
@@ -270,20 +283,91 @@ bool write_matrix_file(const std::string& path, const double (&m)[4][4], std::st
   return core::write_file_atomically(path, matrix_text(m), error);
 }
 
+namespace {
+
+// Whether the figures kept from the loads stand in for reading both files again: both came from
+// their files without a cut, none is asked now, and no reconstruction needs the points of P.
+bool figures_stand_in(const ModelSets& m, float cut_y, bool both) {
+  return !both && cut_y == 0 && m.figures_p.known && m.figures_q.known &&
+         m.figures_q.xyz.size() == 3 * m.figures_q.count;
+}
+
+// What reread_models gives without a reconstruction, from the kept figures.
+void take_figures(const ModelSets& m, FileModels& files, size_t& np, double (&sum)[3]) {
+  std::copy(m.figures_p.centroid, m.figures_p.centroid + 3, files.cp);
+  std::copy(m.figures_q.centroid, m.figures_q.centroid + 3, files.cq);
+  np = m.figures_p.count;
+  std::copy(m.figures_p.sum, m.figures_p.sum + 3, sum);
+}
+
+// Q's share of the results: the tolerance of its extent, its count, and (unless `both`, where
+// the joint centroid comes later) its points moved by `motion` added to `sum`. Q's points are
+// taken scaled as reread_model takes them, from the kept figures when `kept`, else from
+// `files.q`, which is moved.
+size_t q_share(const AppState& state, bool kept, bool both, FileModels& files,
+               const core::RigidTransform& motion, MatrixTolerance& tol, double (&sum)[3]) {
+  const ModelSets& m = state.models;
+  if (!kept) {
+    tol = matrix_tolerance(files.q, m.origin_q);
+    core::transform_point_set(files.q, motion);
+    if (!both) add_positions(files.q, sum);
+    return files.q.size();
+  }
+  const float* c = files.cq;
+  const std::vector<float>& xyz = m.figures_q.xyz;
+  QExtent extent;
+  for (size_t i = 0; i < m.figures_q.count; ++i) {
+    core::Point3D pt;
+    pt.x = (static_cast<double>(xyz[3 * i]) - c[0]) * state.params.do_scale + c[0];
+    pt.y = (static_cast<double>(xyz[3 * i + 1]) - c[1]) * state.params.do_scale + c[1];
+    pt.z = (static_cast<double>(xyz[3 * i + 2]) - c[2]) * state.params.do_scale + c[2];
+    extent.add(pt, m.origin_q);
+    core::transform_point(pt, motion);
+    sum[0] += pt.x;
+    sum[1] += pt.y;
+    sum[2] += pt.z;
+  }
+  tol = extent.tolerance();
+  return m.figures_q.count;
+}
+
+// The centroid of both sets once Q is moved: of the sets themselves, which it centres, with a
+// reconstruction; else from `sum`, the `n` points' coordinates added up.
+void joint_centroid(bool both, FileModels& files, const double (&sum)[3], size_t n,
+                    float (&joint)[3]) {
+  if (both) {
+    centre_jointly(files.p, files.q, joint);
+    return;
+  }
+  for (int k = 0; k < 3; ++k) joint[k] = static_cast<float>(sum[k] / static_cast<double>(n));
+}
+
+// The console's lines of a written motion.
+void print_motion(const double (&total)[4][4]) {
+  std::printf("\n\n\n");
+  print_rotation_rows(total);
+  std::printf("translation: %f %f %f\n", total[0][3], total[1][3], total[2][3]);
+}
+
+}  // namespace
+
 bool export_results(AppState& state, const std::string& results_path,
                     const std::string& reconstruct_path, ExportedMotion* motion, std::string* error,
                     core::FileBatch* batch) {
   ModelSets& models = state.models;
   if (models.file_p.empty() || models.file_q.empty())
     return refuse("Load model P and model Q before writing the results.", error);
-  // Re-read both files in file coordinates into copies, so a later run still searches the P
-  // its tree and spacing were built for.
+  // Both files in file coordinates, as copies (so a later run still searches the P its tree and
+  // spacing were built for): read again, or what their loads kept of them.
   FileModels files;
   std::string reason;
   const bool both = !reconstruct_path.empty();
+  const bool kept = figures_stand_in(models, state.params.cut_y, both);
   size_t np = 0;
   double sum[3] = {0, 0, 0};
-  if (!reread_models(state, both, files, np, sum, reason))
+  if (kept)
+    take_figures(models, files, np, sum);
+  else if (!reread_models(state, both, files, np, sum, reason))
     return refuse("Cannot write the results: " + reason, error);
   std::copy(files.cp, files.cp + 3, models.centroid_p);
   std::copy(files.cq, files.cq + 3, models.centroid_q);
@@ -301,31 +385,24 @@ bool export_results(AppState& state, const std::string& results_path,
       total, state.params.scale_tol != 1.0f ? MotionKind::kAnyLinear : MotionKind::kSimilarity,
       "the motion");
   if (!fault.empty()) return refuse("Cannot write the results: " + fault + ".", error);
-  std::printf("\n\n\n");
-  print_rotation_rows(total);
-  std::printf("translation: %f %f %f\n", total[0][3], total[1][3], total[2][3]);
-  const MatrixTolerance tol = matrix_tolerance(files.q, models.origin_q);
+  print_motion(total);
   core::DenseMatrix L(3, 3);
   for (uint32_t r = 0; r < 3; ++r)
     for (uint32_t c = 0; c < 3; ++c) L(r, c) = local.m[r][c];
-  core::transform_point_set(files.q,
-                            core::linear_motion(L, local.m[0][3], local.m[1][3], local.m[2][3]));
+  MatrixTolerance tol;
+  const size_t nq = q_share(state, kept, both, files,
+                            core::linear_motion(L, local.m[0][3], local.m[1][3], local.m[2][3]),
+                            tol, sum);
   core::FileBatch own;
   core::FileBatch& out = batch ? *batch : own;
-  if (!out.add(results_path, results_text(state, np, files.q.size(), total, tol), &reason))
+  if (!out.add(results_path, results_text(state, np, nq, total, tol), &reason))
     return refuse(reason, error);
 
   float joint[3];
-  if (both) {
-    centre_jointly(files.p, files.q, joint);
-  } else {
-    add_positions(files.q, sum);
-    const double n = static_cast<double>(np + files.q.size());
-    for (int k = 0; k < 3; ++k) joint[k] = static_cast<float>(sum[k] / n);
-  }
-  if (!reconstruct_path.empty() &&
-      !out.add(reconstruct_path,
-               core::reconstruction_text(files.q, files.p, files.p_faces, files.q_faces), &reason))
+  joint_centroid(both, files, sum, np + nq, joint);
+  if (both && !out.add(reconstruct_path,
+                       core::reconstruction_text(files.q, files.p, files.p_faces, files.q_faces),
+                       &reason))
     return refuse(reason, error);
   if (!batch && !own.commit(&reason)) return refuse(reason, error);
   std::copy(joint, joint + 3, models.centroid_q);

@@ -1,7 +1,6 @@
 #include "app/run_actions.h"
 
 #include <cstdio>
-#include <optional>
 #include <string>
 
 #include "app/command_line.h"
@@ -10,6 +9,7 @@
 #include "core/clock.h"
 #include "core/random15.h"
 #include "core/rigid_transform.h"
+#include "core/side_by_side.h"
 #include "registration/registration.h"
 
 namespace kestrel::app {
@@ -131,6 +131,9 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
     place_at_saved(m.q_placement);
   }
   if (m.model_p.empty() || m.model_q.empty()) return {};
+  // Nothing draws a headless Q during the run, whose end moves a fresh copy of the saved Q:
+  // the shown copy's room is let go for the run's own structures.
+  if (!ransac && state.params.headless) core::PointSet().swap(m.full_q);
 
   state.trial_count = 0;
   const registration::EngineInputs inputs{m.model_p, m.p_index, state.params.point_spacing,
@@ -215,7 +218,7 @@ namespace {
 // The any-pose refinement's wide step: the default mode's ICP, rigid, on every k-th point of a
 // scan, at most this many (its steps draw a few hundred pairs each, so more only costs normals
 // and tree nodes no step asks for).
-constexpr size_t kAnyPoseIcpPoints = size_t{1} << 17;
+constexpr size_t kAnyPoseIcpPoints = size_t{1} << 16;
 
 Matrix4 matrix_of(const icp::Xform& xf) {
   Matrix4 m;
@@ -245,52 +248,81 @@ void judge_on_scene(AppState& state, const registration::FitScene& scene) {
                                    state.last_run.best_lcp);
 }
 
-// The any-pose mode's ICP, reported as the default one's is (Q's full points moved, the
-// transform applied, also in `refinement`). The default mode's ICP reaches far, which rescues a
-// motion found well off at high overlap but drags Q along P at low overlap; point-to-plane
-// steps within a few of P's spacings, from where it left Q and from where the run left it,
-// settle which fits better. `scene` holds P and Q as loaded.
-icp::IcpRefineResult refine_any_pose(AppState& state, const ActionHooks& hooks,
-                                     const registration::FitScene& scene, Matrix4& refinement) {
+// Moves the shown Q by the surface steps' result `fit` (a motion of Q as loaded; Q lies at
+// `placed` now, `refinement` past the run's motion) and reports it in `result`; without a
+// motion, Q goes back where the run left it.
+icp::IcpRefineResult apply_surface_fit(AppState& state, const registration::SurfaceIcpResult& fit,
+                                       const Matrix4& placed, Matrix4& refinement,
+                                       icp::IcpRefineResult result) {
   ModelSets& m = state.models;
-  const core::RigidTransform placed_by_run = shown_placement(state);
-  icp::IcpRefineResult result = icp::refine_q_by_icp(m.full_p, m.full_q, state.params.threads,
-                                                     false, hooks.should_stop, kAnyPoseIcpPoints);
-  if (result.stopped) return result;
-  refinement = result.ran ? matrix_of(result.xf2) : Matrix4();
-  std::vector<core::RigidTransform> starts;
-  if (result.ran) starts.push_back(rigid_of(rigid_inverse(refinement)));
-  const core::RigidTransform placed = rigid_of(refinement * motion_matrix(placed_by_run));
-  const registration::SurfaceIcpResult fit =
-      registration::refine_on_surface(scene, placed, hooks.should_stop, {}, starts);
   result.stopped = fit.stopped;
   result.ran = fit.ran;
   if (!fit.ran) {
     result.message = fit.message;
-    // Q goes back where the run left it: nothing of the refinement applies.
-    if (!starts.empty()) core::transform_point_set(m.full_q, starts.front());
+    if (!refinement.is_identity())
+      core::transform_point_set(m.full_q, rigid_of(rigid_inverse(refinement)));
     return result;
   }
   if (!fit.message.empty() && state.console) std::fprintf(stderr, "ICP: %s\n", fit.message.c_str());
-  core::transform_point_set(m.full_q, fit.motion);
-  refinement = motion_matrix(fit.motion) * refinement;
+  const Matrix4 step = motion_matrix(fit.motion) * rigid_inverse(placed);
+  core::transform_point_set(m.full_q, rigid_of(step));
+  refinement = step * refinement;
   for (int r = 0; r < 4; ++r)
     for (int c = 0; c < 4; ++c) result.xf2(r, c) = refinement.m[r][c];
   result.error = static_cast<float>(fit.rms);
   return result;
 }
 
+// The any-pose mode's ICP, reported as the default one's is (Q's full points moved, the
+// transform applied, also in `refinement`). The default mode's ICP reaches far, which rescues a
+// motion found well off at high overlap but drags Q along P at low overlap; point-to-plane
+// steps within a few of P's spacings, from where it left Q and from where the run left it,
+// settle which fits better. The steps from the run's motion need nothing of the first stage and
+// go beside it. `scene` holds P and Q as loaded.
+icp::IcpRefineResult refine_any_pose(AppState& state, const ActionHooks& hooks,
+                                     const registration::FitScene& scene, Matrix4& refinement) {
+  ModelSets& m = state.models;
+  const Matrix4 run_placement = motion_matrix(shown_placement(state));
+  registration::SurfaceIcpOptions surface;
+  surface.threads = state.params.threads;
+  icp::IcpRefineResult result;
+  registration::SurfaceIcpResult from_run;
+  core::side_by_side(
+      state.params.threads,
+      [&] {
+        result = icp::refine_q_by_icp(m.full_p, m.full_q, state.params.threads, false,
+                                      hooks.should_stop, kAnyPoseIcpPoints);
+      },
+      [&] {
+        from_run = registration::settle_on_surface(scene, rigid_of(run_placement),
+                                                   hooks.should_stop, surface);
+      });
+  if (result.stopped) return result;
+  refinement = result.ran ? matrix_of(result.xf2) : Matrix4();
+  const Matrix4 placed = refinement * run_placement;
+  registration::SurfaceIcpResult fit = from_run;
+  if (result.ran && !from_run.stopped) {
+    const registration::SurfaceIcpResult after_wide =
+        registration::settle_on_surface(scene, rigid_of(placed), hooks.should_stop, surface);
+    fit = after_wide.stopped ? after_wide : registration::better_fit(scene, after_wide, from_run);
+  }
+  if (!fit.stopped) fit = registration::with_half_turn(scene, fit, hooks.should_stop, surface);
+  return apply_surface_fit(state, fit, placed, refinement, result);
+}
+
 }  // namespace
 
-icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks) {
+icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks,
+                                  std::unique_ptr<registration::FitScene> scene) {
   state.status_text = "Running ICP...";
   hooks.request_repaint();
   Matrix4 refinement;
   icp::IcpRefineResult result;
   // The any-pose mode measures its ICP's fits and the verdict on one scene of P and Q as loaded.
-  std::optional<registration::FitScene> scene;
   if (state.params.any_pose) {
-    scene.emplace(state.models.full_p, state.models.saved_full_q);
+    if (!scene)
+      scene = std::make_unique<registration::FitScene>(state.models.full_p,
+                                                       state.models.saved_full_q);
     result = refine_any_pose(state, hooks, *scene, refinement);
   } else {
     result = icp::refine_q_by_icp(state.models.full_p, state.models.full_q, state.params.threads,

@@ -2,6 +2,7 @@
 // The run buttons: "Start Kestrel" and "Start basic RANSAC" prepare the model sets, run the
 // registration engine and tidy up; "Start ICP" refines the full Q against the full P.
 
+#include <memory>
 #include <string>
 
 #include "app/action_hooks.h"
@@ -26,7 +27,10 @@ registration::EngineResult on_start_ransac(AppState& state, const ActionHooks& h
 // Refines the full Q against the full P from Q's current position ("Start ICP"). Refused, with
 // the reason in status_text and nothing moved, while a model is missing; hooks.should_stop
 // (Escape) stops it with nothing moved either.
-icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks);
+// `scene`, when given, is the any-pose mode's fit scene of P and Q as loaded (built beside the
+// run by a caller that knew ICP would follow); the any-pose ICP builds it otherwise.
+icp::IcpRefineResult on_start_icp(AppState& state, const ActionHooks& hooks,
+                                  std::unique_ptr<registration::FitScene> scene = nullptr);
 
 // Why a run found no motion (no candidate to score, or none with an LCP above 0); empty when
 // it found one.

@@ -216,7 +216,12 @@ struct WindowRead {
   long lines = 0;             // lines before the current window
   bool in_long_line = false;  // the window starts inside a line too long to keep
   std::string carry;          // the last, unfinished line of the previous window
+  LinesParsed half[2];        // what each half of the current window gave
 };
+
+// Room for a half window's points: a point's line of three numbers takes at least this many
+// bytes in the files the windows are for (shorter lines only cost a copy as the room grows).
+constexpr size_t kLeastLineBytes = 16;
 
 // Parses one window's complete lines [begin, end) in two halves; false with `where` and
 // `reason` at a bad number.
@@ -227,7 +232,15 @@ bool parse_window(const char* begin, const char* end, const PointFormat& format,
   const char* mid = begin + (end - begin) / 2;
   const auto* nl = static_cast<const char*>(std::memchr(mid, '\n', static_cast<size_t>(end - mid)));
   mid = nl ? nl + 1 : end;
-  LinesParsed half[2];
+  // The halves' points keep their room from window to window: fresh room for every window
+  // would be cleared by the system page by page, and grown by copies.
+  LinesParsed (&half)[2] = state.half;
+  for (LinesParsed& h : half) {
+    h.points.clear();
+    h.faces.clear();
+    h.lines = h.bad_line = 0;
+    h.points.reserve(static_cast<size_t>(end - begin) / (2 * kLeastLineBytes) + 16);
+  }
   const bool file_start = state.lines == 0;
   side_by_side(
       threads,

@@ -101,16 +101,23 @@ bool PointGrid::fill_dense(size_t n, At&& at, const std::function<bool()>& stop)
     ++start_[cell_of[i] + 1];
   }
   for (size_t c = 0; c < ncell; ++c) start_[c + 1] += start_[c];
-  points_.resize(n);
   index_.resize(n);
   std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
   for (size_t i = 0; i < n; ++i) {
     if (stopped()) return false;
-    const uint32_t slot = fill[cell_of[i]]++;
-    points_[slot] = at(i);
-    index_[slot] = static_cast<uint32_t>(i);
+    index_[fill[cell_of[i]]++] = static_cast<uint32_t>(i);
   }
+  gather_points(n, at);
   return true;
+}
+
+// The stored points in cell order, appended rather than written over a cleared array (a large
+// scan's would be cleared for nothing).
+template <typename At>
+void PointGrid::gather_points(size_t n, At&& at) {
+  points_.clear();
+  points_.reserve(n);
+  for (size_t s = 0; s < n; ++s) points_.push_back(at(index_[s]));
 }
 
 // Sorts the points by column and within a column by x cell, keeping index order within a
@@ -152,8 +159,7 @@ bool PointGrid::fill_columns(size_t n, At&& at, const std::function<bool()>& sto
   }
   column_[ncolumn] = static_cast<uint32_t>(cell_x_.size());
   start_.push_back(static_cast<uint32_t>(n));
-  points_.resize(n);
-  for (size_t s = 0; s < n; ++s) points_[s] = at(index_[s]);
+  gather_points(n, at);
   return true;
 }
 
@@ -186,11 +192,11 @@ int PointGrid::nearest_within(double x, double y, double z, double sq_radius,
       return false;
     });
   };
-  // Within half a cell first: the few cells there mostly hold the answer, and a point found
-  // there is the nearest of the whole radius too (ties in the same cell order).
-  const double sq_near = 0.25 * cell_ * cell_;
-  if (sq_radius > 2 * sq_near) {
-    nearest(sq_near);
+  // Within half a cell first, then twice as far each time: a point found within a smaller
+  // radius is the nearest of the whole radius too (ties in the same cell order), and the few
+  // cells there mostly hold the answer where a wide radius spans thousands.
+  for (double sq = 0.25 * cell_ * cell_; 2 * sq < sq_radius; sq *= 4) {
+    nearest(sq);
     if (best >= 0) return best;
   }
   nearest(sq_radius);

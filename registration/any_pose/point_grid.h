@@ -66,6 +66,8 @@ class PointGrid {
   bool fill_dense(size_t n, At&& at, const std::function<bool()>& stop);
   template <typename At>
   bool fill_columns(size_t n, At&& at, const std::function<bool()>& stop);
+  template <typename At>
+  void gather_points(size_t n, At&& at);
   // The stored points of the cells i = lo..hi of row (j, k), which lie together: [s, e).
   void row_run(int j, int k, int lo, int hi, uint32_t& s, uint32_t& e) const;
   // The cell range [lo, hi] per axis that a ball of the given radius touches; false when the

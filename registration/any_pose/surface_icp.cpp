@@ -7,6 +7,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "core/side_by_side.h"
 #include "registration/any_pose/half_turns.h"
 #include "registration/any_pose/plane_fit.h"
 #include "registration/congruent/linear_algebra.h"
@@ -65,13 +66,13 @@ class NormalCache {
 
 // Pairs each sample point, moved by `motion`, with P's nearest point within `radius`. False when
 // a stop request came.
-bool find_pairs(const FitScene& scene, const core::PointSet& sample,
+bool find_pairs(const FitScene& scene, const core::PointSet& sample, size_t begin, size_t end,
                 const core::RigidTransform& motion, double radius, NormalCache& normals,
                 const std::function<bool()>& stop, std::vector<SurfacePair>& pairs) {
   pairs.clear();
   const double sq_radius = radius * radius;
-  for (size_t i = 0; i < sample.size(); ++i) {
-    if (i % 1024 == 0 && stop && stop()) return false;
+  for (size_t i = begin; i < end; ++i) {
+    if ((i - begin) % 1024 == 0 && stop && stop()) return false;
     SurfacePair s;
     core::Point3D x = sample[i];
     core::transform_point(x, motion);
@@ -140,7 +141,33 @@ struct StepSetup {
   const core::PointSet& sample;
   std::vector<double> radii;
   NormalCache normals;
+  // With a second cache the sample's second half is paired apart, with normals of its own, on a
+  // second thread when `threads` allows: the same pairs either way.
+  std::optional<NormalCache> second;
+  int threads = 1;
 };
+
+// Pairs the whole sample, moved by `motion`, within `radius`. False when a stop request came
+// (heard by the first half's loop only: the request's hook is the calling thread's).
+bool pair_sample(StepSetup& setup, const core::RigidTransform& motion, double radius,
+                 const std::function<bool()>& stop, std::vector<SurfacePair>& pairs) {
+  const size_t n = setup.sample.size();
+  if (!setup.second)
+    return find_pairs(setup.scene, setup.sample, 0, n, motion, radius, setup.normals, stop, pairs);
+  std::vector<SurfacePair> rest;
+  bool heard = false;
+  core::side_by_side(
+      setup.threads,
+      [&] {
+        heard = !find_pairs(setup.scene, setup.sample, 0, n / 2, motion, radius, setup.normals,
+                            stop, pairs);
+      },
+      [&] {
+        find_pairs(setup.scene, setup.sample, n / 2, n, motion, radius, *setup.second, {}, rest);
+      });
+  pairs.insert(pairs.end(), rest.begin(), rest.end());
+  return !heard;
+}
 
 // The steps from `start`, a motion of the scene's Q.
 SurfaceIcpResult run_steps(StepSetup& setup, const core::RigidTransform& start,
@@ -153,8 +180,8 @@ SurfaceIcpResult run_steps(StepSetup& setup, const core::RigidTransform& start,
   const size_t last = radii.size() - 1;
   for (int step = 0; step < options.max_steps; ++step) {
     if ((stop && stop()) ||
-        !find_pairs(scene, setup.sample, motion, radii[std::min(static_cast<size_t>(step), last)],
-                    setup.normals, stop, pairs)) {
+        !pair_sample(setup, motion, radii[std::min(static_cast<size_t>(step), last)], stop,
+                     pairs)) {
       result.stopped = true;
       result.message = "ICP stopped before it was done";
       return result;
@@ -199,14 +226,13 @@ SurfaceIcpResult refused(const FitScene& scene) {
   return out;
 }
 
-// The steps from `placed` and from each of `starts` composed with it (motions of the scene's
-// Q); the best fit unless another beats the first by options.other_margin.
-SurfaceIcpResult best_of_starts(StepSetup& setup, const core::RigidTransform& placed,
-                                const std::vector<core::RigidTransform>& starts,
+// The steps from where Q lies and from each of `starts`; the best fit unless another beats the
+// first by options.other_margin.
+SurfaceIcpResult best_of_starts(StepSetup& setup, const std::vector<core::RigidTransform>& starts,
                                 const std::function<bool()>& stop,
-                                const SurfaceIcpOptions& options, bool composed) {
+                                const SurfaceIcpOptions& options) {
   const FitScene& scene = setup.scene;
-  SurfaceIcpResult best = run_steps(setup, placed, stop, options);
+  SurfaceIcpResult best = run_steps(setup, {}, stop, options);
   if (best.stopped) return best;
   std::optional<FitMark> best_mark;  // measured once another run ends elsewhere
   // A turned start must also lay what it brings near P on P's surface as wholly: turned, a
@@ -223,7 +249,7 @@ SurfaceIcpResult best_of_starts(StepSetup& setup, const core::RigidTransform& pl
     return true;
   };
   for (const core::RigidTransform& start : starts)
-    if (!compete(composed ? core::compose(start, placed) : start, false)) return best;
+    if (!compete(start, false)) return best;
   if (options.half_turn && best.ran)
     if (const std::optional<core::RigidTransform> turned = half_turn(scene, best.motion))
       compete(*turned, true);
@@ -248,13 +274,12 @@ SurfaceIcpResult refine_on_surface(const core::PointSet& full_p, const core::Poi
   if (!scene.usable || !(scene.spacing > 0)) return refused(scene);
   StepSetup setup{scene, scene.q_sample, radii_of(scene, options),
                   NormalCache(full_p, *scene.p_grid, fit.neighbours, scene.spacing)};
-  return best_of_starts(setup, {}, starts, stop, options, false);
+  return best_of_starts(setup, starts, stop, options);
 }
 
-SurfaceIcpResult refine_on_surface(const FitScene& scene, const core::RigidTransform& placed,
+SurfaceIcpResult settle_on_surface(const FitScene& scene, const core::RigidTransform& start,
                                    const std::function<bool()>& stop,
-                                   const SurfaceIcpOptions& options,
-                                   const std::vector<core::RigidTransform>& starts) {
+                                   const SurfaceIcpOptions& options) {
   if (!scene.usable || !(scene.spacing > 0)) return refused(scene);
   core::PointSet sample;
   const size_t n = scene.full_q.size();
@@ -262,11 +287,32 @@ SurfaceIcpResult refine_on_surface(const FitScene& scene, const core::RigidTrans
   for (size_t i = 0; i < n; i += std::max<size_t>(1, stride)) sample.push_back(scene.full_q[i]);
   StepSetup setup{scene, sample, radii_of(scene, options),
                   NormalCache(scene.full_p, *scene.p_grid, scene.options.neighbours,
-                              scene.spacing)};
-  SurfaceIcpResult best = best_of_starts(setup, placed, starts, stop, options, true);
-  // Back to Q as it lies now.
-  if (best.ran) best.motion = core::compose(best.motion, core::rigid_inverse(placed));
-  return best;
+                              scene.spacing),
+                  NormalCache(scene.full_p, *scene.p_grid, scene.options.neighbours,
+                              scene.spacing),
+                  options.threads};
+  return run_steps(setup, start, stop, options);
+}
+
+const SurfaceIcpResult& better_fit(const FitScene& scene, const SurfaceIcpResult& first,
+                                   const SurfaceIcpResult& other, const SurfaceIcpOptions& options,
+                                   bool turned) {
+  if (!other.ran || !first.ran) return first.ran ? first : other;
+  if (motion_change(scene.q_sample, first.motion, other.motion) < scene.spacing) return first;
+  const FitMark a = fit_mark(scene, first), b = fit_mark(scene, other);
+  // A turned start must also lay what it brings near P on P's surface as wholly.
+  const bool wins = b.score > a.score + options.other_margin && (!turned || b.on_surface >= a.on_surface);
+  return wins ? other : first;
+}
+
+SurfaceIcpResult with_half_turn(const FitScene& scene, const SurfaceIcpResult& best,
+                                const std::function<bool()>& stop,
+                                const SurfaceIcpOptions& options) {
+  if (!options.half_turn || !best.ran) return best;
+  const std::optional<core::RigidTransform> turned = half_turn(scene, best.motion);
+  if (!turned) return best;
+  const SurfaceIcpResult other = settle_on_surface(scene, *turned, stop, options);
+  return other.stopped ? other : better_fit(scene, best, other, options, true);
 }
 
 }  // namespace kestrel::registration

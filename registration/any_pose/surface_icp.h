@@ -32,6 +32,8 @@ struct SurfaceIcpOptions {
   // Also start from the best fit turned half a turn about the patch it shares with P
   // (any_pose/half_turns.h): a rounded part fits itself turned about its own surface.
   bool half_turn = true;
+  // Threads that pair the sample in settle_on_surface (1 or 2; the same result either way).
+  int threads = 1;
 };
 
 struct SurfaceIcpResult {
@@ -54,12 +56,26 @@ SurfaceIcpResult refine_on_surface(const core::PointSet& full_p, const core::Poi
                                    const SurfaceIcpOptions& options = {},
                                    const std::vector<core::RigidTransform>& starts = {});
 
-// The same on a scene built once for several measures (the verdict's too): `placed` carries the
-// scene's Q to where Q lies now; `starts` and the result act on Q as it lies now. The scene's
-// own sample of Q measures the fits; the steps pair their own of options.max_q_points.
-SurfaceIcpResult refine_on_surface(const FitScene& scene, const core::RigidTransform& placed,
+// One refinement on a scene built once for several measures (the verdict's too): the steps from
+// `start`, a motion of the scene's Q (Q as loaded), with normals fitted for this run alone, so
+// that runs from several starts may go side by side. The motion found moves the scene's Q. The
+// steps pair an even sample of options.max_q_points.
+SurfaceIcpResult settle_on_surface(const FitScene& scene, const core::RigidTransform& start,
                                    const std::function<bool()>& stop = {},
-                                   const SurfaceIcpOptions& options = {},
-                                   const std::vector<core::RigidTransform>& starts = {});
+                                   const SurfaceIcpOptions& options = {});
+
+// Of two runs on one scene, `first`, unless `other` settled elsewhere and fits better (Q on P's
+// surface, less what lies where the other scan saw empty space) by options.other_margin, and,
+// when it started `turned` (half_turns.h), lays what it brings near P on P's surface as wholly.
+// A run that did not end with a motion never wins over one that did.
+const SurfaceIcpResult& better_fit(const FitScene& scene, const SurfaceIcpResult& first,
+                                   const SurfaceIcpResult& other,
+                                   const SurfaceIcpOptions& options = {}, bool turned = false);
+
+// `best`, or the run from it turned half a turn about the patch it shares with P when that fits
+// better (with options.half_turn; a rounded part fits itself turned about its own surface).
+SurfaceIcpResult with_half_turn(const FitScene& scene, const SurfaceIcpResult& best,
+                                const std::function<bool()>& stop = {},
+                                const SurfaceIcpOptions& options = {});
 
 }  // namespace kestrel::registration

@@ -137,13 +137,38 @@ FreeSpaceMap space_map(const core::PointSet& scan, const PointGrid& grid, int k,
 
 }  // namespace
 
-FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOptions& o)
+namespace {
+
+// Every point of `scan` kept with the same chance (a hash of its index, so no order of the
+// scan's lines can line the kept points up), to about `most` points; empty when the scan has
+// no more than that.
+core::PointSet even_share(const core::PointSet& scan, size_t most) {
+  core::PointSet share;
+  if (most == 0 || scan.size() <= most) return share;
+  const uint64_t in = (scan.size() + most - 1) / most;
+  share.reserve(scan.size() / in + scan.size() / (8 * in) + 16);
+  for (size_t i = 0; i < scan.size(); ++i)
+    if (((static_cast<uint64_t>(i) * 0x9E3779B97F4A7C15ull) >> 32) % in == 0)
+      share.push_back(scan[i]);
+  return share;
+}
+
+}  // namespace
+
+FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOptions& o,
+                   const std::function<bool()>& stop)
     : full_p(p), full_q(q), options(o) {
   const auto k = static_cast<size_t>(options.neighbours);
   usable = full_p.size() >= k && full_q.size() >= k && k >= 3;
   if (!usable) return;
-  p_grid.emplace(full_p, rough_spacing(full_p));
-  q_grid.emplace(full_q, rough_spacing(full_q));
+  q_share = even_share(full_q, options.max_q_share);
+  const core::PointSet& qs = q_points();
+  p_grid.emplace(full_p, rough_spacing(full_p), stop);
+  q_grid.emplace(qs, rough_spacing(qs), stop);
+  if (stop && stop()) {
+    usable = false;
+    return;
+  }
   FitEvidence scale;
   measure_scale(full_p, *p_grid, options.neighbours, scale);
   spacing = scale.spacing;
@@ -157,7 +182,7 @@ FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOp
   const size_t p_stride = (full_p.size() + options.max_q_points - 1) / options.max_q_points;
   for (size_t i = 0; i < full_p.size(); i += p_stride) p_sample.push_back(full_p[i]);
   p_space.emplace(space_map(full_p, *p_grid, options.neighbours, spacing));
-  q_space.emplace(space_map(full_q, *q_grid, options.neighbours, measure_spacing(full_q, *q_grid)));
+  q_space.emplace(space_map(qs, *q_grid, options.neighbours, measure_spacing(qs, *q_grid)));
 }
 
 FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& motion) {
@@ -189,7 +214,8 @@ FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& moti
     ++near;
     const double off = plane_distance(moved, np, cp);
     if (off >= e.plane_tol) continue;
-    if (!local_normal(scene.full_q, *scene.q_grid, scene.full_q[i], options.neighbours, nn, nq, cq))
+    if (!local_normal(scene.q_points(), *scene.q_grid, scene.full_q[i], options.neighbours, nn, nq,
+                      cq))
       continue;
     double turned[3];
     for (uint32_t r = 0; r < 3; ++r)

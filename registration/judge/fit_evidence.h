@@ -6,6 +6,7 @@
 // motion at low overlap puts a small share of Q there, but all of that share.
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -23,6 +24,11 @@ struct FitOptions {
   double plane_spacings = 1;   // on the surface: within this many spacings of the tangent plane
                                // (or three noise widths, when the scans are noisier)
   double normal_degrees = 25;  // normals agree within this angle (either sign)
+  // A denser Q is measured through an even share of its points: its normals at the sample,
+  // its spacing and its empty space need no more, and fitted over a wider patch than a dense
+  // scan's dozen nearest points its normals are less noisy. P stays whole: its spacing sets
+  // every tolerance.
+  size_t max_q_share = 250000;
 };
 
 struct FitEvidence {
@@ -48,15 +54,21 @@ struct FitEvidence {
 // The full scans with their search structures and P's scale, built once for every motion a
 // judgement measures. `full_p` and `full_q` must outlive it.
 struct FitScene {
+  // A `stop` request (core/stop_check.h) while the grids are built leaves a scene that is not
+  // usable.
   FitScene(const core::PointSet& full_p, const core::PointSet& full_q,
-           const FitOptions& options = {});
+           const FitOptions& options = {}, const std::function<bool()>& stop = {});
 
   const core::PointSet& full_p;
   const core::PointSet& full_q;
   FitOptions options;
-  std::optional<PointGrid> p_grid, q_grid;       // over the scans' positions
+  // Q as its grid holds it: the full scan, or an even share of it beyond options.max_q_share
+  // (q_share; empty otherwise).
+  core::PointSet q_share;
+  const core::PointSet& q_points() const { return q_share.empty() ? full_q : q_share; }
+  std::optional<PointGrid> p_grid, q_grid;       // over full_p and q_points()
   double spacing = 0, noise = 0;                 // P's, as in FitEvidence
-  core::PointSet q_sample;                       // the even sample of Q that is asked
+  core::PointSet q_sample;                       // the even sample of full_q that is asked
   core::PointSet q_settle;                       // every third of it: what settling a motion pairs
   std::vector<size_t> q_sample_index;            // where each sample point stands in full_q
   core::PointSet p_sample;                       // an even sample of P, as large as Q's

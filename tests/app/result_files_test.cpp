@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -225,6 +226,71 @@ void expect_only(const std::string& folder, std::vector<std::string> names) {
   std::sort(names.begin(), names.end());
   EXPECT_EQ(found, names);
 }
+
+// The figures a load keeps of its files stand in for reading them again: the same results
+// file and the same joint centroid, near the files' origin, far from it (read exactly, kept
+// relative to an origin), with Q scaled, and after the file has gone.
+struct KeptCase {
+  const char* name;
+  double far;        // added to every coordinate of both files
+  float do_scale;    // Q's scale as the results take it
+  bool remove_files; // the files are gone when the results are written
+};
+
+class KeptFigures : public ::testing::TestWithParam<KeptCase> {};
+
+TEST_P(KeptFigures, WriteWhatReadingTheFilesAgainWrites) {
+  const KeptCase& c = GetParam();
+  ScratchDir dir;
+  const std::string p = dir.write("p.vrt", grid_vrt(12, 0.37, c.far + 3.1, -2.3, 0.7));
+  const std::string q = dir.write("q.vrt", grid_vrt(11, 0.41, c.far - 1.9, 4.4, -0.2));
+  std::string written[2];
+  float joint[2][3];
+  for (int pass = 0; pass < 2; ++pass) {
+    AppState s;
+    ASSERT_TRUE(load_model(s, ModelSide::kP, p, kNoHooks));
+    ASSERT_TRUE(load_model(s, ModelSide::kQ, q, kNoHooks));
+    // Far from the origin a number the load does not round to a float sends the export back
+    // to the file; near it the figures are kept.
+    if (c.far == 0) ASSERT_TRUE(s.models.figures_p.known && s.models.figures_q.known);
+    // The second pass reads the files again, as every export did before figures were kept.
+    if (pass == 1) s.models.figures_q.known = false;
+    s.params.do_scale = c.do_scale;
+    place_by_run(s.models.q_placement);
+    const double a = 0.3, co = std::cos(a), si = std::sin(a);
+    s.current_transform.R(0, 0) = co, s.current_transform.R(0, 1) = -si;
+    s.current_transform.R(1, 0) = si, s.current_transform.R(1, 1) = co;
+    s.current_transform.t[0] = 1.25, s.current_transform.t[2] = -0.5;
+    if (c.remove_files && pass == 0) {
+      std::filesystem::rename(p, p + ".gone");
+      std::filesystem::rename(q, q + ".gone");
+    }
+    ::testing::internal::CaptureStdout();
+    const bool ok = export_results(s, dir.file("r.tfm"), "");
+    ::testing::internal::GetCapturedStdout();
+    if (c.remove_files && pass == 0) {
+      std::filesystem::rename(p + ".gone", p);
+      std::filesystem::rename(q + ".gone", q);
+    }
+    ASSERT_TRUE(ok);
+    written[pass] = ScratchDir::read(dir.file("r.tfm"));
+    std::copy(s.models.centroid_q, s.models.centroid_q + 3, joint[pass]);
+  }
+  EXPECT_EQ(written[0], written[1]);
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(joint[0][k], joint[1][k]) << k;
+}
+
+const KeptCase kKeptCases[] = {
+    {"near_origin", 0, 1.0f, false},
+    {"far_from_origin", 3.0e6, 1.0f, false},
+    {"q_scaled", 0, 1.7f, false},
+    {"files_gone", 0, 1.0f, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(ResultFiles, KeptFigures, ::testing::ValuesIn(kKeptCases),
+                         [](const ::testing::TestParamInfo<KeptCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST_F(ResultFiles, WritingIntoAMissingFolderOrOverAFolderFailsAndLeavesNoFile) {
   load(grid_vrt(10, 1.0), grid_vrt(10, 1.0));

@@ -65,17 +65,28 @@ TEST_P(SurfaceIcp, BringsQBackOntoP) {
   EXPECT_NEAR(det, 1.0, 1e-9);
   EXPECT_EQ(fit.motion.s, 1.0f);
 
-  // On a scene of Q as loaded, told where Q lies: the same steps, so the same motion of Q.
+  // On a scene of Q as loaded, started where Q lies: the same sample and radii (the halves of
+  // the sample fit their own normals), so Q ends where it did, well within a spacing, and the
+  // same to the bit with one thread or two.
   const FitScene scene(p, q_true);
-  const SurfaceIcpResult shared = refine_on_surface(scene, core::linear_motion(R, t[0], t[1], t[2]));
+  const core::RigidTransform placed = core::linear_motion(R, t[0], t[1], t[2]);
+  SurfaceIcpOptions two;
+  two.threads = 2;
+  const SurfaceIcpResult shared = settle_on_surface(scene, placed);
+  const SurfaceIcpResult shared_two = settle_on_surface(scene, placed, {}, two);
   ASSERT_TRUE(shared.ran) << shared.message;
-  EXPECT_EQ(shared.steps, fit.steps);
+  EXPECT_EQ(shared.motion.R.data, shared_two.motion.R.data);
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(shared.motion.t[k], shared_two.motion.t[k]);
   for (size_t i = 0; i < q.size(); i += 97) {
-    core::Point3D a = q[i], b = q[i];
+    core::Point3D a = q[i], b = q_true[i];
     core::transform_point(a, fit.motion);
     core::transform_point(b, shared.motion);
-    EXPECT_LT(core::distance(a, b), 1e-6);
+    EXPECT_LT(core::distance(a, b), 0.01);
   }
+  // Of that run and one from far off, the run that fits wins either way round.
+  const SurfaceIcpResult off = settle_on_surface(scene, core::linear_motion(R, 300, 0, 0));
+  EXPECT_EQ(&better_fit(scene, shared, off), &shared);
+  EXPECT_EQ(&better_fit(scene, off, shared), &shared);
 }
 
 const IcpCase kIcpCases[] = {

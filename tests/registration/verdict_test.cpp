@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 
 #include "core/dense_matrix.h"
@@ -60,10 +61,17 @@ TEST_P(Verdicts, JudgeTheMotionAsAUserWould) {
   // Q is P's own points, so the right motion is the identity; the judged one errs by the case.
   const core::RigidTransform judged =
       motion_of(test::rotation(0, 0, 1, c.degrees), c.shift[0], c.shift[1], c.shift[2]);
-  const Judgement j = judge_motion(p, q, judged);
-  if (c.or_no_match && j.verdict == Verdict::kNoMatch) return;
-  EXPECT_EQ(verdict_name(j.verdict), std::string(verdict_name(c.expected))) << j.reason;
-  EXPECT_FALSE(j.reason.empty());
+  // On Q whole, and through an even third of Q's points, as a dense Q is measured.
+  FitOptions shared;
+  shared.max_q_share = q.size() / 3;
+  for (const FitOptions& options : {FitOptions(), shared}) {
+    const FitScene scene(p, q, options);
+    EXPECT_EQ(scene.q_share.empty(), options.max_q_share == FitOptions().max_q_share);
+    const Judgement j = judge_motion(scene, judged);
+    if (c.or_no_match && j.verdict == Verdict::kNoMatch) continue;
+    EXPECT_EQ(verdict_name(j.verdict), std::string(verdict_name(c.expected))) << j.reason;
+    EXPECT_FALSE(j.reason.empty());
+  }
 }
 
 const VerdictCase kCases[] = {
@@ -85,6 +93,30 @@ TEST(Verdict, TooFewPointsAreNoMatchWithAReason) {
   const Judgement j = judge_motion(p, p, {});
   EXPECT_EQ(j.verdict, Verdict::kNoMatch);
   EXPECT_NE(j.reason.find("too few"), std::string::npos) << j.reason;
+}
+
+TEST(Verdict, AStoppedSceneJudgesNothingAndAnUnstoppedOneAsAlways) {
+  const core::PointSet p = bumpy_patch(6000, 3);
+  struct Case {
+    const char* name;
+    std::function<bool()> stop;
+    bool usable;
+  };
+  int asked = 0;
+  const Case cases[] = {
+      {"no hook", {}, true},
+      {"never", [] { return false; }, true},
+      {"at once", [] { return true; }, false},
+      // Asked once by each grid's build at its start, so the Q grid's build stops.
+      {"after the first grid", [&asked] { return ++asked > 1; }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FitScene scene(p, p, FitOptions(), c.stop);
+    EXPECT_EQ(scene.usable, c.usable);
+    const Judgement j = judge_motion(scene, {});
+    EXPECT_EQ(j.verdict, c.usable ? Verdict::kConfident : Verdict::kNoMatch) << j.reason;
+  }
 }
 
 }  // namespace
