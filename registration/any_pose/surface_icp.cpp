@@ -273,7 +273,8 @@ SurfaceIcpResult refine_on_surface(const core::PointSet& full_p, const core::Poi
   const FitScene scene(full_p, full_q, fit);
   if (!scene.usable || !(scene.spacing > 0)) return refused(scene);
   StepSetup setup{scene, scene.q_sample, radii_of(scene, options),
-                  NormalCache(full_p, *scene.p_grid, fit.neighbours, scene.spacing)};
+                  NormalCache(full_p, *scene.p_grid, fit.neighbours, scene.spacing),
+                  std::nullopt, 1};
   return best_of_starts(setup, starts, stop, options);
 }
 
