@@ -113,13 +113,24 @@ void json_verdict(FILE* out, const AppState& state) {
 }
 
 // Up to three other motions the run found, in the files' coordinates, with their measures.
-void json_alternatives(FILE* out, const AppState& state) {
+// The measured alternatives in the inputs' coordinates. Taken before the results are written:
+// writing them moves the centre that later exports of Q start from.
+std::vector<ExportedMotion> exported_alternatives(const AppState& state) {
+  std::vector<ExportedMotion> out;
+  for (const registration::AlternativeFit& a : state.judgement.alternatives)
+    out.push_back(exported_run_motion(state, a.motion));
+  return out;
+}
+
+void json_alternatives(FILE* out, const AppState& state,
+                       const std::vector<ExportedMotion>& motions) {
   std::fprintf(out, ",\"alternatives\":[");
   const char* sep = "";
-  for (const registration::AlternativeFit& a : state.judgement.alternatives) {
+  for (size_t k = 0; k < state.judgement.alternatives.size() && k < motions.size(); ++k) {
+    const registration::AlternativeFit& a = state.judgement.alternatives[k];
     std::fprintf(out, "%s{\"fine_share\":%.6g,\"on_surface\":%.6g,\"constraint\":%.6g", sep,
                  a.fine_share, a.on_surface, a.constraint);
-    json_matrix(out, "matrix", exported_run_motion(state, a.motion).m);
+    json_matrix(out, "matrix", motions[k].m);
     std::fprintf(out, "}");
     sep = ",";
   }
@@ -135,7 +146,7 @@ void print_verdict(FILE* out, const AppState& state) {
 // With --icp the run's own motion comes as coarse_matrix; the ICP's fields only with a
 // refinement, which a stopped run does not get.
 void print_json(FILE* out, const AppState& state, const AlignOptions& o, const AlignOutcome& a,
-                const char* stop_reason) {
+                const std::vector<ExportedMotion>& alternatives, const char* stop_reason) {
   json_run_fields(out, state, a, stop_reason);
   json_matrix(out, "matrix", a.motion.m);
   if (o.icp) json_matrix(out, "coarse_matrix", a.motion.coarse);
@@ -145,7 +156,7 @@ void print_json(FILE* out, const AppState& state, const AlignOptions& o, const A
                  static_cast<double>(a.icp.error), a.icp_ms * 0.001, a.icp_ms);
   }
   json_verdict(out, state);
-  json_alternatives(out, state);
+  json_alternatives(out, state, alternatives);
   if (o.profile) json_profile(out, state, a.run);
   std::fprintf(out, "}\n");
 }
@@ -307,11 +318,12 @@ int align_main(int argc, const char* const* argv, FILE* out, FILE* err) {
     return report_no_motion(out, err, *state, o, a, watch.stop_reason, a.no_motion);
   // Nothing is written when the console has already lost what the run printed.
   if (output_lost(out, err)) return 1;
+  const std::vector<ExportedMotion> alternatives = exported_alternatives(*state);
   if (!write_results(*state, o, a, &error))
     return report_failure(out, err, *state, o, files, error, false, &a, watch.stop_reason);
   print_verdict(out, *state);
   if (o.profile) print_profile(out, *state, a);
-  if (o.json) print_json(out, *state, o, a, watch.stop_reason);
+  if (o.json) print_json(out, *state, o, a, alternatives, watch.stop_reason);
   if (output_lost(out, err)) return 1;
   return state->judgement.verdict == registration::Verdict::kConfident ? 0 : 3;
 }

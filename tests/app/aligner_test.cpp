@@ -334,6 +334,54 @@ INSTANTIATE_TEST_SUITE_P(Aligner, AlignerFarFromTheOrigin,
                            return name;
                          });
 
+// Every alternative's matrix carries Q's file onto P's as the result's does: with Q's file
+// 500 mm out along x, a matrix taken after the results were written (which moves the centre
+// later exports start from) would leave Q 250 mm beside P.
+TEST(Aligner, AlternativesCarryQsFileOntoPsFile) {
+  ScratchDir dir;
+  const std::string q_file = dir.file("bun045-out.xyz");
+  std::ifstream in(kExamples + "/bun045.vrt");
+  FILE* out = std::fopen(q_file.c_str(), "w");
+  double x, y, z, c[3] = {0, 0, 0};
+  int n = 0;
+  for (; in >> x >> y >> z; ++n) {
+    std::fprintf(out, "%.6f %.6f %.6f\n", x + 500, y, z);
+    c[0] += x + 500, c[1] += y, c[2] += z;
+  }
+  std::fclose(out);
+  for (double& v : c) v /= n;
+  double p_centroid[3] = {0, 0, 0};
+  std::ifstream p_in(kExamples + "/bun000.vrt");
+  int np = 0;
+  for (; p_in >> x >> y >> z; ++np) p_centroid[0] += x, p_centroid[1] += y, p_centroid[2] += z;
+  for (double& v : p_centroid) v /= np;
+  const auto [status, text] = run_printing(
+      {"--any-pose", "--json", "--out", dir.file("r.tfm"), kExamples + "/bun000.vrt", q_file});
+  ASSERT_TRUE(written(status)) << text;
+  // Every "matrix" of the JSON line: the result's first, then the alternatives'.
+  size_t at = text.rfind("\n{\"");
+  int matrices = 0;
+  while ((at = text.find("\"matrix\":[[", at)) != std::string::npos) {
+    std::string numbers = text.substr(at + 10, text.find("]]", at) - at - 10);
+    std::replace_if(
+        numbers.begin(), numbers.end(),
+        [](char ch) { return ch == '[' || ch == ']' || ch == ','; }, ' ');
+    std::istringstream row_in(numbers);
+    Mat4 m{};
+    for (auto& row : m)
+      for (double& v : row) row_in >> v;
+    double gap = 0;
+    for (int r = 0; r < 3; ++r) {
+      const double moved = m[r][0] * c[0] + m[r][1] * c[1] + m[r][2] * c[2] + m[r][3];
+      gap += (moved - p_centroid[r]) * (moved - p_centroid[r]);
+    }
+    EXPECT_LT(std::sqrt(gap), 120.0) << "matrix " << matrices << " leaves Q beside P";
+    ++matrices;
+    at += 10;
+  }
+  EXPECT_GE(matrices, 2) << "no alternative to check:\n" << text;
+}
+
 // ---- any pose --------------------------------------------------------------------------------
 
 // No overlap given and Q turned far about an oblique axis: the any-pose search finds the motion
