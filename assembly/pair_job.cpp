@@ -46,12 +46,6 @@ core::RigidTransform refine_pair(const ScanSet& set, size_t a, size_t b,
   return transform_of(refine_placement(set, poses, placed, threads, a, kPairRadii).poses[b]);
 }
 
-// A fit's measure for choosing between two motions: Q on P's surface, less what lies where
-// the other scan saw empty space.
-double fit_score(const registration::FitEvidence& e) {
-  return e.fine_share - 2 * e.empty_space;
-}
-
 // Refines and judges the search's motion of b onto a (`motion`, refined in place). A rounded
 // scan often fits its neighbour turned half a turn as well as the right way round at the
 // search's coarse scale; a pair that fits but not confidently is tried turned too.
@@ -68,7 +62,9 @@ registration::Judgement judge_pair(const ScanSet& set, size_t a, size_t b, int t
   // closely: what it brings near must lie on the surface as wholly.
   const registration::FitEvidence there = registration::evaluate_fit(scene, turned);
   const double on_surface = there.near_share > 0 ? there.fine_share / there.near_share : 0;
-  if (fit_score(there) <= fit_score(j.fit) + kTurnMargin || on_surface < j.on_surface) return j;
+  if (registration::fit_score(there) <= registration::fit_score(j.fit) + kTurnMargin ||
+      on_surface < j.on_surface)
+    return j;
   motion = turned;
   j = registration::judge_motion(scene, turned);
   return j;

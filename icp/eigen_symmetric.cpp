@@ -18,6 +18,31 @@ T hypotenuse(T a, T b) {
   return std::hypot(a, b);
 }
 
+// The second half of the Householder reduction: the transformations accumulated into v, the
+// diagonal left in d.
+template <typename T, int N>
+void accumulate_transformations(T (&v)[N][N], T (&d)[N]) {
+  for (int i = 0; i < N - 1; ++i) {
+    v[N - 1][i] = v[i][i];
+    v[i][i] = 1;
+    T h = d[i + 1];
+    if (h != 0) {
+      for (int k = 0; k <= i; ++k) d[k] = v[k][i + 1] / h;
+      for (int j = 0; j <= i; ++j) {
+        T g = 0;
+        for (int k = 0; k <= i; ++k) g += v[k][i + 1] * v[k][j];
+        for (int k = 0; k <= i; ++k) v[k][j] -= g * d[k];
+      }
+    }
+    for (int k = 0; k <= i; ++k) v[k][i + 1] = 0;
+  }
+  for (int j = 0; j < N; ++j) {
+    d[j] = v[N - 1][j];
+    v[N - 1][j] = 0;
+  }
+  v[N - 1][N - 1] = 1;
+}
+
 // Householder reduction of v (in/out) to tridiagonal form: diagonal d, sub-diagonal e[1..n-1].
 template <typename T, int N>
 void tred2(T (&v)[N][N], T (&d)[N], T (&e)[N]) {
@@ -71,26 +96,7 @@ void tred2(T (&v)[N][N], T (&d)[N], T (&e)[N]) {
     }
     d[i] = h;
   }
-  // Accumulate the transformations.
-  for (int i = 0; i < N - 1; ++i) {
-    v[N - 1][i] = v[i][i];
-    v[i][i] = 1;
-    T h = d[i + 1];
-    if (h != 0) {
-      for (int k = 0; k <= i; ++k) d[k] = v[k][i + 1] / h;
-      for (int j = 0; j <= i; ++j) {
-        T g = 0;
-        for (int k = 0; k <= i; ++k) g += v[k][i + 1] * v[k][j];
-        for (int k = 0; k <= i; ++k) v[k][j] -= g * d[k];
-      }
-    }
-    for (int k = 0; k <= i; ++k) v[k][i + 1] = 0;
-  }
-  for (int j = 0; j < N; ++j) {
-    d[j] = v[N - 1][j];
-    v[N - 1][j] = 0;
-  }
-  v[N - 1][N - 1] = 1;
+  accumulate_transformations(v, d);
   e[0] = 0;
 }
 

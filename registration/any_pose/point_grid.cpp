@@ -93,10 +93,8 @@ bool PointGrid::fill_dense(size_t n, At&& at, const std::function<bool()>& stop)
   core::StopCheck stopped(stop);
   for (size_t i = 0; i < n; ++i) {
     if (stopped()) return false;
-    const std::array<double, 3> p = at(i);
     int c[3];
-    for (int a = 0; a < 3; ++a)
-      c[a] = std::min(dims_[a] - 1, static_cast<int>((p[a] - origin_[a]) / cell_));
+    locate(at(i), c);
     cell_of[i] = static_cast<uint32_t>(cell_index(c[0], c[1], c[2]));
     ++start_[cell_of[i] + 1];
   }
@@ -131,10 +129,8 @@ bool PointGrid::fill_columns(size_t n, At&& at, const std::function<bool()>& sto
   core::StopCheck stopped(stop);
   for (size_t i = 0; i < n; ++i) {
     if (stopped()) return false;
-    const std::array<double, 3> p = at(i);
     int c[3];
-    for (int a = 0; a < 3; ++a)
-      c[a] = std::min(dims_[a] - 1, static_cast<int>((p[a] - origin_[a]) / cell_));
+    locate(at(i), c);
     x_of[i] = c[0];
     column_of[i] = static_cast<uint32_t>(static_cast<size_t>(c[2]) * dims_[1] + c[1]);
   }

@@ -4,6 +4,7 @@
 // a query reads a few contiguous runs. Cheaper to build and query than a kd-tree when the
 // radius is known in advance, and safe to query from several threads at once.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -77,6 +78,11 @@ class PointGrid {
   // returns true; returns whether it did.
   template <typename Visit>
   bool visit_within(double x, double y, double z, double sq_radius, Visit&& visit) const;
+  // The cell (clamped into the grid) that holds the point p.
+  void locate(const std::array<double, 3>& p, int c[3]) const {
+    for (int a = 0; a < 3; ++a)
+      c[a] = std::min(dims_[a] - 1, static_cast<int>((p[a] - origin_[a]) / cell_));
+  }
   size_t cell_index(int i, int j, int k) const {
     return (static_cast<size_t>(k) * dims_[1] + static_cast<size_t>(j)) * dims_[0] +
            static_cast<size_t>(i);

@@ -90,6 +90,10 @@ inline void plane_row(const double d[3], const double n[3], double j[6]) {
 void measure_scale(const core::PointSet& scan, const PointGrid& index, int k, FitEvidence& e);
 double measure_spacing(const core::PointSet& scan, const PointGrid& index);
 
+// The measure that chooses between two motions of one pair: Q on P's surface, less twice what
+// lies where the other scan saw empty space.
+inline double fit_score(const FitEvidence& e) { return e.fine_share - 2 * e.empty_space; }
+
 // Measures `motion` (Q's coordinates into P's). Scans of fewer than `neighbours` points give an
 // empty record (every share 0).
 FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& motion);
