@@ -152,7 +152,7 @@ struct StageTimes {
 // tolerances from it and from every better alternative).
 struct Alternative {
   core::RigidTransform motion;
-  double score = 0;  // its score in the search (LCP, after a polish where the search polishes)
+  double score = 0;  // its LCP in the search (after a polish where the search polishes)
 };
 
 struct EngineResult {

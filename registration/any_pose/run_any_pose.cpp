@@ -1,8 +1,9 @@
 // The any-pose search as an assembly: both scans thinned and given normals, bases of the scans'
 // own sizes in turn, pairs from a table of Q's pairs by length, the exact quad search, checks of
 // the matched normals and of a sample of Q, scoring through a mask of the space near P,
-// candidates polished before they compete, stopping when later bases confirm the best motion,
-// trials two at a time; the result is then polished against the full P.
+// candidates polished and then compared by how much of Q they lay on P's surface, stopping when
+// later bases confirm the best motion, trials two at a time; the result is then polished
+// against the full P.
 
 #include <algorithm>
 #include <array>
@@ -47,6 +48,13 @@ constexpr int32_t kConfirmCount = 2;
 constexpr float kConfirmDegrees = 10.0f;
 constexpr float kConfirmSpacings = 5.0f;  // in run tolerances
 constexpr int32_t kMaxTrials = 150;
+// A polished candidate lays a point of Q on P's surface when it lies within this share of the
+// working spacing of the tangent plane of P's nearest working point (a working point is the
+// mean of a cell, so little noise remains) and their normals agree within these degrees.
+constexpr double kOnSurfaceSpacings = 0.25;
+constexpr double kOnSurfaceDegrees = 25;
+// Beyond this many working spacings in front of a scan's surface a point would have been seen.
+constexpr double kFrontSpacings = 3;
 // Flat or featureless scans let nearly every pair and quad through; beyond these counts a trial
 // takes an even share of them (the bundled scans stay below them).
 constexpr size_t kMaxPairs = 20000;
@@ -98,6 +106,32 @@ struct AnyPoseParts {
         rounds(threads) {}
 };
 
+// Where a working set saw empty space: along the axis its normals lie along most, in columns of
+// its spacing.
+FreeSpaceMap seen_space(const core::PointSet& working, double spacing) {
+  double axis[3];
+  principal_normal_axis(working, axis);
+  return FreeSpaceMap(working, axis, spacing, kFrontSpacings);
+}
+
+// Polished candidates compete by how much of Q they lay on P's surface, in tolerances of the
+// working sets' spacing.
+struct SurfaceScoring {
+  const FreeSpaceMap p_space, q_space;
+  const SurfaceScorer scorer;
+
+  explicit SurfaceScoring(const Prepared& pr)
+      : p_space(seen_space(pr.p.working, pr.plan.neighbour_distance)),
+        q_space(seen_space(pr.q.working, pr.plan.neighbour_distance)),
+        scorer(pr.q.working, pr.p.working, *pr.p_grid, tolerances(pr.plan), p_space, q_space) {}
+
+  static SurfaceTolerances tolerances(const AnyPosePlan& plan) {
+    const double kPi = 3.14159265358979323846;
+    return {score_sq_radius(plan), kOnSurfaceSpacings * plan.neighbour_distance,
+            std::cos(kOnSurfaceDegrees * kPi / 180)};
+  }
+};
+
 EngineResult search(const Prepared& pr, const PolishSets& polish_sets,
                     const AnyPoseOptions& options, const EngineHooks& hooks, core::Random15& rng) {
   const int64_t start = core::tick_ms();
@@ -126,12 +160,14 @@ EngineResult search(const Prepared& pr, const PolishSets& polish_sets,
                                  quads, 1.0f);
   const MaskScorer scorer(q, mask);
   const QuickPolish polish(polish_sets, kPolishShare);
+  const SurfaceScoring surface(pr);
   SearchParts parts;
   parts.bases = &fixed.bases;
   parts.candidates = &congruent;
   parts.checks = {&fixed.normals, &fixed.not_where_polished, &fixed.presample};
   parts.scorer = &scorer;
   parts.polish = &polish;
+  parts.polished_scorer = &surface.scorer;
   parts.stopping = &fixed.stopping;
   parts.scheduling = &fixed.rounds;
 

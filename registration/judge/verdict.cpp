@@ -6,6 +6,7 @@
 
 #include "registration/any_pose/half_turns.h"
 #include "registration/any_pose/refine_motion.h"
+#include "registration/any_pose/surface_icp.h"
 
 namespace kestrel::registration {
 
@@ -192,20 +193,45 @@ std::vector<Alternative> contenders_of(const std::vector<Alternative>& alternati
   return contenders;
 }
 
+// An alternative as it settles, measured.
+struct SettledAlternative {
+  core::RigidTransform motion;
+  FitEvidence fit;
+  double on_surface = 0;
+};
+
+SettledAlternative measured(const FitScene& scene, const core::RigidTransform& motion) {
+  SettledAlternative a{motion, evaluate_fit(scene, motion), 0};
+  a.on_surface = a.fit.near_share > 0 ? a.fit.fine_share / a.fit.near_share : 0;
+  return a;
+}
+
+bool rivals_result(const Judgement& j, const SettledAlternative& a) {
+  return a.fit.fine_share >= kRivalShare * j.fit.fine_share && a.on_surface >= kConfidentOnSurface;
+}
+
 // weigh_alternatives on a scene whose Q is Q as loaded, with the judged motion acting on
 // `q_judged` (the same points, perhaps moved).
 void weigh_on(Judgement& j, const FitScene& scene, const core::PointSet& q_judged,
               const std::vector<Alternative>& contenders) {
+  const auto at_result = [&](const core::RigidTransform& m) {
+    return placement_gap(scene, q_judged, j.settled, scene.full_q, m) <
+           kSettledSpacings * scene.spacing;
+  };
   int rivals = 0;
   for (const Alternative& a : contenders) {
-    const core::RigidTransform settled = settle(scene, a.motion);
-    if (placement_gap(scene, q_judged, j.settled, scene.full_q, settled) <
-        kSettledSpacings * scene.spacing)
-      continue;  // it settles where the result does
-    const FitEvidence fit = evaluate_fit(scene, settled);
-    const double on_surface = fit.near_share > 0 ? fit.fine_share / fit.near_share : 0;
-    j.alternatives.push_back({a.motion, fit.fine_share, on_surface, fit.constraint});
-    rivals += fit.fine_share >= kRivalShare * j.fit.fine_share && on_surface >= kConfidentOnSurface;
+    SettledAlternative s = measured(scene, settle(scene, a.motion));
+    if (at_result(s.motion)) continue;
+    if (rivals_result(j, s)) {
+      // Closest-point steps slide slowly where P holds Q loosely (a rounded part): a motion a
+      // few degrees off the result may stop short of it. Steps along P's surface tell whether
+      // it is the result again or a second fit.
+      const SurfaceIcpResult r = settle_on_surface(scene, s.motion);
+      if (r.ran && at_result(r.motion)) continue;
+      if (r.ran) s = measured(scene, r.motion);
+    }
+    j.alternatives.push_back({a.motion, s.fit.fine_share, s.on_surface, s.fit.constraint});
+    rivals += rivals_result(j, s);
   }
   if (rivals == 0) return;
   if (j.verdict == Verdict::kConfident) j.verdict = Verdict::kUncertain;

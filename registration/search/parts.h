@@ -148,6 +148,8 @@ struct SearchParts {
   std::vector<const CandidateCheck*> checks;
   const Scorer* scorer = nullptr;
   const Polish* polish = nullptr;
+  // Scores polished candidates where nearness alone cannot rank them; the scorer when null.
+  const Scorer* polished_scorer = nullptr;
   const StoppingRule* stopping = nullptr;
   const TrialScheduling* scheduling = nullptr;
 };

@@ -15,7 +15,8 @@ namespace {
 
 constexpr size_t kAlternatives = 3;
 
-// The best-scoring findings that lie elsewhere than the best motion and each other.
+// The best-scoring findings that lie elsewhere than the best motion and each other, with their
+// LCPs.
 std::vector<Alternative> alternatives(const RunSetup& setup, const BestSoFar& best) {
   const SamePlace same{centroid(setup.q), 5, 5, setup.run_tol};
   std::vector<const Finding*> order;
@@ -27,7 +28,7 @@ std::vector<Alternative> alternatives(const RunSetup& setup, const BestSoFar& be
     if (out.size() == kAlternatives || !(f->score > 0)) break;
     bool distinct = !same(f->motion, best.motion);
     for (const Alternative& a : out) distinct = distinct && !same(f->motion, a.motion);
-    if (distinct) out.push_back({f->motion, f->score});
+    if (distinct) out.push_back({f->motion, f->near > 0 ? f->near : f->score});
   }
   return out;
 }
@@ -53,7 +54,7 @@ EngineResult run_search(const RunSetup& setup, const TrialIO& caller_io, core::R
 
   EngineResult result;
   result.motion = search.best.motion;
-  result.best_lcp = search.best.lcp;
+  result.best_lcp = search.best.shown_lcp();
   result.improved = search.best.improved;
   result.confirmed = search.best.confirmed;
   result.confirmations = search.best.confirmations;

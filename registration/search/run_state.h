@@ -19,6 +19,7 @@ struct Finding {
   core::RigidTransform motion;
   double score = 0;
   int32_t trial = 0;
+  double near = 0;  // its LCP, where the score that competes is another measure (else 0)
 };
 
 // What every trial of a run reads and none writes. The references must outlive the run.
@@ -35,6 +36,9 @@ struct RunSetup {
 struct BestSoFar {
   core::RigidTransform motion;  // identity until some candidate beats LCP 0
   float lcp = 0;
+  // Raw candidates are scored by their LCP: the best's LCP per unit of its score sets the bar
+  // they must reach in those units (1 where the scores are LCPs).
+  double near_per_score = 1;
   bool improved = false;
   int32_t trial = 0;                           // the trial that found it
   std::vector<core::RigidTransform> polished;  // motions a polish produced
@@ -42,6 +46,9 @@ struct BestSoFar {
   int32_t confirmations = 0;                   // later trials that found the best motion again
   int32_t confirming_trial = 0;                // the last of them
   bool confirmed = false;                      // enough of them: the run is done
+
+  // The best motion's LCP, as progress lines and hooks show it.
+  float shown_lcp() const { return static_cast<float>(lcp * near_per_score); }
 };
 
 // What a trial adds up; merged into the run's.

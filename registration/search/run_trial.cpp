@@ -16,14 +16,16 @@ using core::Clock;
 using core::elapsed_ms;
 
 // The score at which a candidate is worth scoring in full: the bar itself, or with a polish a
-// share of it, since a raw motion from four points scores below its polished self.
+// share of it, since a raw motion from four points scores below its polished self (in LCP
+// units, where polished candidates compete by another score).
 double entry_bar(const Trial& trial, bool confirming) {
   const SearchParts& parts = trial.setup.parts;
   const double bar = parts.stopping->bar(trial.best, confirming);
-  return parts.polish ? parts.polish->share() * bar : bar;
+  return parts.polish ? parts.polish->share() * bar * trial.best.near_per_score : bar;
 }
 
-// Polishes a candidate that scored near the bar and scores it again before it competes.
+// Polishes a candidate that scored near the bar and scores it again before it competes: by its
+// LCP, and with a polished scorer by that too, which is then what competes.
 void polish_and_take(Trial& trial, const core::RigidTransform& motion, uint64_t pos,
                      uint64_t count) {
   const SearchParts& parts = trial.setup.parts;
@@ -31,7 +33,12 @@ void polish_and_take(Trial& trial, const core::RigidTransform& motion, uint64_t 
   Finding finding{parts.polish->polish(motion), 0, trial.tally.trials};
   ++trial.tally.counts.polished;
   trial.best.polished.push_back(finding.motion);
-  finding.score = parts.scorer->score(finding.motion, 0, trial.io.hooks.should_stop).value;
+  const std::function<bool()>& stop = trial.io.hooks.should_stop;
+  finding.score = parts.scorer->score(finding.motion, 0, stop).value;
+  if (parts.polished_scorer) {
+    finding.near = finding.score;
+    finding.score = parts.polished_scorer->score(finding.motion, 0, stop).value;
+  }
   trial.tally.times.polish += elapsed_ms(t0);
   if (trial.findings) trial.findings->push_back(finding);
   take_finding(trial, finding, pos, count);
@@ -132,6 +139,7 @@ void take_finding(Trial& trial, const Finding& finding, uint64_t pos, uint64_t c
   best.findings.push_back(finding);
   if (finding.score > best.lcp) {
     best.lcp = static_cast<float>(finding.score);
+    if (finding.near > 0) best.near_per_score = finding.near / finding.score;
     best.trial = finding.trial;
     report_improvement(trial, finding.motion, pos, count);
   }

@@ -10,7 +10,7 @@ ProgressPoint progress_point(const Trial& trial, uint64_t pos, uint64_t count) {
   return {trial.setup.ransac_wording,
           trial.tally.trials,
           trial.setup.num_try,
-          trial.best.lcp,
+          trial.best.shown_lcp(),
           pos,
           count};
 }
@@ -21,7 +21,7 @@ bool prints_progress(const TrialIO& io) {
 
 void report_trial_start(const Trial& trial) {
   if (prints_progress(trial.io))
-    print_trial_start(trial.tally.trials, trial.setup.num_try, trial.best.lcp);
+    print_trial_start(trial.tally.trials, trial.setup.num_try, trial.best.shown_lcp());
   if (trial.io.hooks.on_step) trial.io.hooks.on_step(progress_point(trial, 0, 0));
 }
 
@@ -45,7 +45,7 @@ void report_improvement(Trial& trial, const core::RigidTransform& motion, uint64
   hooks.request_repaint();
   best.motion = motion;
   best.improved = true;
-  if (hooks.on_improvement) hooks.on_improvement({best.motion, best.lcp});
+  if (hooks.on_improvement) hooks.on_improvement({best.motion, best.shown_lcp()});
   hooks.request_repaint();
 }
 

@@ -28,7 +28,8 @@ struct TrialSlot {
 
 bool all_thread_safe(const SearchParts& parts) {
   return parts.candidates->thread_safe() && parts.scorer->thread_safe() &&
-         (!parts.polish || parts.polish->thread_safe());
+         (!parts.polish || parts.polish->thread_safe()) &&
+         (!parts.polished_scorer || parts.polished_scorer->thread_safe());
 }
 
 // Replays what the trial found into the run, in the order it found it.

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <functional>
+#include <random>
 #include <string>
 
 #include "core/dense_matrix.h"
@@ -116,6 +117,52 @@ TEST(Verdict, AStoppedSceneJudgesNothingAndAnUnstoppedOneAsAlways) {
     EXPECT_EQ(scene.usable, c.usable);
     const Judgement j = judge_motion(scene, {});
     EXPECT_EQ(j.verdict, c.usable ? Verdict::kConfident : Verdict::kNoMatch) << j.reason;
+  }
+}
+
+// A smooth cap z = (x^2 + b y^2) / 120: a bowl that holds Q loosely, and with b = 1 not at all
+// against a turn about its axis.
+core::PointSet cap(double b) {
+  core::PointSet set;
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> u(-40, 40);
+  for (int k = 0; k < 9000; ++k) {
+    const double x = u(rng), y = u(rng);
+    set.push_back(test::point(x, y, (x * x + b * y * y) / 120));
+  }
+  return set;
+}
+
+// The search's other motions: one a few degrees off the result, on a part that holds Q loosely,
+// is the result again (closest-point steps alone stop short of it); a turn about an axis of
+// symmetry is a second fit, and the result is then no surer than uncertain.
+TEST(Verdict, AnAlternativeIsARivalOnlyWhereItFitsElsewhere) {
+  struct Case {
+    const char* name;
+    double b;        // the cap's shape
+    double degrees;  // the alternative: the result turned about z
+    bool listed;
+    bool rival;
+  };
+  const Case cases[] = {
+      {"the result itself", 1.3, 0, false, false},
+      {"oval, 8 degrees off", 1.3, 8, false, false},
+      {"oval, 12 degrees off", 1.3, 12, false, false},
+      {"round, 12 degrees about its axis", 1, 12, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const core::PointSet p = cap(c.b);
+    core::PointSet q;
+    for (const core::Point3D& pt : p)
+      if (pt.x > -10) q.push_back(pt);
+    const FitScene scene(p, q);
+    Judgement j = judge_motion(scene, {});
+    const std::vector<Alternative> alternatives = {
+        {motion_of(test::rotation(0, 0, 1, c.degrees), 0, 0, 0), 1.0}};
+    weigh_alternatives(j, scene, alternatives, 1.0);
+    EXPECT_EQ(j.alternatives.size(), c.listed ? 1u : 0u);
+    EXPECT_EQ(j.reason.find("another motion fits") != std::string::npos, c.rival) << j.reason;
   }
 }
 
