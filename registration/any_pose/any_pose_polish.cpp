@@ -1,6 +1,7 @@
 #include "registration/any_pose/any_pose_polish.h"
 
 #include <cmath>
+#include <cstddef>
 
 #include "registration/any_pose/refine_motion.h"
 
@@ -13,8 +14,16 @@ constexpr int kPolishSteps = 15;
 constexpr int kQuickPolishSteps = 4;
 // A polish step that moves Q by less than this share of the neighbour distance ends it.
 constexpr double kSettleShare = 0.01;
+constexpr size_t kQuickPolishStride = 3;
 
 }  // namespace
+
+core::PointSet quick_polish_sample(const core::PointSet& q_working) {
+  core::PointSet out;
+  out.reserve(q_working.size() / kQuickPolishStride + 1);
+  for (size_t i = 0; i < q_working.size(); i += kQuickPolishStride) out.push_back(q_working[i]);
+  return out;
+}
 
 double polish_grid_radius(double score_sq) {
   return 2 * std::sqrt(score_sq);
@@ -25,9 +34,10 @@ core::RigidTransform quick_polish(const PolishSets& sets, const core::RigidTrans
   options.iterations = kQuickPolishSteps;
   options.settle = kSettleShare * sets.neighbour_distance;
   options.sq_radius = 4 * sets.score_sq;
-  const core::RigidTransform m = refine_motion(sets.q, sets.p, sets.p_grid, motion, options).motion;
+  const core::RigidTransform m =
+      refine_motion(sets.q_quick, sets.p, sets.p_grid, motion, options).motion;
   options.sq_radius = sets.score_sq;
-  return refine_motion(sets.q, sets.p, sets.p_grid, m, options).motion;
+  return refine_motion(sets.q_quick, sets.p, sets.p_grid, m, options).motion;
 }
 
 core::RigidTransform polish_any_pose(const PolishSets& sets, const core::RigidTransform& motion) {

@@ -14,6 +14,7 @@ namespace kestrel::registration {
 // The sets the polish pairs. All must outlive its use.
 struct PolishSets {
   const core::PointSet& q;        // Q's working set
+  const core::PointSet& q_quick;  // an even share of it: what the quick polish pairs
   const core::PointSet& p;        // P's working set
   const PointGrid& p_grid;        // over p, cells of polish_grid_radius
   const core::PointSet& full_p;   // P at full resolution
@@ -22,11 +23,15 @@ struct PolishSets {
   double neighbour_distance = 0;  // the working sets' spacing
 };
 
+// The points of Q's working set that the quick polish pairs: every third. A polish only has to
+// bring a candidate close enough to be scored fairly, and it runs for hundreds of candidates.
+core::PointSet quick_polish_sample(const core::PointSet& q_working);
+
 // The cell size of the grid over P's working set that the quick polish asks.
 double polish_grid_radius(double score_sq);
 
-// A few closest-point steps of Q's working points against P's working set: cheap enough for
-// every candidate that scores near the best.
+// A few closest-point steps of Q's quick polish sample against P's working set: cheap enough
+// for every candidate that scores near the best.
 core::RigidTransform quick_polish(const PolishSets& sets, const core::RigidTransform& motion);
 
 // The quick polish, then steps within half the scoring radius of the full P.

@@ -187,7 +187,9 @@ EngineResult search_and_polish(const Prepared& pr, const core::PointSet& full_p,
                                const AnyPoseOptions& options, const EngineHooks& hooks,
                                core::Random15& rng, core::Clock::time_point t0, Lcp&& lcp) {
   const double score_sq = score_sq_radius(pr.plan);
+  const core::PointSet q_quick = quick_polish_sample(pr.q.working);
   const PolishSets sets{pr.q.working,
+                        q_quick,
                         pr.p.working,
                         *pr.p_grid,
                         full_p,
