@@ -61,9 +61,8 @@ registration::Judgement judge_pair(const ScanSet& set, size_t a, size_t b, int t
   // Turned, a scan that overlaps its neighbour a little may cover far more of it, never as
   // closely: what it brings near must lie on the surface as wholly.
   const registration::FitEvidence there = registration::evaluate_fit(scene, turned);
-  const double on_surface = there.near_share > 0 ? there.fine_share / there.near_share : 0;
   if (registration::fit_score(there) <= registration::fit_score(j.fit) + kTurnMargin ||
-      on_surface < j.on_surface)
+      registration::on_surface_share(there) < j.on_surface)
     return j;
   motion = turned;
   j = registration::judge_motion(scene, turned);

@@ -212,7 +212,7 @@ struct FitMark {
 
 FitMark fit_mark(const FitScene& scene, const SurfaceIcpResult& r) {
   const FitEvidence e = evaluate_fit(scene, r.motion);
-  return {fit_score(e), e.near_share > 0 ? e.fine_share / e.near_share : 0};
+  return {fit_score(e), on_surface_share(e)};
 }
 
 }  // namespace

@@ -94,6 +94,12 @@ double measure_spacing(const core::PointSet& scan, const PointGrid& index);
 // lies where the other scan saw empty space.
 inline double fit_score(const FitEvidence& e) { return e.fine_share - 2 * e.empty_space; }
 
+// Of what lies near P, the share on its surface (0 when nothing does): surfaces that merely
+// cross meet in a band where few points do.
+inline double on_surface_share(const FitEvidence& e) {
+  return e.near_share > 0 ? e.fine_share / e.near_share : 0;
+}
+
 // Measures `motion` (Q's coordinates into P's). Scans of fewer than `neighbours` points give an
 // empty record (every share 0).
 FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& motion);

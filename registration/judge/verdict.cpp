@@ -108,7 +108,7 @@ bool turned_rival(const FitScene& scene, Judgement& j) {
       kSettledSpacings * scene.spacing)
     return false;  // it settled back
   const FitEvidence fit = evaluate_fit(scene, settled);
-  const double on_surface = fit.near_share > 0 ? fit.fine_share / fit.near_share : 0;
+  const double on_surface = on_surface_share(fit);
   if (fit.fine_share < kTurnedRivalShare * j.fit.fine_share ||
       on_surface < j.on_surface - kTurnedRivalOnSurface || fit.empty_space > kConfidentEmptySpace)
     return false;
@@ -133,7 +133,7 @@ const char* verdict_name(Verdict verdict) {
 Judgement judge_fit(const FitEvidence& fit) {
   Judgement j;
   j.fit = fit;
-  j.on_surface = fit.near_share > 0 ? fit.fine_share / fit.near_share : 0;
+  j.on_surface = on_surface_share(fit);
   j.snug = fit.fine_share >= kConfidentShare && j.on_surface >= kSnugOnSurface &&
            fit.empty_space <= kSnugEmptySpace && fit.constraint >= kSnugConstraint;
   if (fit.fine_share >= kConfidentShare && j.on_surface >= kConfidentOnSurface &&
@@ -201,9 +201,8 @@ struct SettledAlternative {
 };
 
 SettledAlternative measured(const FitScene& scene, const core::RigidTransform& motion) {
-  SettledAlternative a{motion, evaluate_fit(scene, motion), 0};
-  a.on_surface = a.fit.near_share > 0 ? a.fit.fine_share / a.fit.near_share : 0;
-  return a;
+  const FitEvidence fit = evaluate_fit(scene, motion);
+  return {motion, fit, on_surface_share(fit)};
 }
 
 bool rivals_result(const Judgement& j, const SettledAlternative& a) {
