@@ -30,13 +30,9 @@ bool NormalAgreement::passes(const Trial&, const CheckedCandidate& candidate,
 bool NotWherePolished::passes(const Trial& trial, const CheckedCandidate& candidate,
                               EngineCounts& counts) const {
   if (candidate.confirming) return true;
-  for (const core::RigidTransform& p : trial.best.polished) {
-    if (same_place_(candidate.motion, p)) {
-      ++counts.near_polished;
-      return false;
-    }
-  }
-  return true;
+  if (!trial.best.polished.any_same(same_place_, candidate.motion)) return true;
+  ++counts.near_polished;
+  return false;
 }
 
 bool PresampleScore::passes(const Trial& trial, const CheckedCandidate& candidate,

@@ -14,6 +14,8 @@ namespace kestrel::registration {
 namespace {
 
 constexpr size_t kAlternatives = 3;
+// The polished motions are filed in cells of this many run tolerances.
+constexpr double kPolishedCellTolerances = 6;
 
 // The best-scoring findings that lie elsewhere than the best motion and each other, with their
 // LCPs.
@@ -49,6 +51,8 @@ EngineResult run_search(const RunSetup& setup, const TrialIO& caller_io, core::R
   TrialIO io = caller_io;
   io.hooks.should_stop = latched(caller_io.hooks.should_stop);
   Search search{setup, io, rng};
+  // Cells a little wider than the distance at which two motions count as one place.
+  search.best.polished = PolishedMotions(centroid(setup.q), kPolishedCellTolerances * setup.run_tol);
   search.first_selection = first_selection;
   setup.parts.scheduling->run(search);
 

@@ -11,6 +11,7 @@
 #include "core/rigid_transform.h"
 #include "registration/records.h"
 #include "registration/search/parts.h"
+#include "registration/search/same_place.h"
 
 namespace kestrel::registration {
 
@@ -41,7 +42,7 @@ struct BestSoFar {
   double near_per_score = 1;
   bool improved = false;
   int32_t trial = 0;                           // the trial that found it
-  std::vector<core::RigidTransform> polished;  // motions a polish produced
+  PolishedMotions polished;                    // motions a polish produced
   std::vector<Finding> findings;              // every candidate that competed, in order
   int32_t confirmations = 0;                   // later trials that found the best motion again
   int32_t confirming_trial = 0;                // the last of them

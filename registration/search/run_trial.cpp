@@ -32,7 +32,7 @@ void polish_and_take(Trial& trial, const core::RigidTransform& motion, uint64_t 
   const Clock::time_point t0 = Clock::now();
   Finding finding{parts.polish->polish(motion), 0, trial.tally.trials};
   ++trial.tally.counts.polished;
-  trial.best.polished.push_back(finding.motion);
+  trial.best.polished.add(finding.motion);
   const std::function<bool()>& stop = trial.io.hooks.should_stop;
   finding.score = parts.scorer->score(finding.motion, 0, stop).value;
   if (parts.polished_scorer) {

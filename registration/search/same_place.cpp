@@ -18,17 +18,93 @@ double SamePlace::cos_of(float max_degrees) {
   return std::cos(max_degrees * M_PI / 180);
 }
 
-bool SamePlace::operator()(const core::RigidTransform& a, const core::RigidTransform& b) const {
-  double trace = 0;
+SamePlace::Placed SamePlace::placed(const std::array<double, 3>& anchor,
+                                    const core::RigidTransform& m) {
+  Placed out;
   for (uint32_t i = 0; i < 3; ++i)
-    for (uint32_t j = 0; j < 3; ++j) trace += a.R(i, j) * b.R(i, j);
+    for (uint32_t j = 0; j < 3; ++j) out.r[3 * i + j] = m.R(i, j);
+  out.at.x = anchor[0], out.at.y = anchor[1], out.at.z = anchor[2];
+  core::transform_point(out.at, m);
+  return out;
+}
+
+bool SamePlace::same(const Placed& a, const Placed& b) const {
+  double trace = 0;
+  for (uint32_t k = 0; k < 9; ++k) trace += a.r[k] * b.r[k];
   const double cos_angle = std::clamp((trace - 1) / 2, -1.0, 1.0);
   if (cos_angle < cos_limit_) return false;
-  core::Point3D pa, pb;
-  pa.x = pb.x = q_centroid[0], pa.y = pb.y = q_centroid[1], pa.z = pb.z = q_centroid[2];
-  core::transform_point(pa, a);
-  core::transform_point(pb, b);
-  return core::distance(pa, pb) < tolerances * run_tol;
+  return core::distance(a.at, b.at) < tolerances * run_tol;
+}
+
+bool SamePlace::operator()(const core::RigidTransform& a, const core::RigidTransform& b) const {
+  return same(placed(q_centroid, a), placed(q_centroid, b));
+}
+
+namespace {
+
+// Cell indices stay within this, so that keys stay distinct and the casts defined.
+constexpr double kCellLimit = 1 << 20;
+
+// One key per cell, from 21 bits of each index: indices within the limit get keys of their own,
+// and a cell a few past it that shares a key costs only a few more comparisons.
+uint64_t key_of(int64_t x, int64_t y, int64_t z) {
+  const auto part = [](int64_t v) { return static_cast<uint64_t>(v) & 0x1fffff; };
+  return part(x) | part(y) << 21 | part(z) << 42;
+}
+
+}  // namespace
+
+PolishedMotions::PolishedMotions(const std::array<double, 3>& anchor, double cell)
+    : anchor_(anchor), cell_(cell) {}
+
+bool PolishedMotions::cell_of(const core::Point3D& at, std::array<int64_t, 3>& cell) const {
+  if (!(cell_ > 0)) return false;
+  const double in_cells[3] = {at.x / cell_, at.y / cell_, at.z / cell_};
+  for (int a = 0; a < 3; ++a) {
+    if (!(std::abs(in_cells[a]) < kCellLimit)) return false;  // NaN too
+    cell[a] = static_cast<int64_t>(std::floor(in_cells[a]));
+  }
+  return true;
+}
+
+void PolishedMotions::add(const core::RigidTransform& motion) {
+  motions_.push_back(motion);
+  placed_.push_back(SamePlace::placed(anchor_, motion));
+  const uint32_t k = static_cast<uint32_t>(motions_.size() - 1);
+  std::array<int64_t, 3> c;
+  if (cell_of(placed_.back().at, c))
+    cells_[key_of(c[0], c[1], c[2])].push_back(k);
+  else
+    unfiled_.push_back(k);
+}
+
+bool PolishedMotions::any_same(const SamePlace& same, const core::RigidTransform& motion) const {
+  if (same.q_centroid != anchor_) {
+    for (const core::RigidTransform& m : motions_)
+      if (same(motion, m)) return true;
+    return false;
+  }
+  const SamePlace::Placed at = SamePlace::placed(anchor_, motion);
+  // The cells can answer where the distance that `same` allows spans a few of them.
+  const double reach = same.tolerances * same.run_tol;
+  std::array<int64_t, 3> c;
+  if (!(reach / cell_ < 4) || !cell_of(at.at, c)) {
+    for (const SamePlace::Placed& p : placed_)
+      if (same.same(at, p)) return true;
+    return false;
+  }
+  for (uint32_t k : unfiled_)
+    if (same.same(at, placed_[k])) return true;
+  const int64_t r = static_cast<int64_t>(std::ceil(reach / cell_));
+  for (int64_t x = c[0] - r; x <= c[0] + r; ++x)
+    for (int64_t y = c[1] - r; y <= c[1] + r; ++y)
+      for (int64_t z = c[2] - r; z <= c[2] + r; ++z) {
+        const auto it = cells_.find(key_of(x, y, z));
+        if (it == cells_.end()) continue;
+        for (uint32_t k : it->second)
+          if (same.same(at, placed_[k])) return true;
+      }
+  return false;
 }
 
 std::array<double, 3> centroid(const core::PointSet& set) {

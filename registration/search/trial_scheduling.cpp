@@ -41,7 +41,7 @@ void merge(Search& search, TrialSlot& slot) {
   t.stopped = t.stopped || slot.tally.stopped;
   Trial run = search.trial();
   for (const Finding& f : slot.findings) {
-    search.best.polished.push_back(f.motion);
+    search.best.polished.add(f.motion);
     take_finding(run, f, 0, 0);
   }
 }
