@@ -15,6 +15,10 @@ constexpr int kQuickPolishSteps = 4;
 // A polish step that moves Q by less than this share of the neighbour distance ends it.
 constexpr double kSettleShare = 0.01;
 constexpr size_t kQuickPolishStride = 3;
+// The quick polish pairs only points whose normals agree this closely (either sign): where Q
+// overlaps P a little, the rest of Q crosses P's surface within the pairing radius and would
+// pull a nearly right motion off the overlap.
+constexpr double kQuickPolishNormalDegrees = 25;
 
 }  // namespace
 
@@ -34,6 +38,7 @@ core::RigidTransform quick_polish(const PolishSets& sets, const core::RigidTrans
   options.iterations = kQuickPolishSteps;
   options.settle = kSettleShare * sets.neighbour_distance;
   options.sq_radius = 4 * sets.score_sq;
+  options.normal_cosine = std::cos(kQuickPolishNormalDegrees * M_PI / 180);
   const core::RigidTransform m =
       refine_motion(sets.q_quick, sets.p, sets.p_grid, motion, options).motion;
   options.sq_radius = sets.score_sq;

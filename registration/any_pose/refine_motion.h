@@ -15,6 +15,10 @@ struct RefineOptions {
   size_t min_pairs = 6;  // fewer pairs than this end the polish
   double settle = 0;     // a step that moves the points of Q by less than this (root mean
                          // square) ends the polish
+  // > 0: a pair whose normals (either sign) meet at a cosine below this is left out. Where Q
+  // overlaps P a little, its other points still come within the radius where its surface
+  // crosses P's, and would pull the motion off the overlap.
+  double normal_cosine = 0;
 };
 
 struct RefineResult {
