@@ -15,10 +15,42 @@ constexpr int kQuickPolishSteps = 4;
 // A polish step that moves Q by less than this share of the neighbour distance ends it.
 constexpr double kSettleShare = 0.01;
 constexpr size_t kQuickPolishStride = 3;
-// The quick polish pairs only points whose normals agree this closely (either sign): where Q
-// overlaps P a little, the rest of Q crosses P's surface within the pairing radius and would
-// pull a nearly right motion off the overlap.
+// The quick polish runs twice and keeps the run that lays more of Q along P's surface. Once it
+// pairs only points whose normals agree within this angle (either sign): where Q overlaps P a
+// little, the rest of Q crosses P's surface within the pairing radius and would pull a nearly
+// right motion off the overlap. Once it pairs every point: the edges and rims of a flat part,
+// whose normals two scans fit differently, are all that holds it in place along its plane.
 constexpr double kQuickPolishNormalDegrees = 25;
+
+// The quick polish's closest-point steps from `motion`: at twice the scoring radius, then at
+// it, pairing only points whose normals meet at a cosine of `cosine` or more (0: every point).
+core::RigidTransform two_stage_polish(const PolishSets& sets, const core::RigidTransform& motion,
+                                      double cosine) {
+  RefineOptions options;
+  options.iterations = kQuickPolishSteps;
+  options.settle = kSettleShare * sets.neighbour_distance;
+  options.sq_radius = 4 * sets.score_sq;
+  options.normal_cosine = cosine;
+  const core::RigidTransform m =
+      refine_motion(sets.q_quick, sets.p, sets.p_grid, motion, options).motion;
+  options.sq_radius = sets.score_sq;
+  return refine_motion(sets.q_quick, sets.p, sets.p_grid, m, options).motion;
+}
+
+// How many points of the quick sample `m` lays within the scoring radius of P with normals
+// that meet P's nearest point's at a cosine of `cosine` or more (either sign).
+size_t along_surface(const PolishSets& sets, const core::RigidTransform& m, double cosine) {
+  size_t count = 0;
+  for (const core::Point3D& q : sets.q_quick) {
+    core::Point3D x = q;
+    core::transform_point(x, m);
+    double d2 = 0;
+    const int j = sets.p_grid.nearest_within(x.x, x.y, x.z, sets.score_sq, d2);
+    if (j < 0) continue;
+    count += std::abs(turned_normal_dot(q, m, sets.p[static_cast<size_t>(j)])) >= cosine;
+  }
+  return count;
+}
 
 }  // namespace
 
@@ -34,15 +66,11 @@ double polish_grid_radius(double score_sq) {
 }
 
 core::RigidTransform quick_polish(const PolishSets& sets, const core::RigidTransform& motion) {
-  RefineOptions options;
-  options.iterations = kQuickPolishSteps;
-  options.settle = kSettleShare * sets.neighbour_distance;
-  options.sq_radius = 4 * sets.score_sq;
-  options.normal_cosine = std::cos(kQuickPolishNormalDegrees * M_PI / 180);
-  const core::RigidTransform m =
-      refine_motion(sets.q_quick, sets.p, sets.p_grid, motion, options).motion;
-  options.sq_radius = sets.score_sq;
-  return refine_motion(sets.q_quick, sets.p, sets.p_grid, m, options).motion;
+  const double cosine = std::cos(kQuickPolishNormalDegrees * M_PI / 180);
+  const core::RigidTransform agreeing = two_stage_polish(sets, motion, cosine);
+  const core::RigidTransform every = two_stage_polish(sets, motion, 0);
+  return along_surface(sets, every, cosine) > along_surface(sets, agreeing, cosine) ? every
+                                                                                    : agreeing;
 }
 
 core::RigidTransform polish_any_pose(const PolishSets& sets, const core::RigidTransform& motion) {

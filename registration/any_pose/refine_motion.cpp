@@ -57,16 +57,6 @@ double rms_change(const core::PointSet& q, const core::RigidTransform& a,
   return q.empty() ? 0 : std::sqrt(sum / static_cast<double>(q.size()));
 }
 
-// The cosine between a's normal turned by `m` and b's normal.
-double turned_normal_dot(const core::Point3D& a, const core::RigidTransform& m,
-                         const core::Point3D& b) {
-  const core::DenseMatrix& R = m.R;
-  const double n[3] = {R(0, 0) * a.nx + R(0, 1) * a.ny + R(0, 2) * a.nz,
-                       R(1, 0) * a.nx + R(1, 1) * a.ny + R(1, 2) * a.nz,
-                       R(2, 0) * a.nx + R(2, 1) * a.ny + R(2, 2) * a.nz};
-  return n[0] * b.nx + n[1] * b.ny + n[2] * b.nz;
-}
-
 // The polish loop; nearest(x, y, z, d2) gives the index of P's point nearest to (x, y, z), or
 // -1, with its squared distance in d2.
 template <typename Nearest>
@@ -103,6 +93,15 @@ RefineResult refine_with(const core::PointSet& q, const core::PointSet& p, Neare
 }
 
 }  // namespace
+
+double turned_normal_dot(const core::Point3D& a, const core::RigidTransform& m,
+                         const core::Point3D& b) {
+  const core::DenseMatrix& R = m.R;
+  const double n[3] = {R(0, 0) * a.nx + R(0, 1) * a.ny + R(0, 2) * a.nz,
+                       R(1, 0) * a.nx + R(1, 1) * a.ny + R(1, 2) * a.nz,
+                       R(2, 0) * a.nx + R(2, 1) * a.ny + R(2, 2) * a.nz};
+  return n[0] * b.nx + n[1] * b.ny + n[2] * b.nz;
+}
 
 RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
                            const AnnIndex& p_index, const core::RigidTransform& start,

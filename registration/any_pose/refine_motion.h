@@ -27,6 +27,10 @@ struct RefineResult {
   size_t pairs = 0;             // pairs of the last step
 };
 
+// The cosine between a's normal turned by `m` (its rotation) and b's normal.
+double turned_normal_dot(const core::Point3D& a, const core::RigidTransform& m,
+                         const core::Point3D& b);
+
 // Starting from `start`, pairs each moved point of `q` with its nearest point of `p` (indexed by
 // `p_index`) when within the radius, and replaces the motion by the best rigid fit of the
 // pairs (SVD), `iterations` times or until the pairs or the motion stop changing. A step that finds

@@ -52,7 +52,8 @@ EngineResult run_search(const RunSetup& setup, const TrialIO& caller_io, core::R
   io.hooks.should_stop = latched(caller_io.hooks.should_stop);
   Search search{setup, io, rng};
   // Cells a little wider than the distance at which two motions count as one place.
-  search.best.polished = PolishedMotions(centroid(setup.q), kPolishedCellTolerances * setup.run_tol);
+  search.best.polished =
+      PolishedMotions(centroid(setup.q), kPolishedCellTolerances * setup.run_tol);
   search.first_selection = first_selection;
   setup.parts.scheduling->run(search);
 

@@ -6,8 +6,8 @@
 
 namespace kestrel::registration {
 
-SamePlace::SamePlace(const std::array<double, 3>& centroid, float max_degrees,
-                     float max_tolerances, float tolerance)
+SamePlace::SamePlace(const std::array<double, 3>& centroid, float max_degrees, float max_tolerances,
+                     float tolerance)
     : q_centroid(centroid),
       degrees(max_degrees),
       tolerances(max_tolerances),

@@ -61,7 +61,7 @@ class PolishedMotions {
   std::array<double, 3> anchor_{};
   double cell_ = 0;
   std::vector<core::RigidTransform> motions_;
-  std::vector<SamePlace::Placed> placed_;  // each motion at the anchor
+  std::vector<SamePlace::Placed> placed_;                      // each motion at the anchor
   std::unordered_map<uint64_t, std::vector<uint32_t>> cells_;  // by cell of the moved anchor
   std::vector<uint32_t> unfiled_;  // motions that move the anchor beyond every cell
 

@@ -69,7 +69,8 @@ TEST(PolishedMotions, AnswerAsAPlainScanDoes) {
       // Half of them a little off a filed motion, so that both answers come up.
       const core::RigidTransform m =
           k % 2 ? draw()
-                : core::compose(turned(u(gen), u(gen), 1, std::min(8.0, c.degrees) * u(gen), 4 * u(gen), 4 * u(gen), 0),
+                : core::compose(turned(u(gen), u(gen), 1, std::min(8.0, c.degrees) * u(gen),
+                                       4 * u(gen), 4 * u(gen), 0),
                                 plain[static_cast<size_t>(k) % plain.size()]);
       bool expected = false;
       for (const core::RigidTransform& p : plain) expected = expected || same(m, p);
