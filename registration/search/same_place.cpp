@@ -18,26 +18,41 @@ double SamePlace::cos_of(float max_degrees) {
   return std::cos(max_degrees * M_PI / 180);
 }
 
+namespace {
+
+// A rotation's entries, row by row.
+void entries_of(const core::RigidTransform& m, double r[9]) {
+  for (uint32_t i = 0; i < 3; ++i)
+    for (uint32_t j = 0; j < 3; ++j) r[3 * i + j] = m.R(i, j);
+}
+
+}  // namespace
+
 SamePlace::Placed SamePlace::placed(const std::array<double, 3>& anchor,
                                     const core::RigidTransform& m) {
   Placed out;
-  for (uint32_t i = 0; i < 3; ++i)
-    for (uint32_t j = 0; j < 3; ++j) out.r[3 * i + j] = m.R(i, j);
+  entries_of(m, out.r);
   out.at.x = anchor[0], out.at.y = anchor[1], out.at.z = anchor[2];
   core::transform_point(out.at, m);
   return out;
 }
 
-bool SamePlace::same(const Placed& a, const Placed& b) const {
+bool SamePlace::turned_within(const double a[9], const double b[9]) const {
   double trace = 0;
-  for (uint32_t k = 0; k < 9; ++k) trace += a.r[k] * b.r[k];
-  const double cos_angle = std::clamp((trace - 1) / 2, -1.0, 1.0);
-  if (cos_angle < cos_limit_) return false;
-  return core::distance(a.at, b.at) < tolerances * run_tol;
+  for (uint32_t k = 0; k < 9; ++k) trace += a[k] * b[k];
+  return std::clamp((trace - 1) / 2, -1.0, 1.0) >= cos_limit_;
+}
+
+bool SamePlace::same(const Placed& a, const Placed& b) const {
+  return turned_within(a.r, b.r) && core::distance(a.at, b.at) < tolerances * run_tol;
 }
 
 bool SamePlace::operator()(const core::RigidTransform& a, const core::RigidTransform& b) const {
-  return same(placed(q_centroid, a), placed(q_centroid, b));
+  // The turn first: most motions compared differ in it, and it needs no point moved.
+  double ra[9], rb[9];
+  entries_of(a, ra);
+  entries_of(b, rb);
+  return turned_within(ra, rb) && same(placed(q_centroid, a), placed(q_centroid, b));
 }
 
 namespace {

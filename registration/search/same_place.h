@@ -35,6 +35,8 @@ struct SamePlace {
   bool same(const Placed& a, const Placed& b) const;
 
  private:
+  // Whether rotations given by their entries, row by row, differ by at most `degrees`.
+  bool turned_within(const double a[9], const double b[9]) const;
   // The cosine of `degrees`, taken once: the search asks for every candidate and every motion
   // it polished.
   double cos_limit_ = cos_of(10);

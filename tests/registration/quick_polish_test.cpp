@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -14,20 +13,10 @@
 namespace kestrel::registration {
 namespace {
 
-// Q's strip of a wavy surface that P also holds, and beside it a wall standing across P's
-// waves, as the part of a scan beyond a small overlap crosses its neighbour.
+// Q's strip of the wavy surface P, with a wall beside it standing across P's waves or not.
 core::PointSet strip_and_wall(const core::PointSet& p, bool wall) {
-  core::PointSet q;
-  for (size_t i = 0; i < p.size(); i += 4)
-    if (p[i].x > 25) q.push_back(p[i]);
-  std::mt19937 rng(9);
-  std::uniform_real_distribution<double> u(-1, 1);
-  for (int k = 0; wall && k < 700; ++k) {
-    const double y = 50 * u(rng);
-    core::Point3D w = test::point(24 + 0.1 * y, y, 12 * u(rng));
-    w.nx = 1 / std::sqrt(1.01), w.ny = -0.1 / std::sqrt(1.01), w.nz = 0;
-    q.push_back(w);
-  }
+  core::PointSet q = test::shared_strip(p);
+  if (wall) test::add_crossing_wall(q, 24);
   return q;
 }
 

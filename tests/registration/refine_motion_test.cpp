@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cmath>
-#include <random>
 #include <vector>
 
 #include "test_support.h"
@@ -100,18 +99,8 @@ namespace {
 // degrees off: with normals asked to agree, only the strip pulls, and the motion comes back.
 TEST(RefineMotion, AgreeingNormalsKeepACrossingSurfaceFromPulling) {
   const core::PointSet p = test::wavy_surface(6000, 5);
-  core::PointSet q_true;
-  for (size_t i = 0; i < p.size(); i += 4)
-    if (p[i].x > 25) q_true.push_back(p[i]);  // the strip shared with P
-  std::mt19937 rng(9);
-  std::uniform_real_distribution<double> u(-1, 1);
-  for (int k = 0; k < 700; ++k) {  // the wall: x = 20 + y / 10, across P's waves
-    const double y = 50 * u(rng);
-    core::Point3D w = test::point(20 + 0.1 * y, y, 12 * u(rng));
-    w.nx = 1 / std::sqrt(1.01), w.ny = -0.1 / std::sqrt(1.01), w.nz = 0;
-    q_true.push_back(w);
-  }
-  const core::PointSet& q = q_true;
+  core::PointSet q = test::shared_strip(p);  // in place: the right motion is the identity
+  test::add_crossing_wall(q, 20);
   const PointGrid grid(core::positions(p), 6);
   const core::RigidTransform start =
       core::linear_motion(test::rotation(0.2, 1, 0.3, 5), 1.5, -1, 1);
@@ -131,10 +120,10 @@ TEST(RefineMotion, AgreeingNormalsKeepACrossingSurfaceFromPulling) {
     const RefineResult r = refine_motion(q, p, grid, start, options);
     double worst = 0;
     for (size_t i = 0; i < q.size(); ++i) {
-      if (q_true[i].x <= 25) continue;
+      if (q[i].x <= 25) continue;
       core::Point3D back = q[i];
       core::transform_point(back, r.motion);
-      worst = std::max(worst, core::distance(back, q_true[i]));
+      worst = std::max(worst, core::distance(back, q[i]));
     }
     if (c.comes_back)
       EXPECT_LT(worst, 0.3);

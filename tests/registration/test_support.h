@@ -65,6 +65,27 @@ inline core::DenseMatrix rotation(double ax, double ay, double az, double degree
   return R;
 }
 
+// Every fourth point of `p` beyond x = 25: a strip of P's surface that a scan shares with it.
+inline core::PointSet shared_strip(const core::PointSet& p) {
+  core::PointSet strip;
+  for (size_t i = 0; i < p.size(); i += 4)
+    if (p[i].x > 25) strip.push_back(p[i]);
+  return strip;
+}
+
+// Adds 700 points, with their normals, of a wall x = x0 + y / 10 standing across the wavy
+// surface's waves: the part of a scan beyond a small overlap, crossing its neighbour.
+inline void add_crossing_wall(core::PointSet& q, double x0) {
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<double> u(-1, 1);
+  for (int k = 0; k < 700; ++k) {
+    const double y = 50 * u(rng);
+    core::Point3D w = point(x0 + 0.1 * y, y, 12 * u(rng));
+    w.nx = 1 / std::sqrt(1.01), w.ny = -0.1 / std::sqrt(1.01), w.nz = 0;
+    q.push_back(w);
+  }
+}
+
 // p -> R p + t for positions; normals are turned by R.
 inline core::PointSet moved(const core::PointSet& set, const core::DenseMatrix& R,
                             const double t[3]) {
