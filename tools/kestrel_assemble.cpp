@@ -2,8 +2,10 @@
 #include <cstdio>
 
 #include "app/assembler.h"
+#include "core/huge_pages.h"
 
 int main(int argc, char** argv) {
+  kestrel::core::restart_with_huge_pages(argv);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   return kestrel::app::assemble_main(argc, argv);
 }

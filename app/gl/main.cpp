@@ -15,6 +15,7 @@
 #include "app/gl/panel_actions.h"
 #include "app/gl/session.h"
 #include "app/gl/window.h"
+#include "core/huge_pages.h"
 #include "core/random15.h"
 
 namespace {
@@ -34,6 +35,7 @@ void watch_current_window(app::GlSession& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  core::restart_with_huge_pages(argv);
   // Console lines arrive as they are printed, also when standard output goes to a file or pipe.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   core::srand15(0);
