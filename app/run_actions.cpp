@@ -95,7 +95,8 @@ void judge_shown_q(AppState& state) {
   const ModelSets& m = state.models;
   state.judgement = registration::judge_motion(m.full_p, m.full_q, {});
   registration::weigh_alternatives(state.judgement, m.full_p, m.full_q, m.saved_full_q,
-                                   state.last_run.alternatives, state.last_run.best_lcp);
+                                   state.last_run.alternatives, state.last_run.best_lcp,
+                                   state.params.threads);
 }
 
 // After a run: the verdict on its motion, or why there is none.
@@ -245,7 +246,7 @@ core::RigidTransform shown_placement(const AppState& state) {
 void judge_on_scene(AppState& state, const registration::FitScene& scene) {
   state.judgement = registration::judge_motion(scene, shown_placement(state));
   registration::weigh_alternatives(state.judgement, scene, state.last_run.alternatives,
-                                   state.last_run.best_lcp);
+                                   state.last_run.best_lcp, state.params.threads);
 }
 
 // Moves the shown Q by the surface steps' result `fit` (a motion of Q as loaded; Q lies at

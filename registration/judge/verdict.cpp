@@ -1,9 +1,12 @@
 #include "registration/judge/verdict.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
+#include "core/side_by_side.h"
 #include "registration/any_pose/half_turns.h"
 #include "registration/any_pose/refine_motion.h"
 #include "registration/any_pose/surface_icp.h"
@@ -209,27 +212,46 @@ bool rivals_result(const Judgement& j, const SettledAlternative& a) {
   return a.fit.fine_share >= kRivalShare * j.fit.fine_share && a.on_surface >= kConfidentOnSurface;
 }
 
-// weigh_alternatives on a scene whose Q is Q as loaded, with the judged motion acting on
-// `q_judged` (the same points, perhaps moved).
-void weigh_on(Judgement& j, const FitScene& scene, const core::PointSet& q_judged,
-              const std::vector<Alternative>& contenders) {
+// An alternative as it settles on the scene, or nothing when it settles at the judged result
+// (`q_judged` moved by j.settled).
+std::optional<SettledAlternative> weigh_one(const Judgement& j, const FitScene& scene,
+                                            const core::PointSet& q_judged,
+                                            const Alternative& a) {
   const auto at_result = [&](const core::RigidTransform& m) {
     return placement_gap(scene, q_judged, j.settled, scene.full_q, m) <
            kSettledSpacings * scene.spacing;
   };
+  SettledAlternative s = measured(scene, settle(scene, a.motion));
+  if (at_result(s.motion)) return std::nullopt;
+  if (rivals_result(j, s)) {
+    // Closest-point steps slide slowly where P holds Q loosely (a rounded part): a motion a
+    // few degrees off the result may stop short of it. Steps along P's surface tell whether
+    // it is the result again or a second fit.
+    const SurfaceIcpResult r = settle_on_surface(scene, s.motion);
+    if (r.ran && at_result(r.motion)) return std::nullopt;
+    if (r.ran) s = measured(scene, r.motion);
+  }
+  return s;
+}
+
+// weigh_alternatives on a scene whose Q is Q as loaded, with the judged motion acting on
+// `q_judged` (the same points, perhaps moved). Each contender is measured on its own, up to
+// `threads` at once; they are kept in their order, so the judgement is the same either way.
+void weigh_on(Judgement& j, const FitScene& scene, const core::PointSet& q_judged,
+              const std::vector<Alternative>& contenders, int threads) {
+  std::vector<std::optional<SettledAlternative>> weighed(contenders.size());
+  std::atomic<size_t> next{0};
+  const auto work = [&] {
+    for (size_t i = next++; i < contenders.size(); i = next++)
+      weighed[i] = weigh_one(j, scene, q_judged, contenders[i]);
+  };
+  core::side_by_side(contenders.size() > 1 ? threads : 1, work, work);
   int rivals = 0;
-  for (const Alternative& a : contenders) {
-    SettledAlternative s = measured(scene, settle(scene, a.motion));
-    if (at_result(s.motion)) continue;
-    if (rivals_result(j, s)) {
-      // Closest-point steps slide slowly where P holds Q loosely (a rounded part): a motion a
-      // few degrees off the result may stop short of it. Steps along P's surface tell whether
-      // it is the result again or a second fit.
-      const SurfaceIcpResult r = settle_on_surface(scene, s.motion);
-      if (r.ran && at_result(r.motion)) continue;
-      if (r.ran) s = measured(scene, r.motion);
-    }
-    j.alternatives.push_back({a.motion, s.fit.fine_share, s.on_surface, s.fit.constraint});
+  for (size_t i = 0; i < contenders.size(); ++i) {
+    if (!weighed[i]) continue;
+    const SettledAlternative& s = *weighed[i];
+    j.alternatives.push_back({contenders[i].motion, s.fit.fine_share, s.on_surface,
+                              s.fit.constraint});
     rivals += rivals_result(j, s);
   }
   if (rivals == 0) return;
@@ -242,19 +264,21 @@ void weigh_on(Judgement& j, const FitScene& scene, const core::PointSet& q_judge
 
 void weigh_alternatives(Judgement& j, const core::PointSet& full_p, const core::PointSet& q_judged,
                         const core::PointSet& q_as_loaded,
-                        const std::vector<Alternative>& alternatives, double best_score) {
+                        const std::vector<Alternative>& alternatives, double best_score,
+                        int threads) {
   const std::vector<Alternative> contenders = contenders_of(alternatives, best_score);
   if (contenders.empty() || q_judged.size() != q_as_loaded.size()) return;
   const FitScene scene(full_p, q_as_loaded);
   if (!scene.usable) return;
-  weigh_on(j, scene, q_judged, contenders);
+  weigh_on(j, scene, q_judged, contenders, threads);
 }
 
 void weigh_alternatives(Judgement& j, const FitScene& scene,
-                        const std::vector<Alternative>& alternatives, double best_score) {
+                        const std::vector<Alternative>& alternatives, double best_score,
+                        int threads) {
   const std::vector<Alternative> contenders = contenders_of(alternatives, best_score);
   if (contenders.empty() || !scene.usable) return;
-  weigh_on(j, scene, scene.full_q, contenders);
+  weigh_on(j, scene, scene.full_q, contenders, threads);
 }
 
 Judgement stopped_judgement() {

@@ -52,13 +52,16 @@ Judgement judge_motion(const FitScene& scene, const core::RigidTransform& motion
 // settle elsewhere than the judged motion of `q_judged` (the same points, moved), and keeps
 // them in j.alternatives; when one fits P about as well as the result, the scans fit two ways
 // (a symmetric part) and the result is at most uncertain. Alternatives that scored under half
-// of `best_score` in the search are not measured.
+// of `best_score` in the search are not measured. Up to `threads` (1 or 2) are measured at
+// once; the judgement is the same either way.
 void weigh_alternatives(Judgement& j, const core::PointSet& full_p, const core::PointSet& q_judged,
                         const core::PointSet& q_as_loaded,
-                        const std::vector<Alternative>& alternatives, double best_score);
+                        const std::vector<Alternative>& alternatives, double best_score,
+                        int threads = 1);
 // The same on the scene `j` was judged on, whose Q is Q as loaded.
 void weigh_alternatives(Judgement& j, const FitScene& scene,
-                        const std::vector<Alternative>& alternatives, double best_score);
+                        const std::vector<Alternative>& alternatives, double best_score,
+                        int threads = 1);
 
 // Judges a measured fit.
 Judgement judge_fit(const FitEvidence& fit);

@@ -166,5 +166,29 @@ TEST(Verdict, AnAlternativeIsARivalOnlyWhereItFitsElsewhere) {
   }
 }
 
+// Contenders measured two at a time are listed and judged as one at a time lists them, in the
+// search's order, whichever finishes first.
+TEST(Verdict, TwoThreadsWeighAlternativesAsOneDoes) {
+  const core::PointSet p = cap(1);
+  core::PointSet q;
+  for (const core::Point3D& pt : p)
+    if (pt.x > -10) q.push_back(pt);
+  const FitScene scene(p, q);
+  std::vector<Alternative> alternatives;
+  for (const double degrees : {40.0, 0.0, 12.0, 90.0, 170.0})
+    alternatives.push_back({motion_of(test::rotation(0, 0, 1, degrees), 0, 0, 0), 1.0});
+  Judgement one = judge_motion(scene, {}), two = one;
+  weigh_alternatives(one, scene, alternatives, 1.0, 1);
+  weigh_alternatives(two, scene, alternatives, 1.0, 2);
+  ASSERT_EQ(one.alternatives.size(), two.alternatives.size());
+  EXPECT_GE(one.alternatives.size(), 3u);
+  for (size_t i = 0; i < one.alternatives.size(); ++i) {
+    EXPECT_EQ(one.alternatives[i].fine_share, two.alternatives[i].fine_share) << i;
+    EXPECT_EQ(one.alternatives[i].motion.R(0, 1), two.alternatives[i].motion.R(0, 1)) << i;
+  }
+  EXPECT_EQ(one.reason, two.reason);
+  EXPECT_EQ(one.verdict, two.verdict);
+}
+
 }  // namespace
 }  // namespace kestrel::registration
