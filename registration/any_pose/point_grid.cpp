@@ -175,19 +175,26 @@ bool PointGrid::any_within(double x, double y, double z, double sq_radius) const
   return visit_within(x, y, z, sq_radius, [](int, double) { return true; });
 }
 
+// The stored point nearest to (x, y, z) strictly within sqrt(sq), the first in cell order of
+// equal ones, or -1. Any ball that holds the nearest point gives the same answer: the cells
+// are visited in one order whatever their range.
+int PointGrid::nearest_in_ball(double x, double y, double z, double sq, double& sq_dist) const {
+  int best = -1;
+  sq_dist = sq;
+  visit_within(x, y, z, sq, [&](int i, double d2) {
+    if (d2 < sq_dist) {
+      sq_dist = d2;
+      best = i;
+    }
+    return false;
+  });
+  return best;
+}
+
 int PointGrid::nearest_within(double x, double y, double z, double sq_radius,
                               double& sq_dist) const {
   int best = -1;
-  const auto nearest = [&](double sq) {
-    sq_dist = sq;
-    visit_within(x, y, z, sq, [&](int i, double d2) {
-      if (d2 < sq_dist) {
-        sq_dist = d2;
-        best = i;
-      }
-      return false;
-    });
-  };
+  const auto nearest = [&](double sq) { best = nearest_in_ball(x, y, z, sq, sq_dist); };
   // Within half a cell first, then twice as far each time: a point found within a smaller
   // radius is the nearest of the whole radius too (ties in the same cell order), and the few
   // cells there mostly hold the answer where a wide radius spans thousands.
@@ -197,6 +204,15 @@ int PointGrid::nearest_within(double x, double y, double z, double sq_radius,
   }
   nearest(sq_radius);
   return best;
+}
+
+int PointGrid::nearest_within(double x, double y, double z, double sq_radius, double bound_sq,
+                              double& sq_dist) const {
+  // A little over the bound, so that the known point itself lies strictly inside.
+  const double sq = bound_sq * (1 + 1e-9) + std::numeric_limits<double>::min();
+  if (!(sq < sq_radius)) return nearest_within(x, y, z, sq_radius, sq_dist);
+  const int best = nearest_in_ball(x, y, z, sq, sq_dist);
+  return best >= 0 ? best : nearest_within(x, y, z, sq_radius, sq_dist);
 }
 
 void PointGrid::nearest_k(double x, double y, double z, size_t k, std::vector<int>& out) const {

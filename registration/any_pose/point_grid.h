@@ -51,6 +51,12 @@ class PointGrid {
   // receives its squared distance. Of equal distances the first in cell order wins.
   int nearest_within(double x, double y, double z, double sq_radius, double& sq_dist) const;
 
+  // The same answer, for a caller that knows a stored point within sqrt(bound_sq) of the query
+  // (the one found a step before, say: a refinement moves each point little between steps).
+  // The search then covers that small ball only, where the plain one starts at half a cell.
+  int nearest_within(double x, double y, double z, double sq_radius, double bound_sq,
+                     double& sq_dist) const;
+
   // The indices of the k stored points nearest to (x, y, z), nearest first (fewer when the grid
   // holds fewer), searched within a cell's radius that doubles until k points are in reach.
   void nearest_k(double x, double y, double z, size_t k, std::vector<int>& out) const;
@@ -71,6 +77,7 @@ class PointGrid {
   void gather_points(size_t n, At&& at);
   // The stored points of the cells i = lo..hi of row (j, k), which lie together: [s, e).
   void row_run(int j, int k, int lo, int hi, uint32_t& s, uint32_t& e) const;
+  int nearest_in_ball(double x, double y, double z, double sq, double& sq_dist) const;
   // The cell range [lo, hi] per axis that a ball of the given radius touches; false when the
   // ball misses the grid.
   bool cell_range(double x, double y, double z, double r, int lo[3], int hi[3]) const;

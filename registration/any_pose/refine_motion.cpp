@@ -57,21 +57,30 @@ double rms_change(const core::PointSet& q, const core::RigidTransform& a,
   return q.empty() ? 0 : std::sqrt(sum / static_cast<double>(q.size()));
 }
 
-// The polish loop; nearest(x, y, z, d2) gives the index of P's point nearest to (x, y, z), or
-// -1, with its squared distance in d2.
+// The squared distance from (x, y, z) to `p`, as the grid measures it.
+double sq_distance_to(const core::Point3D& p, double x, double y, double z) {
+  const double dx = p.x - x, dy = p.y - y, dz = p.z - z;
+  return dx * dx + dy * dy + dz * dz;
+}
+
+// The polish loop; nearest(x, y, z, near, d2) gives the index of P's point nearest to
+// (x, y, z), or -1, with its squared distance in d2; `near` is P's point that was nearest at
+// the step before (or -1), which may narrow the search but never changes its answer.
 template <typename Nearest>
 RefineResult refine_with(const core::PointSet& q, const core::PointSet& p, Nearest&& nearest,
                          const core::RigidTransform& start, const RefineOptions& options) {
   RefineResult result;
   result.motion = start;
   std::vector<std::pair<int, int>> pairs, previous;
+  std::vector<int> near(q.size(), -1);
   for (int step = 0; step < options.iterations; ++step) {
     pairs.clear();
     for (size_t i = 0; i < q.size(); ++i) {
       core::Point3D moved = q[i];
       core::transform_point(moved, result.motion);
       double d2 = 0;
-      const int j = nearest(moved.x, moved.y, moved.z, d2);
+      const int j = nearest(moved.x, moved.y, moved.z, near[i], d2);
+      near[i] = j;
       if (j < 0 || !(d2 < options.sq_radius)) continue;
       if (options.normal_cosine > 0 &&
           std::abs(turned_normal_dot(q[i], result.motion, p[static_cast<size_t>(j)])) <
@@ -106,7 +115,7 @@ double turned_normal_dot(const core::Point3D& a, const core::RigidTransform& m,
 RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
                            const AnnIndex& p_index, const core::RigidTransform& start,
                            const RefineOptions& options) {
-  const auto nearest = [&p_index](double x, double y, double z, double& d2) {
+  const auto nearest = [&p_index](double x, double y, double z, int, double& d2) {
     return p_index.nearest(x, y, z, d2);
   };
   return refine_with(q, p, nearest, start, options);
@@ -115,8 +124,11 @@ RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
 RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
                            const PointGrid& p_grid, const core::RigidTransform& start,
                            const RefineOptions& options) {
-  const auto nearest = [&p_grid, &options](double x, double y, double z, double& d2) {
-    return p_grid.nearest_within(x, y, z, options.sq_radius, d2);
+  const auto nearest = [&p_grid, &p, &options](double x, double y, double z, int near,
+                                                 double& d2) {
+    if (near < 0) return p_grid.nearest_within(x, y, z, options.sq_radius, d2);
+    const double bound = sq_distance_to(p[static_cast<size_t>(near)], x, y, z);
+    return p_grid.nearest_within(x, y, z, options.sq_radius, bound, d2);
   };
   return refine_with(q, p, nearest, start, options);
 }

@@ -64,11 +64,26 @@ class NormalCache {
   std::unordered_map<Cube, std::array<double, 4>, CubeHash> cache_;
 };
 
-// Pairs each sample point, moved by `motion`, with P's nearest point within `radius`. False when
-// a stop request came.
+// P's point nearest to (x, y, z) within the radius, or -1; `near` was the nearest before (or
+// -1) and becomes this one. It narrows the search without changing the answer.
+int nearest_of_p(const FitScene& scene, const double (&x)[3], double sq_radius, int& near,
+                 double& d2) {
+  if (near < 0) {
+    near = scene.p_grid->nearest_within(x[0], x[1], x[2], sq_radius, d2);
+    return near;
+  }
+  const core::Point3D& p = scene.full_p[static_cast<size_t>(near)];
+  const double dx = p.x - x[0], dy = p.y - x[1], dz = p.z - x[2];
+  near = scene.p_grid->nearest_within(x[0], x[1], x[2], sq_radius, dx * dx + dy * dy + dz * dz, d2);
+  return near;
+}
+
+// Pairs each sample point, moved by `motion`, with P's nearest point within `radius`; near[i]
+// keeps sample point i's nearest point of P from step to step. False when a stop request came.
 bool find_pairs(const FitScene& scene, const core::PointSet& sample, size_t begin, size_t end,
                 const core::RigidTransform& motion, double radius, NormalCache& normals,
-                const std::function<bool()>& stop, std::vector<SurfacePair>& pairs) {
+                std::vector<int>& near, const std::function<bool()>& stop,
+                std::vector<SurfacePair>& pairs) {
   pairs.clear();
   const double sq_radius = radius * radius;
   for (size_t i = begin; i < end; ++i) {
@@ -78,7 +93,7 @@ bool find_pairs(const FitScene& scene, const core::PointSet& sample, size_t begi
     core::transform_point(x, motion);
     s.x[0] = x.x, s.x[1] = x.y, s.x[2] = x.z;
     double d2 = 0;
-    const int j = scene.p_grid->nearest_within(s.x[0], s.x[1], s.x[2], sq_radius, d2);
+    const int j = nearest_of_p(scene, s.x, sq_radius, near[i], d2);
     if (j < 0 || !normals.normal(j, s.n)) continue;
     const core::Point3D& p = scene.full_p[static_cast<size_t>(j)];
     s.p[0] = p.x, s.p[1] = p.y, s.p[2] = p.z;
@@ -145,6 +160,8 @@ struct StepSetup {
   // second thread when `threads` allows: the same pairs either way.
   std::optional<NormalCache> second;
   int threads = 1;
+  // Each sample point's nearest point of P at the last step (-1: none yet).
+  std::vector<int> near = std::vector<int>(sample.size(), -1);
 };
 
 // Pairs the whole sample, moved by `motion`, within `radius`. False when a stop request came
@@ -153,17 +170,19 @@ bool pair_sample(StepSetup& setup, const core::RigidTransform& motion, double ra
                  const std::function<bool()>& stop, std::vector<SurfacePair>& pairs) {
   const size_t n = setup.sample.size();
   if (!setup.second)
-    return find_pairs(setup.scene, setup.sample, 0, n, motion, radius, setup.normals, stop, pairs);
+    return find_pairs(setup.scene, setup.sample, 0, n, motion, radius, setup.normals, setup.near,
+                      stop, pairs);
   std::vector<SurfacePair> rest;
   bool heard = false;
   core::side_by_side(
       setup.threads,
       [&] {
         heard = !find_pairs(setup.scene, setup.sample, 0, n / 2, motion, radius, setup.normals,
-                            stop, pairs);
+                            setup.near, stop, pairs);
       },
       [&] {
-        find_pairs(setup.scene, setup.sample, n / 2, n, motion, radius, *setup.second, {}, rest);
+        find_pairs(setup.scene, setup.sample, n / 2, n, motion, radius, *setup.second,
+                   setup.near, {}, rest);
       });
   pairs.insert(pairs.end(), rest.begin(), rest.end());
   return !heard;

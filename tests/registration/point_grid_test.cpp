@@ -218,5 +218,39 @@ TEST(PointGrid, NearestTiesAreDeterministicAndKBeyondTheSetGivesAll) {
   EXPECT_EQ(grid.nearest_within(nan, 0, 0, 4.0, d2), -1);
 }
 
+// A bound from any stored point (the nearest itself, a near one, one beyond the radius) gives
+// the plain search's answer, ties included; a sparse grid and a dense one alike.
+TEST(PointGrid, NearestWithinABoundAnswersAsThePlainSearch) {
+  Points pts = random_points(1200, 31, 20);
+  for (int k = 0; k < 40; ++k) pts.push_back(pts[static_cast<size_t>(k) * 7]);  // coincident
+  struct Case {
+    const char* name;
+    double cell, radius;
+  };
+  const Case cases[] = {{"dense grid", 2.0, 4.0}, {"tiny cells", 0.05, 6.0}, {"one cell", 60, 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const PointGrid grid(pts, c.cell);
+    std::mt19937 rng(12);
+    std::uniform_real_distribution<double> u(-24, 24);
+    std::uniform_int_distribution<size_t> any(0, pts.size() - 1);
+    for (int q = 0; q < 300; ++q) {
+      const double x = u(rng), y = u(rng), z = u(rng);
+      const double sq_r = c.radius * c.radius;
+      double plain_d2 = -1;
+      const int plain = grid.nearest_within(x, y, z, sq_r, plain_d2);
+      const auto want = by_distance(pts, x, y, z);
+      for (const size_t hint : {static_cast<size_t>(want[0].second),
+                                static_cast<size_t>(want[3].second), any(rng)}) {
+        const auto& h = pts[hint];
+        const double dx = h[0] - x, dy = h[1] - y, dz = h[2] - z;
+        double d2 = -1;
+        EXPECT_EQ(grid.nearest_within(x, y, z, sq_r, dx * dx + dy * dy + dz * dz, d2), plain);
+        if (plain >= 0) EXPECT_EQ(d2, plain_d2);
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kestrel::registration
