@@ -88,7 +88,11 @@ bool prepare(const std::string& name, const PointSet& points, PointSet* owned, F
     if (!draw_kept(points, {name, centering, new_sample, cut}, m, kept, error)) return false;
     faces.clear();
   } else {
-    kept = owned ? std::move(*owned) : points;
+    // Two statements, not a conditional: that would be a const value, copied whole, not moved.
+    if (owned)
+      kept = std::move(*owned);
+    else
+      kept = points;
     // A set kept whole is triangulated as read, before centring, as it always was.
     if (want_faces && faces.empty()) reconstruct_planar(kept, faces);
     if (centering)
