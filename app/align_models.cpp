@@ -37,7 +37,15 @@ bool load_both(AppState& state, const ModelInput& p, const ModelInput& q, const 
   reset_gaussian();
   state.params.headless = true;
   state.models.full_surfaces = false;
-  return load(state, ModelSide::kP, p, hooks, error) && load(state, ModelSide::kQ, q, hooks, error);
+  // Q's file is read beside P's load: reading a large scan waits on the disk and on parsing,
+  // P's load on thinning and indexing. Q is then loaded from what was read, as before.
+  if (q.points || state.params.threads < 2)
+    return load(state, ModelSide::kP, p, hooks, error) &&
+           load(state, ModelSide::kQ, q, hooks, error);
+  std::future<ParsedFile> q_file =
+      std::async(std::launch::async, parse_model_file, q.name, state.params.threads);
+  if (!load(state, ModelSide::kP, p, hooks, error)) return false;
+  return load_model_parsed(state, ModelSide::kQ, q.name, q_file.get(), hooks, error);
 }
 
 // Ends the pipeline with no motion to hand on: `reason` becomes the verdict too.

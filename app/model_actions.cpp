@@ -109,6 +109,7 @@ struct ModelSource {
   const std::string& name;
   const core::PointSet* points;
   core::Origin hint;
+  ParsedFile* parsed = nullptr;  // the file `name` read ahead, when it was
 };
 
 // P always derives its own sample count; Q keeps P's unless Q itself is large. The full set is
@@ -152,13 +153,16 @@ bool read_model(const ModelSource& source, float cut, bool is_p, bool full_surfa
   if (source.points) {
     parsed = *source.points;
   } else {
-    const core::Clock::time_point t0 = core::Clock::now();
-    if (!core::parse_point_file(source.name, parsed, parsed_faces, true, &reason, params.threads))
+    ParsedFile file = source.parsed ? std::move(*source.parsed)
+                                    : parse_model_file(source.name, params.threads);
+    if (!file.ok) {
+      reason = file.reason;
       return false;
-    out.read_ms = core::elapsed_ms(t0);
-    std::error_code ec;
-    const uintmax_t bytes = std::filesystem::file_size(source.name, ec);
-    out.read_bytes = ec ? 0.0 : static_cast<double>(bytes);
+    }
+    parsed.swap(file.points);
+    parsed_faces.swap(file.faces);
+    out.read_ms = file.read_ms;
+    out.read_bytes = file.read_bytes;
   }
   out.origin = core::choose_origin(parsed, source.hint);
   // A file's numbers are kept as floats relative to its origin, as a near file's are read.
@@ -287,6 +291,23 @@ bool load_model(AppState& state, ModelSide side, const std::string& file, const 
                 std::string* error) {
   return load(state, side, ModelSource{file, nullptr, other_origin(state.models, side)}, hooks,
               error);
+}
+
+ParsedFile parse_model_file(const std::string& file, int threads) {
+  ParsedFile out;
+  const core::Clock::time_point t0 = core::Clock::now();
+  out.ok = core::parse_point_file(file, out.points, out.faces, true, &out.reason, threads);
+  out.read_ms = core::elapsed_ms(t0);
+  std::error_code ec;
+  const uintmax_t bytes = std::filesystem::file_size(file, ec);
+  out.read_bytes = ec ? 0.0 : static_cast<double>(bytes);
+  return out;
+}
+
+bool load_model_parsed(AppState& state, ModelSide side, const std::string& file,
+                       ParsedFile&& parsed, const ActionHooks& hooks, std::string* error) {
+  ModelSource source{file, nullptr, other_origin(state.models, side), &parsed};
+  return load(state, side, source, hooks, error);
 }
 
 bool load_model_points(AppState& state, ModelSide side, const core::PointSet& points,

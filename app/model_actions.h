@@ -21,6 +21,24 @@ enum class ModelSide { kP, kQ };
 bool load_model(AppState& state, ModelSide side, const std::string& file, const ActionHooks& hooks,
                 std::string* error = nullptr);
 
+// A point file read ahead of its load, so that reading one scan can go beside loading another.
+struct ParsedFile {
+  bool ok = false;
+  std::string reason;  // why the file cannot be read, when not ok
+  core::PointSet points;
+  core::FaceList faces;
+  double read_ms = 0;     // parsing the file
+  double read_bytes = 0;  // the file's size
+};
+
+// Reads `file` as load_model would, on up to `threads` threads, touching no model.
+ParsedFile parse_model_file(const std::string& file, int threads);
+
+// load_model of `file`, already read into `parsed` (taken): the same sets, messages and outcome.
+bool load_model_parsed(AppState& state, ModelSide side, const std::string& file,
+                       ParsedFile&& parsed, const ActionHooks& hooks,
+                       std::string* error = nullptr);
+
 // Loads `points` held in memory as load_model loads a file without faces: the same thinning,
 // centring, cut and planar reconstruction. `name` stands for the file name in the model sets
 // and in messages.

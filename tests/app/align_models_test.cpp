@@ -189,14 +189,42 @@ TEST(AlignModels, GivenThresholdBaseLengthAndTrialsAct) {
   }
 }
 
-TEST(AlignModels, AFailedLoadSaysWhy) {
+// Q's file is read beside P's load on two threads: a file that cannot be read is reported as a
+// plain load reports it, P's first, and what loads is what one thread loads.
+TEST(AlignModels, AFailedLoadSaysWhyAndQReadAheadLoadsAlike) {
   GridPair files;
-  AlignOutcome outcome;
-  std::string error;
-  AppState t = fresh_state();
-  EXPECT_FALSE(
-      align_models(t, {}, {files.p}, {files.dir.file("missing.vrt")}, {}, outcome, &error));
-  EXPECT_NE(error.find("missing.vrt: cannot open"), std::string::npos) << error;
+  const std::string missing_p = files.dir.file("missing-p.vrt");
+  const std::string missing_q = files.dir.file("missing-q.vrt");
+  struct Case {
+    const char* name;
+    std::string p, q;
+    const char* says;  // empty: loads
+  };
+  const Case cases[] = {{"Q missing", files.p, missing_q, "missing-q.vrt: cannot open"},
+                        {"P missing", missing_p, files.q, "missing-p.vrt: cannot open"},
+                        {"both missing", missing_p, missing_q, "missing-p.vrt: cannot open"},
+                        {"both there", files.p, files.q, ""}};
+  for (const Case& c : cases) {
+    std::vector<AppState> loaded;
+    for (const int threads : {1, 2}) {
+      SCOPED_TRACE(::testing::Message() << c.name << ", threads " << threads);
+      AlignOptions o;
+      AlignOutcome outcome;
+      std::string error;
+      AppState t = fresh_state();
+      t.params.threads = threads;
+      EXPECT_EQ(align_models(t, o, {c.p}, {c.q}, {}, outcome, &error), *c.says == 0);
+      if (*c.says) EXPECT_NE(error.find(c.says), std::string::npos) << error;
+      loaded.push_back(std::move(t));
+    }
+    const ModelSets& one = loaded[0].models;
+    const ModelSets& two = loaded[1].models;
+    EXPECT_TRUE(same_positions(one.saved_full_q, two.saved_full_q)) << c.name;
+    EXPECT_TRUE(same_positions(one.saved_q, two.saved_q)) << c.name;
+    EXPECT_TRUE(same_positions(one.model_p, two.model_p)) << c.name;
+    EXPECT_EQ(one.read_bytes_q, two.read_bytes_q) << c.name;
+    EXPECT_EQ(one.figures_q.xyz, two.figures_q.xyz) << c.name;
+  }
 }
 
 }  // namespace
