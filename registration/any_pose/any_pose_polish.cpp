@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <vector>
 
 #include "registration/any_pose/refine_motion.h"
 
@@ -24,28 +25,32 @@ constexpr double kQuickPolishNormalDegrees = 25;
 
 // The quick polish's closest-point steps from `motion`: at twice the scoring radius, then at
 // it, pairing only points whose normals meet at a cosine of `cosine` or more (0: every point).
+// `near` carries each sample point's nearest point of P from search to search (refine_motion).
 core::RigidTransform two_stage_polish(const PolishSets& sets, const core::RigidTransform& motion,
-                                      double cosine) {
+                                      double cosine, std::vector<int>& near) {
   RefineOptions options;
   options.iterations = kQuickPolishSteps;
   options.settle = kSettleShare * sets.neighbour_distance;
   options.sq_radius = 4 * sets.score_sq;
   options.normal_cosine = cosine;
   const core::RigidTransform m =
-      refine_motion(sets.q_quick, sets.p, sets.p_grid, motion, options).motion;
+      refine_motion(sets.q_quick, sets.p, sets.p_grid, motion, options, &near).motion;
   options.sq_radius = sets.score_sq;
-  return refine_motion(sets.q_quick, sets.p, sets.p_grid, m, options).motion;
+  return refine_motion(sets.q_quick, sets.p, sets.p_grid, m, options, &near).motion;
 }
 
 // How many points of the quick sample `m` lays within the scoring radius of P with normals
 // that meet P's nearest point's at a cosine of `cosine` or more (either sign).
-size_t along_surface(const PolishSets& sets, const core::RigidTransform& m, double cosine) {
+size_t along_surface(const PolishSets& sets, const core::RigidTransform& m, double cosine,
+                     std::vector<int> near) {
   size_t count = 0;
-  for (const core::Point3D& q : sets.q_quick) {
+  near.resize(sets.q_quick.size(), -1);
+  for (size_t i = 0; i < sets.q_quick.size(); ++i) {
+    const core::Point3D& q = sets.q_quick[i];
     core::Point3D x = q;
     core::transform_point(x, m);
     double d2 = 0;
-    const int j = sets.p_grid.nearest_within(x.x, x.y, x.z, sets.score_sq, d2);
+    const int j = nearest_from(sets.p, sets.p_grid, x, sets.score_sq, near[i], d2);
     if (j < 0) continue;
     count += std::abs(turned_normal_dot(q, m, sets.p[static_cast<size_t>(j)])) >= cosine;
   }
@@ -67,10 +72,13 @@ double polish_grid_radius(double score_sq) {
 
 core::RigidTransform quick_polish(const PolishSets& sets, const core::RigidTransform& motion) {
   const double cosine = std::cos(kQuickPolishNormalDegrees * M_PI / 180);
-  const core::RigidTransform agreeing = two_stage_polish(sets, motion, cosine);
-  const core::RigidTransform every = two_stage_polish(sets, motion, 0);
-  return along_surface(sets, every, cosine) > along_surface(sets, agreeing, cosine) ? every
-                                                                                    : agreeing;
+  // Both runs start from one motion and end near it: each search starts from the point of P
+  // that the one before found for the same point of Q.
+  std::vector<int> near;
+  const core::RigidTransform agreeing = two_stage_polish(sets, motion, cosine, near);
+  const size_t agreeing_count = along_surface(sets, agreeing, cosine, near);
+  const core::RigidTransform every = two_stage_polish(sets, motion, 0, near);
+  return along_surface(sets, every, cosine, near) > agreeing_count ? every : agreeing;
 }
 
 core::RigidTransform polish_any_pose(const PolishSets& sets, const core::RigidTransform& motion) {

@@ -68,11 +68,12 @@ double sq_distance_to(const core::Point3D& p, double x, double y, double z) {
 // the step before (or -1), which may narrow the search but never changes its answer.
 template <typename Nearest>
 RefineResult refine_with(const core::PointSet& q, const core::PointSet& p, Nearest&& nearest,
-                         const core::RigidTransform& start, const RefineOptions& options) {
+                         const core::RigidTransform& start, const RefineOptions& options,
+                         std::vector<int>& near) {
   RefineResult result;
   result.motion = start;
   std::vector<std::pair<int, int>> pairs, previous;
-  std::vector<int> near(q.size(), -1);
+  near.resize(q.size(), -1);
   for (int step = 0; step < options.iterations; ++step) {
     pairs.clear();
     for (size_t i = 0; i < q.size(); ++i) {
@@ -118,19 +119,31 @@ RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
   const auto nearest = [&p_index](double x, double y, double z, int, double& d2) {
     return p_index.nearest(x, y, z, d2);
   };
-  return refine_with(q, p, nearest, start, options);
+  std::vector<int> near;
+  return refine_with(q, p, nearest, start, options, near);
 }
 
 RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
                            const PointGrid& p_grid, const core::RigidTransform& start,
-                           const RefineOptions& options) {
-  const auto nearest = [&p_grid, &p, &options](double x, double y, double z, int near,
+                           const RefineOptions& options, std::vector<int>* near) {
+  const auto nearest = [&p_grid, &p, &options](double x, double y, double z, int before,
                                                  double& d2) {
-    if (near < 0) return p_grid.nearest_within(x, y, z, options.sq_radius, d2);
-    const double bound = sq_distance_to(p[static_cast<size_t>(near)], x, y, z);
+    if (before < 0) return p_grid.nearest_within(x, y, z, options.sq_radius, d2);
+    const double bound = sq_distance_to(p[static_cast<size_t>(before)], x, y, z);
     return p_grid.nearest_within(x, y, z, options.sq_radius, bound, d2);
   };
-  return refine_with(q, p, nearest, start, options);
+  std::vector<int> own;
+  return refine_with(q, p, nearest, start, options, near ? *near : own);
+}
+
+int nearest_from(const core::PointSet& p, const PointGrid& p_grid, const core::Point3D& x,
+                 double sq_radius, int& near, double& d2) {
+  near = near < 0 ? p_grid.nearest_within(x.x, x.y, x.z, sq_radius, d2)
+                  : p_grid.nearest_within(x.x, x.y, x.z, sq_radius,
+                                          sq_distance_to(p[static_cast<size_t>(near)], x.x, x.y,
+                                                         x.z),
+                                          d2);
+  return near;
 }
 
 }  // namespace kestrel::registration

@@ -2,6 +2,8 @@
 // Polishes a found motion: a coarse motion from four matched points carries their sampling
 // error; a few least-squares steps over all the points it already brings close remove it.
 
+#include <vector>
+
 #include "core/point_set.h"
 #include "core/rigid_transform.h"
 #include "registration/any_pose/point_grid.h"
@@ -40,9 +42,17 @@ RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
                            const RefineOptions& options);
 
 // The same polish with the nearest points found through a grid over `p` (cells of about the
-// radius), which answers fixed-radius questions faster than the kd-tree.
+// radius), which answers fixed-radius questions faster than the kd-tree. `near`, when given,
+// holds for each point of `q` a point of `p` (or -1) that bounds the first step's search, such
+// as what an earlier polish from a motion nearby found, and receives what the last step found.
+// It makes the searches cheaper and never changes their answers.
 RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
                            const PointGrid& p_grid, const core::RigidTransform& start,
-                           const RefineOptions& options);
+                           const RefineOptions& options, std::vector<int>* near = nullptr);
+
+// P's point nearest to `x` within sqrt(sq_radius) through `p_grid`, or -1, with its squared
+// distance in d2; `near` (a point of `p`, or -1) bounds the search, and becomes the answer.
+int nearest_from(const core::PointSet& p, const PointGrid& p_grid, const core::Point3D& x,
+                 double sq_radius, int& near, double& d2);
 
 }  // namespace kestrel::registration

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -85,6 +86,42 @@ TEST(RefineMotion, GridAndTreeGiveTheSameMotion) {
         EXPECT_NEAR(cells.motion.c[r], tree.motion.c[r], 1e-9);
       }
     }
+  }
+}
+
+// Points of P handed in to start the searches from (none, all one point, from an earlier
+// polish, any) change how far each search looks, never the motion.
+TEST(RefineMotion, StartingPointsOfPChangeNoMotion) {
+  const core::PointSet p = test::wavy_surface(5000, 41);
+  core::PointSet sample;
+  for (size_t i = 2; i < p.size(); i += 6) sample.push_back(p[i]);
+  const double t[3] = {1, -1.5, 2};
+  const core::PointSet q = test::moved(sample, test::rotation(0.2, 1, 0.3, 4), t);
+  const PointGrid grid(core::positions(p), 4.0);
+  RefineOptions options;
+  options.sq_radius = 6.0 * 6.0;
+  options.iterations = 10;
+  const RefineResult plain = refine_motion(q, p, grid, core::RigidTransform{}, options);
+  ASSERT_GT(plain.steps, 0);
+  std::vector<int> earlier;
+  RefineOptions coarse = options;
+  coarse.iterations = 2;
+  refine_motion(q, p, grid, core::RigidTransform{}, coarse, &earlier);
+  std::vector<int> spread(q.size());
+  for (size_t i = 0; i < q.size(); ++i) spread[i] = static_cast<int>((i * 7919) % p.size());
+  const std::vector<std::pair<const char*, std::vector<int>>> starts = {
+      {"none", {}}, {"all -1", std::vector<int>(q.size(), -1)},
+      {"all the first point", std::vector<int>(q.size(), 0)}, {"an earlier polish", earlier},
+      {"anywhere", spread}};
+  for (const auto& [name, given] : starts) {
+    SCOPED_TRACE(name);
+    std::vector<int> near = given;
+    const RefineResult r = refine_motion(q, p, grid, core::RigidTransform{}, options, &near);
+    EXPECT_EQ(r.steps, plain.steps);
+    EXPECT_EQ(r.pairs, plain.pairs);
+    for (uint32_t k = 0; k < 3; ++k) EXPECT_EQ(r.motion.t[k], plain.motion.t[k]);
+    EXPECT_EQ(r.motion.R(0, 1), plain.motion.R(0, 1));
+    EXPECT_EQ(near.size(), q.size());
   }
 }
 
