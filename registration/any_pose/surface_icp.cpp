@@ -10,6 +10,7 @@
 #include "core/side_by_side.h"
 #include "registration/any_pose/half_turns.h"
 #include "registration/any_pose/plane_fit.h"
+#include "registration/any_pose/refine_motion.h"
 #include "registration/congruent/linear_algebra.h"
 #include "registration/judge/fit_evidence.h"
 
@@ -64,20 +65,6 @@ class NormalCache {
   std::unordered_map<Cube, std::array<double, 4>, CubeHash> cache_;
 };
 
-// P's point nearest to (x, y, z) within the radius, or -1; `near` was the nearest before (or
-// -1) and becomes this one. It narrows the search without changing the answer.
-int nearest_of_p(const FitScene& scene, const double (&x)[3], double sq_radius, int& near,
-                 double& d2) {
-  if (near < 0) {
-    near = scene.p_grid->nearest_within(x[0], x[1], x[2], sq_radius, d2);
-    return near;
-  }
-  const core::Point3D& p = scene.full_p[static_cast<size_t>(near)];
-  const double dx = p.x - x[0], dy = p.y - x[1], dz = p.z - x[2];
-  near = scene.p_grid->nearest_within(x[0], x[1], x[2], sq_radius, dx * dx + dy * dy + dz * dz, d2);
-  return near;
-}
-
 // Pairs each sample point, moved by `motion`, with P's nearest point within `radius`; near[i]
 // keeps sample point i's nearest point of P from step to step. False when a stop request came.
 bool find_pairs(const FitScene& scene, const core::PointSet& sample, size_t begin, size_t end,
@@ -93,7 +80,7 @@ bool find_pairs(const FitScene& scene, const core::PointSet& sample, size_t begi
     core::transform_point(x, motion);
     s.x[0] = x.x, s.x[1] = x.y, s.x[2] = x.z;
     double d2 = 0;
-    const int j = nearest_of_p(scene, s.x, sq_radius, near[i], d2);
+    const int j = nearest_from(scene.full_p, *scene.p_grid, x, sq_radius, near[i], d2);
     if (j < 0 || !normals.normal(j, s.n)) continue;
     const core::Point3D& p = scene.full_p[static_cast<size_t>(j)];
     s.p[0] = p.x, s.p[1] = p.y, s.p[2] = p.z;
