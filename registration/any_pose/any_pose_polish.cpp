@@ -42,7 +42,7 @@ core::RigidTransform two_stage_polish(const PolishSets& sets, const core::RigidT
 // How many points of the quick sample `m` lays within the scoring radius of P with normals
 // that meet P's nearest point's at a cosine of `cosine` or more (either sign).
 size_t along_surface(const PolishSets& sets, const core::RigidTransform& m, double cosine,
-                     std::vector<int> near) {
+                     std::vector<int>& near) {
   size_t count = 0;
   near.resize(sets.q_quick.size(), -1);
   for (size_t i = 0; i < sets.q_quick.size(); ++i) {

@@ -63,9 +63,9 @@ double sq_distance_to(const core::Point3D& p, double x, double y, double z) {
   return dx * dx + dy * dy + dz * dz;
 }
 
-// The polish loop; nearest(x, y, z, near, d2) gives the index of P's point nearest to
-// (x, y, z), or -1, with its squared distance in d2; `near` is P's point that was nearest at
-// the step before (or -1), which may narrow the search but never changes its answer.
+// The polish loop; nearest(x, near, d2) gives the index of P's point nearest to x, or -1, with
+// its squared distance in d2. `near` comes in as P's point that was nearest at the step before
+// (or -1), which may narrow the search but never changes its answer, and leaves as the answer.
 template <typename Nearest>
 RefineResult refine_with(const core::PointSet& q, const core::PointSet& p, Nearest&& nearest,
                          const core::RigidTransform& start, const RefineOptions& options,
@@ -80,8 +80,7 @@ RefineResult refine_with(const core::PointSet& q, const core::PointSet& p, Neare
       core::Point3D moved = q[i];
       core::transform_point(moved, result.motion);
       double d2 = 0;
-      const int j = nearest(moved.x, moved.y, moved.z, near[i], d2);
-      near[i] = j;
+      const int j = nearest(moved, near[i], d2);
       if (j < 0 || !(d2 < options.sq_radius)) continue;
       if (options.normal_cosine > 0 &&
           std::abs(turned_normal_dot(q[i], result.motion, p[static_cast<size_t>(j)])) <
@@ -116,8 +115,8 @@ double turned_normal_dot(const core::Point3D& a, const core::RigidTransform& m,
 RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
                            const AnnIndex& p_index, const core::RigidTransform& start,
                            const RefineOptions& options) {
-  const auto nearest = [&p_index](double x, double y, double z, int, double& d2) {
-    return p_index.nearest(x, y, z, d2);
+  const auto nearest = [&p_index](const core::Point3D& x, int& before, double& d2) {
+    return before = p_index.nearest(x.x, x.y, x.z, d2);
   };
   std::vector<int> near;
   return refine_with(q, p, nearest, start, options, near);
@@ -126,11 +125,8 @@ RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
 RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
                            const PointGrid& p_grid, const core::RigidTransform& start,
                            const RefineOptions& options, std::vector<int>* near) {
-  const auto nearest = [&p_grid, &p, &options](double x, double y, double z, int before,
-                                                 double& d2) {
-    if (before < 0) return p_grid.nearest_within(x, y, z, options.sq_radius, d2);
-    const double bound = sq_distance_to(p[static_cast<size_t>(before)], x, y, z);
-    return p_grid.nearest_within(x, y, z, options.sq_radius, bound, d2);
+  const auto nearest = [&p_grid, &p, &options](const core::Point3D& x, int& before, double& d2) {
+    return nearest_from(p, p_grid, x, options.sq_radius, before, d2);
   };
   std::vector<int> own;
   return refine_with(q, p, nearest, start, options, near ? *near : own);
@@ -138,12 +134,9 @@ RefineResult refine_motion(const core::PointSet& q, const core::PointSet& p,
 
 int nearest_from(const core::PointSet& p, const PointGrid& p_grid, const core::Point3D& x,
                  double sq_radius, int& near, double& d2) {
-  near = near < 0 ? p_grid.nearest_within(x.x, x.y, x.z, sq_radius, d2)
-                  : p_grid.nearest_within(x.x, x.y, x.z, sq_radius,
-                                          sq_distance_to(p[static_cast<size_t>(near)], x.x, x.y,
-                                                         x.z),
-                                          d2);
-  return near;
+  if (near < 0) return near = p_grid.nearest_within(x.x, x.y, x.z, sq_radius, d2);
+  const double bound = sq_distance_to(p[static_cast<size_t>(near)], x.x, x.y, x.z);
+  return near = p_grid.nearest_within(x.x, x.y, x.z, sq_radius, bound, d2);
 }
 
 }  // namespace kestrel::registration

@@ -52,7 +52,9 @@ bool SamePlace::operator()(const core::RigidTransform& a, const core::RigidTrans
   double ra[9], rb[9];
   entries_of(a, ra);
   entries_of(b, rb);
-  return turned_within(ra, rb) && same(placed(q_centroid, a), placed(q_centroid, b));
+  if (!turned_within(ra, rb)) return false;
+  return core::distance(placed(q_centroid, a).at, placed(q_centroid, b).at) <
+         tolerances * run_tol;
 }
 
 namespace {
