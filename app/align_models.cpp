@@ -9,6 +9,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "app/command_line.h"
@@ -76,10 +77,39 @@ bool refuse_output(std::string* error, const std::string& reason) {
   return false;
 }
 
-// Tells a scene built beside the run that it is not wanted, before its future is waited for.
-struct SceneDrop {
-  std::atomic<bool>& unwanted;
-  ~SceneDrop() { unwanted = true; }
+// The any-pose ICP's fit scene needs only the scans as loaded: it is built beside the search,
+// which leaves the second core idle much of the time. Its grid over the full P comes first and
+// serves the search too. Leaving without ICP drops the rest at once.
+class SceneBeside {
+ public:
+  SceneBeside(const ModelSets& m, bool wanted) {
+    if (!wanted) return;
+    p_grid_ = p_grid_made_.get_future().share();
+    scene_ = std::async(std::launch::async, [this, &m] {
+      registration::SceneGrids grids;
+      try {
+        grids.p = registration::full_scan_grid(m.full_p);
+      } catch (...) {
+        p_grid_made_.set_exception(std::current_exception());
+        throw;
+      }
+      p_grid_made_.set_value(grids.p);
+      const std::function<bool()> dropped = [this] { return unwanted_.load(); };
+      return std::make_unique<registration::FitScene>(m.full_p, m.saved_full_q,
+                                                      registration::FitOptions(), dropped, grids);
+    });
+  }
+  // Tells the scene that it is not wanted before its future is waited for.
+  ~SceneBeside() { unwanted_ = true; }
+
+  const registration::GridToCome* p_grid() const { return p_grid_ ? &*p_grid_ : nullptr; }
+  std::unique_ptr<registration::FitScene> take() { return scene_.valid() ? scene_.get() : nullptr; }
+
+ private:
+  std::promise<registration::SharedGrid> p_grid_made_;
+  std::optional<registration::GridToCome> p_grid_;
+  std::atomic<bool> unwanted_{false};
+  std::future<std::unique_ptr<registration::FitScene>> scene_;  // last: waited for first
 };
 
 }  // namespace
@@ -111,27 +141,21 @@ bool align_models(AppState& state, const AlignOptions& o, const ModelInput& p, c
   if (!load_both(state, p, q, hooks.action, error)) return false;
   refresh_parameters(state.params);
   for (int i = 0; i < o.random_positions; ++i) on_random_position(state);
-  if (o.noise) on_add_noise(state);
-  const ModelSets& m = state.models;
+  ModelSets& m = state.models;
+  // The noise draws go through every set in turn, the shown full Q's included.
+  if (o.noise) {
+    if (m.full_q.empty()) m.full_q = m.saved_full_q;
+    on_add_noise(state);
+  }
   const std::string too_small = scan_size_fault(std::min(m.full_p.size(), m.model_p.size()),
-                                                std::min(m.full_q.size(), m.model_q.size()));
+                                                std::min(m.saved_full_q.size(), m.model_q.size()));
   if (!too_small.empty()) return no_motion(state, outcome, "No motion found: " + too_small);
   // With ICP to follow, the verdict is measured once, on the refined motion.
   state.judge_runs = !o.icp;
-  // The any-pose ICP's fit scene needs only the scans as loaded: it is built beside the search,
-  // which leaves the second core idle much of the time. Leaving without ICP drops it at once.
-  std::atomic<bool> scene_unwanted{false};
-  const std::function<bool()> drop_scene = [&scene_unwanted] { return scene_unwanted.load(); };
-  std::future<std::unique_ptr<registration::FitScene>> scene;
-  const SceneDrop scene_drop{scene_unwanted};
-  if (o.icp && state.params.any_pose && !o.ransac && state.params.threads > 1)
-    scene = std::async(std::launch::async, [&m, &drop_scene] {
-      return std::make_unique<registration::FitScene>(m.full_p, m.saved_full_q,
-                                                      registration::FitOptions(), drop_scene);
-    });
+  SceneBeside scene(m, o.icp && state.params.any_pose && !o.ransac && state.params.threads > 1);
   if (hooks.before_run) hooks.before_run();
-  outcome.run =
-      o.ransac ? on_start_ransac(state, hooks.action) : on_start_kestrel(state, hooks.action);
+  outcome.run = o.ransac ? on_start_ransac(state, hooks.action)
+                         : on_start_kestrel(state, hooks.action, scene.p_grid());
   if (hooks.after_run) hooks.after_run(outcome);
   std::fflush(stdout);
   outcome.motion = exported_motion(state);
@@ -145,7 +169,7 @@ bool align_models(AppState& state, const AlignOptions& o, const ModelInput& p, c
                      fault.rfind("No motion", 0) == 0 ? fault : "No motion found: " + fault);
   if (!o.icp || outcome.run.stopped) return true;
   const core::Clock::time_point t0 = core::Clock::now();
-  outcome.icp = on_start_icp(state, hooks.action, scene.valid() ? scene.get() : nullptr);
+  outcome.icp = on_start_icp(state, hooks.action, scene.take());
   outcome.icp_ms = core::elapsed_ms(t0);
   // A stop during ICP asks, as one during the run does, for the motion as it stands.
   if (outcome.icp.stopped) {

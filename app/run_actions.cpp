@@ -82,10 +82,11 @@ registration::EngineHooks engine_hooks(AppState& state, const ActionHooks& hooks
 // over the full scans as loaded (Q unmoved).
 registration::EngineResult start_any_pose(const AppState& state,
                                           const registration::EngineHooks& engine,
-                                          core::Random15& rng) {
+                                          core::Random15& rng,
+                                          const registration::GridToCome* full_p_grid) {
   const ModelSets& m = state.models;
-  const registration::AnyPoseInputs inputs{m.full_p, m.saved_full_q, m.model_p, m.p_index,
-                                           m.model_q};
+  const registration::AnyPoseInputs inputs{m.full_p,  m.saved_full_q, m.model_p,
+                                           m.p_index, m.model_q,      full_p_grid};
   return registration::run_any_pose(inputs, any_pose_options(state), engine, rng);
 }
 
@@ -116,7 +117,8 @@ void judge_placement(AppState& state) {
 
 // Both run buttons: restore Q, seed the generator, refresh the parameters as the idle cycle
 // would, run, and keep the best moved working Q.
-registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, bool ransac) {
+registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, bool ransac,
+                                     const registration::GridToCome* full_p_grid = nullptr) {
   state.status_text = ransac ? "Running basic RANSAC..." : "Running Kestrel...";
   hooks.request_repaint();
   state.ransac_mode = ransac;
@@ -143,7 +145,7 @@ registration::EngineResult start_run(AppState& state, const ActionHooks& hooks, 
   const registration::EngineHooks engine = engine_hooks(state, hooks, t0);
   const registration::EngineResult result =
       ransac                  ? registration::run_ransac(inputs, options, engine, rng)
-      : state.params.any_pose ? start_any_pose(state, engine, rng)
+      : state.params.any_pose ? start_any_pose(state, engine, rng, full_p_grid)
                               : registration::run_kestrel(inputs, options, engine, rng);
   state.trial_count = result.trials;
   if (result.trials > 0) state.first_selection = false;
@@ -195,8 +197,9 @@ registration::AnyPoseOptions any_pose_options(const AppState& state) {
   return options;
 }
 
-registration::EngineResult on_start_kestrel(AppState& state, const ActionHooks& hooks) {
-  return start_run(state, hooks, false);
+registration::EngineResult on_start_kestrel(AppState& state, const ActionHooks& hooks,
+                                            const registration::GridToCome* full_p_grid) {
+  return start_run(state, hooks, false, full_p_grid);
 }
 
 registration::EngineResult on_start_ransac(AppState& state, const ActionHooks& hooks) {

@@ -18,7 +18,10 @@ namespace kestrel::app {
 // current_transform, and run_time_ms the action's duration; status_text says why when the run
 // found no motion. Does nothing while a model is missing. Returns the engine's result, also kept
 // in state.last_run.
-registration::EngineResult on_start_kestrel(AppState& state, const ActionHooks& hooks);
+// With `full_p_grid`, a grid over the full P built beside the run, the any-pose search waits for
+// that one rather than building its own.
+registration::EngineResult on_start_kestrel(AppState& state, const ActionHooks& hooks,
+                                            const registration::GridToCome* full_p_grid = nullptr);
 
 // The same with random triples of Q instead of congruent bases; full_q keeps the motion of the
 // run's last improvement.

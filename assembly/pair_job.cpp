@@ -95,7 +95,9 @@ PairRecord register_pair(const ScanSet& set, size_t a, size_t b, int threads,
     core::RigidTransform motion = run.motion;
     // The verdict, the turned fit and the alternatives are measured on one scene.
     std::optional<registration::FitScene> scene;
-    if (!run.stopped) scene.emplace(set.full[a], set.full[b]);
+    if (!run.stopped)
+      scene.emplace(set.full[a], set.full[b], registration::FitOptions(), nullptr,
+                    registration::SceneGrids{set.prepared[a].full_grid, set.prepared[b].full_grid});
     registration::Judgement j = run.stopped ? registration::stopped_judgement()
                                             : judge_pair(set, a, b, threads, *scene, motion);
     // The alternatives can only take confidence away; most pairs of a set have none to lose.

@@ -13,6 +13,7 @@
 #include "core/point_set.h"
 #include "core/rigid_transform.h"
 #include "core/run_parameters.h"
+#include "registration/any_pose/point_grid.h"
 #include "registration/congruent/ann_index.h"
 
 namespace kestrel::registration {
@@ -34,6 +35,7 @@ struct AnyPoseInputs {
   const core::PointSet& model_p;  // the user's working P: the thinning keeps about its size
   const AnnIndex& p_index;        // over model_p: the reported LCP
   const core::PointSet& model_q;  // the user's working Q: the reported LCP is its share
+  const GridToCome* full_p_grid = nullptr;  // a grid over full_p built beside the run, if any
 };
 
 // The specified search's settings (Kestrel and RANSAC); the app builds them from its run

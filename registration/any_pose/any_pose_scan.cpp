@@ -19,11 +19,14 @@ double full_grid_cell(size_t full_points, size_t working_points, double thinning
   return 4 * thinning_cell / std::sqrt(std::max(per_cell, 1.0));
 }
 
-AnyPoseScan prepare_any_pose_scan(const core::PointSet& full, double cell, bool index) {
+AnyPoseScan prepare_any_pose_scan(const core::PointSet& full, double cell, bool index,
+                                  const GridToCome* grid) {
   AnyPoseScan scan;
   scan.working = voxel_sample(full, cell);
   if (index) scan.index.build(scan.working);
-  scan.full_grid.emplace(full, full_grid_cell(full.size(), scan.working.size(), cell));
+  scan.full_grid = grid ? grid->get()
+                        : std::make_shared<const PointGrid>(
+                              full, full_grid_cell(full.size(), scan.working.size(), cell));
   const NormalList normals = estimate_surface_normals(full, *scan.full_grid, scan.working);
   for (size_t i = 0; i < scan.working.size(); ++i) {
     scan.working[i].nx = normals[i][0];

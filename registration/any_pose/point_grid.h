@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
+#include <memory>
 #include <vector>
 
 #include "core/point_set.h"
@@ -107,6 +109,11 @@ class PointGrid {
   double cell_ = 1;
   int dims_[3] = {1, 1, 1};
 };
+
+// A grid over a full scan that several stages ask for (the search's normals and polish, the
+// fit measurements): built once, on whichever thread gets to it first, and shared.
+using SharedGrid = std::shared_ptr<const PointGrid>;
+using GridToCome = std::shared_future<SharedGrid>;
 
 inline void PointGrid::row_run(int j, int k, int lo, int hi, uint32_t& s, uint32_t& e) const {
   if (!by_column_) {

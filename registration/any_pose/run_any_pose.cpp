@@ -223,7 +223,8 @@ EngineResult run_any_pose(const AnyPoseInputs& inputs, const AnyPoseOptions& opt
   const double cell = voxel_cell_for(inputs.full_p, inputs.model_p.size());
   AnyPoseScan p, q;
   core::side_by_side(
-      options.threads, [&] { p = prepare_any_pose_scan(inputs.full_p, cell, true); },
+      options.threads,
+      [&] { p = prepare_any_pose_scan(inputs.full_p, cell, true, inputs.full_p_grid); },
       [&] { q = prepare_any_pose_scan(inputs.full_q, cell, false); });
   // ANN's searches share global state: Q's index waits until P's side is done.
   q.index.build(q.working);

@@ -155,16 +155,20 @@ core::PointSet even_share(const core::PointSet& scan, size_t most) {
 
 }  // namespace
 
+SharedGrid full_scan_grid(const core::PointSet& full, const std::function<bool()>& stop) {
+  return std::make_shared<const PointGrid>(full, rough_spacing(full), stop);
+}
+
 FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOptions& o,
-                   const std::function<bool()>& stop)
+                   const std::function<bool()>& stop, const SceneGrids& grids)
     : full_p(p), full_q(q), options(o) {
   const auto k = static_cast<size_t>(options.neighbours);
   usable = full_p.size() >= k && full_q.size() >= k && k >= 3;
   if (!usable) return;
   q_share = even_share(full_q, options.max_q_share);
   const core::PointSet& qs = q_points();
-  p_grid.emplace(full_p, rough_spacing(full_p), stop);
-  q_grid.emplace(qs, rough_spacing(qs), stop);
+  p_grid = grids.p ? grids.p : full_scan_grid(full_p, stop);
+  q_grid = grids.q && q_share.empty() ? grids.q : full_scan_grid(qs, stop);
   if (stop && stop()) {
     usable = false;
     return;

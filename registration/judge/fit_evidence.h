@@ -51,13 +51,24 @@ struct FitEvidence {
   double empty_space = 0;
 };
 
+// The grid over a full scan that a scene of it would build: cells of a few point spacings.
+SharedGrid full_scan_grid(const core::PointSet& full, const std::function<bool()>& stop = {});
+
+// Grids over the full scans built elsewhere, for a scene to share rather than build again (any
+// cell size: the questions a scene asks have one answer whatever the cells).
+struct SceneGrids {
+  SharedGrid p;  // over full_p
+  SharedGrid q;  // over full_q; taken only when Q is measured whole (options.max_q_share)
+};
+
 // The full scans with their search structures and P's scale, built once for every motion a
 // judgement measures. `full_p` and `full_q` must outlive it.
 struct FitScene {
   // A `stop` request (core/stop_check.h) while the grids are built leaves a scene that is not
   // usable.
   FitScene(const core::PointSet& full_p, const core::PointSet& full_q,
-           const FitOptions& options = {}, const std::function<bool()>& stop = {});
+           const FitOptions& options = {}, const std::function<bool()>& stop = {},
+           const SceneGrids& grids = {});
 
   const core::PointSet& full_p;
   const core::PointSet& full_q;
@@ -66,7 +77,7 @@ struct FitScene {
   // (q_share; empty otherwise).
   core::PointSet q_share;
   const core::PointSet& q_points() const { return q_share.empty() ? full_q : q_share; }
-  std::optional<PointGrid> p_grid, q_grid;       // over full_p and q_points()
+  SharedGrid p_grid, q_grid;                     // over full_p and q_points()
   double spacing = 0, noise = 0;                 // P's, as in FitEvidence
   core::PointSet q_sample;                       // the even sample of full_q that is asked
   core::PointSet q_settle;                       // every third of it: what settling a motion pairs

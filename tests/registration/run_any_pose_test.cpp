@@ -5,7 +5,12 @@
 
 #include <cmath>
 
+#include <future>
+#include <memory>
+
 #include "core/random15.h"
+#include "registration/any_pose/surface_icp.h"
+#include "registration/judge/fit_evidence.h"
 #include "registration/registration.h"
 #include "test_support.h"
 
@@ -44,16 +49,24 @@ struct AnyPoseScene {
     for (size_t i = 0; i < full_q.size(); i += 10) model_q.push_back(full_q[i]);
     p_index.build(model_p);
   }
-  AnyPoseInputs inputs() const { return {full_p, full_q, model_p, p_index, model_q}; }
+  AnyPoseInputs inputs(const GridToCome* p_grid = nullptr) const {
+    return {full_p, full_q, model_p, p_index, model_q, p_grid};
+  }
 };
 
-EngineResult run_once(const AnyPoseScene& scene, int threads) {
+EngineResult run_once(const AnyPoseScene& scene, int threads,
+                      const GridToCome* p_grid = nullptr) {
   AnyPoseOptions options;
   options.threads = threads;
   options.console = false;
   core::Random15 rng;
   rng.seed(0);
-  return run_any_pose(scene.inputs(), options, {}, rng);
+  return run_any_pose(scene.inputs(p_grid), options, {}, rng);
+}
+
+void expect_same_motion(const core::RigidTransform& a, const core::RigidTransform& b) {
+  EXPECT_EQ(a.R.data, b.R.data);
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(a.t[k], b.t[k]);
 }
 
 TEST(RunAnyPose, FindsATurnedPartTheSameOnOneThreadOrTwo) {
@@ -94,6 +107,38 @@ TEST(RunAnyPose, TheHooksHearOfThePolishedResultLast) {
   ASSERT_TRUE(r.improved);
   EXPECT_EQ(last.R.data, r.motion.R.data);
   EXPECT_EQ(last_lcp, r.best_lcp);
+}
+
+// A grid over the full P built elsewhere, of any cell size, serves the search and a fit scene
+// without changing an answer: every question they ask it has one answer whatever the cells.
+TEST(RunAnyPose, AGridOfPBuiltElsewhereChangesNothing) {
+  const AnyPoseScene scene({1, -2, 0.5, 120});
+  const EngineResult own = run_once(scene, 2);
+  ASSERT_TRUE(own.improved);
+  const FitScene own_scene(scene.full_p, scene.full_q);
+  const FitEvidence own_fit = evaluate_fit(own_scene, own.motion);
+  const SurfaceIcpResult own_settled = settle_on_surface(own_scene, own.motion);
+  const double cells[] = {0.3, 1, 2.5, 9};  // model units; the patch's spacing is about 1
+  for (const double cell : cells) {
+    SCOPED_TRACE(testing::Message() << "cell " << cell);
+    std::promise<SharedGrid> made;
+    const GridToCome grid = made.get_future().share();
+    made.set_value(std::make_shared<const PointGrid>(scene.full_p, cell));
+    const EngineResult shared = run_once(scene, 2, &grid);
+    expect_same_motion(own.motion, shared.motion);
+    EXPECT_EQ(own.best_lcp, shared.best_lcp);
+    EXPECT_EQ(own.trials, shared.trials);
+    const SceneGrids grids{grid.get(), std::make_shared<const PointGrid>(scene.full_q, cell)};
+    const FitScene shared_scene(scene.full_p, scene.full_q, {}, {}, grids);
+    EXPECT_EQ(shared_scene.p_grid.get(), grids.p.get());
+    EXPECT_EQ(shared_scene.q_grid.get(), grids.q.get());
+    const FitEvidence fit = evaluate_fit(shared_scene, own.motion);
+    EXPECT_EQ(own_fit.fine_share, fit.fine_share);
+    EXPECT_EQ(own_fit.near_share, fit.near_share);
+    EXPECT_EQ(own_fit.rms, fit.rms);
+    EXPECT_EQ(own_fit.empty_space, fit.empty_space);
+    expect_same_motion(own_settled.motion, settle_on_surface(shared_scene, own.motion).motion);
+  }
 }
 
 }  // namespace
