@@ -222,7 +222,7 @@ namespace {
 // The any-pose refinement's wide step: the default mode's ICP, rigid, on every k-th point of a
 // scan, at most this many (its steps draw a few hundred pairs each, so more only costs normals
 // and tree nodes no step asks for).
-constexpr size_t kAnyPoseIcpPoints = size_t{1} << 16;
+constexpr size_t kAnyPoseIcpPoints = size_t{1} << 14;
 
 Matrix4 matrix_of(const icp::Xform& xf) {
   Matrix4 m;
