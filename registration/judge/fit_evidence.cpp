@@ -187,6 +187,14 @@ FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOp
   for (size_t i = 0; i < full_p.size(); i += p_stride) p_sample.push_back(full_p[i]);
   p_space.emplace(space_map(full_p, *p_grid, options.neighbours, spacing));
   q_space.emplace(space_map(qs, *q_grid, options.neighbours, measure_spacing(qs, *q_grid)));
+  std::vector<int> nn;
+  for (const size_t i : q_sample_index) {
+    std::array<double, 3> n;
+    double centre[3];
+    q_normal_fitted.push_back(local_normal(qs, *q_grid, full_q[i], options.neighbours, nn,
+                                           n.data(), centre));
+    q_normal.push_back(n);
+  }
 }
 
 FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& motion) {
@@ -203,11 +211,12 @@ FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& moti
   size_t near = 0, fine = 0;
   double sum_sq = 0;
   std::vector<SurfacePoint> on_surface;
-  for (const size_t i : scene.q_sample_index) {
+  for (size_t k = 0; k < scene.q_sample_index.size(); ++k) {
+    const size_t i = scene.q_sample_index[k];
     ++e.q_asked;
     core::Point3D moved = scene.full_q[i];
     core::transform_point(moved, motion);
-    double np[3], cp[3], nq[3], cq[3];
+    double np[3], cp[3];
     // A point far off P would widen the search for its neighbours a long way, only to be
     // turned away by their distance.
     double sq = 0;
@@ -218,9 +227,8 @@ FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& moti
     ++near;
     const double off = plane_distance(moved, np, cp);
     if (off >= e.plane_tol) continue;
-    if (!local_normal(scene.q_points(), *scene.q_grid, scene.full_q[i], options.neighbours, nn, nq,
-                      cq))
-      continue;
+    if (!scene.q_normal_fitted[k]) continue;
+    const std::array<double, 3>& nq = scene.q_normal[k];
     double turned[3];
     for (uint32_t r = 0; r < 3; ++r)
       turned[r] = R(r, 0) * nq[0] + R(r, 1) * nq[1] + R(r, 2) * nq[2];
