@@ -247,9 +247,9 @@ core::RigidTransform shown_placement(const AppState& state) {
 
 // The verdict on where Q stands now, measured on a scene of P and Q as loaded.
 void judge_on_scene(AppState& state, const registration::FitScene& scene) {
-  state.judgement = registration::judge_motion(scene, shown_placement(state));
-  registration::weigh_alternatives(state.judgement, scene, state.last_run.alternatives,
-                                   state.last_run.best_lcp, state.params.threads);
+  state.judgement =
+      registration::judge_and_weigh(scene, shown_placement(state), state.last_run.alternatives,
+                                    state.last_run.best_lcp, state.params.threads);
 }
 
 // Moves the shown Q by the surface steps' result `fit` (a motion of Q as loaded; Q lies at

@@ -212,16 +212,21 @@ bool rivals_result(const Judgement& j, const SettledAlternative& a) {
   return a.fit.fine_share >= kRivalShare * j.fit.fine_share && a.on_surface >= kConfidentOnSurface;
 }
 
-// An alternative as it settles on the scene, or nothing when it settles at the judged result
-// (`q_judged` moved by j.settled).
+// An alternative where closest-point steps settle it, measured: what weighing it begins with,
+// which needs nothing of the judgement.
+SettledAlternative first_settled(const FitScene& scene, const Alternative& a) {
+  return measured(scene, settle(scene, a.motion));
+}
+
+// An alternative as it settles on the scene (from `s`, its first_settled), or nothing when it
+// settles at the judged result (`q_judged` moved by j.settled).
 std::optional<SettledAlternative> weigh_one(const Judgement& j, const FitScene& scene,
                                             const core::PointSet& q_judged,
-                                            const Alternative& a) {
+                                            SettledAlternative s) {
   const auto at_result = [&](const core::RigidTransform& m) {
     return placement_gap(scene, q_judged, j.settled, scene.full_q, m) <
            kSettledSpacings * scene.spacing;
   };
-  SettledAlternative s = measured(scene, settle(scene, a.motion));
   if (at_result(s.motion)) return std::nullopt;
   if (rivals_result(j, s)) {
     // Closest-point steps slide slowly where P holds Q loosely (a rounded part): a motion a
@@ -234,18 +239,40 @@ std::optional<SettledAlternative> weigh_one(const Judgement& j, const FitScene& 
   return s;
 }
 
+// Hands out 0 .. n-1, each once, to whichever thread asks next.
+class Handout {
+ public:
+  explicit Handout(size_t n) : n_(n) {}
+  template <typename Work>
+  void run(Work&& work) {
+    for (size_t i = next_++; i < n_; i = next_++) work(i);
+  }
+
+ private:
+  const size_t n_;
+  std::atomic<size_t> next_{0};
+};
+
+// Runs work(i) for i = 0 .. n-1, each once, on up to `threads` threads.
+template <typename Work>
+void each_of(size_t n, int threads, Work&& work) {
+  Handout handout(n);
+  const auto some = [&] { handout.run(work); };
+  core::side_by_side(n > 1 ? threads : 1, some, some);
+}
+
 // weigh_alternatives on a scene whose Q is Q as loaded, with the judged motion acting on
-// `q_judged` (the same points, perhaps moved). Each contender is measured on its own, up to
-// `threads` at once; they are kept in their order, so the judgement is the same either way.
+// `q_judged` (the same points, perhaps moved), from the contenders' first_settled when given.
+// Each contender is measured on its own, up to `threads` at once; they are kept in their
+// order, so the judgement is the same either way.
 void weigh_on(Judgement& j, const FitScene& scene, const core::PointSet& q_judged,
-              const std::vector<Alternative>& contenders, int threads) {
+              const std::vector<Alternative>& contenders, int threads,
+              const std::vector<SettledAlternative>* first = nullptr) {
   std::vector<std::optional<SettledAlternative>> weighed(contenders.size());
-  std::atomic<size_t> next{0};
-  const auto work = [&] {
-    for (size_t i = next++; i < contenders.size(); i = next++)
-      weighed[i] = weigh_one(j, scene, q_judged, contenders[i]);
-  };
-  core::side_by_side(contenders.size() > 1 ? threads : 1, work, work);
+  each_of(contenders.size(), threads, [&](size_t i) {
+    weighed[i] = weigh_one(j, scene, q_judged,
+                           first ? (*first)[i] : first_settled(scene, contenders[i]));
+  });
   int rivals = 0;
   for (size_t i = 0; i < contenders.size(); ++i) {
     if (!weighed[i]) continue;
@@ -279,6 +306,33 @@ void weigh_alternatives(Judgement& j, const FitScene& scene,
   const std::vector<Alternative> contenders = contenders_of(alternatives, best_score);
   if (contenders.empty() || !scene.usable) return;
   weigh_on(j, scene, scene.full_q, contenders, threads);
+}
+
+Judgement judge_and_weigh(const FitScene& scene, const core::RigidTransform& motion,
+                          const std::vector<Alternative>& alternatives, double best_score,
+                          int threads) {
+  const std::vector<Alternative> contenders = contenders_of(alternatives, best_score);
+  if (threads < 2 || contenders.empty() || !scene.usable) {
+    Judgement j = judge_motion(scene, motion);
+    weigh_alternatives(j, scene, alternatives, best_score, threads);
+    return j;
+  }
+  // The contenders' first settling needs nothing of the judgement: it goes beside it.
+  std::vector<SettledAlternative> first(contenders.size());
+  Handout handout(contenders.size());
+  const auto settle_some = [&] {
+    handout.run([&](size_t i) { first[i] = first_settled(scene, contenders[i]); });
+  };
+  Judgement j;
+  core::side_by_side(
+      threads,
+      [&] {
+        j = judge_motion(scene, motion);
+        settle_some();
+      },
+      settle_some);
+  weigh_on(j, scene, scene.full_q, contenders, threads, &first);
+  return j;
 }
 
 Judgement stopped_judgement() {

@@ -168,6 +168,8 @@ TEST(Verdict, AnAlternativeIsARivalOnlyWhereItFitsElsewhere) {
 
 // Contenders measured two at a time are listed and judged as one at a time lists them, in the
 // search's order, whichever finishes first.
+// Weighing on one thread or two, and judging with the alternatives' first steps beside the
+// judgement, all come to one judgement.
 TEST(Verdict, TwoThreadsWeighAlternativesAsOneDoes) {
   const core::PointSet p = cap(1);
   core::PointSet q;
@@ -177,17 +179,35 @@ TEST(Verdict, TwoThreadsWeighAlternativesAsOneDoes) {
   std::vector<Alternative> alternatives;
   for (const double degrees : {40.0, 0.0, 12.0, 90.0, 170.0})
     alternatives.push_back({motion_of(test::rotation(0, 0, 1, degrees), 0, 0, 0), 1.0});
-  Judgement one = judge_motion(scene, {}), two = one;
+  Judgement one = judge_motion(scene, {});
   weigh_alternatives(one, scene, alternatives, 1.0, 1);
-  weigh_alternatives(two, scene, alternatives, 1.0, 2);
-  ASSERT_EQ(one.alternatives.size(), two.alternatives.size());
+  struct Way {
+    const char* name;
+    std::function<Judgement()> judge;
+  };
+  const Way ways[] = {
+      {"weighed on two threads",
+       [&] {
+         Judgement j = judge_motion(scene, {});
+         weigh_alternatives(j, scene, alternatives, 1.0, 2);
+         return j;
+       }},
+      {"judged and weighed on one", [&] { return judge_and_weigh(scene, {}, alternatives, 1, 1); }},
+      {"judged and weighed on two", [&] { return judge_and_weigh(scene, {}, alternatives, 1, 2); }},
+  };
   EXPECT_GE(one.alternatives.size(), 3u);
-  for (size_t i = 0; i < one.alternatives.size(); ++i) {
-    EXPECT_EQ(one.alternatives[i].fine_share, two.alternatives[i].fine_share) << i;
-    EXPECT_EQ(one.alternatives[i].motion.R(0, 1), two.alternatives[i].motion.R(0, 1)) << i;
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.name);
+    const Judgement two = way.judge();
+    ASSERT_EQ(one.alternatives.size(), two.alternatives.size());
+    for (size_t i = 0; i < one.alternatives.size(); ++i) {
+      EXPECT_EQ(one.alternatives[i].fine_share, two.alternatives[i].fine_share) << i;
+      EXPECT_EQ(one.alternatives[i].motion.R(0, 1), two.alternatives[i].motion.R(0, 1)) << i;
+    }
+    EXPECT_EQ(one.reason, two.reason);
+    EXPECT_EQ(one.verdict, two.verdict);
+    EXPECT_EQ(one.settled.R.data, two.settled.R.data);
   }
-  EXPECT_EQ(one.reason, two.reason);
-  EXPECT_EQ(one.verdict, two.verdict);
 }
 
 }  // namespace
