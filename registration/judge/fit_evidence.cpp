@@ -191,8 +191,8 @@ FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOp
   for (const size_t i : q_sample_index) {
     std::array<double, 3> n;
     double centre[3];
-    q_normal_fitted.push_back(local_normal(qs, *q_grid, full_q[i], options.neighbours, nn,
-                                           n.data(), centre));
+    q_normal_fitted.push_back(
+        local_normal(qs, *q_grid, full_q[i], options.neighbours, nn, n.data(), centre));
     q_normal.push_back(n);
   }
 }

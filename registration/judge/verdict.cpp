@@ -221,8 +221,7 @@ SettledAlternative first_settled(const FitScene& scene, const Alternative& a) {
 // An alternative as it settles on the scene (from `s`, its first_settled), or nothing when it
 // settles at the judged result (`q_judged` moved by j.settled).
 std::optional<SettledAlternative> weigh_one(const Judgement& j, const FitScene& scene,
-                                            const core::PointSet& q_judged,
-                                            SettledAlternative s) {
+                                            const core::PointSet& q_judged, SettledAlternative s) {
   const auto at_result = [&](const core::RigidTransform& m) {
     return placement_gap(scene, q_judged, j.settled, scene.full_q, m) <
            kSettledSpacings * scene.spacing;
@@ -270,8 +269,8 @@ void weigh_on(Judgement& j, const FitScene& scene, const core::PointSet& q_judge
               const std::vector<SettledAlternative>* first = nullptr) {
   std::vector<std::optional<SettledAlternative>> weighed(contenders.size());
   each_of(contenders.size(), threads, [&](size_t i) {
-    weighed[i] = weigh_one(j, scene, q_judged,
-                           first ? (*first)[i] : first_settled(scene, contenders[i]));
+    weighed[i] =
+        weigh_one(j, scene, q_judged, first ? (*first)[i] : first_settled(scene, contenders[i]));
   });
   int rivals = 0;
   for (size_t i = 0; i < contenders.size(); ++i) {

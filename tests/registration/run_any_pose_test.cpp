@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-
 #include <future>
 #include <memory>
 
@@ -54,8 +53,7 @@ struct AnyPoseScene {
   }
 };
 
-EngineResult run_once(const AnyPoseScene& scene, int threads,
-                      const GridToCome* p_grid = nullptr) {
+EngineResult run_once(const AnyPoseScene& scene, int threads, const GridToCome* p_grid = nullptr) {
   AnyPoseOptions options;
   options.threads = threads;
   options.console = false;
