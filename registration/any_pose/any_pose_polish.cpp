@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "core/side_by_side.h"
 #include "registration/any_pose/refine_motion.h"
 
 namespace kestrel::registration {
@@ -75,10 +76,27 @@ core::RigidTransform quick_polish(const PolishSets& sets, const core::RigidTrans
   // Both runs start from one motion and end near it: each search starts from the point of P
   // that the one before found for the same point of Q.
   std::vector<int> near;
-  const core::RigidTransform agreeing = two_stage_polish(sets, motion, cosine, near);
-  const size_t agreeing_count = along_surface(sets, agreeing, cosine, near);
-  const core::RigidTransform every = two_stage_polish(sets, motion, 0, near);
-  return along_surface(sets, every, cosine, near) > agreeing_count ? every : agreeing;
+  if (sets.threads < 2) {
+    const core::RigidTransform agreeing = two_stage_polish(sets, motion, cosine, near);
+    const size_t agreeing_count = along_surface(sets, agreeing, cosine, near);
+    const core::RigidTransform every = two_stage_polish(sets, motion, 0, near);
+    return along_surface(sets, every, cosine, near) > agreeing_count ? every : agreeing;
+  }
+  // Side by side each run keeps its own starting points: they narrow a search, never change it.
+  std::vector<int> other;
+  core::RigidTransform agreeing, every;
+  size_t agreeing_count = 0, every_count = 0;
+  core::side_by_side(
+      sets.threads,
+      [&] {
+        agreeing = two_stage_polish(sets, motion, cosine, near);
+        agreeing_count = along_surface(sets, agreeing, cosine, near);
+      },
+      [&] {
+        every = two_stage_polish(sets, motion, 0, other);
+        every_count = along_surface(sets, every, cosine, other);
+      });
+  return every_count > agreeing_count ? every : agreeing;
 }
 
 core::RigidTransform polish_any_pose(const PolishSets& sets, const core::RigidTransform& motion) {

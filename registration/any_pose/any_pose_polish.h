@@ -21,6 +21,7 @@ struct PolishSets {
   const PointGrid& full_p_grid;   // over full_p
   double score_sq = 0;            // the search's squared scoring radius
   double neighbour_distance = 0;  // the working sets' spacing
+  int threads = 1;                // 2: the quick polish's two runs go side by side
 };
 
 // The points of Q's working set that the quick polish pairs: every third. A polish only has to

@@ -188,14 +188,9 @@ EngineResult search_and_polish(const Prepared& pr, const core::PointSet& full_p,
                                core::Random15& rng, core::Clock::time_point t0, Lcp&& lcp) {
   const double score_sq = score_sq_radius(pr.plan);
   const core::PointSet q_quick = quick_polish_sample(pr.q.working);
-  const PolishSets sets{pr.q.working,
-                        q_quick,
-                        pr.p.working,
-                        *pr.p_grid,
-                        full_p,
-                        *pr.p.full_grid,
-                        score_sq,
-                        pr.plan.neighbour_distance};
+  const PolishSets sets{pr.q.working,   q_quick,         pr.p.working, *pr.p_grid,
+                        full_p,         *pr.p.full_grid, score_sq,     pr.plan.neighbour_distance,
+                        options.threads};
   const double prepare_ms = core::elapsed_ms(t0);
 
   EngineResult result = search(pr, sets, options, hooks, rng);

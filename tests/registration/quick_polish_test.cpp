@@ -37,6 +37,12 @@ TEST(QuickPolish, BringsANearlyRightMotionBack) {
     const core::PointSet q_quick = quick_polish_sample(c.q);
     const PolishSets sets{c.q, q_quick, p, p_grid, p, p_grid, score_sq, 1.0};
     const core::RigidTransform m = quick_polish(sets, start);
+    // Its two runs side by side give the same motion.
+    PolishSets two = sets;
+    two.threads = 2;
+    const core::RigidTransform m2 = quick_polish(two, start);
+    EXPECT_EQ(m.R.data, m2.R.data);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(m.t[k], m2.t[k]);
     double worst = 0;  // over the shared strip
     for (const core::Point3D& s : c.q) {
       if (s.x <= 25) continue;
