@@ -73,29 +73,19 @@ double polish_grid_radius(double score_sq) {
 
 core::RigidTransform quick_polish(const PolishSets& sets, const core::RigidTransform& motion) {
   const double cosine = std::cos(kQuickPolishNormalDegrees * M_PI / 180);
-  // Both runs start from one motion and end near it: each search starts from the point of P
-  // that the one before found for the same point of Q.
-  std::vector<int> near;
-  if (sets.threads < 2) {
-    const core::RigidTransform agreeing = two_stage_polish(sets, motion, cosine, near);
-    const size_t agreeing_count = along_surface(sets, agreeing, cosine, near);
-    const core::RigidTransform every = two_stage_polish(sets, motion, 0, near);
-    return along_surface(sets, every, cosine, near) > agreeing_count ? every : agreeing;
-  }
-  // Side by side each run keeps its own starting points: they narrow a search, never change it.
-  std::vector<int> other;
+  // Both runs start from one motion and end near it: on one thread each search starts from the
+  // point of P that the one before found for the same point of Q; side by side each run keeps
+  // its own (they narrow a search, never change its answer).
+  std::vector<int> near, other;
   core::RigidTransform agreeing, every;
   size_t agreeing_count = 0, every_count = 0;
+  const auto run = [&](double c, std::vector<int>& from, core::RigidTransform& m, size_t& count) {
+    m = two_stage_polish(sets, motion, c, from);
+    count = along_surface(sets, m, cosine, from);
+  };
   core::side_by_side(
-      sets.threads,
-      [&] {
-        agreeing = two_stage_polish(sets, motion, cosine, near);
-        agreeing_count = along_surface(sets, agreeing, cosine, near);
-      },
-      [&] {
-        every = two_stage_polish(sets, motion, 0, other);
-        every_count = along_surface(sets, every, cosine, other);
-      });
+      sets.threads, [&] { run(cosine, near, agreeing, agreeing_count); },
+      [&] { run(0, sets.threads < 2 ? near : other, every, every_count); });
   return every_count > agreeing_count ? every : agreeing;
 }
 
