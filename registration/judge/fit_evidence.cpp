@@ -191,9 +191,9 @@ FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOp
   for (const size_t i : q_sample_index) {
     std::array<double, 3> n;
     double centre[3];
-    q_normal_fitted.push_back(
-        local_normal(qs, *q_grid, full_q[i], options.neighbours, nn, n.data(), centre));
-    q_normal.push_back(n);
+    const bool fitted =
+        local_normal(qs, *q_grid, full_q[i], options.neighbours, nn, n.data(), centre);
+    q_normal.push_back(fitted ? std::optional(n) : std::nullopt);
   }
 }
 
@@ -227,8 +227,8 @@ FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& moti
     ++near;
     const double off = plane_distance(moved, np, cp);
     if (off >= e.plane_tol) continue;
-    if (!scene.q_normal_fitted[k]) continue;
-    const std::array<double, 3>& nq = scene.q_normal[k];
+    if (!scene.q_normal[k]) continue;
+    const std::array<double, 3>& nq = *scene.q_normal[k];
     double turned[3];
     for (uint32_t r = 0; r < 3; ++r)
       turned[r] = R(r, 0) * nq[0] + R(r, 1) * nq[1] + R(r, 2) * nq[2];

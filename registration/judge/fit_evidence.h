@@ -84,9 +84,8 @@ struct FitScene {
   core::PointSet q_settle;                       // every third of it: what settling a motion pairs
   std::vector<size_t> q_sample_index;            // where each sample point stands in full_q
   // Q's unit normal at each sample point, fitted in Q's own frame once for every motion
-  // measured (q_normal_fitted: whether its neighbours spanned a plane).
-  std::vector<std::array<double, 3>> q_normal;
-  std::vector<char> q_normal_fitted;
+  // measured; none where its neighbours span no plane.
+  std::vector<std::optional<std::array<double, 3>>> q_normal;
   core::PointSet p_sample;                       // an even sample of P, as large as Q's
   std::optional<FreeSpaceMap> p_space, q_space;  // where each scan saw empty space
   bool usable = false;                           // both scans have enough points
