@@ -70,6 +70,7 @@ void PointGrid::build(size_t n, At&& at, double radius, const std::function<bool
   while (by_column_ ? along(1) * along(2) > kMaxCells || along(0) > kMaxColumnCells
                     : along(0) * along(1) * along(2) > kMaxCells)
     cell_ *= 2;
+  inv_cell_ = 1 / cell_;
   for (int a = 0; a < 3; ++a) {
     origin_[a] = lo[a];
     dims_[a] = static_cast<int>(along(a));
@@ -160,13 +161,17 @@ bool PointGrid::fill_columns(size_t n, At&& at, const std::function<bool()>& sto
 }
 
 bool PointGrid::cell_range(double x, double y, double z, double r, int lo[3], int hi[3]) const {
+  // A hair wider than the ball: the cells are found by multiplying where the points were
+  // placed by dividing, and a cell too many only costs its distance checks.
+  constexpr double kSlack = 1e-9;
   const double q[3] = {x, y, z};
   for (int a = 0; a < 3; ++a) {
-    const double l = std::floor((q[a] - r - origin_[a]) / cell_);
-    const double h = std::floor((q[a] + r - origin_[a]) / cell_);
-    if (!(h >= 0) || !(l <= dims_[a] - 1)) return false;  // also false for NaN
-    lo[a] = static_cast<int>(std::max(l, 0.0));
-    hi[a] = static_cast<int>(std::min(h, static_cast<double>(dims_[a] - 1)));
+    const double l = (q[a] - r - origin_[a]) * inv_cell_ - kSlack;
+    const double h = (q[a] + r - origin_[a]) * inv_cell_ + kSlack;
+    if (!(h >= 0) || !(l < dims_[a])) return false;  // also false for NaN
+    // Truncation is the floor here: both are clamped at 0 from below first.
+    lo[a] = l > 0 ? static_cast<int>(l) : 0;
+    hi[a] = h < dims_[a] - 1 ? static_cast<int>(h) : dims_[a] - 1;
   }
   return true;
 }

@@ -107,6 +107,7 @@ class PointGrid {
   std::vector<int32_t> cell_x_;
   double origin_[3] = {0, 0, 0};
   double cell_ = 1;
+  double inv_cell_ = 1;
   int dims_[3] = {1, 1, 1};
 };
 

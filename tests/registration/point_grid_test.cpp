@@ -70,6 +70,30 @@ TEST(PointGrid, BoundaryIsStrictAndDegenerateInputsFindNothing) {
   EXPECT_FALSE(PointGrid(std::vector<std::array<double, 3>>{}, 1.0).any_within(0, 0, 0, 100.0));
 }
 
+TEST(PointGrid, PointsOnCellBordersAreFoundFromEitherSide) {
+  // Points placed exactly on the cell borders, and balls whose edges graze them from one ulp
+  // inside or outside: the cells a ball touches must still hold every point within it.
+  for (const double cell : {0.1, 0.3, 1.0 / 3, 7.0}) {
+    SCOPED_TRACE(testing::Message() << "cell " << cell);
+    Points pts;
+    for (int i = 0; i < 6; ++i)
+      for (int j = 0; j < 6; ++j) pts.push_back({i * cell, j * cell, (i + j) % 3 * cell});
+    const PointGrid grid(pts, cell);
+    for (const auto& p : pts)
+      for (const double r : {cell, 2 * cell, 0.5 * cell})
+        for (const double r_sq : {std::nextafter(r * r, 0.0), std::nextafter(r * r, 1e9)}) {
+          const double x = p[0] + r, y = p[1], z = p[2];
+          std::vector<int> got;
+          grid.for_each_within(x, y, z, r_sq, [&got](int i) { got.push_back(i); });
+          std::sort(got.begin(), got.end());
+          EXPECT_EQ(got, brute_within(pts, x, y, z, r_sq));
+          double d2 = 0;
+          const int nearest = grid.nearest_within(x, y, z, r_sq, d2);
+          EXPECT_EQ(nearest >= 0, !got.empty());
+        }
+  }
+}
+
 TEST(PointGrid, HugeBoxWithTinyCellsStaysSmallAndExact) {
   // 1e6 units across with cells of 1e-3 would need 1e27 cells; the grid coarsens instead.
   Points pts = random_points(500, 11, 5e5);
