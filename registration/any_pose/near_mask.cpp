@@ -30,7 +30,7 @@ NearMask::NearMask(const std::vector<std::array<double, 3>>& points, double radi
     dims_[a] = static_cast<double>(dims[a]);
   }
   inv_cell_ = 1 / cell;
-  cells_.assign(dims[0] * dims[1] * dims[2], 0);
+  bits_.assign((dims[0] * dims[1] * dims[2] + 63) / 64, 0);
   // Cells coarsened past the radius could leave a point's own cell unmarked (its centre is up
   // to half a diagonal away); marking out to a hair over half a diagonal keeps every point,
   // even one on a cell corner, near itself.
@@ -48,9 +48,11 @@ NearMask::NearMask(const std::vector<std::array<double, 3>>& points, double radi
           const double dx = origin_[0] + (i + 0.5) * cell - p[0];
           const double dy = origin_[1] + (j + 0.5) * cell - p[1];
           const double dz = origin_[2] + (k + 0.5) * cell - p[2];
-          if (dx * dx + dy * dy + dz * dz < sq)
-            cells_[(static_cast<size_t>(k) * dims[1] + static_cast<size_t>(j)) * dims[0] +
-                   static_cast<size_t>(i)] = 1;
+          if (dx * dx + dy * dy + dz * dz < sq) {
+            const size_t c = (static_cast<size_t>(k) * dims[1] + static_cast<size_t>(j)) * dims[0] +
+                             static_cast<size_t>(i);
+            bits_[c >> 6] |= uint64_t{1} << (c & 63);
+          }
         }
   }
 }

@@ -24,16 +24,19 @@ class NearMask {
     const double u = (x - origin_[0]) * inv_cell_, v = (y - origin_[1]) * inv_cell_,
                  w = (z - origin_[2]) * inv_cell_;
     if (!(u >= 0 && v >= 0 && w >= 0 && u < dims_[0] && v < dims_[1] && w < dims_[2])) return false;
-    return cells_[(static_cast<size_t>(w) * static_cast<size_t>(dims_[1]) +
-                   static_cast<size_t>(v)) *
-                      static_cast<size_t>(dims_[0]) +
-                  static_cast<size_t>(u)] != 0;
+    const size_t c = (static_cast<size_t>(w) * static_cast<size_t>(dims_[1]) +
+                      static_cast<size_t>(v)) *
+                         static_cast<size_t>(dims_[0]) +
+                     static_cast<size_t>(u);
+    return (bits_[c >> 6] >> (c & 63)) & 1;
   }
 
   double cell() const { return 1 / inv_cell_; }
 
  private:
-  std::vector<uint8_t> cells_;
+  // One bit a cell: a search asks it for every point of every candidate, all over the box, so
+  // the smaller the map the more of it stays in the cache.
+  std::vector<uint64_t> bits_;
   double origin_[3] = {0, 0, 0};
   double inv_cell_ = 1;
   double dims_[3] = {0, 0, 0};  // cells per axis, as doubles for the bounds test
