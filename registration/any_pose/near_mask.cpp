@@ -49,9 +49,9 @@ NearMask::NearMask(const std::vector<std::array<double, 3>>& points, double radi
           const double dy = origin_[1] + (j + 0.5) * cell - p[1];
           const double dz = origin_[2] + (k + 0.5) * cell - p[2];
           if (dx * dx + dy * dy + dz * dz < sq) {
-            const size_t c = (static_cast<size_t>(k) * dims[1] + static_cast<size_t>(j)) * dims[0] +
-                             static_cast<size_t>(i);
-            bits_[c >> 6] |= uint64_t{1} << (c & 63);
+            const size_t at = (static_cast<size_t>(k) * dims[1] + static_cast<size_t>(j)) * dims[0] +
+                              static_cast<size_t>(i);
+            bits_[at >> 6] |= uint64_t{1} << (at & 63);
           }
         }
   }
