@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "core/point_file.h"
+#include "core/rigid_transform.h"
 #include "registration/judge/fit_evidence.h"
 #include "registration/judge/verdict.h"
 
@@ -22,10 +24,10 @@ bool read_matrix(const std::string& path, core::RigidTransform& motion) {
   double m[16];
   for (double& v : m)
     if (!(in >> v)) return false;
-  for (uint32_t r = 0; r < 3; ++r) {
-    for (uint32_t c = 0; c < 3; ++c) motion.R(r, c) = m[4 * r + c];
-    motion.t[r] = m[4 * r + 3];
-  }
+  core::DenseMatrix L(3, 3);
+  for (uint32_t r = 0; r < 3; ++r)
+    for (uint32_t c = 0; c < 3; ++c) L(r, c) = m[4 * r + c];
+  motion = core::linear_motion(L, m[3], m[7], m[11]);
   return true;
 }
 
@@ -44,14 +46,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  const registration::FitScene scene(p, q);
-  std::printf("matrix  fine  empty  score | settled: fine  empty  score  on-surface  held  turn  verdict\n");
-  for (int k = 3; k < argc; ++k) {
-    core::RigidTransform motion;
-    if (!read_matrix(argv[k], motion)) {
+  std::vector<core::RigidTransform> motions(static_cast<size_t>(argc - 3));
+  for (int k = 3; k < argc; ++k)
+    if (!read_matrix(argv[k], motions[static_cast<size_t>(k - 3)])) {
       std::fprintf(stderr, "%s: not a 4 x 4 matrix\n", argv[k]);
       return 1;
     }
+  const registration::FitScene scene(p, q);
+  std::printf(
+      "matrix  fine  empty  score | settled: fine  empty  score  on-surface  held  turn  "
+      "verdict\n");
+  for (int k = 3; k < argc; ++k) {
+    const core::RigidTransform& motion = motions[static_cast<size_t>(k - 3)];
     // As the motion stands, then as the verdict settles it.
     const registration::FitEvidence raw = registration::evaluate_fit(scene, motion);
     const registration::Judgement j = registration::judge_motion(scene, motion);

@@ -62,11 +62,6 @@ EngineResult run_once(const AnyPoseScene& scene, int threads, const GridToCome* 
   return run_any_pose(scene.inputs(p_grid), options, {}, rng);
 }
 
-void expect_same_motion(const core::RigidTransform& a, const core::RigidTransform& b) {
-  EXPECT_EQ(a.R.data, b.R.data);
-  for (int k = 0; k < 3; ++k) EXPECT_EQ(a.t[k], b.t[k]);
-}
-
 TEST(RunAnyPose, FindsATurnedPartTheSameOnOneThreadOrTwo) {
   const Turn turns[] = {{0, 0, 1, 0}, {1, -2, 0.5, 120}, {0.3, 1, -1, 175}};
   for (const Turn& turn : turns) {
@@ -80,7 +75,7 @@ TEST(RunAnyPose, FindsATurnedPartTheSameOnOneThreadOrTwo) {
     EXPECT_LT(test::angle_between(one.motion.R, core::transpose(scene.R)), 3.0);
     EXPECT_GT(one.best_lcp, 0.6f);
     EXPECT_GT(one.times.normals, 0.0);
-    expect_same_motion(one.motion, two.motion);
+    test::expect_same_motion(one.motion, two.motion);
     EXPECT_EQ(one.best_lcp, two.best_lcp);
     EXPECT_EQ(one.trials, two.trials);
   }
@@ -122,7 +117,7 @@ TEST(RunAnyPose, AGridOfPBuiltElsewhereChangesNothing) {
     const GridToCome grid = made.get_future().share();
     made.set_value(std::make_shared<const PointGrid>(scene.full_p, cell));
     const EngineResult shared = run_once(scene, 2, &grid);
-    expect_same_motion(own.motion, shared.motion);
+    test::expect_same_motion(own.motion, shared.motion);
     EXPECT_EQ(own.best_lcp, shared.best_lcp);
     EXPECT_EQ(own.trials, shared.trials);
     const SceneGrids grids{grid.get(), std::make_shared<const PointGrid>(scene.full_q, cell)};
@@ -134,7 +129,8 @@ TEST(RunAnyPose, AGridOfPBuiltElsewhereChangesNothing) {
     EXPECT_EQ(own_fit.near_share, fit.near_share);
     EXPECT_EQ(own_fit.rms, fit.rms);
     EXPECT_EQ(own_fit.empty_space, fit.empty_space);
-    expect_same_motion(own_settled.motion, settle_on_surface(shared_scene, own.motion).motion);
+    test::expect_same_motion(own_settled.motion,
+                             settle_on_surface(shared_scene, own.motion).motion);
   }
 }
 

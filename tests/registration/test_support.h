@@ -112,6 +112,12 @@ inline double angle_between(const core::DenseMatrix& A, const core::DenseMatrix&
   return std::acos(c) * 180 / kPi;
 }
 
+// The same motion to the bit: rotation and translation.
+inline void expect_same_motion(const core::RigidTransform& a, const core::RigidTransform& b) {
+  EXPECT_EQ(a.R.data, b.R.data);
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(a.t[k], b.t[k]);
+}
+
 // P and Q as the program hands them to the engine: the tree and the spacing over P.
 struct Scene {
   core::PointSet p, q;
