@@ -22,8 +22,9 @@ class NormalAgreement : public CandidateCheck {
   float min_cosine_;
 };
 
-// A candidate that lands where a polished one did would polish to the same motion; one that may
-// confirm the best motion is let through.
+// A candidate that lands where a polish started or ended would polish to the same motion (on a
+// smooth part hundreds of candidates land near one wrong start each); one that may confirm the
+// best motion is let through.
 class NotWherePolished : public CandidateCheck {
  public:
   explicit NotWherePolished(const SamePlace& same_place) : same_place_(same_place) {}

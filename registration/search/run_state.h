@@ -4,6 +4,7 @@
 // trial's own tally, reporting and generator.
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "core/point_set.h"
@@ -21,6 +22,7 @@ struct Finding {
   double score = 0;
   int32_t trial = 0;
   double near = 0;  // its LCP, where the score that competes is another measure (else 0)
+  std::optional<core::RigidTransform> polished_from = std::nullopt;  // where a polish started
 };
 
 // What every trial of a run reads and none writes. The references must outlive the run.
@@ -42,7 +44,7 @@ struct BestSoFar {
   double near_per_score = 1;
   bool improved = false;
   int32_t trial = 0;                           // the trial that found it
-  PolishedMotions polished;                    // motions a polish produced
+  PolishedMotions polished;                    // motions a polish started from or produced
   std::vector<Finding> findings;              // every candidate that competed, in order
   int32_t confirmations = 0;                   // later trials that found the best motion again
   int32_t confirming_trial = 0;                // the last of them

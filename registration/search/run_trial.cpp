@@ -30,9 +30,10 @@ void polish_and_take(Trial& trial, const core::RigidTransform& motion, uint64_t 
                      uint64_t count) {
   const SearchParts& parts = trial.setup.parts;
   const Clock::time_point t0 = Clock::now();
-  Finding finding{parts.polish->polish(motion), 0, trial.tally.trials};
+  Finding finding{parts.polish->polish(motion), 0, trial.tally.trials, 0, motion};
   ++trial.tally.counts.polished;
   trial.best.polished.add(finding.motion);
+  trial.best.polished.add(motion);
   const std::function<bool()>& stop = trial.io.hooks.should_stop;
   finding.score = parts.scorer->score(finding.motion, 0, stop).value;
   if (parts.polished_scorer) {

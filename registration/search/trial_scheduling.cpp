@@ -42,6 +42,7 @@ void merge(Search& search, TrialSlot& slot) {
   Trial run = search.trial();
   for (const Finding& f : slot.findings) {
     search.best.polished.add(f.motion);
+    if (f.polished_from) search.best.polished.add(*f.polished_from);
     take_finding(run, f, 0, 0);
   }
 }

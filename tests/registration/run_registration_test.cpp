@@ -11,6 +11,7 @@
 #include "registration/any_pose/point_grid.h"
 #include "registration/registration.h"
 #include "registration/search/base_schedules.h"
+#include "registration/search/candidate_checks.h"
 #include "registration/search/congruent_bases.h"
 #include "registration/search/pair_sources.h"
 #include "registration/search/quad_searches.h"
@@ -413,6 +414,77 @@ TEST_F(RunRegistration, TrialRoundsGiveTheSameRunOnOneThreadOrTwo) {
   EXPECT_EQ(one.counts.quads, two.counts.quads);
   EXPECT_EQ(one.counts.polished, polished[0]);
   EXPECT_EQ(polished[0], polished[1]);
+}
+
+// A polish that sends every candidate far off (so none is ever the best, and each clears the
+// entry bar) and records where each started.
+struct FarPolish : Polish {
+  mutable std::vector<core::RigidTransform> starts;
+  core::RigidTransform polish(const core::RigidTransform& motion) const override {
+    starts.push_back(motion);
+    core::RigidTransform far = motion;
+    far.t[0] += 1e4;
+    return far;
+  }
+  float share() const override { return 0.6f; }
+  bool thread_safe() const override { return false; }
+};
+
+// Many candidates of a trial land where another one did. Once one of them was polished, the
+// others would polish to where it went, so none is polished again, in that trial or a later
+// one; two trials of one round, which share what they polished only once both are done, may
+// each polish a place once. Without the polish check, places are polished again and again.
+TEST_F(RunRegistration, NoCandidateIsPolishedWhereAnEarlierPolishStarted) {
+  options.thr = 2.0f;
+  options.num_try = 8;
+  const float run_tol = options.delta * scene.point_spacing;
+  const float sq_radius = scoring_sq_radius(scene.point_spacing, run_tol);
+  const FixedBases bases({0, options.base_max_len, 10.0f});
+  const ScanPairs pairs(scene.q, options.normal_tol);
+  const ExactIntersectionQuads quads(scene.q, 0.5625 * run_tol * run_tol, 0);
+  const CongruentBases congruent(pairs, quads, 1.0f);
+  const PointGrid grid(core::positions(scene.p), std::sqrt(static_cast<double>(sq_radius)));
+  const GridScorer scorer(scene.q, grid, sq_radius);
+  const SamePlace same_place{centroid(scene.q), 10, 5, run_tol};
+  const NotWherePolished not_where_polished{same_place};
+  const ThresholdStop stopping(options.thr);
+  const OneByOne one_by_one;
+  const TrialRounds rounds(1);
+  struct Case {
+    const char* name;
+    const TrialScheduling* scheduling;
+    bool checked;
+    int most_repeated;  // earlier starts that one start may land on
+  };
+  const Case cases[] = {{"one by one", &one_by_one, true, 0},
+                        {"in rounds of two", &rounds, true, 1},
+                        {"unchecked", &one_by_one, false, -1}};
+  TrialIO io;
+  io.console = false;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FarPolish polish;
+    SearchParts parts;
+    parts.bases = &bases, parts.candidates = &congruent, parts.scorer = &scorer;
+    parts.polish = &polish, parts.stopping = &stopping, parts.scheduling = c.scheduling;
+    if (c.checked) parts.checks = {&not_where_polished};
+    const RunSetup setup{parts, scene.p, scene.q, run_tol, options.num_try, false};
+    rng.seed(0);
+    const EngineResult run = run_search(setup, io, rng, true, 0);
+    int most = 0;
+    for (size_t j = 0; j < polish.starts.size(); ++j) {
+      int repeats = 0;
+      for (size_t i = 0; i < j; ++i) repeats += same_place(polish.starts[i], polish.starts[j]);
+      most = std::max(most, repeats);
+    }
+    EXPECT_GE(polish.starts.size(), 2u);
+    if (c.checked) {
+      EXPECT_LE(most, c.most_repeated);
+      EXPECT_GT(run.counts.near_polished, 0);
+    } else {
+      EXPECT_GT(most, 1);
+    }
+  }
 }
 
 }  // namespace
