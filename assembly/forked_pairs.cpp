@@ -1,11 +1,14 @@
 #include "assembly/forked_pairs.h"
 
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace kestrel::assembly {
 
@@ -55,10 +58,23 @@ bool write_all(int fd, const void* data, size_t size) {
   return true;
 }
 
-// The forked copy: every odd pair, each record written as it is done; never returns.
-[[noreturn]] void run_copy(int fd, const std::vector<std::pair<size_t, size_t>>& todo,
+// The next pair to run, shared by both processes: each takes the next one when it is free, so
+// that a few long pairs do not leave one core idle at the end. It lives in memory that the fork
+// shares; a lock-free atomic works across processes there.
+using Handout = std::atomic<uint64_t>;
+static_assert(Handout::is_always_lock_free);
+
+Handout* shared_handout() {
+  void* mem =
+      ::mmap(nullptr, sizeof(Handout), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  return mem == MAP_FAILED ? nullptr : new (mem) Handout(0);
+}
+
+// The forked copy: the pairs it takes, each record written as it is done; never returns.
+[[noreturn]] void run_copy(int fd, Handout& next,
+                           const std::vector<std::pair<size_t, size_t>>& todo,
                            const std::function<PairRecord(size_t, size_t)>& run) {
-  for (size_t k = 1; k < todo.size(); k += 2) {
+  for (size_t k; (k = next.fetch_add(1)) < todo.size();) {
     const Wire w = wire_of(k, run(todo[k].first, todo[k].second));
     if (!write_all(fd, &w, sizeof w)) ::_exit(1);
   }
@@ -100,24 +116,30 @@ std::optional<std::vector<PairRecord>> run_pairs_in_two_processes(
     const std::vector<std::pair<size_t, size_t>>& todo,
     const std::function<PairRecord(size_t, size_t)>& run,
     const std::function<void(size_t)>& progress) {
+  Handout* next = shared_handout();
+  if (!next) return std::nullopt;
   int fds[2];
-  if (::pipe(fds) != 0) return std::nullopt;
+  if (::pipe(fds) != 0) {
+    ::munmap(next, sizeof(Handout));
+    return std::nullopt;
+  }
   const pid_t child = ::fork();
   if (child < 0) {
     ::close(fds[0]);
     ::close(fds[1]);
+    ::munmap(next, sizeof(Handout));
     return std::nullopt;
   }
   if (child == 0) {
     ::close(fds[0]);
-    run_copy(fds[1], todo, run);
+    run_copy(fds[1], *next, todo, run);
   }
   ::close(fds[1]);
   std::vector<std::optional<PairRecord>> out(todo.size());
   std::vector<char> buffer;
   bool closed = false;
   size_t done = 0;
-  for (size_t k = 0; k < todo.size(); k += 2) {
+  for (size_t k; (k = next->fetch_add(1)) < todo.size();) {
     out[k] = run(todo[k].first, todo[k].second);
     done += 1 + take_records(fds[0], false, buffer, todo, out, closed);
     if (progress) progress(done);
@@ -127,6 +149,7 @@ std::optional<std::vector<PairRecord>> run_pairs_in_two_processes(
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
+  ::munmap(next, sizeof(Handout));
   std::vector<PairRecord> records;
   for (size_t k = 0; k < todo.size(); ++k) {
     // A pair the copy did not send (it failed) is run here.

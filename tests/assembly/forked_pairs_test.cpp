@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 namespace kestrel::assembly {
@@ -66,6 +67,27 @@ INSTANTIATE_TEST_SUITE_P(Sets, ForkedPairs,
                                            ForkCase{"ten_scans", 10, 0},
                                            ForkCase{"copy_dies_part_way", 10, 5}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Pairs are handed out to whichever process is free: while one runs a long pair, the other runs
+// the rest (each record says which process ran it).
+TEST(ForkedPairs, AFreeProcessTakesTheNextPair) {
+  std::vector<std::pair<size_t, size_t>> todo;
+  for (size_t a = 0; a < 8; ++a)
+    for (size_t b = a + 1; b < 8; ++b) todo.push_back({a, b});
+  const pid_t parent = ::getpid();
+  const auto run = [&](size_t a, size_t b) {
+    if (a == 0 && b == 1) ::usleep(600000);
+    PairRecord r = made_up(a, b);
+    r.seconds = ::getpid() == parent ? 0 : 1;
+    return r;
+  };
+  const auto records = run_pairs_in_two_processes(todo, run, {});
+  ASSERT_TRUE(records.has_value());
+  size_t by_copy = 0;
+  for (const PairRecord& r : *records) by_copy += r.seconds == 1;
+  const size_t most = std::max(by_copy, todo.size() - by_copy);
+  EXPECT_GE(most, todo.size() - 3) << by_copy << " of " << todo.size() << " run by the copy";
+}
 
 }  // namespace
 }  // namespace kestrel::assembly
