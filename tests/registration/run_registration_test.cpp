@@ -354,6 +354,38 @@ TEST(SelectPRegion, TiesAreOrderedByYThenZ) {
   EXPECT_EQ(low[3].y, 5);
 }
 
+// The parts a second thread may run (the exact quad search and a grid scorer) over a scene.
+struct ThreadSafeParts {
+  const float run_tol;
+  const float sq_radius;
+  const FixedBases bases;
+  const ScanPairs pairs;
+  const ExactIntersectionQuads quads;
+  const CongruentBases congruent;
+  const PointGrid grid;
+  const GridScorer scorer;
+  const SamePlace same_place;
+
+  ThreadSafeParts(const test::Scene& scene, const EngineOptions& o)
+      : run_tol(o.delta * scene.point_spacing),
+        sq_radius(scoring_sq_radius(scene.point_spacing, run_tol)),
+        bases({0, o.base_max_len, 10.0f}),
+        pairs(scene.q, o.normal_tol),
+        quads(scene.q, 0.5625 * run_tol * run_tol, 0),
+        congruent(pairs, quads, 1.0f),
+        grid(core::positions(scene.p), std::sqrt(static_cast<double>(sq_radius))),
+        scorer(scene.q, grid, sq_radius),
+        same_place{centroid(scene.q), 10, 5, run_tol} {}
+
+  SearchParts parts(const Polish& polish, const StoppingRule& stopping,
+                    const TrialScheduling& scheduling) const {
+    SearchParts p;
+    p.bases = &bases, p.candidates = &congruent, p.scorer = &scorer;
+    p.polish = &polish, p.stopping = &stopping, p.scheduling = &scheduling;
+    return p;
+  }
+};
+
 // Trials two at a time: the second trial of each round on its own thread or after the first,
 // the same motion, LCP, trial count and counts; a polish (here a no-op that counts) is asked
 // from both threads.
@@ -370,17 +402,8 @@ struct CountingPolish : Polish {
 TEST_F(RunRegistration, TrialRoundsGiveTheSameRunOnOneThreadOrTwo) {
   options.thr = 2.0f;  // only the confirmation or the trial count ends the run
   options.num_try = 12;
-  const float run_tol = options.delta * scene.point_spacing;
-  const float sq_radius = scoring_sq_radius(scene.point_spacing, run_tol);
-  // The searches a second thread may run: the exact quad search and a grid scorer.
-  const FixedBases bases({0, options.base_max_len, 10.0f});
-  const ScanPairs pairs(scene.q, options.normal_tol);
-  const ExactIntersectionQuads quads(scene.q, 0.5625 * run_tol * run_tol, 0);
-  const CongruentBases congruent(pairs, quads, 1.0f);
-  const PointGrid grid(core::positions(scene.p), std::sqrt(static_cast<double>(sq_radius)));
-  const GridScorer scorer(scene.q, grid, sq_radius);
-  const SamePlace same_place{centroid(scene.q), 10, 5, run_tol};
-  const ConfirmationStop stopping(options.thr, 0.65f, 2, same_place);
+  const ThreadSafeParts made(scene, options);
+  const ConfirmationStop stopping(options.thr, 0.65f, 2, made.same_place);
   const CountingPolish polish;
   int improvements = 0;
   TrialIO io;
@@ -390,10 +413,12 @@ TEST_F(RunRegistration, TrialRoundsGiveTheSameRunOnOneThreadOrTwo) {
   int polished[2];
   for (int threads : {1, 2}) {
     const TrialRounds rounds(threads);
-    SearchParts parts;
-    parts.bases = &bases, parts.candidates = &congruent, parts.scorer = &scorer;
-    parts.polish = &polish, parts.stopping = &stopping, parts.scheduling = &rounds;
-    const RunSetup setup{parts, scene.p, scene.q, run_tol, options.num_try, false};
+    const RunSetup setup{made.parts(polish, stopping, rounds),
+                         scene.p,
+                         scene.q,
+                         made.run_tol,
+                         options.num_try,
+                         false};
     polish.calls = 0;
     rng.seed(0);
     runs[threads - 1] = run_search(setup, io, rng, true, 0);
@@ -437,15 +462,8 @@ struct FarPolish : Polish {
 TEST_F(RunRegistration, NoCandidateIsPolishedWhereAnEarlierPolishStarted) {
   options.thr = 2.0f;
   options.num_try = 8;
-  const float run_tol = options.delta * scene.point_spacing;
-  const float sq_radius = scoring_sq_radius(scene.point_spacing, run_tol);
-  const FixedBases bases({0, options.base_max_len, 10.0f});
-  const ScanPairs pairs(scene.q, options.normal_tol);
-  const ExactIntersectionQuads quads(scene.q, 0.5625 * run_tol * run_tol, 0);
-  const CongruentBases congruent(pairs, quads, 1.0f);
-  const PointGrid grid(core::positions(scene.p), std::sqrt(static_cast<double>(sq_radius)));
-  const GridScorer scorer(scene.q, grid, sq_radius);
-  const SamePlace same_place{centroid(scene.q), 10, 5, run_tol};
+  const ThreadSafeParts made(scene, options);
+  const SamePlace& same_place = made.same_place;
   const NotWherePolished not_where_polished{same_place};
   const ThresholdStop stopping(options.thr);
   const OneByOne one_by_one;
@@ -464,11 +482,9 @@ TEST_F(RunRegistration, NoCandidateIsPolishedWhereAnEarlierPolishStarted) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const FarPolish polish;
-    SearchParts parts;
-    parts.bases = &bases, parts.candidates = &congruent, parts.scorer = &scorer;
-    parts.polish = &polish, parts.stopping = &stopping, parts.scheduling = c.scheduling;
+    SearchParts parts = made.parts(polish, stopping, *c.scheduling);
     if (c.checked) parts.checks = {&not_where_polished};
-    const RunSetup setup{parts, scene.p, scene.q, run_tol, options.num_try, false};
+    const RunSetup setup{parts, scene.p, scene.q, made.run_tol, options.num_try, false};
     rng.seed(0);
     const EngineResult run = run_search(setup, io, rng, true, 0);
     int most = 0;
