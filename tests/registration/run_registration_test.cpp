@@ -28,6 +28,16 @@ namespace {
 
 using test::point;
 
+// A search of the given parts (no checks).
+SearchParts wired(const BaseSchedule& bases, const CandidateSource& candidates,
+                  const Scorer& scorer, const StoppingRule& stopping,
+                  const TrialScheduling& scheduling, const Polish* polish = nullptr) {
+  SearchParts parts;
+  parts.bases = &bases, parts.candidates = &candidates, parts.scorer = &scorer;
+  parts.polish = polish, parts.stopping = &stopping, parts.scheduling = &scheduling;
+  return parts;
+}
+
 // The specified search's parts over a scene, for tests that run single trials.
 struct SpecifiedParts {
   const FixedBases bases;
@@ -48,10 +58,12 @@ struct SpecifiedParts {
         stopping(o.thr) {}
 
   RunSetup setup(const test::Scene& scene, const EngineOptions& o) const {
-    SearchParts parts;
-    parts.bases = &bases, parts.candidates = &congruent, parts.scorer = &scorer;
-    parts.stopping = &stopping, parts.scheduling = &scheduling;
-    return {parts, scene.p, scene.q, o.delta * scene.point_spacing, o.num_try, false};
+    return {wired(bases, congruent, scorer, stopping, scheduling),
+            scene.p,
+            scene.q,
+            o.delta * scene.point_spacing,
+            o.num_try,
+            false};
   }
 };
 
@@ -379,10 +391,7 @@ struct ThreadSafeParts {
 
   SearchParts parts(const Polish& polish, const StoppingRule& stopping,
                     const TrialScheduling& scheduling) const {
-    SearchParts p;
-    p.bases = &bases, p.candidates = &congruent, p.scorer = &scorer;
-    p.polish = &polish, p.stopping = &stopping, p.scheduling = &scheduling;
-    return p;
+    return wired(bases, congruent, scorer, stopping, scheduling, &polish);
   }
 };
 
