@@ -43,18 +43,20 @@ bool fit_pairs(const core::PointSet& q, const core::PointSet& p,
   return true;
 }
 
-// Root mean square of how far the points of `q` land apart under motions a and b.
-double rms_change(const core::PointSet& q, const core::RigidTransform& a,
-                  const core::RigidTransform& b) {
+// `q` moved by `m`, into `out`.
+void move_all(const core::PointSet& q, const core::RigidTransform& m, core::PointSet& out) {
+  out = q;
+  for (core::Point3D& p : out) core::transform_point(p, m);
+}
+
+// Root mean square of how far apart the points land in two placements of the same points.
+double rms_change(const core::PointSet& a, const core::PointSet& b) {
   double sum = 0;
-  for (const core::Point3D& p : q) {
-    core::Point3D pa = p, pb = p;
-    core::transform_point(pa, a);
-    core::transform_point(pb, b);
-    const double d = core::distance(pa, pb);
+  for (size_t i = 0; i < a.size(); ++i) {
+    const double d = core::distance(a[i], b[i]);
     sum += d * d;
   }
-  return q.empty() ? 0 : std::sqrt(sum / static_cast<double>(q.size()));
+  return a.empty() ? 0 : std::sqrt(sum / static_cast<double>(a.size()));
 }
 
 // The squared distance from (x, y, z) to `p`, as the grid measures it.
@@ -74,13 +76,14 @@ RefineResult refine_with(const core::PointSet& q, const core::PointSet& p, Neare
   result.motion = start;
   std::vector<std::pair<int, int>> pairs, previous;
   near.resize(q.size(), -1);
+  // Q as the present motion places it; each step's placement serves the next step's pairing.
+  core::PointSet moved, next_moved;
+  move_all(q, result.motion, moved);
   for (int step = 0; step < options.iterations; ++step) {
     pairs.clear();
     for (size_t i = 0; i < q.size(); ++i) {
-      core::Point3D moved = q[i];
-      core::transform_point(moved, result.motion);
       double d2 = 0;
-      const int j = nearest(moved, near[i], d2);
+      const int j = nearest(moved[i], near[i], d2);
       if (j < 0 || !(d2 < options.sq_radius)) continue;
       if (options.normal_cosine > 0 &&
           std::abs(turned_normal_dot(q[i], result.motion, p[static_cast<size_t>(j)])) <
@@ -91,8 +94,10 @@ RefineResult refine_with(const core::PointSet& q, const core::PointSet& p, Neare
     if (pairs.size() < options.min_pairs || pairs == previous) break;
     core::RigidTransform next;
     if (!fit_pairs(q, p, pairs, next)) break;
-    const double moved_by = rms_change(q, result.motion, next);
+    move_all(q, next, next_moved);
+    const double moved_by = rms_change(moved, next_moved);
     result.motion = next;
+    moved.swap(next_moved);
     result.steps = step + 1;
     result.pairs = pairs.size();
     previous.swap(pairs);
