@@ -235,8 +235,10 @@ void PointGrid::nearest_k(double x, double y, double z, size_t k, std::vector<in
     });
     if (found.size() >= k || !std::isfinite(sq)) break;
   }
-  std::partial_sort(found.begin(), found.begin() + static_cast<long>(std::min(k, found.size())),
-                    found.end());
+  // The k least (distance, index) pairs, in order: a selection, then a sort of those alone.
+  const auto kth = found.begin() + static_cast<long>(std::min(k, found.size()));
+  std::nth_element(found.begin(), kth, found.end());
+  std::sort(found.begin(), kth);
   for (size_t j = 0; j < k && j < found.size(); ++j) out.push_back(found[j].second);
 }
 
