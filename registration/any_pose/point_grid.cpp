@@ -224,7 +224,9 @@ void PointGrid::nearest_k(double x, double y, double z, size_t k, std::vector<in
   out.clear();
   k = std::min(k, points_.size());
   if (k == 0) return;
-  std::vector<std::pair<double, int>> found;
+  // One list a thread, kept from call to call: the normals ask for millions of neighbourhoods,
+  // and a fresh list would grow by several allocations each time.
+  thread_local std::vector<std::pair<double, int>> found;
   // Every point lies within the box's diagonal of any query inside it; far queries widen on.
   for (double r = cell_;; r *= 2) {
     found.clear();
@@ -240,6 +242,9 @@ void PointGrid::nearest_k(double x, double y, double z, size_t k, std::vector<in
   std::nth_element(found.begin(), kth, found.end());
   std::sort(found.begin(), kth);
   for (size_t j = 0; j < k && j < found.size(); ++j) out.push_back(found[j].second);
+  // A query far from the points may have gathered many: that room is not kept.
+  constexpr size_t kKeptRoom = 4096;
+  if (found.capacity() > kKeptRoom) std::vector<std::pair<double, int>>().swap(found);
 }
 
 }  // namespace kestrel::registration
