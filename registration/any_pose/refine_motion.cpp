@@ -43,10 +43,14 @@ bool fit_pairs(const core::PointSet& q, const core::PointSet& p,
   return true;
 }
 
-// `q` moved by `m`, into `out`.
+// The positions of `q` moved by `m`, into `out` (whose normals mean nothing).
 void move_all(const core::PointSet& q, const core::RigidTransform& m, core::PointSet& out) {
-  out = q;
-  for (core::Point3D& p : out) core::transform_point(p, m);
+  out.resize(q.size());
+  for (size_t i = 0; i < q.size(); ++i) {
+    core::Point3D& p = out[i];
+    p.x = q[i].x, p.y = q[i].y, p.z = q[i].z;
+    core::transform_point(p, m);
+  }
 }
 
 // Root mean square of how far apart the points land in two placements of the same points.
