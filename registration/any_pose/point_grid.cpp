@@ -160,22 +160,6 @@ bool PointGrid::fill_columns(size_t n, At&& at, const std::function<bool()>& sto
   return true;
 }
 
-bool PointGrid::cell_range(double x, double y, double z, double r, int lo[3], int hi[3]) const {
-  // A hair wider than the ball: the cells are found by multiplying where the points were
-  // placed by dividing, and a cell too many only costs its distance checks.
-  constexpr double kSlack = 1e-9;
-  const double q[3] = {x, y, z};
-  for (int a = 0; a < 3; ++a) {
-    const double l = (q[a] - r - origin_[a]) * inv_cell_ - kSlack;
-    const double h = (q[a] + r - origin_[a]) * inv_cell_ + kSlack;
-    if (!(h >= 0) || !(l < dims_[a])) return false;  // also false for NaN
-    // Truncation is the floor here: both are clamped at 0 from below first.
-    lo[a] = l > 0 ? static_cast<int>(l) : 0;
-    hi[a] = h < dims_[a] - 1 ? static_cast<int>(h) : dims_[a] - 1;
-  }
-  return true;
-}
-
 bool PointGrid::any_within(double x, double y, double z, double sq_radius) const {
   return visit_within(x, y, z, sq_radius, [](int, double) { return true; });
 }

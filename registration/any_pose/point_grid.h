@@ -134,6 +134,23 @@ inline void PointGrid::row_run(int j, int k, int lo, int hi, uint32_t& s, uint32
   e = start_[last];
 }
 
+inline bool PointGrid::cell_range(double x, double y, double z, double r, int lo[3],
+                                  int hi[3]) const {
+  // A hair wider than the ball: the cells are found by multiplying where the points were
+  // placed by dividing, and a cell too many only costs its distance checks.
+  constexpr double kSlack = 1e-9;
+  const double q[3] = {x, y, z};
+  for (int a = 0; a < 3; ++a) {
+    const double l = (q[a] - r - origin_[a]) * inv_cell_ - kSlack;
+    const double h = (q[a] + r - origin_[a]) * inv_cell_ + kSlack;
+    if (!(h >= 0) || !(l < dims_[a])) return false;  // also false for NaN
+    // Truncation is the floor here: both are clamped at 0 from below first.
+    lo[a] = l > 0 ? static_cast<int>(l) : 0;
+    hi[a] = h < dims_[a] - 1 ? static_cast<int>(h) : dims_[a] - 1;
+  }
+  return true;
+}
+
 template <typename Visit>
 bool PointGrid::visit_within(double x, double y, double z, double sq_radius, Visit&& visit) const {
   int lo[3], hi[3];
