@@ -115,17 +115,14 @@ bool PolishedMotions::any_same(const SamePlace& same, const core::RigidTransform
   for (uint32_t k : unfiled_)
     if (same.same(at, placed_[k])) return true;
   // Only the cells that the ball of that distance around the moved anchor reaches (two or three
-  // along each axis, where the cube of cells around it holds 27), a hair wider, as rounding may
-  // move a bound across a cell's side.
+  // along each axis, where the cube of cells around its cell holds 27), a hair wider, as
+  // rounding may move a bound across a cell's side.
   constexpr double kSlack = 1e-9;
-  const int64_t r = static_cast<int64_t>(std::ceil(reach / cell_));
   const double centre[3] = {at.at.x, at.at.y, at.at.z};
   int64_t lo[3], hi[3];
   for (int a = 0; a < 3; ++a) {
-    const double from = std::floor((centre[a] - reach) / cell_ - kSlack);
-    const double to = std::floor((centre[a] + reach) / cell_ + kSlack);
-    lo[a] = std::max(c[a] - r, static_cast<int64_t>(from));
-    hi[a] = std::min(c[a] + r, static_cast<int64_t>(to));
+    lo[a] = static_cast<int64_t>(std::floor((centre[a] - reach) / cell_ - kSlack));
+    hi[a] = static_cast<int64_t>(std::floor((centre[a] + reach) / cell_ + kSlack));
   }
   for (int64_t x = lo[0]; x <= hi[0]; ++x)
     for (int64_t y = lo[1]; y <= hi[1]; ++y)
