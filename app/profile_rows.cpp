@@ -9,7 +9,8 @@ std::vector<ProfileRow> stage_rows(const registration::EngineResult& r) {
           {"motion_estimation", "motion estimation", r.times.motion_estimation},
           {"lcp_scoring", "LCP scoring", r.times.lcp_scoring},
           {"normals", "normals (any pose)", r.times.normals},
-          {"polish", "polish (any pose)", r.times.polish}};
+          {"polish", "polish (any pose)", r.times.polish},
+          {"features", "features (any pose)", r.times.features}};
 }
 
 std::vector<ProfileRow> read_rows(const ModelSets& m) {

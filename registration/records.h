@@ -137,6 +137,7 @@ struct StageTimes {
   double lcp_scoring = 0;
   double normals = 0;  // any pose: thinning, fitting the normals and deriving the settings
   double polish = 0;   // any pose: polishing the best motion against the full P
+  double features = 0;  // any pose: motions from matched surface features
 
   StageTimes& operator+=(const StageTimes& t) {
     base_selection += t.base_selection;
@@ -146,6 +147,7 @@ struct StageTimes {
     lcp_scoring += t.lcp_scoring;
     normals += t.normals;
     polish += t.polish;
+    features += t.features;
     return *this;
   }
 };

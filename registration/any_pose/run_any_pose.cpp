@@ -16,6 +16,7 @@
 #include "registration/any_pose/any_pose_plan.h"
 #include "registration/any_pose/any_pose_polish.h"
 #include "registration/any_pose/any_pose_scan.h"
+#include "registration/any_pose/feature_motions.h"
 #include "registration/any_pose/voxel_sample.h"
 #include "registration/registration.h"
 #include "registration/search/base_schedules.h"
@@ -59,6 +60,11 @@ constexpr double kFrontSpacings = 3;
 // takes an even share of them (the bundled scans stay below them).
 constexpr size_t kMaxPairs = 20000;
 constexpr size_t kMaxQuads = 50000;
+// Surface features: histograms over this many working spacings, a match carried within this
+// many, and this many of the motions that carry the most matches polished and scored.
+constexpr double kFeatureRadius = 4;
+constexpr double kFeatureTolerance = 2;
+constexpr size_t kFeatureMotions = 6;
 
 // The exact search's squared radius: three quarters of the run tolerance, squared. (The
 // specified search takes the tolerance itself as a squared radius, which only suits
@@ -132,6 +138,51 @@ struct SurfaceScoring {
   }
 };
 
+// How feature motions are weighed against the search's best.
+struct FeatureJudges {
+  const Scorer& surface;  // what polished candidates compete by
+  const Scorer& lcp;      // what alternatives report
+  const SamePlace& same;
+};
+
+// Puts `m` (scored `score` by the surface) in place of the result's best, which becomes the
+// first alternative; alternatives in m's place go.
+void adopt(const core::RigidTransform& m, const FeatureJudges& judges, EngineResult& result,
+           const std::function<bool()>& stop) {
+  std::vector<Alternative> alternatives;
+  if (result.improved)
+    alternatives.push_back({result.motion, judges.lcp.score(result.motion, 0, stop).value});
+  for (const Alternative& a : result.alternatives)
+    if (!judges.same(a.motion, m) && alternatives.size() < 3) alternatives.push_back(a);
+  result.alternatives = std::move(alternatives);
+  result.motion = m;
+  result.improved = true;
+  result.confirmed = false;
+  result.confirmations = 0;
+}
+
+// Motions from matched surface features compete with the search's best by the score polished
+// candidates compete by: where the scans share only a strip, bases rarely fall inside it, but
+// matched features do.
+void weigh_feature_motions(const Prepared& pr, const PolishSets& sets, const FeatureJudges& judges,
+                           const EngineHooks& hooks, EngineResult& result) {
+  const core::Clock::time_point t0 = core::Clock::now();
+  const double spacing = pr.plan.neighbour_distance;
+  const FeatureSettings settings{kFeatureRadius * spacing, kFeatureTolerance * spacing,
+                                 kFeatureMotions};
+  const std::function<bool()>& stop = hooks.should_stop;
+  double best = result.improved ? judges.surface.score(result.motion, 0, stop).value : 0;
+  for (const FeatureMotion& f : feature_motions(pr.p.working, pr.q.working, settings)) {
+    const core::RigidTransform m = quick_polish(sets, f.motion);
+    const double score = judges.surface.score(m, 0, stop).value;
+    if (score > best && !judges.same(m, result.motion)) {
+      adopt(m, judges, result, stop);
+      best = score;
+    }
+  }
+  result.times.features = core::elapsed_ms(t0);
+}
+
 EngineResult search(const Prepared& pr, const PolishSets& polish_sets,
                     const AnyPoseOptions& options, const EngineHooks& hooks, core::Random15& rng) {
   const int64_t start = core::tick_ms();
@@ -177,6 +228,9 @@ EngineResult search(const Prepared& pr, const PolishSets& polish_sets,
   const TrialIO io{hooks, options.console, options.console_progress, options.debug};
   EngineResult result = run_search(setup, io, rng, false, start);
   result.times.pair_extraction += table_ms;
+  if (!result.stopped)
+    weigh_feature_motions(pr, polish_sets, {surface.scorer, scorer, fixed.same_place}, hooks,
+                          result);
   return result;
 }
 

@@ -1,0 +1,300 @@
+#include "registration/any_pose/feature_motions.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include "registration/any_pose/point_grid.h"
+#include "registration/congruent/linear_algebra.h"
+#include "registration/search/same_place.h"
+
+namespace kestrel::registration {
+
+namespace {
+
+constexpr int kBinsPerAngle = 11;
+constexpr double kPi = 3.14159265358979323846;
+// Two matches give a motion when their lengths agree within the tolerance and the cosines
+// between their normals and the line joining them within these.
+constexpr double kNormalCosSlack = 0.2;
+constexpr double kLineCosSlack = 0.25;
+// Motions are counted out of at most this many pairs of matches, taken evenly.
+constexpr size_t kMaxPairs = 40000;
+
+struct Vec {
+  double x, y, z;
+};
+Vec operator-(const Vec& a, const Vec& b) {
+  return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Vec operator+(const Vec& a, const Vec& b) {
+  return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+Vec operator*(double s, const Vec& a) {
+  return {s * a.x, s * a.y, s * a.z};
+}
+double dot(const Vec& a, const Vec& b) {
+  return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+Vec cross(const Vec& a, const Vec& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+double norm(const Vec& a) {
+  return std::sqrt(dot(a, a));
+}
+Vec position(const core::Point3D& p) {
+  return {p.x, p.y, p.z};
+}
+Vec normal(const core::Point3D& p, double sign) {
+  return {sign * p.nx, sign * p.ny, sign * p.nz};
+}
+
+int bin(double value, double lo, double hi) {
+  const int b = static_cast<int>((value - lo) / (hi - lo) * kBinsPerAngle);
+  return std::clamp(b, 0, kBinsPerAngle - 1);
+}
+
+// Adds the three angles of the pair (a, b) to `h`: the frame stands on the normal that makes the
+// larger angle with the line between them, so the pair gives the same angles either way round.
+void add_pair(const Vec& pa, const Vec& na, const Vec& pb, const Vec& nb, SurfaceFeature& h) {
+  Vec d = pb - pa;
+  const double len = norm(d);
+  if (!(len > 0)) return;
+  d = (1 / len) * d;
+  Vec u = na, t = nb;
+  if (std::fabs(dot(na, d)) < std::fabs(dot(nb, d))) {
+    u = nb;
+    t = na;
+    d = -1.0 * d;
+  }
+  Vec v = cross(d, u);
+  const double vn = norm(v);
+  if (!(vn > 1e-12)) return;
+  v = (1 / vn) * v;
+  const Vec w = cross(u, v);
+  h[static_cast<size_t>(bin(dot(v, t), -1, 1))] += 1;
+  h[static_cast<size_t>(kBinsPerAngle + bin(dot(u, d), -1, 1))] += 1;
+  h[static_cast<size_t>(2 * kBinsPerAngle + bin(std::atan2(dot(w, t), dot(u, t)), -kPi, kPi))] += 1;
+}
+
+// Each count as a share of the pairs, in percent, so that denser patches weigh the same.
+void to_percent(SurfaceFeature& h, size_t pairs) {
+  if (pairs == 0) return;
+  const float s = 100.0f / static_cast<float>(pairs);
+  for (float& v : h) v *= s;
+}
+
+float sq_distance(const SurfaceFeature& a, const SurfaceFeature& b) {
+  float s = 0;
+  for (size_t i = 0; i < kFeatureBins; ++i) {
+    const float d = a[i] - b[i];
+    s += d * d;
+  }
+  return s;
+}
+
+struct Match {
+  int p, q;
+};
+
+// The pairs (p, q) whose features are each other's nearest.
+std::vector<Match> mutual_matches(const std::vector<SurfaceFeature>& fp,
+                                  const std::vector<SurfaceFeature>& fq) {
+  const float inf = std::numeric_limits<float>::infinity();
+  std::vector<float> p_best(fp.size(), inf);
+  std::vector<int> p_near(fp.size(), -1), q_near(fq.size(), -1);
+  for (size_t j = 0; j < fq.size(); ++j) {
+    float q_best = inf;
+    for (size_t i = 0; i < fp.size(); ++i) {
+      const float d = sq_distance(fq[j], fp[i]);
+      if (d < q_best) {
+        q_best = d;
+        q_near[j] = static_cast<int>(i);
+      }
+      if (d < p_best[i]) {
+        p_best[i] = d;
+        p_near[i] = static_cast<int>(j);
+      }
+    }
+  }
+  std::vector<Match> out;
+  for (size_t j = 0; j < fq.size(); ++j)
+    if (q_near[j] >= 0 && p_near[static_cast<size_t>(q_near[j])] == static_cast<int>(j))
+      out.push_back({q_near[j], static_cast<int>(j)});
+  return out;
+}
+
+// The rigid motion that best carries the Q points onto the P points (Kabsch); false when it is
+// not defined.
+bool fit_motion(const std::vector<Vec>& q, const std::vector<Vec>& p, core::RigidTransform& out) {
+  const double n = static_cast<double>(q.size());
+  Vec cq{0, 0, 0}, cp{0, 0, 0};
+  for (size_t i = 0; i < q.size(); ++i) {
+    cq = cq + q[i];
+    cp = cp + p[i];
+  }
+  cq = (1 / n) * cq;
+  cp = (1 / n) * cp;
+  double H[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+  for (size_t i = 0; i < q.size(); ++i) {
+    const Vec a = q[i] - cq, b = p[i] - cp;
+    const double av[3] = {a.x, a.y, a.z}, bv[3] = {b.x, b.y, b.z};
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 3; ++c) H[r * 3 + c] += av[r] * bv[c];
+  }
+  double R[9];
+  if (!best_rotation(H, R)) return false;
+  core::DenseMatrix L(3, 3);
+  for (uint32_t r = 0; r < 3; ++r)
+    for (uint32_t c = 0; c < 3; ++c) L(r, c) = R[r * 3 + c];
+  const Vec t{cp.x - (R[0] * cq.x + R[1] * cq.y + R[2] * cq.z),
+              cp.y - (R[3] * cq.x + R[4] * cq.y + R[5] * cq.z),
+              cp.z - (R[6] * cq.x + R[7] * cq.y + R[8] * cq.z)};
+  out = core::linear_motion(L, t.x, t.y, t.z);
+  return true;
+}
+
+Vec moved(const core::RigidTransform& m, const Vec& v) {
+  core::Point3D x{v.x, v.y, v.z};
+  core::transform_point(x, m);
+  return {x.x, x.y, x.z};
+}
+
+// Matched points and normals as the motions read them.
+struct MatchSet {
+  std::vector<Vec> p, q, np, nq;
+};
+
+MatchSet match_set(const core::PointSet& p, const core::PointSet& q,
+                   const std::vector<Match>& matches, double q_sign) {
+  MatchSet s;
+  for (const Match& m : matches) {
+    const core::Point3D& a = p[static_cast<size_t>(m.p)];
+    const core::Point3D& b = q[static_cast<size_t>(m.q)];
+    s.p.push_back(position(a));
+    s.q.push_back(position(b));
+    s.np.push_back(normal(a, 1));
+    s.nq.push_back(normal(b, q_sign));
+  }
+  return s;
+}
+
+// Whether matches a and b agree as a rigid pair: lengths, and normals to each other and to the
+// line between them.
+bool rigid_pair(const MatchSet& s, size_t a, size_t b, double min_length, double tolerance) {
+  const Vec ep = s.p[b] - s.p[a], eq = s.q[b] - s.q[a];
+  const double lp = norm(ep), lq = norm(eq);
+  if (lp < min_length || std::fabs(lp - lq) > tolerance) return false;
+  if (std::fabs(dot(s.np[a], s.np[b]) - dot(s.nq[a], s.nq[b])) > kNormalCosSlack) return false;
+  const double ip = 1 / lp, iq = 1 / lq;
+  return std::fabs(dot(s.np[a], ep) * ip - dot(s.nq[a], eq) * iq) < kLineCosSlack &&
+         std::fabs(dot(s.np[b], ep) * ip - dot(s.nq[b], eq) * iq) < kLineCosSlack;
+}
+
+// The matches that `m` brings within the tolerance.
+std::vector<size_t> carried_by(const MatchSet& s, const core::RigidTransform& m, double tol_sq) {
+  std::vector<size_t> out;
+  for (size_t k = 0; k < s.p.size(); ++k) {
+    const Vec d = moved(m, s.q[k]) - s.p[k];
+    if (dot(d, d) < tol_sq) out.push_back(k);
+  }
+  return out;
+}
+
+// The motion of two matches: their points and a normal's length beyond each.
+bool pair_motion(const MatchSet& s, size_t a, size_t b, core::RigidTransform& out) {
+  const double len = 0.5 * norm(s.p[b] - s.p[a]);
+  const std::vector<Vec> q{s.q[a], s.q[b], s.q[a] + len * s.nq[a], s.q[b] + len * s.nq[b]};
+  const std::vector<Vec> p{s.p[a], s.p[b], s.p[a] + len * s.np[a], s.p[b] + len * s.np[b]};
+  return fit_motion(q, p, out);
+}
+
+// Every motion of a rigid pair of matches that carries at least three of them, refitted to
+// those it carries.
+void pair_motions(const MatchSet& s, const FeatureSettings& settings,
+                  std::vector<FeatureMotion>& out) {
+  const size_t n = s.p.size();
+  const size_t all = n * (n - 1) / 2;
+  const size_t step = std::max<size_t>(1, all / kMaxPairs);
+  const double tol_sq = settings.tolerance * settings.tolerance;
+  size_t pair = 0;
+  for (size_t a = 0; a < n; ++a)
+    for (size_t b = a + 1; b < n; ++b, ++pair) {
+      if (pair % step != 0 || !rigid_pair(s, a, b, settings.radius, settings.tolerance)) continue;
+      core::RigidTransform m;
+      if (!pair_motion(s, a, b, m)) continue;
+      const std::vector<size_t> carried = carried_by(s, m, tol_sq);
+      if (carried.size() < 3) continue;
+      std::vector<Vec> q, p;
+      for (size_t k : carried) {
+        q.push_back(s.q[k]);
+        p.push_back(s.p[k]);
+      }
+      core::RigidTransform refit;
+      if (!fit_motion(q, p, refit)) continue;
+      const int count = static_cast<int>(carried_by(s, refit, tol_sq).size());
+      out.push_back({count >= static_cast<int>(carried.size()) ? refit : m,
+                     std::max(count, static_cast<int>(carried.size()))});
+    }
+}
+
+}  // namespace
+
+std::vector<SurfaceFeature> surface_features(const core::PointSet& working, double radius,
+                                             bool flip) {
+  const size_t n = working.size();
+  std::vector<SurfaceFeature> own(n, SurfaceFeature{}), out(n, SurfaceFeature{});
+  if (n == 0 || !(radius > 0)) return out;
+  const PointGrid grid(working, radius);
+  const double sign = flip ? -1 : 1;
+  const double sq = radius * radius;
+  std::vector<std::vector<int>> near(n);
+  for (size_t i = 0; i < n; ++i) {
+    const core::Point3D& a = working[i];
+    grid.for_each_within(a.x, a.y, a.z, sq, [&](int j) {
+      if (static_cast<size_t>(j) == i) return;
+      near[i].push_back(j);
+      const core::Point3D& b = working[static_cast<size_t>(j)];
+      add_pair(position(a), normal(a, sign), position(b), normal(b, sign), own[i]);
+    });
+    to_percent(own[i], near[i].size());
+  }
+  // Blended with the neighbours' own histograms, nearer ones weighing more.
+  for (size_t i = 0; i < n; ++i) {
+    out[i] = own[i];
+    if (near[i].empty()) continue;
+    const float share = 1.0f / static_cast<float>(near[i].size());
+    for (int j : near[i]) {
+      const double d = norm(position(working[i]) - position(working[static_cast<size_t>(j)]));
+      const float w = share / static_cast<float>(std::max(d, 1e-12 * radius));
+      for (size_t k = 0; k < kFeatureBins; ++k) out[i][k] += w * own[static_cast<size_t>(j)][k];
+    }
+  }
+  return out;
+}
+
+std::vector<FeatureMotion> feature_motions(const core::PointSet& p, const core::PointSet& q,
+                                           const FeatureSettings& settings) {
+  std::vector<FeatureMotion> all;
+  const std::vector<SurfaceFeature> fp = surface_features(p, settings.radius, false);
+  for (const bool flip : {false, true}) {
+    const std::vector<SurfaceFeature> fq = surface_features(q, settings.radius, flip);
+    const MatchSet s = match_set(p, q, mutual_matches(fp, fq), flip ? -1 : 1);
+    pair_motions(s, settings, all);
+  }
+  std::stable_sort(all.begin(), all.end(), [](const FeatureMotion& a, const FeatureMotion& b) {
+    return a.carried > b.carried;
+  });
+  const SamePlace same{centroid(q), 5, 5, static_cast<float>(settings.tolerance)};
+  std::vector<FeatureMotion> out;
+  for (const FeatureMotion& f : all) {
+    if (out.size() == settings.count) break;
+    bool distinct = true;
+    for (const FeatureMotion& o : out) distinct = distinct && !same(f.motion, o.motion);
+    if (distinct) out.push_back(f);
+  }
+  return out;
+}
+
+}  // namespace kestrel::registration

@@ -1,0 +1,46 @@
+#pragma once
+// Motions proposed by local surface shape. Each working point gets a histogram of how the
+// surface turns around it: the angles between its normal, its neighbours' normals and the lines
+// to them, blended with its neighbours' own histograms (fast point feature histograms). Points
+// of Q and P whose histograms are each other's nearest are matched; every two matches whose
+// lengths and normals agree give a motion, and the motions that carry the most matches win.
+// Where two scans share only a strip, wide bases rarely fall inside it, but matches do.
+
+#include <array>
+#include <cstddef>
+#include <vector>
+
+#include "core/point_set.h"
+#include "core/rigid_transform.h"
+
+namespace kestrel::registration {
+
+constexpr size_t kFeatureBins = 33;  // three angles, eleven bins each
+using SurfaceFeature = std::array<float, kFeatureBins>;
+
+// The histogram of every point of `working` (positions and unit normals) over the neighbours
+// within `radius`; with `flip` the normals count as turned the other way. A point without
+// neighbours gets an empty histogram.
+std::vector<SurfaceFeature> surface_features(const core::PointSet& working, double radius,
+                                             bool flip);
+
+// A matched point of Q and of P, by index, and how many matches the motion they gave carries.
+struct FeatureMotion {
+  core::RigidTransform motion;  // Q onto P
+  int carried = 0;              // matches it brings within the tolerance
+};
+
+struct FeatureSettings {
+  double radius = 0;     // of the histograms' neighbourhoods
+  double tolerance = 0;  // a match is carried when moved this close to its P point
+  size_t count = 6;      // motions at most, most matches first
+};
+
+// The motions that carry the most mutual feature matches between P and Q (both working sets
+// with oriented normals), each refitted to the matches it carries, at least three of them, and
+// no two alike. Q's normals are tried as they are and turned over, since each scan's normals
+// were oriented on their own.
+std::vector<FeatureMotion> feature_motions(const core::PointSet& p, const core::PointSet& q,
+                                           const FeatureSettings& settings);
+
+}  // namespace kestrel::registration
