@@ -21,6 +21,9 @@ constexpr double kNormalCosSlack = 0.2;
 constexpr double kLineCosSlack = 0.25;
 // Motions are counted out of at most this many pairs of matches, taken evenly.
 constexpr size_t kMaxPairs = 40000;
+// Motions within these of a better one vote for it (in match tolerances).
+constexpr double kNearDegrees = 10;
+constexpr double kNearTolerances = 2.5;
 
 struct Vec {
   double x, y, z;
@@ -212,16 +215,16 @@ bool pair_motion(const MatchSet& s, size_t a, size_t b, core::RigidTransform& ou
 
 // Every motion of a rigid pair of matches that carries at least three of them, refitted to
 // those it carries.
-void pair_motions(const MatchSet& s, const FeatureSettings& settings,
+void pair_motions(const MatchSet& s, double min_length, double tolerance,
                   std::vector<FeatureMotion>& out) {
   const size_t n = s.p.size();
   const size_t all = n * (n - 1) / 2;
   const size_t step = std::max<size_t>(1, all / kMaxPairs);
-  const double tol_sq = settings.tolerance * settings.tolerance;
+  const double tol_sq = tolerance * tolerance;
   size_t pair = 0;
   for (size_t a = 0; a < n; ++a)
     for (size_t b = a + 1; b < n; ++b, ++pair) {
-      if (pair % step != 0 || !rigid_pair(s, a, b, settings.radius, settings.tolerance)) continue;
+      if (pair % step != 0 || !rigid_pair(s, a, b, min_length, tolerance)) continue;
       core::RigidTransform m;
       if (!pair_motion(s, a, b, m)) continue;
       const std::vector<size_t> carried = carried_by(s, m, tol_sq);
@@ -233,9 +236,9 @@ void pair_motions(const MatchSet& s, const FeatureSettings& settings,
       }
       core::RigidTransform refit;
       if (!fit_motion(q, p, refit)) continue;
-      const int count = static_cast<int>(carried_by(s, refit, tol_sq).size());
-      out.push_back({count >= static_cast<int>(carried.size()) ? refit : m,
-                     std::max(count, static_cast<int>(carried.size()))});
+      const size_t again = carried_by(s, refit, tol_sq).size();
+      const bool better = again >= carried.size();
+      out.push_back({better ? refit : m, static_cast<int>(better ? again : carried.size())});
     }
 }
 
@@ -277,24 +280,34 @@ std::vector<SurfaceFeature> surface_features(const core::PointSet& working, doub
 std::vector<FeatureMotion> feature_motions(const core::PointSet& p, const core::PointSet& q,
                                            const FeatureSettings& settings) {
   std::vector<FeatureMotion> all;
-  const std::vector<SurfaceFeature> fp = surface_features(p, settings.radius, false);
-  for (const bool flip : {false, true}) {
-    const std::vector<SurfaceFeature> fq = surface_features(q, settings.radius, flip);
-    const MatchSet s = match_set(p, q, mutual_matches(fp, fq), flip ? -1 : 1);
-    pair_motions(s, settings, all);
+  for (const double radius : settings.radii) {
+    const std::vector<SurfaceFeature> fp = surface_features(p, radius, false);
+    for (const bool flip : {false, true}) {
+      const std::vector<SurfaceFeature> fq = surface_features(q, radius, flip);
+      const MatchSet s = match_set(p, q, mutual_matches(fp, fq), flip ? -1 : 1);
+      pair_motions(s, radius, settings.tolerance, all);
+    }
   }
   std::stable_sort(all.begin(), all.end(), [](const FeatureMotion& a, const FeatureMotion& b) {
     return a.carried > b.carried;
   });
-  const SamePlace same{centroid(q), 5, 5, static_cast<float>(settings.tolerance)};
-  std::vector<FeatureMotion> out;
+  // Motions near each other pool their votes, led by the one that carries the most.
+  const SamePlace near{centroid(q), static_cast<float>(kNearDegrees),
+                       static_cast<float>(kNearTolerances), static_cast<float>(settings.tolerance)};
+  std::vector<FeatureMotion> groups;
   for (const FeatureMotion& f : all) {
-    if (out.size() == settings.count) break;
-    bool distinct = true;
-    for (const FeatureMotion& o : out) distinct = distinct && !same(f.motion, o.motion);
-    if (distinct) out.push_back(f);
+    auto g = std::find_if(groups.begin(), groups.end(),
+                          [&](const FeatureMotion& x) { return near(f.motion, x.motion); });
+    if (g == groups.end())
+      groups.push_back(f);
+    else
+      g->carried += f.carried;
   }
-  return out;
+  std::stable_sort(
+      groups.begin(), groups.end(),
+      [](const FeatureMotion& a, const FeatureMotion& b) { return a.carried > b.carried; });
+  if (groups.size() > settings.count) groups.resize(settings.count);
+  return groups;
 }
 
 }  // namespace kestrel::registration

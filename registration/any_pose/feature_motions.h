@@ -24,22 +24,24 @@ using SurfaceFeature = std::array<float, kFeatureBins>;
 std::vector<SurfaceFeature> surface_features(const core::PointSet& working, double radius,
                                              bool flip);
 
-// A matched point of Q and of P, by index, and how many matches the motion they gave carries.
+// A motion that matched features propose, and its votes: the matches it brings within the
+// tolerance, with those of the weaker motions near it.
 struct FeatureMotion {
   core::RigidTransform motion;  // Q onto P
-  int carried = 0;              // matches it brings within the tolerance
+  int carried = 0;
 };
 
 struct FeatureSettings {
-  double radius = 0;     // of the histograms' neighbourhoods
-  double tolerance = 0;  // a match is carried when moved this close to its P point
-  size_t count = 6;      // motions at most, most matches first
+  std::vector<double> radii;  // of the histograms' neighbourhoods, each in turn
+  double tolerance = 0;       // a match is carried when moved this close to its P point
+  size_t count = 12;          // motions at most, most votes first
 };
 
-// The motions that carry the most mutual feature matches between P and Q (both working sets
-// with oriented normals), each refitted to the matches it carries, at least three of them, and
-// no two alike. Q's normals are tried as they are and turned over, since each scan's normals
-// were oriented on their own.
+// The motions with the most votes from mutual feature matches between P and Q (both working
+// sets with oriented normals), at every radius. Each motion of two matches that carries at least
+// three is refitted to those it carries; motions near a better one add their votes to it. Q's
+// normals are tried as they are and turned over, since each scan's normals were oriented on
+// their own.
 std::vector<FeatureMotion> feature_motions(const core::PointSet& p, const core::PointSet& q,
                                            const FeatureSettings& settings);
 

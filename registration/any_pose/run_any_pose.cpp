@@ -17,6 +17,7 @@
 #include "registration/any_pose/any_pose_polish.h"
 #include "registration/any_pose/any_pose_scan.h"
 #include "registration/any_pose/feature_motions.h"
+#include "registration/any_pose/plane_steps.h"
 #include "registration/any_pose/voxel_sample.h"
 #include "registration/registration.h"
 #include "registration/search/base_schedules.h"
@@ -54,17 +55,23 @@ constexpr int32_t kMaxTrials = 150;
 // mean of a cell, so little noise remains) and their normals agree within these degrees.
 constexpr double kOnSurfaceSpacings = 0.25;
 constexpr double kOnSurfaceDegrees = 25;
+constexpr double kPi = 3.14159265358979323846;
 // Beyond this many working spacings in front of a scan's surface a point would have been seen.
 constexpr double kFrontSpacings = 3;
 // Flat or featureless scans let nearly every pair and quad through; beyond these counts a trial
 // takes an even share of them (the bundled scans stay below them).
 constexpr size_t kMaxPairs = 20000;
 constexpr size_t kMaxQuads = 50000;
-// Surface features: histograms over this many working spacings, a match carried within this
-// many, and this many of the motions that carry the most matches polished and scored.
-constexpr double kFeatureRadius = 4;
+// Surface features: histograms over each of these many working spacings (matches found at one
+// radius are missed at another), a match carried within this many, and this many of the motions
+// with the most votes brought in by point-to-plane steps (their radii in working spacings, as
+// the any-pose ICP's) and scored.
+constexpr double kFeatureRadii[] = {3, 4, 5};
 constexpr double kFeatureTolerance = 2;
-constexpr size_t kFeatureMotions = 6;
+constexpr size_t kFeatureMotions = 12;
+constexpr double kFeatureStepRadii[] = {5, 5, 4, 4, 3, 3, 2};
+constexpr int kFeatureSteps = 14;
+constexpr double kFeatureSettle = 0.01;
 
 // The exact search's squared radius: three quarters of the run tolerance, squared. (The
 // specified search takes the tolerance itself as a squared radius, which only suits
@@ -132,7 +139,6 @@ struct SurfaceScoring {
         scorer(pr.q.working, pr.p.working, *pr.p_grid, tolerances(pr.plan), p_space, q_space) {}
 
   static SurfaceTolerances tolerances(const AnyPosePlan& plan) {
-    const double kPi = 3.14159265358979323846;
     return {score_sq_radius(plan), kOnSurfaceSpacings * plan.neighbour_distance,
             std::cos(kOnSurfaceDegrees * kPi / 180)};
   }
@@ -164,16 +170,23 @@ void adopt(const core::RigidTransform& m, const FeatureJudges& judges, EngineRes
 // Motions from matched surface features compete with the search's best by the score polished
 // candidates compete by: where the scans share only a strip, bases rarely fall inside it, but
 // matched features do.
-void weigh_feature_motions(const Prepared& pr, const PolishSets& sets, const FeatureJudges& judges,
+void weigh_feature_motions(const Prepared& pr, const FeatureJudges& judges,
                            const EngineHooks& hooks, EngineResult& result) {
   const core::Clock::time_point t0 = core::Clock::now();
   const double spacing = pr.plan.neighbour_distance;
-  const FeatureSettings settings{kFeatureRadius * spacing, kFeatureTolerance * spacing,
-                                 kFeatureMotions};
+  FeatureSettings settings{{}, kFeatureTolerance * spacing, kFeatureMotions};
+  for (const double r : kFeatureRadii) settings.radii.push_back(r * spacing);
+  PlaneStepOptions steps;
+  for (const double r : kFeatureStepRadii) steps.radii.push_back(r * spacing);
+  steps.steps = kFeatureSteps;
+  steps.min_cosine = std::cos(kOnSurfaceDegrees * kPi / 180);
+  steps.settle = kFeatureSettle * spacing;
   const std::function<bool()>& stop = hooks.should_stop;
   double best = result.improved ? judges.surface.score(result.motion, 0, stop).value : 0;
   for (const FeatureMotion& f : feature_motions(pr.p.working, pr.q.working, settings)) {
-    const core::RigidTransform m = quick_polish(sets, f.motion);
+    if (stop && stop()) break;
+    const core::RigidTransform m =
+        plane_steps(pr.q.working, pr.p.working, *pr.p_grid, f.motion, steps);
     const double score = judges.surface.score(m, 0, stop).value;
     if (score > best && !judges.same(m, result.motion)) {
       adopt(m, judges, result, stop);
@@ -229,8 +242,7 @@ EngineResult search(const Prepared& pr, const PolishSets& polish_sets,
   EngineResult result = run_search(setup, io, rng, false, start);
   result.times.pair_extraction += table_ms;
   if (!result.stopped)
-    weigh_feature_motions(pr, polish_sets, {surface.scorer, scorer, fixed.same_place}, hooks,
-                          result);
+    weigh_feature_motions(pr, {surface.scorer, scorer, fixed.same_place}, hooks, result);
   return result;
 }
 
