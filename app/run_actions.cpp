@@ -98,6 +98,7 @@ void judge_shown_q(AppState& state) {
   registration::weigh_alternatives(state.judgement, m.full_p, m.full_q, m.saved_full_q,
                                    state.last_run.alternatives, state.last_run.best_lcp,
                                    state.params.threads);
+  if (state.last_run.by_features) registration::found_by_features(state.judgement);
 }
 
 // After a run: the verdict on its motion, or why there is none.
@@ -250,6 +251,7 @@ void judge_on_scene(AppState& state, const registration::FitScene& scene) {
   state.judgement =
       registration::judge_and_weigh(scene, shown_placement(state), state.last_run.alternatives,
                                     state.last_run.best_lcp, state.params.threads);
+  if (state.last_run.by_features) registration::found_by_features(state.judgement);
 }
 
 // Moves the shown Q by the surface steps' result `fit` (a motion of Q as loaded; Q lies at

@@ -83,6 +83,8 @@ PairRecord register_pair(const ScanSet& set, size_t a, size_t b, int threads,
   options.console = false;
   options.console_progress = false;
   options.max_trials = kMaxTrials;
+  // A pair serves the pose graph only when confident or snug, which a feature motion never is.
+  options.feature_motions = false;
   registration::EngineHooks hooks;
   hooks.should_stop = stop;
   core::Random15 rng;

@@ -62,6 +62,9 @@ struct AnyPoseOptions {
   float delta = 0.9f;  // run tolerance in units of the thinned scans' spacing
   int32_t threads = core::kDefaultThreads;  // 1 or 2; the same motion either way
   int32_t max_trials = 0;  // > 0: at most this many trials (a caller with many pairs to try)
+  // Motions from matched surface features compete with the search's (a caller that can use
+  // only results the search's bases found again, such as the assembly, turns them off).
+  bool feature_motions = true;
   bool debug = false;
   bool console = true;
   bool console_progress = true;
@@ -167,6 +170,7 @@ struct EngineResult {
   bool stopped = false;         // the should_stop hook ended the run
   bool confirmed = false;       // a later trial found the best motion again (any-pose stop)
   int32_t confirmations = 0;    // later trials (other bases) that found the best motion again
+  bool by_features = false;     // the motion came from matched surface features, not a base
   std::vector<Alternative> alternatives;  // up to 3 distinct runners-up, best first
   EngineCounts counts;
   StageTimes times;

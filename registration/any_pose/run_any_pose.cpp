@@ -151,8 +151,8 @@ struct FeatureJudges {
   const SamePlace& same;
 };
 
-// Puts `m` (scored `score` by the surface) in place of the result's best, which becomes the
-// first alternative; alternatives in m's place go.
+// Puts `m` in place of the result's best, which becomes the first alternative; alternatives in
+// m's place go.
 void adopt(const core::RigidTransform& m, const FeatureJudges& judges, EngineResult& result,
            const std::function<bool()>& stop) {
   std::vector<Alternative> alternatives;
@@ -165,6 +165,7 @@ void adopt(const core::RigidTransform& m, const FeatureJudges& judges, EngineRes
   result.improved = true;
   result.confirmed = false;
   result.confirmations = 0;
+  result.by_features = true;
 }
 
 // Motions from matched surface features compete with the search's best by the score polished
@@ -241,7 +242,7 @@ EngineResult search(const Prepared& pr, const PolishSets& polish_sets,
   const TrialIO io{hooks, options.console, options.console_progress, options.debug};
   EngineResult result = run_search(setup, io, rng, false, start);
   result.times.pair_extraction += table_ms;
-  if (!result.stopped)
+  if (!result.stopped && options.feature_motions)
     weigh_feature_motions(pr, {surface.scorer, scorer, fixed.same_place}, hooks, result);
   return result;
 }

@@ -133,6 +133,18 @@ const char* verdict_name(Verdict verdict) {
   return "no_match";
 }
 
+void at_most_uncertain(Judgement& j, const char* why) {
+  if (j.verdict == Verdict::kConfident) j.verdict = Verdict::kUncertain;
+  j.snug = false;
+  j.reason += "; ";
+  j.reason += why;
+}
+
+void found_by_features(Judgement& j) {
+  if (j.verdict != Verdict::kNoMatch)
+    at_most_uncertain(j, "found by matched surface features alone");
+}
+
 Judgement judge_fit(const FitEvidence& fit) {
   Judgement j;
   j.fit = fit;
@@ -176,11 +188,8 @@ Judgement judge_motion(const FitScene& scene, const core::RigidTransform& motion
   std::snprintf(line, sizeof line, "; settles %.2g degrees and %.3g away", j.settle_degrees,
                 j.settle_shift);
   j.reason += line;
-  if ((j.verdict == Verdict::kConfident || j.snug) && turned_rival(scene, j)) {
-    if (j.verdict == Verdict::kConfident) j.verdict = Verdict::kUncertain;
-    j.snug = false;
-    j.reason += "; it fits about as well turned half a turn";
-  }
+  if ((j.verdict == Verdict::kConfident || j.snug) && turned_rival(scene, j))
+    at_most_uncertain(j, "it fits about as well turned half a turn");
   return j;
 }
 
@@ -280,10 +289,7 @@ void weigh_on(Judgement& j, const FitScene& scene, const core::PointSet& q_judge
                               s.fit.constraint});
     rivals += rivals_result(j, s);
   }
-  if (rivals == 0) return;
-  if (j.verdict == Verdict::kConfident) j.verdict = Verdict::kUncertain;
-  j.snug = false;
-  j.reason += "; another motion fits about as well";
+  if (rivals > 0) at_most_uncertain(j, "another motion fits about as well");
 }
 
 }  // namespace

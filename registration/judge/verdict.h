@@ -40,6 +40,14 @@ struct Judgement {
 // "confident", "uncertain" or "no_match".
 const char* verdict_name(Verdict verdict);
 
+// Takes confidence away: a confident verdict becomes uncertain and the fit is not snug; `why`
+// joins the reason.
+void at_most_uncertain(Judgement& j, const char* why);
+
+// The verdict on a motion that only matched surface features found: no base of the search found
+// it again, and a nearly symmetric part matches itself turned, so it is at most uncertain.
+void found_by_features(Judgement& j);
+
 // Measures and judges `motion` (Q onto P) on the full scans. A coarse motion is judged by where
 // it settles: a copy is first refined by closest-point steps, and a motion that settles far
 // from where it stood is at most uncertain, since the files hold the motion itself.

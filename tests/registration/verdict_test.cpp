@@ -210,5 +210,29 @@ TEST(Verdict, TwoThreadsWeighAlternativesAsOneDoes) {
   }
 }
 
+// A motion that only matched surface features found keeps every verdict but confidence.
+TEST(Verdict, AMotionFoundByFeaturesAloneIsAtMostUncertain) {
+  struct Case {
+    Verdict verdict;
+    bool snug;
+    Verdict expected;
+  };
+  const Case cases[] = {{Verdict::kConfident, true, Verdict::kUncertain},
+                        {Verdict::kUncertain, true, Verdict::kUncertain},
+                        {Verdict::kUncertain, false, Verdict::kUncertain},
+                        {Verdict::kNoMatch, false, Verdict::kNoMatch}};
+  for (const Case& c : cases) {
+    Judgement j;
+    j.verdict = c.verdict;
+    j.snug = c.snug;
+    j.reason = "figures";
+    found_by_features(j);
+    EXPECT_EQ(j.verdict, c.expected) << verdict_name(c.verdict);
+    EXPECT_FALSE(j.snug) << verdict_name(c.verdict);
+    if (c.verdict != Verdict::kNoMatch)
+      EXPECT_EQ(j.reason, "figures; found by matched surface features alone");
+  }
+}
+
 }  // namespace
 }  // namespace kestrel::registration
