@@ -51,7 +51,8 @@ std::vector<ProfileRow> evidence_rows(const registration::Judgement& j,
           {"q_points_asked", "points of Q asked", static_cast<double>(f.q_asked)},
           {"settle_degrees", "settling turned it", j.settle_degrees},
           {"settle_shift", "settling moved it", j.settle_shift},
-          {"confirmations", "bases that found it again", static_cast<double>(r.confirmations)}};
+          {"confirmations", "bases that found it again", static_cast<double>(r.confirmations)},
+          {"by_features", "found by matched surface features", r.by_features ? 1.0 : 0.0}};
 }
 
 }  // namespace kestrel::app

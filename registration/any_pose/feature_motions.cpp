@@ -19,6 +19,9 @@ constexpr double kPi = 3.14159265358979323846;
 // between their normals and the line joining them within these.
 constexpr double kNormalCosSlack = 0.2;
 constexpr double kLineCosSlack = 0.25;
+// A neighbour's histogram joins a point's weighed by this share of the radius over their
+// distance: nearer ones weigh more, and the blend is the same in any unit.
+constexpr double kBlendLength = 0.1;
 // Motions are counted out of at most this many pairs of matches, taken evenly.
 constexpr size_t kMaxPairs = 40000;
 // Motions within these of a better one vote for it (in match tolerances).
@@ -86,6 +89,17 @@ void to_percent(SurfaceFeature& h, size_t pairs) {
   if (pairs == 0) return;
   const float s = 100.0f / static_cast<float>(pairs);
   for (float& v : h) v *= s;
+}
+
+// The histogram of the same surface with every normal turned over: the first angle keeps its
+// value, the other two change sign, and their bins are symmetric about zero.
+SurfaceFeature turned_over(const SurfaceFeature& f) {
+  SurfaceFeature out = f;
+  for (int block = 1; block < 3; ++block)
+    for (int b = 0; b < kBinsPerAngle; ++b)
+      out[static_cast<size_t>(block * kBinsPerAngle + b)] =
+          f[static_cast<size_t>(block * kBinsPerAngle + kBinsPerAngle - 1 - b)];
+  return out;
 }
 
 float sq_distance(const SurfaceFeature& a, const SurfaceFeature& b) {
@@ -250,7 +264,6 @@ std::vector<SurfaceFeature> surface_features(const core::PointSet& working, doub
   std::vector<SurfaceFeature> own(n, SurfaceFeature{}), out(n, SurfaceFeature{});
   if (n == 0 || !(radius > 0)) return out;
   const PointGrid grid(working, radius);
-  const double sign = flip ? -1 : 1;
   const double sq = radius * radius;
   std::vector<std::vector<int>> near(n);
   for (size_t i = 0; i < n; ++i) {
@@ -259,7 +272,7 @@ std::vector<SurfaceFeature> surface_features(const core::PointSet& working, doub
       if (static_cast<size_t>(j) == i) return;
       near[i].push_back(j);
       const core::Point3D& b = working[static_cast<size_t>(j)];
-      add_pair(position(a), normal(a, sign), position(b), normal(b, sign), own[i]);
+      add_pair(position(a), normal(a, 1), position(b), normal(b, 1), own[i]);
     });
     to_percent(own[i], near[i].size());
   }
@@ -270,10 +283,13 @@ std::vector<SurfaceFeature> surface_features(const core::PointSet& working, doub
     const float share = 1.0f / static_cast<float>(near[i].size());
     for (int j : near[i]) {
       const double d = norm(position(working[i]) - position(working[static_cast<size_t>(j)]));
-      const float w = share / static_cast<float>(std::max(d, 1e-12 * radius));
+      const float w =
+          share * static_cast<float>(kBlendLength * radius / std::max(d, 1e-12 * radius));
       for (size_t k = 0; k < kFeatureBins; ++k) out[i][k] += w * own[static_cast<size_t>(j)][k];
     }
   }
+  if (flip)
+    for (SurfaceFeature& f : out) f = turned_over(f);
   return out;
 }
 
@@ -282,8 +298,10 @@ std::vector<FeatureMotion> feature_motions(const core::PointSet& p, const core::
   std::vector<FeatureMotion> all;
   for (const double radius : settings.radii) {
     const std::vector<SurfaceFeature> fp = surface_features(p, radius, false);
+    std::vector<SurfaceFeature> fq = surface_features(q, radius, false);
     for (const bool flip : {false, true}) {
-      const std::vector<SurfaceFeature> fq = surface_features(q, radius, flip);
+      if (flip)
+        for (SurfaceFeature& f : fq) f = turned_over(f);
       const MatchSet s = match_set(p, q, mutual_matches(fp, fq), flip ? -1 : 1);
       pair_motions(s, radius, settings.tolerance, all);
     }

@@ -72,6 +72,10 @@ constexpr size_t kFeatureMotions = 12;
 constexpr double kFeatureStepRadii[] = {5, 5, 4, 4, 3, 3, 2};
 constexpr int kFeatureSteps = 14;
 constexpr double kFeatureSettle = 0.01;
+// A best motion that later bases found again gives way only to a feature motion that scores
+// this much more. On smooth parts a wrong motion and the right one score within a few percent
+// of each other either way round; there the search's confirmation is the better evidence.
+constexpr double kFeatureMargin = 1.2;
 
 // The exact search's squared radius: three quarters of the run tolerance, squared. (The
 // specified search takes the tolerance itself as a squared radius, which only suits
@@ -184,6 +188,7 @@ void weigh_feature_motions(const Prepared& pr, const FeatureJudges& judges,
   steps.settle = kFeatureSettle * spacing;
   const std::function<bool()>& stop = hooks.should_stop;
   double best = result.improved ? judges.surface.score(result.motion, 0, stop).value : 0;
+  if (result.confirmed) best *= kFeatureMargin;
   for (const FeatureMotion& f : feature_motions(pr.p.working, pr.q.working, settings)) {
     if (stop && stop()) break;
     const core::RigidTransform m =

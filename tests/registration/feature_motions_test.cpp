@@ -62,22 +62,26 @@ float largest_difference(const std::vector<SurfaceFeature>& a,
   return worst;
 }
 
-TEST(SurfaceFeatures, DoNotChangeWithTheScansPoseOrTheSignOfItsNormals) {
+TEST(SurfaceFeatures, DoNotChangeWithTheScansPoseUnitsOrTheSignOfItsNormals) {
   const core::PointSet sheet = bumpy_sheet(-40, 40, 1);
   const std::vector<SurfaceFeature> base = surface_features(sheet, 8, false);
   const double t[3] = {30, -12, 7};
+  core::PointSet in_metres = sheet;
+  for (core::Point3D& p : in_metres) p.x *= 1e-3, p.y *= 1e-3, p.z *= 1e-3;
   struct Case {
     const char* name;
     core::PointSet set;
+    double radius;
     bool flip;
   };
   const Case cases[] = {
-      {"turned and moved", test::moved(sheet, test::rotation(1, 2, -1, 70), t), false},
-      {"turned upside down", test::moved(sheet, test::rotation(1, 0, 0, 180), t), false},
-      {"normals turned over, flag set", flipped(sheet), true},
+      {"turned and moved", test::moved(sheet, test::rotation(1, 2, -1, 70), t), 8, false},
+      {"turned upside down", test::moved(sheet, test::rotation(1, 0, 0, 180), t), 8, false},
+      {"normals turned over, flag set", flipped(sheet), 8, true},
+      {"in metres", in_metres, 8e-3, false},
   };
   for (const Case& c : cases)
-    EXPECT_LT(largest_difference(base, surface_features(c.set, 8, c.flip)), 1e-2f) << c.name;
+    EXPECT_LT(largest_difference(base, surface_features(c.set, c.radius, c.flip)), 1e-2f) << c.name;
   // The flag matters: the same normals read the other way round give other histograms.
   EXPECT_GT(largest_difference(base, surface_features(sheet, 8, true)), 1.0f);
   // A point with no neighbour in reach has an empty histogram.
