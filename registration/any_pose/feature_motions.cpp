@@ -172,11 +172,28 @@ bool fit_motion(const std::vector<Vec>& q, const std::vector<Vec>& p, core::Rigi
   return true;
 }
 
-Vec moved(const core::RigidTransform& m, const Vec& v) {
-  core::Point3D x{v.x, v.y, v.z};
-  core::transform_point(x, m);
-  return {x.x, x.y, x.z};
-}
+// A motion as a plain 3 x 4 matrix, for moving many points.
+struct Affine {
+  double m[12];
+  explicit Affine(const core::RigidTransform& t) {
+    core::Point3D o;
+    core::transform_point(o, t);
+    const double origin[3] = {o.x, o.y, o.z};
+    for (int c = 0; c < 3; ++c) {
+      core::Point3D e;
+      (c == 0 ? e.x : c == 1 ? e.y : e.z) = 1;
+      core::transform_point(e, t);
+      const double at[3] = {e.x, e.y, e.z};
+      for (int r = 0; r < 3; ++r) m[r * 4 + c] = at[r] - origin[r];
+    }
+    for (int r = 0; r < 3; ++r) m[r * 4 + 3] = origin[r];
+  }
+  Vec operator()(const Vec& v) const {
+    return {m[0] * v.x + m[1] * v.y + m[2] * v.z + m[3],
+            m[4] * v.x + m[5] * v.y + m[6] * v.z + m[7],
+            m[8] * v.x + m[9] * v.y + m[10] * v.z + m[11]};
+  }
+};
 
 // Matched points and normals as the motions read them.
 struct MatchSet {
@@ -211,12 +228,24 @@ bool rigid_pair(const MatchSet& s, size_t a, size_t b, double min_length, double
 
 // The matches that `m` brings within the tolerance.
 std::vector<size_t> carried_by(const MatchSet& s, const core::RigidTransform& m, double tol_sq) {
+  const Affine a(m);
   std::vector<size_t> out;
   for (size_t k = 0; k < s.p.size(); ++k) {
-    const Vec d = moved(m, s.q[k]) - s.p[k];
+    const Vec d = a(s.q[k]) - s.p[k];
     if (dot(d, d) < tol_sq) out.push_back(k);
   }
   return out;
+}
+
+// Whether `m` brings at least `enough` matches within the tolerance.
+bool carries(const MatchSet& s, const core::RigidTransform& m, double tol_sq, size_t enough) {
+  const Affine a(m);
+  size_t count = 0;
+  for (size_t k = 0; k < s.p.size() && count < enough; ++k) {
+    const Vec d = a(s.q[k]) - s.p[k];
+    count += dot(d, d) < tol_sq;
+  }
+  return count >= enough;
 }
 
 // The motion of two matches: their points and a normal's length beyond each.
@@ -240,7 +269,7 @@ void pair_motions(const MatchSet& s, double min_length, double tolerance,
     for (size_t b = a + 1; b < n; ++b, ++pair) {
       if (pair % step != 0 || !rigid_pair(s, a, b, min_length, tolerance)) continue;
       core::RigidTransform m;
-      if (!pair_motion(s, a, b, m)) continue;
+      if (!pair_motion(s, a, b, m) || !carries(s, m, tol_sq, 3)) continue;
       const std::vector<size_t> carried = carried_by(s, m, tol_sq);
       if (carried.size() < 3) continue;
       std::vector<Vec> q, p;
@@ -313,13 +342,17 @@ std::vector<FeatureMotion> feature_motions(const core::PointSet& p, const core::
   const SamePlace near{centroid(q), static_cast<float>(kNearDegrees),
                        static_cast<float>(kNearTolerances), static_cast<float>(settings.tolerance)};
   std::vector<FeatureMotion> groups;
+  std::vector<SamePlace::Placed> leads;
   for (const FeatureMotion& f : all) {
-    auto g = std::find_if(groups.begin(), groups.end(),
-                          [&](const FeatureMotion& x) { return near(f.motion, x.motion); });
-    if (g == groups.end())
+    const SamePlace::Placed here = SamePlace::placed(near.q_centroid, f.motion);
+    size_t g = 0;
+    while (g < leads.size() && !near.same(here, leads[g])) ++g;
+    if (g < groups.size()) {
+      groups[g].carried += f.carried;
+    } else {
       groups.push_back(f);
-    else
-      g->carried += f.carried;
+      leads.push_back(here);
+    }
   }
   std::stable_sort(
       groups.begin(), groups.end(),

@@ -76,6 +76,9 @@ constexpr double kFeatureSettle = 0.01;
 // this much more. On smooth parts a wrong motion and the right one score within a few percent
 // of each other either way round; there the search's confirmation is the better evidence.
 constexpr double kFeatureMargin = 1.2;
+// A confirmed best that lays this share of Q on P's surface is left as it is: the scans share
+// much, and feature motions that beat it by the margin were wrong wherever we measured.
+constexpr double kFeatureSettledScore = 0.4;
 
 // The exact search's squared radius: three quarters of the run tolerance, squared. (The
 // specified search takes the tolerance itself as a squared radius, which only suits
@@ -188,6 +191,10 @@ void weigh_feature_motions(const Prepared& pr, const FeatureJudges& judges,
   steps.settle = kFeatureSettle * spacing;
   const std::function<bool()>& stop = hooks.should_stop;
   double best = result.improved ? judges.surface.score(result.motion, 0, stop).value : 0;
+  if (result.confirmed && best >= kFeatureSettledScore) {
+    result.times.features = core::elapsed_ms(t0);
+    return;
+  }
   if (result.confirmed) best *= kFeatureMargin;
   for (const FeatureMotion& f : feature_motions(pr.p.working, pr.q.working, settings)) {
     if (stop && stop()) break;
