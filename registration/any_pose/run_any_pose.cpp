@@ -197,7 +197,11 @@ void weigh_feature_motions(const Prepared& pr, const FeatureJudges& judges,
   }
   if (result.confirmed) best *= kFeatureMargin;
   for (const FeatureMotion& f : feature_motions(pr.p.working, pr.q.working, settings)) {
-    if (stop && stop()) break;
+    // A stop keeps the best so far, as a stop during the search does.
+    if (stop && stop()) {
+      result.stopped = true;
+      break;
+    }
     const core::RigidTransform m =
         plane_steps(pr.q.working, pr.p.working, *pr.p_grid, f.motion, steps);
     const double score = judges.surface.score(m, 0, stop).value;
