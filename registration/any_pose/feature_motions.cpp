@@ -5,6 +5,7 @@
 #include <limits>
 #include <utility>
 
+#include "core/side_by_side.h"
 #include "registration/any_pose/point_grid.h"
 #include "registration/congruent/linear_algebra.h"
 #include "registration/search/same_place.h"
@@ -102,42 +103,70 @@ SurfaceFeature turned_over(const SurfaceFeature& f) {
   return out;
 }
 
-float sq_distance(const SurfaceFeature& a, const SurfaceFeature& b) {
-  float s = 0;
-  for (size_t i = 0; i < kFeatureBins; ++i) {
-    const float d = a[i] - b[i];
-    s += d * d;
-  }
-  return s;
-}
-
 struct Match {
   int p, q;
 };
 
-// The pairs (p, q) whose features are each other's nearest.
-std::vector<Match> mutual_matches(const std::vector<SurfaceFeature>& fp,
-                                  const std::vector<SurfaceFeature>& fq) {
-  const float inf = std::numeric_limits<float>::infinity();
-  std::vector<float> p_best(fp.size(), inf);
-  std::vector<int> p_near(fp.size(), -1), q_near(fq.size(), -1);
-  for (size_t j = 0; j < fq.size(); ++j) {
-    float q_best = inf;
-    for (size_t i = 0; i < fp.size(); ++i) {
-      const float d = sq_distance(fq[j], fp[i]);
-      if (d < q_best) {
-        q_best = d;
+// For the rows j of fq in [first, last): each one's nearest of fp, and of those rows the
+// nearest to each of fp (the first on equal distances).
+struct NearestRows {
+  std::vector<float> p_best;
+  std::vector<int> p_near;
+};
+
+// `fp_bins` holds fp bin by bin (bin k of feature i at k * n + i), so that one row's distances
+// to every feature of fp are summed side by side, each bin by bin in order, as one distance at
+// a time would be.
+NearestRows nearest_rows(const std::vector<float>& fp_bins, size_t n,
+                         const std::vector<SurfaceFeature>& fq, size_t first, size_t last,
+                         std::vector<int>& q_near) {
+  NearestRows r{std::vector<float>(n, std::numeric_limits<float>::infinity()),
+                std::vector<int>(n, -1)};
+  std::vector<float> d(n);
+  for (size_t j = first; j < last; ++j) {
+    std::fill(d.begin(), d.end(), 0.0f);
+    for (size_t k = 0; k < kFeatureBins; ++k) {
+      const float a = fq[j][k];
+      const float* bin = fp_bins.data() + k * n;
+      for (size_t i = 0; i < n; ++i) {
+        const float e = a - bin[i];
+        d[i] += e * e;
+      }
+    }
+    float q_best = std::numeric_limits<float>::infinity();
+    for (size_t i = 0; i < n; ++i) {
+      if (d[i] < q_best) {
+        q_best = d[i];
         q_near[j] = static_cast<int>(i);
       }
-      if (d < p_best[i]) {
-        p_best[i] = d;
-        p_near[i] = static_cast<int>(j);
+      if (d[i] < r.p_best[i]) {
+        r.p_best[i] = d[i];
+        r.p_near[i] = static_cast<int>(j);
       }
     }
   }
+  return r;
+}
+
+// The pairs (p, q) whose features are each other's nearest. With two threads each takes half
+// the rows of fq; the earlier half wins equal distances, as one pass over all rows would.
+std::vector<Match> mutual_matches(const std::vector<SurfaceFeature>& fp,
+                                  const std::vector<SurfaceFeature>& fq, int threads) {
+  const size_t n = fp.size();
+  std::vector<float> fp_bins(kFeatureBins * n);
+  for (size_t i = 0; i < n; ++i)
+    for (size_t k = 0; k < kFeatureBins; ++k) fp_bins[k * n + i] = fp[i][k];
+  std::vector<int> q_near(fq.size(), -1);
+  const size_t half = threads >= 2 ? fq.size() / 2 : fq.size();
+  NearestRows low, high;
+  core::side_by_side(
+      threads, [&] { low = nearest_rows(fp_bins, n, fq, 0, half, q_near); },
+      [&] { high = nearest_rows(fp_bins, n, fq, half, fq.size(), q_near); });
+  for (size_t i = 0; i < n; ++i)
+    if (high.p_best[i] < low.p_best[i]) low.p_near[i] = high.p_near[i];
   std::vector<Match> out;
   for (size_t j = 0; j < fq.size(); ++j)
-    if (q_near[j] >= 0 && p_near[static_cast<size_t>(q_near[j])] == static_cast<int>(j))
+    if (q_near[j] >= 0 && low.p_near[static_cast<size_t>(q_near[j])] == static_cast<int>(j))
       out.push_back({q_near[j], static_cast<int>(j)});
   return out;
 }
@@ -326,12 +355,14 @@ std::vector<FeatureMotion> feature_motions(const core::PointSet& p, const core::
                                            const FeatureSettings& settings) {
   std::vector<FeatureMotion> all;
   for (const double radius : settings.radii) {
-    const std::vector<SurfaceFeature> fp = surface_features(p, radius, false);
-    std::vector<SurfaceFeature> fq = surface_features(q, radius, false);
+    std::vector<SurfaceFeature> fp, fq;
+    core::side_by_side(
+        settings.threads, [&] { fp = surface_features(p, radius, false); },
+        [&] { fq = surface_features(q, radius, false); });
     for (const bool flip : {false, true}) {
       if (flip)
         for (SurfaceFeature& f : fq) f = turned_over(f);
-      const MatchSet s = match_set(p, q, mutual_matches(fp, fq), flip ? -1 : 1);
+      const MatchSet s = match_set(p, q, mutual_matches(fp, fq, settings.threads), flip ? -1 : 1);
       pair_motions(s, radius, settings.tolerance, all);
     }
   }

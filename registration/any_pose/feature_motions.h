@@ -35,6 +35,7 @@ struct FeatureSettings {
   std::vector<double> radii;  // of the histograms' neighbourhoods, each in turn
   double tolerance = 0;       // a match is carried when moved this close to its P point
   size_t count = 12;          // motions at most, most votes first
+  int threads = 1;            // 2: the matching is split between two threads (the same motions)
 };
 
 // The motions with the most votes from mutual feature matches between P and Q (both working

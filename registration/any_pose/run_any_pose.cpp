@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -175,14 +176,39 @@ void adopt(const core::RigidTransform& m, const FeatureJudges& judges, EngineRes
   result.by_features = true;
 }
 
+// A feature motion brought onto P's surface, and its score.
+struct SteppedMotion {
+  core::RigidTransform motion;
+  double score = 0;
+};
+
+// Each of `motions` brought in by point-to-plane steps and scored, up to `threads` at once;
+// the list is the same either way.
+std::vector<SteppedMotion> step_and_score(const Prepared& pr, const Scorer& surface,
+                                          const std::vector<FeatureMotion>& motions,
+                                          const PlaneStepOptions& steps, int threads,
+                                          const std::function<bool()>& stop) {
+  std::vector<SteppedMotion> out(motions.size());
+  std::atomic<size_t> next{0};
+  const auto some = [&] {
+    for (size_t i = next++; i < motions.size(); i = next++) {
+      if (stop && stop()) return;
+      out[i].motion = plane_steps(pr.q.working, pr.p.working, *pr.p_grid, motions[i].motion, steps);
+      out[i].score = surface.score(out[i].motion, 0, stop).value;
+    }
+  };
+  core::side_by_side(motions.size() > 1 ? threads : 1, some, some);
+  return out;
+}
+
 // Motions from matched surface features compete with the search's best by the score polished
 // candidates compete by: where the scans share only a strip, bases rarely fall inside it, but
 // matched features do.
-void weigh_feature_motions(const Prepared& pr, const FeatureJudges& judges,
+void weigh_feature_motions(const Prepared& pr, const FeatureJudges& judges, int threads,
                            const EngineHooks& hooks, EngineResult& result) {
   const core::Clock::time_point t0 = core::Clock::now();
   const double spacing = pr.plan.neighbour_distance;
-  FeatureSettings settings{{}, kFeatureTolerance * spacing, kFeatureMotions};
+  FeatureSettings settings{{}, kFeatureTolerance * spacing, kFeatureMotions, threads};
   for (const double r : kFeatureRadii) settings.radii.push_back(r * spacing);
   PlaneStepOptions steps;
   for (const double r : kFeatureStepRadii) steps.radii.push_back(r * spacing);
@@ -196,18 +222,19 @@ void weigh_feature_motions(const Prepared& pr, const FeatureJudges& judges,
     return;
   }
   if (result.confirmed) best *= kFeatureMargin;
-  for (const FeatureMotion& f : feature_motions(pr.p.working, pr.q.working, settings)) {
+  const std::vector<SteppedMotion> stepped =
+      step_and_score(pr, judges.surface, feature_motions(pr.p.working, pr.q.working, settings),
+                     steps, threads, stop);
+  // In order of votes: each must beat the best so far, which it may have just become.
+  for (const SteppedMotion& m : stepped) {
     // A stop keeps the best so far, as a stop during the search does.
     if (stop && stop()) {
       result.stopped = true;
       break;
     }
-    const core::RigidTransform m =
-        plane_steps(pr.q.working, pr.p.working, *pr.p_grid, f.motion, steps);
-    const double score = judges.surface.score(m, 0, stop).value;
-    if (score > best && !judges.same(m, result.motion)) {
-      adopt(m, judges, result, stop);
-      best = score;
+    if (m.score > best && !judges.same(m.motion, result.motion)) {
+      adopt(m.motion, judges, result, stop);
+      best = m.score;
     }
   }
   result.times.features = core::elapsed_ms(t0);
@@ -259,7 +286,8 @@ EngineResult search(const Prepared& pr, const PolishSets& polish_sets,
   EngineResult result = run_search(setup, io, rng, false, start);
   result.times.pair_extraction += table_ms;
   if (!result.stopped && options.feature_motions)
-    weigh_feature_motions(pr, {surface.scorer, scorer, fixed.same_place}, hooks, result);
+    weigh_feature_motions(pr, {surface.scorer, scorer, fixed.same_place}, options.threads, hooks,
+                          result);
   return result;
 }
 

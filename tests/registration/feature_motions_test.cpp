@@ -118,6 +118,16 @@ TEST(FeatureMotions, FindTheMotionOfScansThatShareAStrip) {
     EXPECT_LT(core::distance(a, b), 4.0) << c.q_from;
     EXPECT_GE(found[0].carried, 3) << c.q_from;
     for (size_t k = 1; k < found.size(); ++k) EXPECT_LE(found[k].carried, found[0].carried);
+    // Two threads split the matching; the earlier half must win its ties as one pass would.
+    const std::vector<FeatureMotion> split = feature_motions(p, q, {{8}, 4, 6, 2});
+    ASSERT_EQ(split.size(), found.size()) << c.q_from;
+    for (size_t k = 0; k < found.size(); ++k) {
+      EXPECT_EQ(split[k].carried, found[k].carried) << c.q_from;
+      core::Point3D x = q[k], y = q[k];
+      core::transform_point(x, split[k].motion);
+      core::transform_point(y, found[k].motion);
+      EXPECT_TRUE(x.x == y.x && x.y == y.y && x.z == y.z) << c.q_from << " motion " << k;
+    }
   }
 }
 
