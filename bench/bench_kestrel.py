@@ -45,8 +45,9 @@ def last_json(path):
 
 def run_align(align, args, p_file, q_file, out_tfm, timeout):
     """Runs `kestrel-align --icp --json --out out_tfm ARGS P Q` with its console kept next to
-    `out_tfm`. Returns a dict: status ("ok", "timeout", "failed"), wall_s, message, and from the
-    JSON when present: matrix, coarse, icp_s, best_lcp, trials, profile."""
+    `out_tfm`. Returns a dict: status ("ok", "timeout", "failed"; a run that wrote its results
+    but was not confident, exit status 3, is "ok"), wall_s, message, and from the JSON when
+    present: matrix, verdict, coarse, icp_s, best_lcp, trials, profile."""
     log = os.path.splitext(out_tfm)[0] + ".log"
     cmd = [align, *args, "--icp", "--json", "--out", out_tfm, p_file, q_file]
     if os.path.exists(out_tfm):
@@ -60,10 +61,15 @@ def run_align(align, args, p_file, q_file, out_tfm, timeout):
         return {"status": "timeout", "wall_s": timeout, "message": f"over {timeout:g} s"}
     wall = time.perf_counter() - t0
     result = last_json(log)
-    if done.returncode != 0 or result is None:
+    # Exit status 3: the results were written, but the verdict is not confident. The motion is
+    # still the run's answer, and it is judged against the truth like any other.
+    written = done.returncode == 0 or (done.returncode == 3 and result is not None
+                                       and result.get("matrix") is not None)
+    if not written or result is None:
         return {"status": "failed", "wall_s": wall,
                 "message": f"exit status {done.returncode}, see {log}"}
     outcome = {"status": "ok", "wall_s": wall, "message": "", "matrix": result.get("matrix"),
+               "verdict": result.get("verdict"),
                "coarse": result.get("coarse_matrix"), "icp_s": result.get("icp_time_s"),
                "best_lcp": result.get("best_lcp"), "trials": result.get("trials"),
                "run_s": result.get("run_time_s"),
