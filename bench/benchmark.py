@@ -87,6 +87,8 @@ def arguments():
     args = ap.parse_args()
     args.kestrel = args.kestrel or [parse_mode(m) for m in DEFAULT_MODES]
     args.voxels = [float(v) for v in args.voxels.split(",") if v]
+    # Runs start in their case folders: a relative build folder would be looked for there.
+    args.build = os.path.abspath(args.build)
     args.scratch = os.path.abspath(args.scratch or os.path.join(args.build, "bench"))
     if args.quick:
         args.displacements = min(args.displacements, 1)
