@@ -190,14 +190,22 @@ std::vector<SteppedMotion> step_and_score(const Prepared& pr, const Scorer& surf
                                           const std::function<bool()>& stop) {
   std::vector<SteppedMotion> out(motions.size());
   std::atomic<size_t> next{0};
-  const auto some = [&] {
+  // The stop hook belongs to this thread (it may poll the window); the other reads a flag.
+  std::atomic<bool> stopped{false};
+  const std::function<bool()> here = [&] {
+    if (!stopped && stop && stop()) stopped = true;
+    return stopped.load();
+  };
+  const std::function<bool()> there = [&] { return stopped.load(); };
+  const auto some = [&](const std::function<bool()>& asked) {
     for (size_t i = next++; i < motions.size(); i = next++) {
-      if (stop && stop()) return;
+      if (asked()) return;
       out[i].motion = plane_steps(pr.q.working, pr.p.working, *pr.p_grid, motions[i].motion, steps);
-      out[i].score = surface.score(out[i].motion, 0, stop).value;
+      out[i].score = surface.score(out[i].motion, 0, asked).value;
     }
   };
-  core::side_by_side(motions.size() > 1 ? threads : 1, some, some);
+  core::side_by_side(
+      motions.size() > 1 ? threads : 1, [&] { some(here); }, [&] { some(there); });
   return out;
 }
 
