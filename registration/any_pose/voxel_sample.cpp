@@ -59,6 +59,13 @@ class CellSlots {
 
   size_t size() const { return count_; }
 
+  // The slot of `key`, or kNone when it was never seen.
+  static constexpr size_t kNone = ~size_t{0};
+  size_t find(uint64_t key) const {
+    const size_t at = position(key);
+    return keys_[at] == kEmpty ? kNone : slots_[at];
+  }
+
  private:
   // No key reaches all ones: three axes of 21 bits take 63.
   static constexpr uint64_t kEmpty = ~uint64_t{0};
@@ -97,12 +104,94 @@ uint64_t cell_key(const core::Point3D& p, const Box& box, double cell) {
   return key;
 }
 
-// The number of occupied cells, counting every `stride`-th point only.
+// Stray points (a scanner's flying pixels and specks) sit alone, away from the surface. Thinning
+// gives each its own cell, as heavy in the working set as a cell of surface holding dozens of
+// points, so a few per cent of them can make up most of it. A cell is a stray one when none of
+// its 26 neighbours is occupied while most points lie in cells that have one, or when the cells
+// around it hold fewer points than this share of what a typical point's cell has around it.
+constexpr double kStraySupportShare = 0.02;
+// Up to this share of stray cells are kept (the edges of a clean scan have a few of them).
+constexpr double kFewStrays = 0.02;
+
+// Occupied cells: their keys and point counts, by slot in order of first sight.
+struct CellCounts {
+  CellSlots slots;
+  std::vector<uint64_t> keys;
+  std::vector<size_t> count;
+  explicit CellCounts(size_t expected) : slots(expected) {}
+
+  // Adds a point in the cell of `key` and returns the cell's slot.
+  size_t add(uint64_t key) {
+    bool added = false;
+    const size_t k = slots.slot(key, added);
+    if (added) {
+      keys.push_back(key);
+      count.push_back(0);
+    }
+    ++count[k];
+    return k;
+  }
+};
+
+// Per slot, whether the cell is kept: not a stray one.
+std::vector<bool> supported_cells(const CellCounts& cells) {
+  const size_t n = cells.keys.size();
+  std::vector<size_t> support(n, 0);
+  std::vector<bool> alone(n, true);
+  for (size_t k = 0; k < n; ++k) {
+    int64_t axis[3];
+    uint64_t key = cells.keys[k];
+    for (int a = 2; a >= 0; --a, key /= kAxisCells)
+      axis[a] = static_cast<int64_t>(key % kAxisCells);
+    for (int64_t dx = -1; dx <= 1; ++dx)
+      for (int64_t dy = -1; dy <= 1; ++dy)
+        for (int64_t dz = -1; dz <= 1; ++dz) {
+          const int64_t x = axis[0] + dx, y = axis[1] + dy, z = axis[2] + dz;
+          if (x < 0 || y < 0 || z < 0 || x >= kAxisCells || y >= kAxisCells || z >= kAxisCells)
+            continue;
+          const size_t j =
+              cells.slots.find(static_cast<uint64_t>((x * kAxisCells + y) * kAxisCells + z));
+          if (j == CellSlots::kNone) continue;
+          support[k] += cells.count[j];
+          if (j != k) alone[k] = false;
+        }
+  }
+  // What a typical point's cell has around it: over points, not cells, since stray cells may
+  // outnumber the surface's.
+  std::vector<size_t> order(n);
+  for (size_t k = 0; k < n; ++k) order[k] = k;
+  std::sort(order.begin(), order.end(),
+            [&support](size_t a, size_t b) { return support[a] < support[b]; });
+  size_t points = 0, half = 0, together = 0;
+  for (size_t k = 0; k < n; ++k) {
+    points += cells.count[k];
+    together += alone[k] ? 0 : cells.count[k];
+  }
+  double typical = 0;
+  for (const size_t k : order) {
+    half += cells.count[k];
+    if (2 * half >= points) {
+      typical = static_cast<double>(support[k]);
+      break;
+    }
+  }
+  const double least = kStraySupportShare * typical;
+  const bool mostly_together = 2 * together > points;
+  std::vector<bool> keep(n);
+  for (size_t k = 0; k < n; ++k)
+    keep[k] = !(alone[k] && mostly_together) && static_cast<double>(support[k]) >= least;
+  // A few stray cells cost the search little; a scan with more is thinned without them.
+  const auto strays = static_cast<size_t>(std::count(keep.begin(), keep.end(), false));
+  if (static_cast<double>(strays) <= kFewStrays * static_cast<double>(n)) keep.assign(n, true);
+  return keep;
+}
+
+// The number of kept cells, counting every `stride`-th point only.
 size_t occupied_cells(const core::PointSet& set, const Box& box, double cell, size_t stride) {
-  CellSlots cells(set.size() / stride / 8 + 1);
-  bool added = false;
-  for (size_t i = 0; i < set.size(); i += stride) cells.slot(cell_key(set[i], box, cell), added);
-  return cells.size();
+  CellCounts cells(set.size() / stride / 8 + 1);
+  for (size_t i = 0; i < set.size(); i += stride) cells.add(cell_key(set[i], box, cell));
+  const std::vector<bool> keep = supported_cells(cells);
+  return static_cast<size_t>(std::count(keep.begin(), keep.end(), true));
 }
 
 }  // namespace
@@ -111,27 +200,23 @@ core::PointSet voxel_sample(const core::PointSet& set, double cell) {
   core::PointSet out;
   if (set.empty() || !(cell > 0) || !std::isfinite(cell)) return out;
   const Box box = bounding_box(set);
-  CellSlots slots(set.size() / 8 + 1);
+  CellCounts cells(set.size() / 8 + 1);
   std::vector<std::array<double, 3>> sum;
-  std::vector<size_t> count;
   for (const core::Point3D& p : set) {
-    bool added = false;
-    const size_t k = slots.slot(cell_key(p, box, cell), added);
-    if (added) {
-      sum.push_back({0, 0, 0});
-      count.push_back(0);
-    }
+    const size_t k = cells.add(cell_key(p, box, cell));
+    if (k == sum.size()) sum.push_back({0, 0, 0});
     std::array<double, 3>& s = sum[k];
     s[0] += p.x, s[1] += p.y, s[2] += p.z;
-    ++count[k];
   }
-  out.resize(sum.size());
+  const std::vector<bool> keep = supported_cells(cells);
+  out.reserve(sum.size());
   for (size_t k = 0; k < sum.size(); ++k) {
-    const double n = static_cast<double>(count[k]);
-    out[k].x = sum[k][0] / n;
-    out[k].y = sum[k][1] / n;
-    out[k].z = sum[k][2] / n;
-    out[k].nx = out[k].ny = out[k].nz = 0;
+    if (!keep[k]) continue;
+    const double n = static_cast<double>(cells.count[k]);
+    core::Point3D& p = out.emplace_back();
+    p.x = sum[k][0] / n;
+    p.y = sum[k][1] / n;
+    p.z = sum[k][2] / n;
   }
   return out;
 }

@@ -10,8 +10,10 @@
 namespace kestrel::registration {
 
 // The means of the points in each occupied cell of side `cell`, cells in the order their first
-// point comes in `set` (normals are left zero). An empty set, or a cell that is not a positive
-// finite size, gives an empty result.
+// point comes in `set` (normals are left zero), less the cells of stray points: a cell alone
+// while most cells have occupied neighbours, or one whose surroundings hold a small share of
+// what a typical cell's do. An empty set, or a cell that is not a positive finite size, gives an
+// empty result.
 core::PointSet voxel_sample(const core::PointSet& set, double cell);
 
 // A cell side for which voxel_sample(set, cell) keeps about `target` points (within a few per

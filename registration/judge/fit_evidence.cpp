@@ -153,6 +153,30 @@ core::PointSet even_share(const core::PointSet& scan, size_t most) {
   return share;
 }
 
+// Stray points (flying pixels, specks) lie on no surface: they say nothing of a motion, and
+// would count as seen in the other scan's empty space. A point is one when no other point of its
+// scan lies within this many of the scan's spacings. A sample with this share of them or fewer
+// keeps them: they cannot tip the evidence.
+constexpr double kStraySpacings = 5;
+constexpr double kFewStrays = 0.005;
+
+// Every `stride`-th point of `points` (indices), less the stray ones when there are more than a
+// few; `grid` is over the points' scan or an even share of it.
+std::vector<size_t> surface_points(const PointGrid& grid, const core::PointSet& points,
+                                   size_t stride, double spacing) {
+  const double sq = kStraySpacings * spacing * kStraySpacings * spacing;
+  std::vector<size_t> all, kept;
+  for (size_t i = 0; i < points.size(); i += stride) {
+    const core::Point3D& p = points[i];
+    size_t around = 0;  // the point itself, when the grid holds it, and its neighbours
+    grid.for_each_within(p.x, p.y, p.z, sq, [&around](int) { ++around; });
+    all.push_back(i);
+    if (around >= 2) kept.push_back(i);
+  }
+  const double strays = static_cast<double>(all.size() - kept.size());
+  return strays <= kFewStrays * static_cast<double>(all.size()) ? all : kept;
+}
+
 }  // namespace
 
 SharedGrid full_scan_grid(const core::PointSet& full, const std::function<bool()>& stop) {
@@ -177,16 +201,19 @@ FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOp
   measure_scale(full_p, *p_grid, options.neighbours, scale);
   spacing = scale.spacing;
   noise = scale.noise;
+  const double q_spacing = measure_spacing(qs, *q_grid);
   const size_t stride = (full_q.size() + options.max_q_points - 1) / options.max_q_points;
-  for (size_t i = 0; i < full_q.size(); i += stride) {
+  const std::vector<size_t> q_asked = surface_points(*q_grid, full_q, stride, q_spacing);
+  for (const size_t i : q_asked) {
     if (q_sample.size() % 3 == 0) q_settle.push_back(full_q[i]);
     q_sample.push_back(full_q[i]);
     q_sample_index.push_back(i);
   }
   const size_t p_stride = (full_p.size() + options.max_q_points - 1) / options.max_q_points;
-  for (size_t i = 0; i < full_p.size(); i += p_stride) p_sample.push_back(full_p[i]);
+  for (const size_t i : surface_points(*p_grid, full_p, p_stride, spacing))
+    p_sample.push_back(full_p[i]);
   p_space.emplace(space_map(full_p, *p_grid, options.neighbours, spacing));
-  q_space.emplace(space_map(qs, *q_grid, options.neighbours, measure_spacing(qs, *q_grid)));
+  q_space.emplace(space_map(qs, *q_grid, options.neighbours, q_spacing));
   std::vector<int> nn;
   for (const size_t i : q_sample_index) {
     std::array<double, 3> n;

@@ -89,6 +89,36 @@ INSTANTIATE_TEST_SUITE_P(Judge, Verdicts, ::testing::ValuesIn(kCases),
                            return std::string(info.param.name);
                          });
 
+// Stray points (a scanner's flying pixels) scattered around one scan or both say nothing of the
+// motion: the right one stays confident, its measures as on the clean scans.
+TEST(Verdict, StrayPointsDoNotTipTheEvidence) {
+  const core::PointSet clean_p = bumpy_patch(9000, 3);
+  core::PointSet clean_q;
+  for (const core::Point3D& pt : clean_p)
+    if (pt.x > -20) clean_q.push_back(pt);
+  const FitEvidence clean = evaluate_fit(FitScene(clean_p, clean_q), core::RigidTransform());
+  const auto scatter = [](core::PointSet set, size_t count, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> across(-70, 70), deep(-40, 40);
+    for (size_t k = 0; k < count; ++k)
+      set.push_back(test::point(across(rng), across(rng), deep(rng)));
+    return set;
+  };
+  struct Row {
+    const char* name;
+    size_t in_p, in_q;
+  };
+  for (const Row& row : {Row{"in_q", 0, 300}, Row{"in_p", 450, 0}, Row{"in_both", 450, 300}}) {
+    const core::PointSet p = scatter(clean_p, row.in_p, 1), q = scatter(clean_q, row.in_q, 2);
+    const FitScene scene(p, q);
+    const FitEvidence e = evaluate_fit(scene, core::RigidTransform());
+    EXPECT_NEAR(e.fine_share, clean.fine_share, 0.01) << row.name;
+    EXPECT_LT(e.empty_space, clean.empty_space + 0.005) << row.name;
+    const Judgement j = judge_motion(scene, core::RigidTransform());
+    EXPECT_EQ(j.verdict, Verdict::kConfident) << row.name << ": " << j.reason;
+  }
+}
+
 TEST(Verdict, TooFewPointsAreNoMatchWithAReason) {
   const core::PointSet p = {test::point(0, 0, 0), test::point(1, 0, 0), test::point(0, 1, 0)};
   const Judgement j = judge_motion(p, p, {});

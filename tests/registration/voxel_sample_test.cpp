@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -72,6 +74,73 @@ TEST(VoxelSample, BadCellSizesAndEmptySetsGiveNothing) {
     EXPECT_TRUE(voxel_sample(set, cell).empty()) << "cell " << cell;
   EXPECT_TRUE(voxel_sample({}, 1.0).empty());
 }
+
+// The wavy surface with `strays` points scattered over a box around it, as a scanner's flying
+// pixels and specks; true for each stray point in `is_stray`.
+core::PointSet with_strays(size_t strays, std::vector<bool>& is_stray) {
+  core::PointSet set = test::wavy_surface(20000, 5);
+  is_stray.assign(set.size(), false);
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<double> across(-70, 70), deep(-30, 30);
+  for (size_t k = 0; k < strays; ++k) {
+    set.push_back(point(across(rng), across(rng), deep(rng)));
+    is_stray.push_back(true);
+  }
+  return set;
+}
+
+// Whether a thinned point lies off the wavy surface by more than `reach`.
+bool off_surface(const core::Point3D& p, double reach) {
+  const double z = 6 * std::sin(p.x / 20) * std::cos(p.y / 17);
+  return std::fabs(p.z - z) > reach || std::fabs(p.x) > 50 + reach || std::fabs(p.y) > 50 + reach;
+}
+
+struct StrayCase {
+  const char* name;
+  size_t strays;
+  bool left_out;  // the stray cells are left out (else every cell is kept)
+};
+
+class StrayPoints : public ::testing::TestWithParam<StrayCase> {};
+
+TEST_P(StrayPoints, AreLeftOutWhenMoreThanAFew) {
+  const StrayCase& c = GetParam();
+  std::vector<bool> is_stray;
+  const core::PointSet set = with_strays(c.strays, is_stray);
+  const double cell = 3.0;
+  std::vector<bool> none;
+  const size_t clean = voxel_sample(with_strays(0, none), cell).size();
+  const core::PointSet out = voxel_sample(set, cell);
+  size_t off = 0;
+  for (const core::Point3D& p : out) off += off_surface(p, 2 * cell) ? 1 : 0;
+  if (c.left_out) {
+    // A stray that falls beside the surface keeps its cell; the rest are gone, and the surface
+    // keeps its cells, its edges too.
+    EXPECT_LE(off, c.strays / 20) << off << " thinned points off the surface";
+    EXPECT_GE(out.size(), clean - clean / 100);
+  } else {
+    // Each stray off the surface keeps a cell of its own.
+    size_t strays_off = 0;
+    for (size_t i = 0; i < set.size(); ++i)
+      strays_off += is_stray[i] && off_surface(set[i], 2 * cell) ? 1 : 0;
+    EXPECT_EQ(off, strays_off) << "every cell is kept";
+  }
+  // The cell chosen for a target counts the surface's cells, not the strays'.
+  const size_t target = 600;
+  const double sized = voxel_cell_for(set, target);
+  size_t on = 0;
+  for (const core::Point3D& p : voxel_sample(set, sized)) on += off_surface(p, 2 * sized) ? 0 : 1;
+  EXPECT_NEAR(static_cast<double>(on) / target, 1.0, 0.08) << on << " on the surface";
+}
+
+INSTANTIATE_TEST_SUITE_P(Scans, StrayPoints,
+                         ::testing::Values(StrayCase{"none", 0, false},
+                                           StrayCase{"a_few", 8, false},
+                                           StrayCase{"one_in_a_hundred", 200, true},
+                                           StrayCase{"one_in_twenty", 1000, true}),
+                         [](const ::testing::TestParamInfo<StrayCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // ---------------------------------------------------------------- voxel_cell_for
 
