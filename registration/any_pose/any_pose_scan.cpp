@@ -26,7 +26,8 @@ AnyPoseScan prepare_any_pose_scan(const core::PointSet& full, double cell, bool 
   if (index) scan.index.build(scan.working);
   scan.full_grid = grid ? grid->get()
                         : std::make_shared<const PointGrid>(
-                              full, full_grid_cell(full.size(), scan.working.size(), cell));
+                              full, full_grid_cell(full.size(), scan.working.size(), cell),
+                              std::function<bool()>(), true);
   const NormalList normals = estimate_surface_normals(full, *scan.full_grid, scan.working);
   for (size_t i = 0; i < scan.working.size(); ++i) {
     scan.working[i].nx = normals[i][0];

@@ -37,8 +37,9 @@ PointGrid::PointGrid(const std::vector<std::array<double, 3>>& points, double ra
       points.size(), [&points](size_t i) { return points[i]; }, radius, stop);
 }
 
-PointGrid::PointGrid(const core::PointSet& points, double radius,
-                     const std::function<bool()>& stop) {
+PointGrid::PointGrid(const core::PointSet& points, double radius, const std::function<bool()>& stop,
+                     bool distinct)
+    : distinct_(distinct) {
   build(
       points.size(),
       [&points](size_t i) {
@@ -106,8 +107,41 @@ bool PointGrid::fill_dense(size_t n, At&& at, const std::function<bool()>& stop)
     if (stopped()) return false;
     index_[fill[cell_of[i]]++] = static_cast<uint32_t>(i);
   }
-  gather_points(n, at);
+  if (distinct_) drop_coincident(at);
+  gather_points(index_.size(), at);
   return true;
+}
+
+template <typename At>
+void PointGrid::drop_coincident(At&& at) {
+  // Short runs compare each point with those kept before it; a long one (a pile of copies, or a
+  // coarse grid) sorts by position, keeps the first of each, and goes back to index order.
+  constexpr uint32_t kShortRun = 32;
+  std::vector<uint32_t> run;
+  uint32_t kept = 0;
+  for (size_t c = 0; c + 1 < start_.size(); ++c) {
+    const uint32_t s = start_[c], e = start_[c + 1];
+    start_[c] = kept;
+    if (e - s <= kShortRun) {
+      for (uint32_t i = s; i < e; ++i) {
+        const std::array<double, 3> p = at(index_[i]);
+        bool seen = false;
+        for (uint32_t j = start_[c]; j < kept && !seen; ++j) seen = at(index_[j]) == p;
+        if (!seen) index_[kept++] = index_[i];
+      }
+      continue;
+    }
+    run.assign(index_.begin() + s, index_.begin() + e);
+    std::stable_sort(run.begin(), run.end(),
+                     [&at](uint32_t a, uint32_t b) { return at(a) < at(b); });
+    run.erase(std::unique(run.begin(), run.end(),
+                          [&at](uint32_t a, uint32_t b) { return at(a) == at(b); }),
+              run.end());
+    std::sort(run.begin(), run.end());
+    for (const uint32_t i : run) index_[kept++] = i;
+  }
+  start_.back() = kept;
+  index_.resize(kept);
 }
 
 // The stored points in cell order, appended rather than written over a cleared array (a large
@@ -156,7 +190,8 @@ bool PointGrid::fill_columns(size_t n, At&& at, const std::function<bool()>& sto
   }
   column_[ncolumn] = static_cast<uint32_t>(cell_x_.size());
   start_.push_back(static_cast<uint32_t>(n));
-  gather_points(n, at);
+  if (distinct_) drop_coincident(at);
+  gather_points(index_.size(), at);
   return true;
 }
 

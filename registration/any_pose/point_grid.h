@@ -38,8 +38,12 @@ class PointGrid {
   // (core/stop_check.h) leaves a grid that holds no point.
   PointGrid(const std::vector<std::array<double, 3>>& points, double radius,
             const std::function<bool()>& stop = {});
-  // The same grid over the positions of `points`, read in place (no copy of a large scan).
-  PointGrid(const core::PointSet& points, double radius, const std::function<bool()>& stop = {});
+  // The same grid over the positions of `points`, read in place (no copy of a large scan). With
+  // `distinct`, points at the same position as one before them are stored once: a scan whose
+  // points repeat (a mesh's vertices written once for each face, say) then has the neighbours
+  // and spacing of its surface, not of its copies.
+  PointGrid(const core::PointSet& points, double radius, const std::function<bool()>& stop = {},
+            bool distinct = false);
 
   // Calls visit(index) for every stored point strictly within sqrt(sq_radius) of (x, y, z), in
   // cell order, then by index.
@@ -69,6 +73,7 @@ class PointGrid {
   // Both constructors: `at(i)` gives point i of `n` as an array of three doubles.
   template <typename At>
   void build(size_t n, At&& at, double radius, const std::function<bool()>& stop);
+  bool distinct_ = false;
   // Sorts the points into the cells once their size and the grid's dims are set: every cell of
   // the box, or only the occupied ones of each column. False when a stop came.
   template <typename At>
@@ -77,6 +82,9 @@ class PointGrid {
   bool fill_columns(size_t n, At&& at, const std::function<bool()>& stop);
   template <typename At>
   void gather_points(size_t n, At&& at);
+  // Leaves out of each cell the points at the position of an earlier one of the cell.
+  template <typename At>
+  void drop_coincident(At&& at);
   // The stored points of the cells i = lo..hi of row (j, k), which lie together: [s, e).
   void row_run(int j, int k, int lo, int hi, uint32_t& s, uint32_t& e) const;
   int nearest_in_ball(double x, double y, double z, double sq, double& sq_dist) const;

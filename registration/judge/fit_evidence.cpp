@@ -180,7 +180,7 @@ std::vector<size_t> surface_points(const PointGrid& grid, const core::PointSet& 
 }  // namespace
 
 SharedGrid full_scan_grid(const core::PointSet& full, const std::function<bool()>& stop) {
-  return std::make_shared<const PointGrid>(full, rough_spacing(full), stop);
+  return std::make_shared<const PointGrid>(full, rough_spacing(full), stop, true);
 }
 
 FitScene::FitScene(const core::PointSet& p, const core::PointSet& q, const FitOptions& o,

@@ -155,6 +155,46 @@ TEST(PointGrid, SparseBoxKeepsOccupiedCellsAndStaysExact) {
   }
 }
 
+// A scan whose points repeat (a mesh's vertices written once per face): a distinct grid keeps
+// the first point of each position and answers as a grid over those alone would.
+TEST(PointGrid, ADistinctGridStoresEachPositionOnce) {
+  struct Case {
+    const char* name;
+    size_t copies;  // of each point, spread through the set
+    size_t pile;    // copies of one more point, all in one cell
+    double half, cell;
+  };
+  for (const Case c :
+       {Case{"no_copies", 1, 0, 50, 2}, Case{"twice", 2, 0, 50, 2}, Case{"six_times", 6, 0, 50, 2},
+        Case{"a_pile", 1, 300, 50, 2}, Case{"sparse_cells", 3, 40, 200, 0.05}}) {
+    SCOPED_TRACE(c.name);
+    const Points base = random_points(3000, 4, c.half);
+    std::vector<size_t> order;
+    for (size_t k = 0; k < c.copies; ++k)
+      for (size_t i = 0; i < base.size(); ++i) order.push_back(i);
+    for (size_t k = 0; k < c.pile; ++k) order.push_back(0);
+    std::shuffle(order.begin(), order.end(), std::mt19937(6));
+    core::PointSet set;
+    Points first;  // the first point of each position, by index; others far off
+    std::vector<bool> seen(base.size(), false);
+    for (const size_t i : order) {
+      set.push_back({base[i][0], base[i][1], base[i][2], 0, 0, 0});
+      first.push_back(seen[i] ? Points::value_type{1e9, 1e9, 1e9} : base[i]);
+      seen[i] = true;
+    }
+    const PointGrid plain(set, c.cell), distinct(set, c.cell, {}, true);
+    EXPECT_EQ(plain.size(), set.size());
+    EXPECT_EQ(distinct.size(), base.size());
+    for (int k = 0; k < 100; ++k) {
+      const Points::value_type& at = base[static_cast<size_t>(k) * 31 % base.size()];
+      std::vector<int> got;
+      distinct.for_each_within(at[0], at[1], at[2] + 0.1, 100, [&got](int i) { got.push_back(i); });
+      std::sort(got.begin(), got.end());
+      EXPECT_EQ(got, brute_within(first, at[0], at[1], at[2] + 0.1, 100));
+    }
+  }
+}
+
 // ---------------------------------------------------------------- nearest questions
 
 // Indices by squared distance to (x, y, z), ties by index.

@@ -89,9 +89,10 @@ INSTANTIATE_TEST_SUITE_P(Judge, Verdicts, ::testing::ValuesIn(kCases),
                            return std::string(info.param.name);
                          });
 
-// Stray points (a scanner's flying pixels) scattered around one scan or both say nothing of the
-// motion: the right one stays confident, its measures as on the clean scans.
-TEST(Verdict, StrayPointsDoNotTipTheEvidence) {
+// Stray points (a scanner's flying pixels) scattered around one scan or both, and points
+// written several times over (a mesh's vertices, once per face), say nothing of the motion: the
+// right one stays confident, its measures as on the clean scans.
+TEST(Verdict, StrayAndRepeatedPointsDoNotTipTheEvidence) {
   const core::PointSet clean_p = bumpy_patch(9000, 3);
   core::PointSet clean_q;
   for (const core::Point3D& pt : clean_p)
@@ -104,15 +105,24 @@ TEST(Verdict, StrayPointsDoNotTipTheEvidence) {
       set.push_back(test::point(across(rng), across(rng), deep(rng)));
     return set;
   };
+  const auto repeat = [](const core::PointSet& set, size_t times) {
+    core::PointSet out;
+    for (size_t k = 0; k < times; ++k) out.insert(out.end(), set.begin(), set.end());
+    return out;
+  };
   struct Row {
     const char* name;
-    size_t in_p, in_q;
+    size_t strays_in_p, strays_in_q, copies_of_p, copies_of_q;
   };
-  for (const Row& row : {Row{"in_q", 0, 300}, Row{"in_p", 450, 0}, Row{"in_both", 450, 300}}) {
-    const core::PointSet p = scatter(clean_p, row.in_p, 1), q = scatter(clean_q, row.in_q, 2);
+  for (const Row& row : {Row{"strays_in_q", 0, 300, 1, 1}, Row{"strays_in_p", 450, 0, 1, 1},
+                         Row{"strays_in_both", 450, 300, 1, 1}, Row{"q_twice", 0, 0, 1, 2},
+                         Row{"both_six_times", 0, 0, 6, 6}}) {
+    const core::PointSet p = repeat(scatter(clean_p, row.strays_in_p, 1), row.copies_of_p);
+    const core::PointSet q = repeat(scatter(clean_q, row.strays_in_q, 2), row.copies_of_q);
     const FitScene scene(p, q);
     const FitEvidence e = evaluate_fit(scene, core::RigidTransform());
     EXPECT_NEAR(e.fine_share, clean.fine_share, 0.01) << row.name;
+    EXPECT_NEAR(e.spacing, clean.spacing, 0.05 * clean.spacing) << row.name;
     EXPECT_LT(e.empty_space, clean.empty_space + 0.005) << row.name;
     const Judgement j = judge_motion(scene, core::RigidTransform());
     EXPECT_EQ(j.verdict, Verdict::kConfident) << row.name << ": " << j.reason;
