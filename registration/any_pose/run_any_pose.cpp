@@ -328,13 +328,28 @@ EngineResult search_and_polish(const Prepared& pr, const core::PointSet& full_p,
 
 }  // namespace
 
-// Thins both full scans by one grid, to about as many points as the user's working P. Unlike a
-// random draw the grid leaves no holes, so every part of each surface keeps a sample close to
-// where the other scan's samples fall.
+namespace {
+
+// A cell holds at least this many of P's points on average. Thinned to nearly all its points, a
+// sparse P (a reference sampled coarsely, say) would be thinned by cells finer than its spacing,
+// which its points leave mostly empty while a dense Q fills them: Q would then keep many times
+// P's points, and the search's pairs grow with their square.
+constexpr size_t kLeastPerCell = 2;
+
+// The cell that thins P to about `target` points, or to half its points when that is fewer.
+double common_cell(const core::PointSet& full_p, size_t target) {
+  return voxel_cell_for(full_p, std::min(target, full_p.size() / kLeastPerCell));
+}
+
+}  // namespace
+
+// Thins both full scans by one grid, to about as many points as the user's working P (at most
+// half of P's points). Unlike a random draw the grid leaves no holes, so every part of each
+// surface keeps a sample close to where the other scan's samples fall.
 EngineResult run_any_pose(const AnyPoseInputs& inputs, const AnyPoseOptions& options,
                           const EngineHooks& hooks, core::Random15& rng) {
   const core::Clock::time_point t0 = core::Clock::now();
-  const double cell = voxel_cell_for(inputs.full_p, inputs.model_p.size());
+  const double cell = common_cell(inputs.full_p, inputs.model_p.size());
   AnyPoseScan p, q;
   core::side_by_side(
       options.threads,

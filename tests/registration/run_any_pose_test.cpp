@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <future>
 #include <memory>
@@ -79,6 +80,30 @@ TEST(RunAnyPose, FindsATurnedPartTheSameOnOneThreadOrTwo) {
     EXPECT_EQ(one.best_lcp, two.best_lcp);
     EXPECT_EQ(one.trials, two.trials);
   }
+}
+
+// A sparse P (a reference sampled coarsely) against a dense Q: both are thinned by cells that
+// P's points fill, not finer than P's spacing, so Q's pairs stay as few as in a usual run.
+TEST(RunAnyPose, ASparsePAgainstADenseQThinsQAlike) {
+  const Turn turn{1, -2, 0.5, 120};
+  const AnyPoseScene usual(turn);
+  AnyPoseScene sparse(turn);
+  sparse.full_p.clear();
+  for (size_t i = 0; i < usual.full_p.size(); i += 20) sparse.full_p.push_back(usual.full_p[i]);
+  sparse.model_p = sparse.full_p;
+  sparse.p_index.build(sparse.model_p);
+  sparse.full_q.clear();  // Q's part of the patch five times as densely
+  for (const core::Point3D& pt : bumpy_patch(40000))
+    if (pt.x > -20) sparse.full_q.push_back(pt);
+  sparse.full_q = test::moved(sparse.full_q, sparse.R, sparse.t);
+  const EngineResult normal = run_once(usual, 1), thin = run_once(sparse, 1);
+  ASSERT_TRUE(thin.improved);
+  EXPECT_LT(test::angle_between(thin.motion.R, core::transpose(usual.R)), 3.0);
+  const auto per_trial = [](const EngineResult& r) {
+    return static_cast<double>(r.counts.pairs_d1) / std::max(r.trials, 1);
+  };
+  EXPECT_LT(per_trial(thin), 2 * per_trial(normal))
+      << per_trial(thin) << " pairs a trial against " << per_trial(normal);
 }
 
 // The last improvement the hooks hear of is the polished result itself.
