@@ -335,21 +335,31 @@ namespace {
 // which its points leave mostly empty while a dense Q fills them: Q would then keep many times
 // P's points, and the search's pairs grow with their square.
 constexpr size_t kLeastPerCell = 2;
+// Q keeps at most this many times P's working points: a small part of an object against a scan
+// of the whole would otherwise keep the whole at P's fine cells.
+constexpr size_t kMostWorkingShare = 4;
 
-// The cell that thins P to about `target` points, or to half its points when that is fewer.
-double common_cell(const core::PointSet& full_p, size_t target) {
-  return voxel_cell_for(full_p, std::min(target, full_p.size() / kLeastPerCell));
+// The cell that thins P to about `target` points (to half its points when that is fewer),
+// coarser where Q would keep far more.
+double common_cell(const core::PointSet& full_p, const core::PointSet& full_q, size_t target) {
+  target = std::min(target, full_p.size() / kLeastPerCell);
+  const double cell = voxel_cell_for(full_p, target);
+  const size_t most = kMostWorkingShare * target;
+  // Every 4th point of a large Q counts cheaply, a little under the full count.
+  const size_t stride = full_q.size() >= 16 * most ? 4 : 1;
+  if (voxel_count(full_q, cell, stride) <= most) return cell;
+  return std::max(cell, voxel_cell_for(full_q, most));
 }
 
 }  // namespace
 
 // Thins both full scans by one grid, to about as many points as the user's working P (at most
-// half of P's points). Unlike a random draw the grid leaves no holes, so every part of each
-// surface keeps a sample close to where the other scan's samples fall.
+// half of P's points, and Q to a few times that). Unlike a random draw the grid leaves no holes, so
+// every part of each surface keeps a sample close to where the other scan's samples fall.
 EngineResult run_any_pose(const AnyPoseInputs& inputs, const AnyPoseOptions& options,
                           const EngineHooks& hooks, core::Random15& rng) {
   const core::Clock::time_point t0 = core::Clock::now();
-  const double cell = common_cell(inputs.full_p, inputs.model_p.size());
+  const double cell = common_cell(inputs.full_p, inputs.full_q, inputs.model_p.size());
   AnyPoseScan p, q;
   core::side_by_side(
       options.threads,

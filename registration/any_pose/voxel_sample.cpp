@@ -221,6 +221,11 @@ core::PointSet voxel_sample(const core::PointSet& set, double cell) {
   return out;
 }
 
+size_t voxel_count(const core::PointSet& set, double cell, size_t stride) {
+  if (set.empty() || !(cell > 0) || !std::isfinite(cell)) return 0;
+  return occupied_cells(set, bounding_box(set), cell, std::max<size_t>(stride, 1));
+}
+
 double voxel_cell_for(const core::PointSet& set, size_t target) {
   if (set.empty() || target == 0) return 0;
   const Box box = bounding_box(set);

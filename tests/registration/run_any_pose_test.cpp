@@ -82,28 +82,39 @@ TEST(RunAnyPose, FindsATurnedPartTheSameOnOneThreadOrTwo) {
   }
 }
 
-// A sparse P (a reference sampled coarsely) against a dense Q: both are thinned by cells that
-// P's points fill, not finer than P's spacing, so Q's pairs stay as few as in a usual run.
-TEST(RunAnyPose, ASparsePAgainstADenseQThinsQAlike) {
+// P much sparser than Q (a reference sampled coarsely against a full scan), or a small part of
+// what Q covers: both are thinned by cells that P's points fill, Q to a few times P's working
+// points, so Q's pairs stay as few as in a usual run.
+TEST(RunAnyPose, ASparseOrSmallPAgainstALargerQThinsQAlike) {
   const Turn turn{1, -2, 0.5, 120};
   const AnyPoseScene usual(turn);
-  AnyPoseScene sparse(turn);
-  sparse.full_p.clear();
-  for (size_t i = 0; i < usual.full_p.size(); i += 20) sparse.full_p.push_back(usual.full_p[i]);
-  sparse.model_p = sparse.full_p;
-  sparse.p_index.build(sparse.model_p);
-  sparse.full_q.clear();  // Q's part of the patch five times as densely
-  for (const core::Point3D& pt : bumpy_patch(40000))
-    if (pt.x > -20) sparse.full_q.push_back(pt);
-  sparse.full_q = test::moved(sparse.full_q, sparse.R, sparse.t);
-  const EngineResult normal = run_once(usual, 1), thin = run_once(sparse, 1);
-  ASSERT_TRUE(thin.improved);
-  EXPECT_LT(test::angle_between(thin.motion.R, core::transpose(usual.R)), 3.0);
+  const EngineResult normal = run_once(usual, 1);
   const auto per_trial = [](const EngineResult& r) {
     return static_cast<double>(r.counts.pairs_d1) / std::max(r.trials, 1);
   };
-  EXPECT_LT(per_trial(thin), 2 * per_trial(normal))
-      << per_trial(thin) << " pairs a trial against " << per_trial(normal);
+  for (const bool small : {false, true}) {
+    SCOPED_TRACE(small ? "a small part of Q's surface" : "a sparse P");
+    AnyPoseScene scene(turn);
+    scene.full_p.clear();
+    for (size_t i = 0; i < usual.full_p.size(); ++i) {
+      const core::Point3D& pt = usual.full_p[i];
+      if (small ? std::fabs(pt.x - 20) < 22 && std::fabs(pt.y - 10) < 22 : i % 20 == 0)
+        scene.full_p.push_back(pt);
+    }
+    scene.model_p.clear();
+    for (size_t i = 0; i < scene.full_p.size(); i += small ? 10 : 1)
+      scene.model_p.push_back(scene.full_p[i]);
+    scene.p_index.build(scene.model_p);
+    core::PointSet q;  // the whole patch, or Q's part of it five times as densely
+    for (const core::Point3D& pt : bumpy_patch(small ? 8000 : 40000))
+      if (small || pt.x > -20) q.push_back(pt);
+    scene.full_q = test::moved(q, scene.R, scene.t);
+    const EngineResult r = run_once(scene, 1);
+    ASSERT_TRUE(r.improved);
+    EXPECT_LT(test::angle_between(r.motion.R, core::transpose(usual.R)), 3.0);
+    EXPECT_LT(per_trial(r), 2 * per_trial(normal))
+        << per_trial(r) << " pairs a trial against " << per_trial(normal);
+  }
 }
 
 // The last improvement the hooks hear of is the polished result itself.
