@@ -110,8 +110,10 @@ uint64_t cell_key(const core::Point3D& p, const Box& box, double cell) {
 // its 26 neighbours is occupied while most points lie in cells that have one, or when the cells
 // around it hold fewer points than this share of what a typical point's cell has around it.
 constexpr double kStraySupportShare = 0.02;
-// Up to this share of stray cells are kept (the edges of a clean scan have a few of them).
+// Up to this share of stray cells are kept (the edges of a clean scan have a few of them), but
+// for those with no other cell within this many cells along any axis.
 constexpr double kFewStrays = 0.02;
+constexpr int64_t kFarCells = 3;
 
 // Occupied cells: their keys and point counts, by slot in order of first sight.
 struct CellCounts {
@@ -133,56 +135,70 @@ struct CellCounts {
   }
 };
 
-// Per slot, whether the cell is kept: not a stray one.
-std::vector<bool> supported_cells(const CellCounts& cells) {
-  const size_t n = cells.keys.size();
-  std::vector<size_t> support(n, 0);
-  std::vector<bool> alone(n, true);
-  for (size_t k = 0; k < n; ++k) {
-    int64_t axis[3];
-    uint64_t key = cells.keys[k];
-    for (int a = 2; a >= 0; --a, key /= kAxisCells)
-      axis[a] = static_cast<int64_t>(key % kAxisCells);
-    for (int64_t dx = -1; dx <= 1; ++dx)
-      for (int64_t dy = -1; dy <= 1; ++dy)
-        for (int64_t dz = -1; dz <= 1; ++dz) {
-          const int64_t x = axis[0] + dx, y = axis[1] + dy, z = axis[2] + dz;
-          if (x < 0 || y < 0 || z < 0 || x >= kAxisCells || y >= kAxisCells || z >= kAxisCells)
-            continue;
-          const size_t j =
-              cells.slots.find(static_cast<uint64_t>((x * kAxisCells + y) * kAxisCells + z));
-          if (j == CellSlots::kNone) continue;
-          support[k] += cells.count[j];
-          if (j != k) alone[k] = false;
-        }
-  }
-  // What a typical point's cell has around it: over points, not cells, since stray cells may
-  // outnumber the surface's.
+// Calls visit(slot) for each occupied cell within `reach` cells of cell slot `k` along every
+// axis, itself included.
+template <typename Visit>
+void for_each_near(const CellCounts& cells, size_t k, int64_t reach, Visit&& visit) {
+  int64_t axis[3];
+  uint64_t key = cells.keys[k];
+  for (int a = 2; a >= 0; --a, key /= kAxisCells) axis[a] = static_cast<int64_t>(key % kAxisCells);
+  for (int64_t dx = -reach; dx <= reach; ++dx)
+    for (int64_t dy = -reach; dy <= reach; ++dy)
+      for (int64_t dz = -reach; dz <= reach; ++dz) {
+        const int64_t x = axis[0] + dx, y = axis[1] + dy, z = axis[2] + dz;
+        if (x < 0 || y < 0 || z < 0 || x >= kAxisCells || y >= kAxisCells || z >= kAxisCells)
+          continue;
+        const size_t j =
+            cells.slots.find(static_cast<uint64_t>((x * kAxisCells + y) * kAxisCells + z));
+        if (j != CellSlots::kNone) visit(j);
+      }
+}
+
+// What a typical point's cell has around it: the support of the cell of the median point, by
+// support (over points, not cells, since stray cells may outnumber the surface's).
+double typical_support(const CellCounts& cells, const std::vector<size_t>& support) {
+  const size_t n = support.size();
   std::vector<size_t> order(n);
   for (size_t k = 0; k < n; ++k) order[k] = k;
   std::sort(order.begin(), order.end(),
             [&support](size_t a, size_t b) { return support[a] < support[b]; });
-  size_t points = 0, half = 0, together = 0;
+  size_t points = 0, half = 0;
+  for (const size_t c : cells.count) points += c;
+  for (const size_t k : order) {
+    half += cells.count[k];
+    if (2 * half >= points) return static_cast<double>(support[k]);
+  }
+  return 0;
+}
+
+// Per slot, whether the cell is kept: not a stray one. A cell far from every other (a point
+// written kilometres off, say) goes even among few: it would stretch every measure of size.
+std::vector<bool> supported_cells(const CellCounts& cells) {
+  const size_t n = cells.keys.size();
+  std::vector<size_t> support(n, 0);
+  std::vector<bool> alone(n, true), far(n, false);
+  size_t points = 0, together = 0;
   for (size_t k = 0; k < n; ++k) {
+    for_each_near(cells, k, 1, [&](size_t j) {
+      support[k] += cells.count[j];
+      if (j != k) alone[k] = false;
+    });
+    if (alone[k]) {
+      far[k] = true;
+      for_each_near(cells, k, kFarCells, [&](size_t j) { far[k] = far[k] && j == k; });
+    }
     points += cells.count[k];
     together += alone[k] ? 0 : cells.count[k];
   }
-  double typical = 0;
-  for (const size_t k : order) {
-    half += cells.count[k];
-    if (2 * half >= points) {
-      typical = static_cast<double>(support[k]);
-      break;
-    }
-  }
-  const double least = kStraySupportShare * typical;
+  const double least = kStraySupportShare * typical_support(cells, support);
   const bool mostly_together = 2 * together > points;
   std::vector<bool> keep(n);
   for (size_t k = 0; k < n; ++k)
     keep[k] = !(alone[k] && mostly_together) && static_cast<double>(support[k]) >= least;
   // A few stray cells cost the search little; a scan with more is thinned without them.
   const auto strays = static_cast<size_t>(std::count(keep.begin(), keep.end(), false));
-  if (static_cast<double>(strays) <= kFewStrays * static_cast<double>(n)) keep.assign(n, true);
+  if (static_cast<double>(strays) <= kFewStrays * static_cast<double>(n))
+    for (size_t k = 0; k < n; ++k) keep[k] = !(far[k] && mostly_together);
   return keep;
 }
 
