@@ -176,17 +176,13 @@ double typical_support(const CellCounts& cells, const std::vector<size_t>& suppo
 std::vector<bool> supported_cells(const CellCounts& cells) {
   const size_t n = cells.keys.size();
   std::vector<size_t> support(n, 0);
-  std::vector<bool> alone(n, true), far(n, false);
+  std::vector<bool> alone(n, true);
   size_t points = 0, together = 0;
   for (size_t k = 0; k < n; ++k) {
     for_each_near(cells, k, 1, [&](size_t j) {
       support[k] += cells.count[j];
       if (j != k) alone[k] = false;
     });
-    if (alone[k]) {
-      far[k] = true;
-      for_each_near(cells, k, kFarCells, [&](size_t j) { far[k] = far[k] && j == k; });
-    }
     points += cells.count[k];
     together += alone[k] ? 0 : cells.count[k];
   }
@@ -197,8 +193,12 @@ std::vector<bool> supported_cells(const CellCounts& cells) {
     keep[k] = !(alone[k] && mostly_together) && static_cast<double>(support[k]) >= least;
   // A few stray cells cost the search little; a scan with more is thinned without them.
   const auto strays = static_cast<size_t>(std::count(keep.begin(), keep.end(), false));
-  if (static_cast<double>(strays) <= kFewStrays * static_cast<double>(n))
-    for (size_t k = 0; k < n; ++k) keep[k] = !(far[k] && mostly_together);
+  if (static_cast<double>(strays) > kFewStrays * static_cast<double>(n)) return keep;
+  for (size_t k = 0; k < n; ++k) {
+    bool far = alone[k] && mostly_together;  // then few: the look further out stays cheap
+    if (far) for_each_near(cells, k, kFarCells, [&](size_t j) { far = far && j == k; });
+    keep[k] = !far;
+  }
   return keep;
 }
 
