@@ -29,7 +29,49 @@ std::vector<uint32_t> counting_sort(const std::vector<uint32_t>& in, Key&& key, 
   return first;
 }
 
+// A set of at least this many points is looked at for points far from the rest.
+constexpr size_t kCoreFrom = 1000;
+// The share of an even sample, at each end of each axis, left out of the core's extent.
+constexpr double kCoreTail = 0.005;
+constexpr size_t kCoreSample = 4096;
+
+// Narrows [lo, hi] (the box of all `n` points) to the core box: the middle 99 % of each axis
+// widened by the core's largest extent at both ends. A point beyond lies an object's size
+// from nearly every other (a sentinel value a kilometre off, say). True when it narrowed.
+template <typename At>
+bool narrow_to_core(size_t n, At&& at, double lo[3], double hi[3]) {
+  if (n < kCoreFrom) return false;
+  const size_t stride = std::max<size_t>(1, n / kCoreSample);
+  double core_lo[3], core_hi[3], reach = 0;
+  std::vector<double> v;
+  for (int a = 0; a < 3; ++a) {
+    v.clear();
+    for (size_t i = 0; i < n; i += stride) v.push_back(at(i)[a]);
+    const auto tail = static_cast<long>(kCoreTail * static_cast<double>(v.size()));
+    std::nth_element(v.begin(), v.begin() + tail, v.end());
+    core_lo[a] = v[static_cast<size_t>(tail)];
+    std::nth_element(v.begin(), v.end() - 1 - tail, v.end());
+    core_hi[a] = v[v.size() - 1 - static_cast<size_t>(tail)];
+    reach = std::max(reach, core_hi[a] - core_lo[a]);
+  }
+  bool narrowed = false;
+  for (int a = 0; a < 3; ++a) {
+    if (lo[a] < core_lo[a] - reach) lo[a] = core_lo[a] - reach, narrowed = true;
+    if (hi[a] > core_hi[a] + reach) hi[a] = core_hi[a] + reach, narrowed = true;
+  }
+  return narrowed;
+}
+
 }  // namespace
+
+void core_box(const core::PointSet& set, double lo[3], double hi[3]) {
+  const auto at = [&set](size_t i) { return std::array<double, 3>{set[i].x, set[i].y, set[i].z}; };
+  for (int a = 0; a < 3; ++a) lo[a] = hi[a] = set.empty() ? 0 : at(0)[a];
+  for (size_t i = 0; i < set.size(); ++i)
+    for (int a = 0; a < 3; ++a)
+      lo[a] = std::min(lo[a], at(i)[a]), hi[a] = std::max(hi[a], at(i)[a]);
+  narrow_to_core(set.size(), at, lo, hi);
+}
 
 PointGrid::PointGrid(const std::vector<std::array<double, 3>>& points, double radius,
                      const std::function<bool()>& stop) {
@@ -63,6 +105,9 @@ void PointGrid::build(size_t n, At&& at, double radius, const std::function<bool
       hi[a] = p[a] > hi[a] ? p[a] : hi[a];
     }
   }
+  // Points beyond the core go into its border cells (locate clamps), which a query beyond the
+  // box asks too: answers stay exact, and one far point does not spread the cells thin.
+  beyond_ = narrow_to_core(n, at, lo, hi);
   const double span = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2], 0.0});
   cell_ = radius > 0 && std::isfinite(radius) ? radius : std::max(span, 1.0);
   auto along = [&](int a) { return std::floor((hi[a] - lo[a]) / cell_) + 1; };

@@ -29,6 +29,11 @@ inline void bounding_box(const std::vector<std::array<double, 3>>& points, doubl
     }
 }
 
+// The box of `set`, narrowed to its core when a few points lie far beyond the rest: the middle
+// 99 % of each axis (of an even sample) widened by its largest extent at both ends. The box of
+// all points when none does, or when the set has under a thousand points.
+void core_box(const core::PointSet& set, double lo[3], double hi[3]);
+
 class PointGrid {
  public:
   // Grid over `points` with cells of side about `radius`. A box that would need more than about
@@ -74,6 +79,7 @@ class PointGrid {
   template <typename At>
   void build(size_t n, At&& at, double radius, const std::function<bool()>& stop);
   bool distinct_ = false;
+  bool beyond_ = false;  // some points lie beyond the box, in its border cells
   // Sorts the points into the cells once their size and the grid's dims are set: every cell of
   // the box, or only the occupied ones of each column. False when a stop came.
   template <typename At>
@@ -95,10 +101,13 @@ class PointGrid {
   // returns true; returns whether it did.
   template <typename Visit>
   bool visit_within(double x, double y, double z, double sq_radius, Visit&& visit) const;
-  // The cell (clamped into the grid) that holds the point p.
+  // The cell (clamped into the grid) that holds the point p; a point beyond the box, in its
+  // border cells.
   void locate(const std::array<double, 3>& p, int c[3]) const {
-    for (int a = 0; a < 3; ++a)
-      c[a] = std::min(dims_[a] - 1, static_cast<int>((p[a] - origin_[a]) / cell_));
+    for (int a = 0; a < 3; ++a) {
+      const double v = (p[a] - origin_[a]) / cell_;
+      c[a] = v > 0 ? (v < dims_[a] - 1 ? static_cast<int>(v) : dims_[a] - 1) : 0;
+    }
   }
   size_t cell_index(int i, int j, int k) const {
     return (static_cast<size_t>(k) * dims_[1] + static_cast<size_t>(j)) * dims_[0] +
@@ -151,10 +160,12 @@ inline bool PointGrid::cell_range(double x, double y, double z, double r, int lo
   for (int a = 0; a < 3; ++a) {
     const double l = (q[a] - r - origin_[a]) * inv_cell_ - kSlack;
     const double h = (q[a] + r - origin_[a]) * inv_cell_ + kSlack;
-    if (!(h >= 0) || !(l < dims_[a])) return false;  // also false for NaN
+    if (std::isnan(l) || std::isnan(h)) return false;
+    // A ball beyond the box misses it, unless points beyond it sit in its border cells.
+    if (!beyond_ && (!(h >= 0) || !(l < dims_[a]))) return false;
     // Truncation is the floor here: both are clamped at 0 from below first.
-    lo[a] = l > 0 ? static_cast<int>(l) : 0;
-    hi[a] = h < dims_[a] - 1 ? static_cast<int>(h) : dims_[a] - 1;
+    lo[a] = l > 0 ? (l < dims_[a] - 1 ? static_cast<int>(l) : dims_[a] - 1) : 0;
+    hi[a] = h > 0 ? (h < dims_[a] - 1 ? static_cast<int>(h) : dims_[a] - 1) : 0;
   }
   return true;
 }

@@ -34,11 +34,9 @@ double plane_distance(const core::Point3D& p, const double n[3], const double ce
 // A grid cell for a scan: a few times the spacing its points would have spread evenly over the
 // faces of their bounding box (a scan is a surface, not a volume).
 double rough_spacing(const core::PointSet& set) {
-  double lo[3] = {set[0].x, set[0].y, set[0].z}, hi[3] = {lo[0], lo[1], lo[2]};
-  for (const core::Point3D& p : set) {
-    const double v[3] = {p.x, p.y, p.z};
-    for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], v[k]), hi[k] = std::max(hi[k], v[k]);
-  }
+  // The core's box: a point written far off would make every cell hold the whole scan.
+  double lo[3], hi[3];
+  core_box(set, lo, hi);
   const double a = hi[0] - lo[0], b = hi[1] - lo[1], c = hi[2] - lo[2];
   const double area = a * b + b * c + c * a;
   return 2 * std::sqrt(std::max(area, 1e-300) / static_cast<double>(set.size()));
