@@ -9,8 +9,8 @@ Usage (after building kestrel-align in BUILD):
 Faults: stray points strewn over a box 20 mm beyond the scans (1 % and 5 % of each scan's
 points), every point written twice and six times (a mesh's vertices, once per face), a P of 5 %
 of its points against the full Q, a P of the tenth of its points nearest one spot of the overlap
-against the full Q, one point of each scan written 3 m and 1 km off, and a flat table of as
-many points as the scan under both (a turntable). Each pair is moved by a random motion; a
+against the full Q, one point of each scan written 3 m, 1 km and 1000 km off, and a flat table
+of as many points as the scan under both (a turntable). Each pair is moved by a random motion; a
 motion is right within 5 degrees and 5 mm at Q's centroid. A benchmark, never a test.
 """
 import argparse
@@ -27,7 +27,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 PAIRS = [("bun000", "bun045"), ("bun000", "bun315"), ("bun045", "bun090"), ("bun000", "bun090")]
 FAULTS = ["clean", "strays-1", "strays-5", "twice", "six-times", "sparse-p", "small-p",
-          "far-3m", "far-1km", "table"]
+          "far-3m", "far-1km", "far-1000km", "table"]
 
 
 def scan(name):
@@ -66,7 +66,7 @@ def with_fault(fault, p, q, rng):
         spot = q[rng.choice(np.flatnonzero(np.isfinite(near)))]
         return p[np.argsort(np.linalg.norm(p - spot, axis=1))[: len(p) // 10]], q
     if fault.startswith("far-"):
-        off = 3000.0 if fault == "far-3m" else 1e6
+        off = {"far-3m": 3e3, "far-1km": 1e6, "far-1000km": 1e9}[fault]
         return (np.vstack([p, p.mean(axis=0) + [off, 0, 0]]),
                 np.vstack([q, q.mean(axis=0) - [0, off, 0]]))
     if fault == "table":
