@@ -67,9 +67,10 @@ bool narrow_to_core(size_t n, At&& at, double lo[3], double hi[3]) {
 void core_box(const core::PointSet& set, double lo[3], double hi[3]) {
   const auto at = [&set](size_t i) { return std::array<double, 3>{set[i].x, set[i].y, set[i].z}; };
   for (int a = 0; a < 3; ++a) lo[a] = hi[a] = set.empty() ? 0 : at(0)[a];
-  for (size_t i = 0; i < set.size(); ++i)
-    for (int a = 0; a < 3; ++a)
-      lo[a] = std::min(lo[a], at(i)[a]), hi[a] = std::max(hi[a], at(i)[a]);
+  for (size_t i = 0; i < set.size(); ++i) {
+    const std::array<double, 3> p = at(i);
+    for (int a = 0; a < 3; ++a) lo[a] = std::min(lo[a], p[a]), hi[a] = std::max(hi[a], p[a]);
+  }
   narrow_to_core(set.size(), at, lo, hi);
 }
 
@@ -80,8 +81,8 @@ PointGrid::PointGrid(const std::vector<std::array<double, 3>>& points, double ra
 }
 
 PointGrid::PointGrid(const core::PointSet& points, double radius, const std::function<bool()>& stop,
-                     bool distinct)
-    : distinct_(distinct) {
+                     bool as_read)
+    : as_read_(as_read) {
   build(
       points.size(),
       [&points](size_t i) {
@@ -105,9 +106,9 @@ void PointGrid::build(size_t n, At&& at, double radius, const std::function<bool
       hi[a] = p[a] > hi[a] ? p[a] : hi[a];
     }
   }
-  // Points beyond the core go into its border cells (locate clamps), which a query beyond the
-  // box asks too: answers stay exact, and one far point does not spread the cells thin.
-  beyond_ = narrow_to_core(n, at, lo, hi);
+  // A scan's points beyond the core go into its border cells (locate clamps). Other grids (the
+  // search's, built again and again over derived points) keep the box of all their points.
+  beyond_ = as_read_ && narrow_to_core(n, at, lo, hi);
   const double span = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2], 0.0});
   cell_ = radius > 0 && std::isfinite(radius) ? radius : std::max(span, 1.0);
   auto along = [&](int a) { return std::floor((hi[a] - lo[a]) / cell_) + 1; };
@@ -152,7 +153,7 @@ bool PointGrid::fill_dense(size_t n, At&& at, const std::function<bool()>& stop)
     if (stopped()) return false;
     index_[fill[cell_of[i]]++] = static_cast<uint32_t>(i);
   }
-  if (distinct_) drop_coincident(at);
+  if (as_read_) drop_coincident(at);
   gather_points(index_.size(), at);
   return true;
 }
@@ -235,7 +236,7 @@ bool PointGrid::fill_columns(size_t n, At&& at, const std::function<bool()>& sto
   }
   column_[ncolumn] = static_cast<uint32_t>(cell_x_.size());
   start_.push_back(static_cast<uint32_t>(n));
-  if (distinct_) drop_coincident(at);
+  if (as_read_) drop_coincident(at);
   gather_points(index_.size(), at);
   return true;
 }

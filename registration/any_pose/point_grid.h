@@ -44,11 +44,14 @@ class PointGrid {
   PointGrid(const std::vector<std::array<double, 3>>& points, double radius,
             const std::function<bool()>& stop = {});
   // The same grid over the positions of `points`, read in place (no copy of a large scan). With
-  // `distinct`, points at the same position as one before them are stored once: a scan whose
-  // points repeat (a mesh's vertices written once for each face, say) then has the neighbours
-  // and spacing of its surface, not of its copies.
+  // `as_read` (a scan as a file gave it), points at the same position as one before them are
+  // stored once, so a scan whose points repeat (a mesh's vertices written once for each face,
+  // say) has the neighbours and spacing of its surface, not of its copies; and a few points far
+  // beyond the rest (core_box) sit in the border cells of a grid over the rest's box, which a
+  // query beyond the box asks too: answers stay exact, and one point written a kilometre off
+  // does not spread the cells thin.
   PointGrid(const core::PointSet& points, double radius, const std::function<bool()>& stop = {},
-            bool distinct = false);
+            bool as_read = false);
 
   // Calls visit(index) for every stored point strictly within sqrt(sq_radius) of (x, y, z), in
   // cell order, then by index.
@@ -78,7 +81,7 @@ class PointGrid {
   // Both constructors: `at(i)` gives point i of `n` as an array of three doubles.
   template <typename At>
   void build(size_t n, At&& at, double radius, const std::function<bool()>& stop);
-  bool distinct_ = false;
+  bool as_read_ = false;
   bool beyond_ = false;  // some points lie beyond the box, in its border cells
   // Sorts the points into the cells once their size and the grid's dims are set: every cell of
   // the box, or only the occupied ones of each column. False when a stop came.
