@@ -153,41 +153,50 @@ bool PointGrid::fill_dense(size_t n, At&& at, const std::function<bool()>& stop)
     if (stopped()) return false;
     index_[fill[cell_of[i]]++] = static_cast<uint32_t>(i);
   }
-  if (as_read_) drop_coincident(at);
   gather_points(index_.size(), at);
+  if (as_read_) drop_coincident();
   return true;
 }
 
-template <typename At>
-void PointGrid::drop_coincident(At&& at) {
+void PointGrid::drop_coincident() {
   // Short runs compare each point with those kept before it; a long one (a pile of copies, or a
-  // coarse grid) sorts by position, keeps the first of each, and goes back to index order.
+  // coarse grid) sorts by position, keeps the first of each, and goes back to index order. The
+  // points are compared where they lie gathered in cell order, not read back from the scan.
   constexpr uint32_t kShortRun = 32;
-  std::vector<uint32_t> run;
+  std::vector<std::pair<std::array<double, 3>, uint32_t>> run;
   uint32_t kept = 0;
   for (size_t c = 0; c + 1 < start_.size(); ++c) {
     const uint32_t s = start_[c], e = start_[c + 1];
     start_[c] = kept;
     if (e - s <= kShortRun) {
       for (uint32_t i = s; i < e; ++i) {
-        const std::array<double, 3> p = at(index_[i]);
+        const std::array<double, 3> p = points_[i];
         bool seen = false;
-        for (uint32_t j = start_[c]; j < kept && !seen; ++j) seen = at(index_[j]) == p;
-        if (!seen) index_[kept++] = index_[i];
+        for (uint32_t j = start_[c]; j < kept && !seen; ++j) seen = points_[j] == p;
+        if (seen) continue;
+        points_[kept] = p;
+        index_[kept++] = index_[i];
       }
       continue;
     }
-    run.assign(index_.begin() + s, index_.begin() + e);
+    // A cell lists its points in index order, so a stable sort by position keeps the first.
+    run.clear();
+    for (uint32_t i = s; i < e; ++i) run.emplace_back(points_[i], index_[i]);
     std::stable_sort(run.begin(), run.end(),
-                     [&at](uint32_t a, uint32_t b) { return at(a) < at(b); });
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     run.erase(std::unique(run.begin(), run.end(),
-                          [&at](uint32_t a, uint32_t b) { return at(a) == at(b); }),
+                          [](const auto& a, const auto& b) { return a.first == b.first; }),
               run.end());
-    std::sort(run.begin(), run.end());
-    for (const uint32_t i : run) index_[kept++] = i;
+    std::sort(run.begin(), run.end(),
+              [](const auto& a, const auto& b) { return a.second < b.second; });
+    for (const auto& [p, i] : run) {
+      points_[kept] = p;
+      index_[kept++] = i;
+    }
   }
   start_.back() = kept;
   index_.resize(kept);
+  points_.resize(kept);
 }
 
 // The stored points in cell order, appended rather than written over a cleared array (a large
@@ -236,8 +245,8 @@ bool PointGrid::fill_columns(size_t n, At&& at, const std::function<bool()>& sto
   }
   column_[ncolumn] = static_cast<uint32_t>(cell_x_.size());
   start_.push_back(static_cast<uint32_t>(n));
-  if (as_read_) drop_coincident(at);
   gather_points(index_.size(), at);
+  if (as_read_) drop_coincident();
   return true;
 }
 

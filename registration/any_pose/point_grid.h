@@ -92,8 +92,7 @@ class PointGrid {
   template <typename At>
   void gather_points(size_t n, At&& at);
   // Leaves out of each cell the points at the position of an earlier one of the cell.
-  template <typename At>
-  void drop_coincident(At&& at);
+  void drop_coincident();
   // The stored points of the cells i = lo..hi of row (j, k), which lie together: [s, e).
   void row_run(int j, int k, int lo, int hi, uint32_t& s, uint32_t& e) const;
   int nearest_in_ball(double x, double y, double z, double sq, double& sq_dist) const;
