@@ -9,6 +9,7 @@
 
 #include "core/side_by_side.h"
 #include "registration/any_pose/half_turns.h"
+#include "registration/any_pose/nearby_points.h"
 #include "registration/any_pose/plane_fit.h"
 #include "registration/any_pose/refine_motion.h"
 #include "registration/congruent/linear_algebra.h"
@@ -69,7 +70,7 @@ class NormalCache {
 // keeps sample point i's nearest point of P from step to step. False when a stop request came.
 bool find_pairs(const FitScene& scene, const core::PointSet& sample, size_t begin, size_t end,
                 const core::RigidTransform& motion, double radius, NormalCache& normals,
-                std::vector<int>& near, const std::function<bool()>& stop,
+                NearbyPoints& nearby, std::vector<int>& near, const std::function<bool()>& stop,
                 std::vector<SurfacePair>& pairs) {
   pairs.clear();
   const double sq_radius = radius * radius;
@@ -80,7 +81,7 @@ bool find_pairs(const FitScene& scene, const core::PointSet& sample, size_t begi
     core::transform_point(x, motion);
     s.x[0] = x.x, s.x[1] = x.y, s.x[2] = x.z;
     double d2 = 0;
-    const int j = nearest_from(scene.full_p, *scene.p_grid, x, sq_radius, near[i], d2);
+    const int j = nearby.nearest(i, x, sq_radius, near[i], d2);
     if (j < 0 || !normals.normal(j, s.n)) continue;
     const core::Point3D& p = scene.full_p[static_cast<size_t>(j)];
     s.p[0] = p.x, s.p[1] = p.y, s.p[2] = p.z;
@@ -136,6 +137,10 @@ double motion_change(const core::PointSet& sample, const core::RigidTransform& a
   return sample.empty() ? 0 : std::sqrt(sum / static_cast<double>(sample.size()));
 }
 
+// A sample point's list of P's points about it reaches this many of P's spacings: about 20
+// points, and it serves until the point has moved a spacing or so.
+constexpr double kNearbySpacings = 2.5;
+
 // What the steps share: the scene, the sample of Q they pair, the radii (model units; the last
 // is kept until the motion settles) and the normals fitted so far.
 struct StepSetup {
@@ -147,8 +152,10 @@ struct StepSetup {
   // second thread when `threads` allows: the same pairs either way.
   std::optional<NormalCache> second;
   int threads = 1;
-  // Each sample point's nearest point of P at the last step (-1: none yet).
+  // Each sample point's nearest point of P at the last step (-1: none yet), and the points of
+  // P about it.
   std::vector<int> near = std::vector<int>(sample.size(), -1);
+  NearbyPoints nearby{scene.full_p, *scene.p_grid, sample.size(), kNearbySpacings* scene.spacing};
 };
 
 // Pairs the whole sample, moved by `motion`, within `radius`. False when a stop request came
@@ -157,18 +164,18 @@ bool pair_sample(StepSetup& setup, const core::RigidTransform& motion, double ra
                  const std::function<bool()>& stop, std::vector<SurfacePair>& pairs) {
   const size_t n = setup.sample.size();
   if (!setup.second)
-    return find_pairs(setup.scene, setup.sample, 0, n, motion, radius, setup.normals, setup.near,
-                      stop, pairs);
+    return find_pairs(setup.scene, setup.sample, 0, n, motion, radius, setup.normals, setup.nearby,
+                      setup.near, stop, pairs);
   std::vector<SurfacePair> rest;
   bool heard = false;
   core::side_by_side(
       setup.threads,
       [&] {
         heard = !find_pairs(setup.scene, setup.sample, 0, n / 2, motion, radius, setup.normals,
-                            setup.near, stop, pairs);
+                            setup.nearby, setup.near, stop, pairs);
       },
       [&] {
-        find_pairs(setup.scene, setup.sample, n / 2, n, motion, radius, *setup.second,
+        find_pairs(setup.scene, setup.sample, n / 2, n, motion, radius, *setup.second, setup.nearby,
                    setup.near, {}, rest);
       });
   pairs.insert(pairs.end(), rest.begin(), rest.end());
