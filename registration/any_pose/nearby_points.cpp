@@ -1,5 +1,6 @@
 #include "registration/any_pose/nearby_points.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -12,13 +13,20 @@ NearbyPoints::NearbyPoints(const core::PointSet& p, const PointGrid& grid, size_
     : p_(p), grid_(grid), reach_(reach), lists_(count) {}
 
 void NearbyPoints::make(List& list, const core::Point3D& x) {
+  made_.clear();
+  grid_.for_each_within(x.x, x.y, x.z, reach_ * reach_, [this](int i) {
+    const core::Point3D& q = p_[static_cast<size_t>(i)];
+    made_.push_back({q.x, q.y, q.z, i});
+  });
+  if (made_.size() > list.room) {
+    list.first = static_cast<uint32_t>(pool_.size());
+    list.room = static_cast<uint32_t>(made_.size());
+    pool_.resize(pool_.size() + made_.size());
+  }
+  std::copy(made_.begin(), made_.end(), pool_.begin() + list.first);
+  list.count = static_cast<uint32_t>(made_.size());
   list.made = true;
   list.at[0] = x.x, list.at[1] = x.y, list.at[2] = x.z;
-  list.points.clear();
-  grid_.for_each_within(x.x, x.y, x.z, reach_ * reach_, [this, &list](int i) {
-    const core::Point3D& q = p_[static_cast<size_t>(i)];
-    list.points.push_back({q.x, q.y, q.z, i});
-  });
 }
 
 int NearbyPoints::nearest(size_t i, const core::Point3D& x, double sq_radius, int& near,
@@ -28,7 +36,8 @@ int NearbyPoints::nearest(size_t i, const core::Point3D& x, double sq_radius, in
     // The list's nearest, the first of equals in the grid's order, as the grid would answer.
     int best = -1;
     double best_d2 = std::numeric_limits<double>::infinity();
-    for (const Candidate& c : list.points) {
+    for (uint32_t k = list.first; k < list.first + list.count; ++k) {
+      const Candidate& c = pool_[k];
       const double dx = c.x - x.x, dy = c.y - x.y, dz = c.z - x.z;
       const double e = dx * dx + dy * dy + dz * dz;
       if (e < best_d2) best_d2 = e, best = c.index;

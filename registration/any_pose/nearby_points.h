@@ -6,6 +6,7 @@
 // grid's cells lie scattered over tens of megabytes; the list lies together.
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "core/point_set.h"
@@ -28,10 +29,12 @@ class NearbyPoints {
     double x, y, z;
     int index;
   };
+  // A list's points lie in the pool at [first, first + count), in the grid's cell order (the
+  // order it visits them in); a list made again takes its old room when that is large enough.
   struct List {
     bool made = false;
     double at[3] = {0, 0, 0};
-    std::vector<Candidate> points;  // in the grid's cell order, as the grid visits them
+    uint32_t first = 0, count = 0, room = 0;
   };
   void make(List& list, const core::Point3D& x);
 
@@ -39,6 +42,8 @@ class NearbyPoints {
   const PointGrid& grid_;
   double reach_;
   std::vector<List> lists_;
+  std::vector<Candidate> pool_;
+  std::vector<Candidate> made_;  // the list being made
 };
 
 }  // namespace kestrel::registration

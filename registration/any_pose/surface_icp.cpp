@@ -153,9 +153,11 @@ struct StepSetup {
   std::optional<NormalCache> second;
   int threads = 1;
   // Each sample point's nearest point of P at the last step (-1: none yet), and the points of
-  // P about it.
+  // P about it: the second half's lists apart, for the second thread.
   std::vector<int> near = std::vector<int>(sample.size(), -1);
   NearbyPoints nearby{scene.full_p, *scene.p_grid, sample.size(), kNearbySpacings* scene.spacing};
+  NearbyPoints second_nearby{scene.full_p, *scene.p_grid, sample.size(),
+                             kNearbySpacings* scene.spacing};
 };
 
 // Pairs the whole sample, moved by `motion`, within `radius`. False when a stop request came
@@ -175,8 +177,8 @@ bool pair_sample(StepSetup& setup, const core::RigidTransform& motion, double ra
                             setup.nearby, setup.near, stop, pairs);
       },
       [&] {
-        find_pairs(setup.scene, setup.sample, n / 2, n, motion, radius, *setup.second, setup.nearby,
-                   setup.near, {}, rest);
+        find_pairs(setup.scene, setup.sample, n / 2, n, motion, radius, *setup.second,
+                   setup.second_nearby, setup.near, {}, rest);
       });
   pairs.insert(pairs.end(), rest.begin(), rest.end());
   return !heard;
