@@ -146,7 +146,13 @@ inline void PointGrid::row_run(int j, int k, int lo, int hi, uint32_t& s, uint32
                         static_cast<size_t>(j);
   uint32_t first = column_[column];
   const uint32_t end = column_[column + 1];
-  while (first < end && cell_x_[first] < lo) ++first;
+  // A long column (a surface lying along x) is searched by halves; a short one in order.
+  constexpr uint32_t kShortColumn = 16;
+  if (end - first > kShortColumn)
+    first = static_cast<uint32_t>(
+        std::lower_bound(cell_x_.begin() + first, cell_x_.begin() + end, lo) - cell_x_.begin());
+  else
+    while (first < end && cell_x_[first] < lo) ++first;
   uint32_t last = first;
   while (last < end && cell_x_[last] <= hi) ++last;
   s = start_[first];

@@ -105,15 +105,19 @@ TEST(PointGrid, HugeBoxWithTinyCellsStaysSmallAndExact) {
 
 // A wavy sheet across a box of `half` units with cells of `cell`: far more cells than a dense
 // grid keeps, so only the occupied ones are kept, column by column.
-Points wavy_sheet(size_t n, uint32_t seed, double half) {
+// Flat, it lies in the cells of one z: its columns along x hold dozens of occupied cells.
+Points wavy_sheet(size_t n, uint32_t seed, double half, bool flat = false) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> u(-half, half);
   Points pts;
   for (size_t k = 0; k < n; ++k) {
     const double x = u(rng), y = u(rng);
-    pts.push_back({x, y, 0.3 * half * std::sin(x / half * 3) * std::cos(y / half * 2)});
+    const double wave = flat ? 1e-3 : 0.3 * half;
+    pts.push_back({x, y, wave * std::sin(x / half * 3) * std::cos(y / half * 2)});
   }
-  // Coincident points, and points that share a column but lie in far cells of it.
+  // Coincident points, and points that share a column but lie in far cells of it; a flat
+  // sheet's box made deep, so that only its occupied cells are kept.
+  if (flat) pts.push_back({0, 0, half}), pts.push_back({0, 0, -half});
   pts.push_back(pts[5]);
   pts.push_back({pts[9][0] + 0.7 * half, pts[9][1], pts[9][2]});
   return pts;
@@ -122,12 +126,14 @@ Points wavy_sheet(size_t n, uint32_t seed, double half) {
 TEST(PointGrid, SparseBoxKeepsOccupiedCellsAndStaysExact) {
   struct Case {
     double half, cell, radius;
+    bool flat = false;
   };
-  // Cells of the radius, cells smaller and larger than it, and a radius wider than the box.
+  // Cells of the radius, cells smaller and larger than it, a radius wider than the box, and a
+  // flat sheet's long columns.
   for (const Case c : {Case{50, 0.2, 0.2}, Case{50, 0.1, 0.45}, Case{200, 0.3, 0.1},
-                       Case{10, 0.005, 30}}) {
+                       Case{10, 0.005, 30}, Case{50, 0.5, 0.7, true}}) {
     SCOPED_TRACE(testing::Message() << "half " << c.half << " cell " << c.cell);
-    const Points pts = wavy_sheet(6000, 5, c.half);
+    const Points pts = wavy_sheet(6000, 5, c.half, c.flat);
     const PointGrid grid(pts, c.cell);
     std::mt19937 rng(12);
     std::uniform_real_distribution<double> u(-1.1 * c.half, 1.1 * c.half);
@@ -136,7 +142,7 @@ TEST(PointGrid, SparseBoxKeepsOccupiedCellsAndStaysExact) {
       // Half the queries on the sheet, the others anywhere in (and beyond) the box.
       const Points::value_type& at = pts[static_cast<size_t>(k) * 29 % pts.size()];
       const double x = k % 2 ? u(rng) : at[0], y = k % 2 ? u(rng) : at[1],
-                   z = k % 2 ? u(rng) * 0.5 : at[2] + 0.01;
+                   z = k % 2 ? u(rng) * (c.flat ? 0.01 : 0.5) : at[2] + 0.01;
       std::vector<int> got;
       grid.for_each_within(x, y, z, c.radius * c.radius, [&got](int i) { got.push_back(i); });
       std::sort(got.begin(), got.end());
