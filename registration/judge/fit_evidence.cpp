@@ -272,6 +272,33 @@ FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& moti
   return e;
 }
 
+double p_on_q_share(const FitScene& scene, const core::RigidTransform& motion) {
+  if (!scene.usable || scene.p_sample.empty()) return 0;
+  const FitOptions& options = scene.options;
+  const double radius = options.radius_spacings * scene.spacing;
+  const double plane_tol = std::max(options.plane_spacings * scene.spacing, 3 * scene.noise);
+  const double min_cos = std::cos(options.normal_degrees * M_PI / 180);
+  const core::RigidTransform back = core::rigid_inverse(motion);
+  const core::DenseMatrix& R = back.R;
+  std::vector<int> nn;
+  size_t fine = 0;
+  for (const core::Point3D& p : scene.p_sample) {
+    core::Point3D at = p;
+    core::transform_point(at, back);
+    double sq = 0, nq[3], cq[3], np[3], cp[3];
+    if (scene.q_grid->nearest_within(at.x, at.y, at.z, radius * radius, sq) < 0) continue;
+    if (!local_normal(scene.q_points(), *scene.q_grid, at, options.neighbours, nn, nq, cq) ||
+        plane_distance(at, nq, cq) >= plane_tol)
+      continue;
+    if (!local_normal(scene.full_p, *scene.p_grid, p, options.neighbours, nn, np, cp)) continue;
+    double turned[3];
+    for (uint32_t r = 0; r < 3; ++r)
+      turned[r] = R(r, 0) * np[0] + R(r, 1) * np[1] + R(r, 2) * np[2];
+    fine += std::fabs(dot(nq, turned)) >= min_cos;
+  }
+  return static_cast<double>(fine) / static_cast<double>(scene.p_sample.size());
+}
+
 FitEvidence evaluate_fit(const core::PointSet& full_p, const core::PointSet& full_q,
                          const core::RigidTransform& motion, const FitOptions& options) {
   return evaluate_fit(FitScene(full_p, full_q, options), motion);

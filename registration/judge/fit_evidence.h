@@ -123,4 +123,9 @@ FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& moti
 FitEvidence evaluate_fit(const core::PointSet& full_p, const core::PointSet& full_q,
                          const core::RigidTransform& motion, const FitOptions& options = {});
 
+// The share of P's sample that `motion` (Q onto P) lays on Q's surface, measured as Q is
+// measured on P (near Q, along its tangent plane, normals agreeing). Where P is a small part of
+// what Q covers, most of P lies on Q while little of Q lies on P.
+double p_on_q_share(const FitScene& scene, const core::RigidTransform& motion);
+
 }  // namespace kestrel::registration

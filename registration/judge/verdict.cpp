@@ -188,6 +188,17 @@ Judgement judge_motion(const FitScene& scene, const core::RigidTransform& motion
   std::snprintf(line, sizeof line, "; settles %.2g degrees and %.3g away", j.settle_degrees,
                 j.settle_shift);
   j.reason += line;
+  // A small P laid right on a scan that covers far more has little of Q on it, but most of it
+  // on Q: that is no proof of a match, and no proof against one either.
+  if (j.verdict == Verdict::kNoMatch) {
+    const double p_share = p_on_q_share(scene, settled);
+    if (p_share >= kConfidentShare) {
+      j.verdict = Verdict::kUncertain;
+      char other[80];
+      std::snprintf(other, sizeof other, "; yet %.2f of P on Q's surface", p_share);
+      j.reason += other;
+    }
+  }
   if ((j.verdict == Verdict::kConfident || j.snug) && turned_rival(scene, j))
     at_most_uncertain(j, "it fits about as well turned half a turn");
   return j;

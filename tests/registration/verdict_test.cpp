@@ -129,6 +129,29 @@ TEST(Verdict, StrayAndRepeatedPointsDoNotTipTheEvidence) {
   }
 }
 
+// A small part of an object laid right on a scan of the whole: little of Q lies on P, nearly
+// all of P on Q. That is no match only when P lies on Q nowhere.
+TEST(Verdict, ASmallPOnAWholeQIsNoMatchOnlyWhenItLiesOffQ) {
+  const core::PointSet q = bumpy_patch(9000, 3);
+  struct Row {
+    const char* name;
+    double radius;  // P: Q's points within this of (-30, 0)
+    double lift;    // the judged motion lifts P's part of Q off it by this much
+    Verdict expected;
+  };
+  for (const Row& row : {Row{"a 1 % part, right", 6, 0, Verdict::kUncertain},
+                         Row{"a 2 % part, right", 8, 0, Verdict::kUncertain},
+                         Row{"a 2 % part, lifted off", 8, 40, Verdict::kNoMatch}}) {
+    core::PointSet p;
+    for (const core::Point3D& pt : q)
+      if (std::hypot(pt.x + 30, pt.y) < row.radius) p.push_back(pt);
+    const Judgement j =
+        judge_motion(FitScene(p, q), motion_of(test::rotation(0, 0, 1, 0), 0, 0, row.lift));
+    EXPECT_EQ(verdict_name(j.verdict), std::string(verdict_name(row.expected)))
+        << row.name << " (" << p.size() << " points): " << j.reason;
+  }
+}
+
 TEST(Verdict, TooFewPointsAreNoMatchWithAReason) {
   const core::PointSet p = {test::point(0, 0, 0), test::point(1, 0, 0), test::point(0, 1, 0)};
   const Judgement j = judge_motion(p, p, {});
