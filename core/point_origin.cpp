@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace kestrel::core {
 
@@ -18,6 +19,24 @@ bool within_reach(const PointSet& points, size_t axis, double o) {
   return true;
 }
 
+// The middle of the points' range on `axis`, leaving out the lowest and highest half percent of
+// an even sample: one point written a thousand kilometres off (a sentinel value) would put the
+// middle of the whole range so far out that the scan, kept in floats relative to it, would be
+// rounded to tens of units. Small sets keep their whole range.
+double core_middle(const PointSet& points, size_t axis) {
+  constexpr size_t kSample = 4096;
+  constexpr double kTail = 0.005;
+  const size_t stride = std::max<size_t>(1, points.size() / kSample);
+  std::vector<double> v;
+  for (size_t i = 0; i < points.size(); i += stride) v.push_back(coordinate(points[i], axis));
+  const auto tail = static_cast<long>(kTail * static_cast<double>(v.size()));
+  std::nth_element(v.begin(), v.begin() + tail, v.end());
+  const double lo = v[static_cast<size_t>(tail)];
+  std::nth_element(v.begin(), v.end() - 1 - tail, v.end());
+  const double hi = v[v.size() - 1 - static_cast<size_t>(tail)];
+  return 0.5 * lo + 0.5 * hi;
+}
+
 double round_to_float(double v) {
   return static_cast<double>(static_cast<float>(v));
 }
@@ -32,12 +51,7 @@ Origin choose_origin(const PointSet& points, const Origin& hint) {
       origin[axis] = hint[axis];
       continue;
     }
-    double lo = coordinate(points[0], axis), hi = lo;
-    for (const Point3D& p : points) {
-      lo = std::min(lo, coordinate(p, axis));
-      hi = std::max(hi, coordinate(p, axis));
-    }
-    origin[axis] = std::round((0.5 * lo + 0.5 * hi) / kOriginStep) * kOriginStep;
+    origin[axis] = std::round(core_middle(points, axis) / kOriginStep) * kOriginStep;
   }
   return origin;
 }

@@ -26,7 +26,9 @@ inline bool is_zero(const Origin& o) {
 
 // The origin for `points` (file coordinates), axis by axis: 0 where every coordinate is below
 // kExactCoordinate; else `hint`'s (the other model's origin, so both share one frame) where
-// every point lies within that of it; else the middle of the points' range, in whole steps.
+// every point lies within that of it; else the middle of the points' range, in whole steps,
+// less the outermost half percent at each end (points written far off the rest keep no digits
+// worth keeping, the rest do).
 Origin choose_origin(const PointSet& points, const Origin& hint);
 
 // Subtracts `origin` from every position, in double; with `as_floats` each result is then

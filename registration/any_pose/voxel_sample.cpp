@@ -7,6 +7,8 @@
 #include <limits>
 #include <vector>
 
+#include "registration/any_pose/point_grid.h"
+
 namespace kestrel::registration {
 
 namespace {
@@ -22,15 +24,13 @@ struct Box {
                   -std::numeric_limits<double>::infinity()};
 };
 
+// The box the cells are counted in: the scan's core (point_grid.h). A point written far beyond
+// the rest (a sentinel value, say) would stretch a box of every point so far that the whole
+// object fell into one cell along an axis; it lands in a border cell of the core's box instead,
+// alone there, and is left out as a stray.
 Box bounding_box(const core::PointSet& set) {
   Box box;
-  for (const core::Point3D& p : set) {
-    const double v[3] = {p.x, p.y, p.z};
-    for (int a = 0; a < 3; ++a) {
-      box.lo[a] = std::min(box.lo[a], v[a]);
-      box.hi[a] = std::max(box.hi[a], v[a]);
-    }
-  }
+  if (!set.empty()) core_box(set, box.lo, box.hi);
   return box;
 }
 
@@ -99,8 +99,9 @@ uint64_t cell_key(const core::Point3D& p, const Box& box, double cell) {
   const double v[3] = {p.x, p.y, p.z};
   uint64_t key = 0;
   for (int a = 0; a < 3; ++a)
-    key = key * kAxisCells + static_cast<uint64_t>(std::min<double>(
-                                 std::floor((v[a] - box.lo[a]) / cell), kAxisCells - 1));
+    key = key * kAxisCells +
+          static_cast<uint64_t>(std::clamp<double>(std::floor((v[a] - box.lo[a]) / cell), 0,
+                                                   static_cast<double>(kAxisCells - 1)));
   return key;
 }
 
