@@ -8,6 +8,11 @@
 
 namespace kestrel::registration {
 
+namespace {
+// Points of a list at the most: about three times what a reach of a few spacings holds.
+constexpr size_t kMostListed = 64;
+}  // namespace
+
 NearbyPoints::NearbyPoints(const core::PointSet& p, const PointGrid& grid, size_t count,
                            double reach)
     : p_(p), grid_(grid), reach_(reach), lists_(count) {}
@@ -18,6 +23,13 @@ void NearbyPoints::make(List& list, const core::Point3D& x) {
     const core::Point3D& q = p_[static_cast<size_t>(i)];
     made_.push_back({q.x, q.y, q.z, i});
   });
+  // Where the scan is far denser than its usual spacing (a pile of points), a list would hold
+  // thousands: such a point keeps asking the grid, and the lists stay small.
+  if (made_.size() > kMostListed) {
+    list.made = false;
+    list.crowded = true;
+    return;
+  }
   if (made_.size() > list.room) {
     list.first = static_cast<uint32_t>(pool_.size());
     list.room = static_cast<uint32_t>(made_.size());
@@ -60,7 +72,7 @@ int NearbyPoints::nearest(size_t i, const core::Point3D& x, double sq_radius, in
   }
   const int j = nearest_from(p_, grid_, x, sq_radius, near, d2);
   // Worth a list only where the answer lies well inside its reach.
-  if (j >= 0 && 4 * d2 < reach_ * reach_) make(list, x);
+  if (j >= 0 && 4 * d2 < reach_ * reach_ && !list.crowded) make(list, x);
   return j;
 }
 

@@ -33,6 +33,7 @@ class NearbyPoints {
   // order it visits them in); a list made again takes its old room when that is large enough.
   struct List {
     bool made = false;
+    bool crowded = false;  // too many points about it for a list: the grid answers
     double at[3] = {0, 0, 0};
     uint32_t first = 0, count = 0, room = 0;
   };

@@ -19,7 +19,8 @@ core::Point3D at(double x, double y, double z) {
   return p;
 }
 
-// A lattice (many equal distances) or a noisy sheet with repeated points.
+// A lattice (many equal distances) or a noisy sheet with repeated points, and on the sheet a
+// pile of 2000 points within half a unit (far too many for a list about it).
 core::PointSet surface(bool lattice) {
   core::PointSet p;
   std::mt19937 rng(5);
@@ -27,8 +28,10 @@ core::PointSet surface(bool lattice) {
   for (int i = 0; i < 60; ++i)
     for (int j = 0; j < 60; ++j)
       p.push_back(lattice ? at(i, j, 0) : at(i + noise(rng), j + noise(rng), noise(rng)));
-  if (!lattice)
-    for (size_t k = 0; k < 300; k += 3) p.push_back(p[k * 7]);
+  if (lattice) return p;
+  for (size_t k = 0; k < 300; k += 3) p.push_back(p[k * 7]);
+  std::uniform_real_distribution<double> pile(-0.3, 0.3);
+  for (int k = 0; k < 2000; ++k) p.push_back(at(30 + pile(rng), 30 + pile(rng), pile(rng)));
   return p;
 }
 
@@ -57,11 +60,13 @@ TEST(NearbyPoints, AnswerAsTheGridDoesWhilePointsMove) {
     const size_t movers = 200;
     NearbyPoints nearby(p, grid, movers, c.reach);
     std::mt19937 rng(17);
-    std::uniform_real_distribution<double> u(-1, 1), place(-3, 63), lift(-2, 2);
+    std::uniform_real_distribution<double> u(-1, 1), place(-3, 63), lift(-2, 2), by_pile(27, 33);
     std::vector<core::Point3D> where;
     const auto half = [](double v) { return std::round(2 * v) / 2; };
     for (size_t i = 0; i < movers; ++i) {
-      where.push_back(at(place(rng), place(rng), lift(rng)));
+      // A tenth of the points start about the pile.
+      where.push_back(i % 10 ? at(place(rng), place(rng), lift(rng))
+                             : at(by_pile(rng), by_pile(rng), lift(rng)));
       if (c.halves) where[i] = at(half(where[i].x), half(where[i].y), half(where[i].z));
     }
     std::vector<int> hint(movers, -1), grid_hint(movers, -1);
