@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace kestrel::registration {
 
@@ -71,6 +72,14 @@ uint64_t key_of(int64_t x, int64_t y, int64_t z) {
   return part(x) | part(y) << 21 | part(z) << 42;
 }
 
+// Whether a rotation's entries, row by row, make a rotation (rows of unit length): the filing
+// by the first entry holds for those only.
+bool is_rotation(const double r[9]) {
+  double sum = 0;
+  for (int k = 0; k < 9; ++k) sum += r[k] * r[k];
+  return std::fabs(sum - 3) < 1e-6;
+}
+
 }  // namespace
 
 PolishedMotions::PolishedMotions(const std::array<double, 3>& anchor, double cell)
@@ -91,10 +100,16 @@ void PolishedMotions::add(const core::RigidTransform& motion) {
   placed_.push_back(SamePlace::placed(anchor_, motion));
   const uint32_t k = static_cast<uint32_t>(motions_.size() - 1);
   std::array<int64_t, 3> c;
-  if (cell_of(placed_.back().at, c))
-    cells_[key_of(c[0], c[1], c[2])].push_back(k);
-  else
+  if (!is_rotation(placed_.back().r) || !cell_of(placed_.back().at, c)) {
     unfiled_.push_back(k);
+    return;
+  }
+  // A cell's motions in order of their rotation's first entry.
+  std::vector<uint32_t>& filed = cells_[key_of(c[0], c[1], c[2])];
+  const double first = placed_.back().r[0];
+  filed.insert(std::upper_bound(filed.begin(), filed.end(), first,
+                                [this](double v, uint32_t m) { return v < placed_[m].r[0]; }),
+               k);
 }
 
 bool PolishedMotions::any_same(const SamePlace& same, const core::RigidTransform& motion) const {
@@ -124,13 +139,26 @@ bool PolishedMotions::any_same(const SamePlace& same, const core::RigidTransform
     lo[a] = static_cast<int64_t>(std::floor((centre[a] - reach) / cell_ - kSlack));
     hi[a] = static_cast<int64_t>(std::floor((centre[a] + reach) / cell_ + kSlack));
   }
+  // Two rotations turned by at most `degrees` from each other differ by at most 2 sqrt(1 - cos)
+  // in every entry (their difference's whole norm is that): only the cell's motions whose first
+  // entry lies that near are compared. The slack covers rows a millionth off unit length.
+  const bool rotation = is_rotation(at.r);
+  const double turn =
+      rotation ? 2 * std::sqrt(std::max(0.0, 1 - std::cos(same.degrees * M_PI / 180))) + 2e-3
+               : std::numeric_limits<double>::infinity();
+  const auto below = [this](uint32_t m, double v) { return placed_[m].r[0] < v; };
   for (int64_t x = lo[0]; x <= hi[0]; ++x)
     for (int64_t y = lo[1]; y <= hi[1]; ++y)
       for (int64_t z = lo[2]; z <= hi[2]; ++z) {
         const auto it = cells_.find(key_of(x, y, z));
         if (it == cells_.end()) continue;
-        for (uint32_t k : it->second)
-          if (same.same(at, placed_[k])) return true;
+        const std::vector<uint32_t>& filed = it->second;
+        const auto first = rotation
+                               ? std::lower_bound(filed.begin(), filed.end(), at.r[0] - turn, below)
+                               : filed.begin();
+        for (auto k = first; k != filed.end() && (!rotation || placed_[*k].r[0] <= at.r[0] + turn);
+             ++k)
+          if (same.same(at, placed_[*k])) return true;
       }
   return false;
 }

@@ -36,6 +36,8 @@ struct Case {
   double cell;                   // of the filing
   double spread;                 // translations drawn within +-spread
   double degrees;                // turns drawn within +-degrees
+  int filed = 300;               // motions filed
+  double near_degrees = 8;       // half the questions turn a filed motion by up to this much
 };
 
 TEST(PolishedMotions, AnswerAsAPlainScanDoes) {
@@ -48,6 +50,8 @@ TEST(PolishedMotions, AnswerAsAPlainScanDoes) {
       {"beyond every cell", {0, 0, 0}, {0, 0, 0}, 1e-9, 8, 20},
       {"compared at another point", {1, 2, 3}, {40, 0, 0}, 6, 8, 30},
       {"not filed at all", {1, 2, 3}, {1, 2, 3}, 0, 8, 30},
+      // Few motions, every direction, questions turned up to the limit of 10 degrees from one.
+      {"few, asked at the limit of the turn", {1, 2, 3}, {1, 2, 3}, 6, 3, 180, 20, 10.5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -60,7 +64,7 @@ TEST(PolishedMotions, AnswerAsAPlainScanDoes) {
     const SamePlace same{c.asked, 10, 5, 1};
     PolishedMotions filed(c.anchor, c.cell);
     std::vector<core::RigidTransform> plain;
-    for (int k = 0; k < 300; ++k) {
+    for (int k = 0; k < c.filed; ++k) {
       filed.add(plain.emplace_back(draw()));
       if (k == 5) filed.add(plain.emplace_back(turned(1, 0, 0, 0, huge, nan, 0)));
     }
@@ -69,9 +73,10 @@ TEST(PolishedMotions, AnswerAsAPlainScanDoes) {
       // Half of them a little off a filed motion, so that both answers come up.
       const core::RigidTransform m =
           k % 2 ? draw()
-                : core::compose(turned(u(gen), u(gen), 1, std::min(8.0, c.degrees) * u(gen),
-                                       4 * u(gen), 4 * u(gen), 0),
-                                plain[static_cast<size_t>(k) % plain.size()]);
+                : core::compose(
+                      turned(u(gen), u(gen), 1, std::min(c.near_degrees, c.degrees) * u(gen),
+                             4 * u(gen), 4 * u(gen), 0),
+                      plain[static_cast<size_t>(k) % plain.size()]);
       bool expected = false;
       for (const core::RigidTransform& p : plain) expected = expected || same(m, p);
       agreed += filed.any_same(same, m) == expected;
