@@ -4,6 +4,8 @@
 #include <cmath>
 #include <vector>
 
+#include "core/middle_range.h"
+
 namespace kestrel::core {
 
 namespace {
@@ -24,16 +26,11 @@ bool within_reach(const PointSet& points, size_t axis, double o) {
 // middle of the whole range so far out that the scan, kept in floats relative to it, would be
 // rounded to tens of units. Small sets keep their whole range.
 double core_middle(const PointSet& points, size_t axis) {
-  constexpr size_t kSample = 4096;
-  constexpr double kTail = 0.005;
-  const size_t stride = std::max<size_t>(1, points.size() / kSample);
+  const size_t stride = middle_sample_stride(points.size());
   std::vector<double> v;
   for (size_t i = 0; i < points.size(); i += stride) v.push_back(coordinate(points[i], axis));
-  const auto tail = static_cast<long>(kTail * static_cast<double>(v.size()));
-  std::nth_element(v.begin(), v.begin() + tail, v.end());
-  const double lo = v[static_cast<size_t>(tail)];
-  std::nth_element(v.begin(), v.end() - 1 - tail, v.end());
-  const double hi = v[v.size() - 1 - static_cast<size_t>(tail)];
+  double lo = 0, hi = 0;
+  middle_range(v, lo, hi);
   return 0.5 * lo + 0.5 * hi;
 }
 

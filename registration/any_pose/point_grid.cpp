@@ -5,6 +5,7 @@
 #include <limits>
 #include <utility>
 
+#include "core/middle_range.h"
 #include "core/stop_check.h"
 
 namespace kestrel::registration {
@@ -31,9 +32,6 @@ std::vector<uint32_t> counting_sort(const std::vector<uint32_t>& in, Key&& key, 
 
 // A set of at least this many points is looked at for points far from the rest.
 constexpr size_t kCoreFrom = 1000;
-// The share of an even sample, at each end of each axis, left out of the core's extent.
-constexpr double kCoreTail = 0.005;
-constexpr size_t kCoreSample = 4096;
 
 // Narrows [lo, hi] (the box of all `n` points) to the core box: the middle 99 % of each axis
 // widened by the core's largest extent at both ends. A point beyond lies an object's size
@@ -41,17 +39,13 @@ constexpr size_t kCoreSample = 4096;
 template <typename At>
 bool narrow_to_core(size_t n, At&& at, double lo[3], double hi[3]) {
   if (n < kCoreFrom) return false;
-  const size_t stride = std::max<size_t>(1, n / kCoreSample);
+  const size_t stride = core::middle_sample_stride(n);
   double core_lo[3], core_hi[3], reach = 0;
   std::vector<double> v;
   for (int a = 0; a < 3; ++a) {
     v.clear();
     for (size_t i = 0; i < n; i += stride) v.push_back(at(i)[a]);
-    const auto tail = static_cast<long>(kCoreTail * static_cast<double>(v.size()));
-    std::nth_element(v.begin(), v.begin() + tail, v.end());
-    core_lo[a] = v[static_cast<size_t>(tail)];
-    std::nth_element(v.begin(), v.end() - 1 - tail, v.end());
-    core_hi[a] = v[v.size() - 1 - static_cast<size_t>(tail)];
+    core::middle_range(v, core_lo[a], core_hi[a]);
     reach = std::max(reach, core_hi[a] - core_lo[a]);
   }
   bool narrowed = false;

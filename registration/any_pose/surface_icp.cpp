@@ -137,9 +137,12 @@ double motion_change(const core::PointSet& sample, const core::RigidTransform& a
   return sample.empty() ? 0 : std::sqrt(sum / static_cast<double>(sample.size()));
 }
 
-// A sample point's list of P's points about it reaches this many of P's spacings: about 20
-// points, and it serves until the point has moved a spacing or so.
-constexpr double kNearbySpacings = 2.5;
+// A sample point's list of P's points about it reaches 2.5 of P's spacings: about 20 points,
+// and it serves until the point has moved a spacing or so.
+double nearby_reach(const FitScene& scene) {
+  constexpr double kNearbySpacings = 2.5;
+  return kNearbySpacings * scene.spacing;
+}
 
 // What the steps share: the scene, the sample of Q they pair, the radii (model units; the last
 // is kept until the motion settles) and the normals fitted so far.
@@ -155,9 +158,9 @@ struct StepSetup {
   // Each sample point's nearest point of P at the last step (-1: none yet), and the points of
   // P about it: the second half's lists apart, for the second thread.
   std::vector<int> near = std::vector<int>(sample.size(), -1);
-  NearbyPoints nearby{scene.full_p, *scene.p_grid, sample.size(), kNearbySpacings* scene.spacing};
-  NearbyPoints second_nearby{scene.full_p, *scene.p_grid, sample.size(),
-                             kNearbySpacings* scene.spacing};
+  NearbyPoints nearby{scene.full_p, *scene.p_grid, sample.size(), nearby_reach(scene)};
+  NearbyPoints second_nearby{scene.full_p, *scene.p_grid, second ? sample.size() : 0,
+                             nearby_reach(scene)};
 };
 
 // Pairs the whole sample, moved by `motion`, within `radius`. False when a stop request came

@@ -25,6 +25,11 @@ double dot(const double a[3], const double b[3]) {
   return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
 }
 
+// The vector v turned by R.
+void turn(const core::DenseMatrix& R, const double v[3], double out[3]) {
+  for (uint32_t r = 0; r < 3; ++r) out[r] = R(r, 0) * v[0] + R(r, 1) * v[1] + R(r, 2) * v[2];
+}
+
 // Distance of `p` from the plane through `centre` with unit normal `n`.
 double plane_distance(const core::Point3D& p, const double n[3], const double centre[3]) {
   const double d[3] = {p.x - centre[0], p.y - centre[1], p.z - centre[2]};
@@ -231,7 +236,6 @@ FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& moti
   e.radius = options.radius_spacings * e.spacing;
   e.plane_tol = std::max(options.plane_spacings * e.spacing, 3 * e.noise);
   const double min_cos = std::cos(options.normal_degrees * M_PI / 180);
-  const core::DenseMatrix& R = motion.R;
   std::vector<int> nn;
   size_t near = 0, fine = 0;
   double sum_sq = 0;
@@ -253,10 +257,8 @@ FitEvidence evaluate_fit(const FitScene& scene, const core::RigidTransform& moti
     const double off = plane_distance(moved, np, cp);
     if (off >= e.plane_tol) continue;
     if (!scene.q_normal[k]) continue;
-    const std::array<double, 3>& nq = *scene.q_normal[k];
     double turned[3];
-    for (uint32_t r = 0; r < 3; ++r)
-      turned[r] = R(r, 0) * nq[0] + R(r, 1) * nq[1] + R(r, 2) * nq[2];
+    turn(motion.R, scene.q_normal[k]->data(), turned);
     if (std::fabs(dot(np, turned)) < min_cos) continue;
     ++fine;
     sum_sq += off * off;
@@ -279,7 +281,6 @@ double p_on_q_share(const FitScene& scene, const core::RigidTransform& motion) {
   const double plane_tol = std::max(options.plane_spacings * scene.spacing, 3 * scene.noise);
   const double min_cos = std::cos(options.normal_degrees * M_PI / 180);
   const core::RigidTransform back = core::rigid_inverse(motion);
-  const core::DenseMatrix& R = back.R;
   std::vector<int> nn;
   size_t fine = 0;
   for (const core::Point3D& p : scene.p_sample) {
@@ -292,8 +293,7 @@ double p_on_q_share(const FitScene& scene, const core::RigidTransform& motion) {
       continue;
     if (!local_normal(scene.full_p, *scene.p_grid, p, options.neighbours, nn, np, cp)) continue;
     double turned[3];
-    for (uint32_t r = 0; r < 3; ++r)
-      turned[r] = R(r, 0) * np[0] + R(r, 1) * np[1] + R(r, 2) * np[2];
+    turn(back.R, np, turned);
     fine += std::fabs(dot(nq, turned)) >= min_cos;
   }
   return static_cast<double>(fine) / static_cast<double>(scene.p_sample.size());
