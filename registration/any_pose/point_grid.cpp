@@ -252,16 +252,33 @@ bool PointGrid::any_within(double x, double y, double z, double sq_radius) const
 // equal ones, or -1. Any ball that holds the nearest point gives the same answer: the cells
 // are visited in one order whatever their range.
 int PointGrid::nearest_in_ball(double x, double y, double z, double sq, double& sq_dist) const {
-  int best = -1;
   sq_dist = sq;
-  visit_within(x, y, z, sq, [&](int i, double d2) {
-    if (d2 < sq_dist) {
-      sq_dist = d2;
-      best = i;
+  int lo[3], hi[3];
+  if (!(sq > 0) || !cell_range(x, y, z, std::sqrt(sq), lo, hi)) return -1;
+  // One tight loop over the runs of the ball's rows, the best so far kept in registers: the
+  // searches of a polish visit a few points each, millions of times.
+  double best = sq;
+  uint32_t found = UINT32_MAX;
+  const auto scan = [&](uint32_t s, uint32_t e) {
+    for (; s < e; ++s) {
+      const std::array<double, 3>& p = points_[s];
+      const double dx = p[0] - x, dy = p[1] - y, dz = p[2] - z;
+      const double d2 = dx * dx + dy * dy + dz * dz;
+      // Without a branch: which point is nearest changes unpredictably along a run.
+      const bool nearer = d2 < best;
+      found = nearer ? s : found;
+      best = nearer ? d2 : best;
     }
-    return false;
-  });
-  return best;
+  };
+  for (int k = lo[2]; k <= hi[2]; ++k)
+    for (int j = lo[1]; j <= hi[1]; ++j) {
+      uint32_t s = 0, e = 0;
+      row_run(j, k, lo[0], hi[0], s, e);
+      scan(s, e);
+    }
+  if (found == UINT32_MAX) return -1;
+  sq_dist = best;
+  return static_cast<int>(index_[found]);
 }
 
 int PointGrid::nearest_within(double x, double y, double z, double sq_radius,
