@@ -2,6 +2,10 @@
 
 #include <unistd.h>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -39,6 +43,14 @@ void restart_with_huge_pages(char** argv) {
   else ::unsetenv("GLIBC_TUNABLES");
 #else
   (void)argv;
+#endif
+}
+
+void keep_freed_blocks() {
+#if defined(__GLIBC__)
+  constexpr int kMiB = 1 << 20;
+  ::mallopt(M_MMAP_THRESHOLD, 32 * kMiB);
+  ::mallopt(M_TRIM_THRESHOLD, 64 * kMiB);
 #endif
 }
 

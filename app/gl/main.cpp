@@ -36,6 +36,7 @@ void watch_current_window(app::GlSession& s) {
 
 int main(int argc, char** argv) {
   core::restart_with_huge_pages(argv);
+  core::keep_freed_blocks();
   // Console lines arrive as they are printed, also when standard output goes to a file or pipe.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   core::srand15(0);

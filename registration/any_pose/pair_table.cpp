@@ -1,16 +1,41 @@
 #include "registration/any_pose/pair_table.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdint>
 
+#include "core/side_by_side.h"
 #include "core/stop_check.h"
 
 namespace kestrel::registration {
 
 namespace {
 
-// About 100 MB of entries.
+// About 70 MB of entries; a point's index fits in 16 bits.
 constexpr size_t kMaxPoints = 4096;
+
+// A little over the diagonal of the set's box: no pair's length, as worked out, exceeds it.
+double box_diagonal(const core::PointSet& q) {
+  if (q.empty()) return 0;
+  double lo[3] = {q[0].x, q[0].y, q[0].z}, hi[3] = {q[0].x, q[0].y, q[0].z};
+  for (const core::Point3D& p : q) {
+    const double v[3] = {p.x, p.y, p.z};
+    for (int a = 0; a < 3; ++a) {
+      lo[a] = std::min(lo[a], v[a]);
+      hi[a] = std::max(hi[a], v[a]);
+    }
+  }
+  return std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]) * (1 + 1e-6);
+}
+
+// The first row of the second half: rows i < split hold about half of the pairs (i, j > i).
+size_t half_of_pairs(size_t n) {
+  const size_t total = n * (n > 0 ? n - 1 : 0) / 2;
+  size_t split = 0, before = 0;
+  while (split < n && 2 * before < total) before += n - 1 - split++;
+  return split;
+}
 
 double component(const core::Point3D& p, const double u[3]) {
   return p.nx * u[0] + p.ny * u[1] + p.nz * u[2];
@@ -22,51 +47,69 @@ bool PairTable::fits(size_t n) {
   return n <= kMaxPoints;
 }
 
-PairTable::PairTable(const core::PointSet& q, double bucket, const std::function<bool()>& stop)
+PairTable::PairTable(const core::PointSet& q, double bucket, const std::function<bool()>& stop,
+                     int threads)
     : q_(q) {
   const size_t n = q.size();
-  std::vector<float> lengths;
-  lengths.reserve(n * (n > 0 ? n - 1 : 0) / 2);
-  double longest = 0;
-  core::StopCheck stopped(stop);
-  for (size_t i = 0; i < n; ++i) {
-    if (stopped(static_cast<int64_t>(n - i))) {
-      stopped_ = true;
-      return;
-    }
-    for (size_t j = i + 1; j < n; ++j) {
-      const double d = core::distance(q[i], q[j]);
-      lengths.push_back(static_cast<float>(d));
-      longest = std::max(longest, d);
-    }
+  const size_t pairs = n * (n > 0 ? n - 1 : 0) / 2;
+  // Each pair's length is worked out again where it is needed rather than kept: a table of 4096
+  // points has eight million pairs, and their lengths alone filled 34 MB.
+  const double diagonal = box_diagonal(q);
+  const double wanted = bucket > 0 && std::isfinite(bucket) ? bucket : 0;
+  // No more buckets than pairs: very long pairs of a tiny tolerance share wider buckets. The
+  // box's diagonal bounds the longest pair, so the buckets are known before the lengths are,
+  // unless the tolerance is that tiny (or none is given): then one more pass finds the longest.
+  double longest = diagonal;
+  if (!(wanted > 0 && wanted >= diagonal / static_cast<double>(std::max<size_t>(pairs, 1)))) {
+    longest = 0;
+    for (size_t i = 0; i < n; ++i)
+      for (size_t j = i + 1; j < n; ++j) longest = std::max(longest, core::distance(q[i], q[j]));
   }
-  bucket_ = bucket > 0 && std::isfinite(bucket) ? bucket : std::max(longest, 1.0);
-  // No more buckets than pairs: very long pairs of a tiny tolerance share wider buckets.
-  bucket_ = std::max(bucket_, longest / static_cast<double>(std::max<size_t>(lengths.size(), 1)));
-  const auto bucket_of = [this](float length) {
-    return static_cast<size_t>(static_cast<double>(length) / bucket_);
+  bucket_ = wanted > 0 ? wanted : std::max(longest, 1.0);
+  bucket_ = std::max(bucket_, longest / static_cast<double>(std::max<size_t>(pairs, 1)));
+  const size_t buckets = bucket_of(static_cast<float>(longest)) + 1;
+
+  // Two halves of the rows, of about as many pairs each; the first half's pairs come first in
+  // every bucket, so the table is the one a single pass makes.
+  const size_t split = threads >= 2 ? half_of_pairs(n) : n;
+  std::vector<uint32_t> counts[2] = {std::vector<uint32_t>(buckets, 0),
+                                     std::vector<uint32_t>(buckets, 0)};
+  std::atomic<bool> stop_seen{false};
+  const auto rows = [&](size_t from, size_t to, bool asks, const auto& each) {
+    core::StopCheck stopped(asks ? stop : std::function<bool()>());
+    for (size_t i = from; i < to; ++i) {
+      if (asks ? stopped(static_cast<int64_t>(n - i)) : stop_seen.load()) {
+        stop_seen.store(true);
+        return;
+      }
+      for (size_t j = i + 1; j < n; ++j) each(i, j, static_cast<float>(core::distance(q[i], q[j])));
+    }
   };
-  start_.assign(bucket_of(static_cast<float>(longest)) + 2, 0);
-  for (size_t k = 0; k < lengths.size(); ++k) {
-    if (stopped()) {
-      stopped_ = true;
-      return;
-    }
-    ++start_[bucket_of(lengths[k]) + 1];
+  const auto in_halves = [&](const auto& each) {
+    core::side_by_side(
+        split < n ? 2 : 1, [&] { rows(0, split, true, [&](auto... a) { each(0, a...); }); },
+        [&] { rows(split, n, false, [&](auto... a) { each(1, a...); }); });
+  };
+  in_halves([&](int h, size_t, size_t, float length) { ++counts[h][bucket_of(length)]; });
+  if (stop_seen.load()) {
+    stopped_ = true;
+    return;
   }
-  for (size_t b = 1; b < start_.size(); ++b) start_[b] += start_[b - 1];
-  entries_.resize(lengths.size());
-  std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
-  size_t k = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (stopped(static_cast<int64_t>(n - i))) {
-      stopped_ = true;
-      return;
-    }
-    for (size_t j = i + 1; j < n; ++j, ++k)
-      entries_[fill[bucket_of(lengths[k])]++] = {static_cast<uint32_t>(i), static_cast<uint32_t>(j),
-                                                 lengths[k]};
+  start_.assign(buckets + 1, 0);
+  std::vector<uint32_t> fill[2] = {std::vector<uint32_t>(buckets), std::vector<uint32_t>(buckets)};
+  for (size_t b = 0; b < buckets; ++b) {
+    fill[0][b] = start_[b];
+    fill[1][b] = start_[b] + counts[0][b];
+    start_[b + 1] = fill[1][b] + counts[1][b];
   }
+  // Left unset until filled: the fill writes every entry, and the pages are met first there,
+  // by both halves.
+  entries_.reset(new Entry[pairs]);
+  in_halves([&](int h, size_t i, size_t j, float length) {
+    entries_[fill[h][bucket_of(length)]++] = {static_cast<uint16_t>(i), static_cast<uint16_t>(j),
+                                              length};
+  });
+  stopped_ = stop_seen.load();
 }
 
 void PairTable::extract(const core::Point3D& a, const core::Point3D& b, double tol,

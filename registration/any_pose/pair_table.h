@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "core/point_set.h"
@@ -15,9 +16,11 @@ namespace kestrel::registration {
 class PairTable {
  public:
   // Tables Q's pairs in buckets `bucket` wide (the run tolerance); `q` must outlive the table.
-  // A `stop` request (core/stop_check.h) leaves the table incomplete: stopped() says so, and
-  // such a table must not be read.
-  PairTable(const core::PointSet& q, double bucket, const std::function<bool()>& stop = {});
+  // With two `threads` each tables half of the rows; the table is the same. A `stop` request
+  // (core/stop_check.h, asked from the calling thread only) leaves the table incomplete:
+  // stopped() says so, and such a table must not be read.
+  PairTable(const core::PointSet& q, double bucket, const std::function<bool()>& stop = {},
+            int threads = 1);
 
   bool stopped() const { return stopped_; }
 
@@ -34,12 +37,15 @@ class PairTable {
 
  private:
   struct Entry {
-    uint32_t i, j;  // i < j
+    uint16_t i, j;  // i < j
     float length;
   };
+  size_t bucket_of(float length) const {
+    return static_cast<size_t>(static_cast<double>(length) / bucket_);
+  }
   const core::PointSet& q_;
   double bucket_ = 1;
-  std::vector<Entry> entries_;   // by bucket
+  std::unique_ptr<Entry[]> entries_;  // by bucket
   std::vector<uint32_t> start_;  // first entry of each bucket, plus an end
   bool stopped_ = false;
 };

@@ -14,6 +14,12 @@ namespace {
 // Beyond this many cells the grid keeps only the occupied ones; beyond this many columns it
 // coarsens instead of growing.
 constexpr double kMaxCells = 4.0e6;
+// A box of more cells than this, and than kCellsPerPoint for each point, keeps only the
+// occupied ones too: the search builds a grid of a few thousand points with fine cells for
+// every trial, and filling and summing millions of empty cells cost more than its queries.
+// The cells are the same either way, and so is the order a query meets the points in.
+constexpr double kSmallBox = 262144;
+constexpr double kCellsPerPoint = 64;
 // x cells of one column: a count per x cell while sorting.
 constexpr double kMaxColumnCells = 4.0e6;
 // Stable counting sort of `in` by key(v) < `keys` into `out`; returns where each key's run
@@ -107,7 +113,9 @@ void PointGrid::build(size_t n, At&& at, double radius, const std::function<bool
   cell_ = radius > 0 && std::isfinite(radius) ? radius : std::max(span, 1.0);
   auto along = [&](int a) { return std::floor((hi[a] - lo[a]) / cell_) + 1; };
   // The columns' own count, and x cells that an int32 holds, bound the sparse grid.
-  by_column_ = along(0) * along(1) * along(2) > kMaxCells;
+  const double cells = along(0) * along(1) * along(2);
+  by_column_ =
+      cells > kMaxCells || (cells > kSmallBox && cells > kCellsPerPoint * static_cast<double>(n));
   while (by_column_ ? along(1) * along(2) > kMaxCells || along(0) > kMaxColumnCells
                     : along(0) * along(1) * along(2) > kMaxCells)
     cell_ *= 2;

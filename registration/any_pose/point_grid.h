@@ -37,10 +37,10 @@ void core_box(const core::PointSet& set, double lo[3], double hi[3]);
 class PointGrid {
  public:
   // Grid over `points` with cells of side about `radius`. A box that would need more than about
-  // four million cells keeps only its occupied cells, column by column along x (a dense scan is
-  // a surface: few cells of its box hold a point), and is enlarged only when the columns alone
-  // would be that many. Queries with a larger radius stay exact, only slower. A `stop` request
-  // (core/stop_check.h) leaves a grid that holds no point.
+  // four million cells, or far more cells than points, keeps only its occupied cells, column by
+  // column along x (a dense scan is a surface: few cells of its box hold a point), and is
+  // enlarged only when the columns alone would be that many. Queries with a larger radius stay
+  // exact, only slower. A `stop` request (core/stop_check.h) leaves a grid that holds no point.
   PointGrid(const std::vector<std::array<double, 3>>& points, double radius,
             const std::function<bool()>& stop = {});
   // The same grid over the positions of `points`, read in place (no copy of a large scan). With

@@ -258,7 +258,7 @@ EngineResult search(const Prepared& pr, const PolishSets& polish_sets,
                       std::sqrt(scoring_sq_radius(pr.plan.point_spacing, run_tol)));
   const core::Clock::time_point t0 = core::Clock::now();
   std::optional<PairTable> table;
-  if (PairTable::fits(q.size())) table.emplace(q, run_tol, hooks.should_stop);
+  if (PairTable::fits(q.size())) table.emplace(q, run_tol, hooks.should_stop, options.threads);
   const double table_ms = core::elapsed_ms(t0);
   if (table && table->stopped()) {
     EngineResult stopped;

@@ -102,6 +102,25 @@ TEST_P(PairTableBuckets, ExtractsExactlyThePairsThatPassEveryTest) {
   EXPECT_GT(found, 1000u);  // the comparison is not between two empty answers
 }
 
+// Two threads table half of the rows each; what a trial reads must not change, order included
+// (it decides which quads a trial meets first). Sets of 2 and 3 points have a half of no rows.
+TEST_P(PairTableBuckets, TwoThreadsTableTheSamePairsInTheSameOrder) {
+  for (const size_t n : {size_t{2}, size_t{3}, size_t{261}}) {
+    const core::PointSet q = test::wavy_surface(n, 5);
+    const PairTable one(q, GetParam()), two(q, GetParam(), {}, 2);
+    std::vector<core::IndexPair> a, b;
+    for (uint32_t k = 0; k < n; k += 7)
+      for (const double tol : {0.3, 6.0}) {
+        SCOPED_TRACE(testing::Message() << n << " points, base " << k << " tol " << tol);
+        one.extract(q[k], q[n - 1 - k], tol, 0.5, a);
+        two.extract(q[k], q[n - 1 - k], tol, 0.5, b);
+        ASSERT_EQ(a.size(), b.size());
+        for (size_t i = 0; i < a.size(); ++i)
+          ASSERT_TRUE(a[i].first == b[i].first && a[i].second == b[i].second) << "pair " << i;
+      }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Widths, PairTableBuckets,
                          ::testing::Values(1.5, 0.01, 40.0, 0.0, std::nan("")));
 
