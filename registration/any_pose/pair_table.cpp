@@ -75,8 +75,9 @@ PairTable::PairTable(const core::PointSet& q, double bucket, const std::function
   std::vector<uint32_t> counts[2] = {std::vector<uint32_t>(buckets, 0),
                                      std::vector<uint32_t>(buckets, 0)};
   std::atomic<bool> stop_seen{false};
+  const std::function<bool()> never;  // the hook of the half that only reads stop_seen
   const auto rows = [&](size_t from, size_t to, bool asks, const auto& each) {
-    core::StopCheck stopped(asks ? stop : std::function<bool()>());
+    core::StopCheck stopped(asks ? stop : never);
     for (size_t i = from; i < to; ++i) {
       if (asks ? stopped(static_cast<int64_t>(n - i)) : stop_seen.load()) {
         stop_seen.store(true);

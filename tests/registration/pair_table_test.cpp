@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -118,6 +119,26 @@ TEST_P(PairTableBuckets, TwoThreadsTableTheSamePairsInTheSameOrder) {
         for (size_t i = 0; i < a.size(); ++i)
           ASSERT_TRUE(a[i].first == b[i].first && a[i].second == b[i].second) << "pair " << i;
       }
+  }
+}
+
+// The hook is asked while the table is made, by one or two threads: one that never says stop
+// leaves the table a run without it gets; one that says stop at once leaves it stopped.
+TEST(PairTable, AStopHookIsAskedAndHeard) {
+  const core::PointSet q = test::wavy_surface(400, 5);
+  const PairTable plain(q, 1.0);
+  std::vector<core::IndexPair> a, b;
+  plain.extract(q[3], q[300], 1.0, 0.5, a);
+  for (const int threads : {1, 2}) {
+    int asked = 0;
+    const std::function<bool()> go_on = [&asked] { return ++asked < 0; };
+    const PairTable heard(q, 1.0, go_on, threads);
+    EXPECT_GT(asked, 0) << threads << " threads";
+    ASSERT_FALSE(heard.stopped());
+    heard.extract(q[3], q[300], 1.0, 0.5, b);
+    EXPECT_EQ(sorted(a), sorted(b)) << threads << " threads";
+    const std::function<bool()> stop_now = [] { return true; };
+    EXPECT_TRUE(PairTable(q, 1.0, stop_now, threads).stopped()) << threads << " threads";
   }
 }
 
