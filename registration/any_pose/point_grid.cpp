@@ -321,7 +321,9 @@ void PointGrid::nearest_k(double x, double y, double z, size_t k, std::vector<in
   // and a fresh list would grow by several allocations each time.
   thread_local std::vector<std::pair<double, int>> found;
   // Every point lies within the box's diagonal of any query inside it; far queries widen on.
-  for (double r = cell_;; r *= 2) {
+  // Half a cell first: k points found within a radius are the k nearest of any larger one, and
+  // a scan's neighbours mostly lie that close, in 8 cells where a whole cell's radius spans 27.
+  for (double r = 0.5 * cell_;; r *= 2) {
     found.clear();
     const double sq = r * r;
     visit_within(x, y, z, sq, [&found](int i, double d2) {
