@@ -10,6 +10,8 @@ namespace {
 
 // A point's test costs about a microsecond (a tree query): a stop is asked after this many.
 constexpr int64_t kPointsPerStopCheck = 4096;
+// Whole numbers up to this one are exact in a float.
+constexpr size_t kExactInFloat = size_t{1} << 24;
 
 // The LCP loop; `hit(i)` decides whether point i of q counts.
 template <typename Hit>
@@ -20,6 +22,28 @@ LcpScore count_hits(size_t n, double best, const std::function<bool()>& stop, Hi
   const auto needed = static_cast<float>(static_cast<int64_t>(nf * best));
   int64_t hits = 0;
   core::StopCheck stopped(stop, kPointsPerStopCheck);
+  if (n < kExactInFloat && needed <= nf) {
+    // Every count below is a whole number that a float holds exactly, so the test below reads,
+    // with the points missed so far: misses > n + 1 - needed. Said in integers it costs no
+    // conversions, and the scoring loop is the search's busiest.
+    const int64_t most_misses = static_cast<int64_t>(n) + 1 - static_cast<int64_t>(needed);
+    int64_t misses = 0;
+    for (size_t i = 0; i < n; ++i) {
+      if (stopped()) {
+        score.early_exit = true;
+        return score;
+      }
+      if (hit(i))
+        ++hits;
+      else if (++misses > most_misses) {
+        score.value = static_cast<float>(hits) / nf;
+        score.early_exit = true;
+        return score;
+      }
+    }
+    score.value = static_cast<float>(hits) / nf;
+    return score;
+  }
   for (size_t i = 0; i < n && static_cast<float>(i) < nf; ++i) {
     if (stopped()) {
       score.early_exit = true;

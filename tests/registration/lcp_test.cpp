@@ -76,6 +76,36 @@ TEST_F(Lcp, EarlyExitReturnsLessThanBestAndNeverRejectsABetterCandidate) {
   EXPECT_LE(static_cast<float>(lcp(q, 0.01, 0.6)), 0.6f);
 }
 
+// The score gives up after the first point past which even a hit on every point left could not
+// reach `best` (a share of n = 100: `needed` = 100 best points), and returns what it counted so
+// far. Where it gives up, by the order of hits and misses.
+TEST_F(Lcp, GivesUpAtTheFirstPointThatLeavesBestOutOfReach) {
+  struct Case {
+    const char* name;
+    bool misses_first;  // 40 misses, then 60 hits; else 60 hits, then 40 misses
+    double best;
+    bool early;
+    float value;
+  };
+  const Case cases[] = {
+      {"misses first, bar out of reach", true, 0.7, true, 0.0f},    // gives up at the 32nd miss
+      {"misses first, bar one above", true, 0.62, true, 0.0f},      // at the 40th miss
+      {"misses first, bar just reached", true, 0.6, false, 0.6f},   // needs every hit: all read
+      {"misses first, bar a hair above", true, 0.61, false, 0.6f},  // 61 needs one point more
+      {"hits first, bar out of reach", false, 0.7, true, 0.6f},     // at the 31st miss
+      {"hits first, bar of one", false, 1.0, true, 0.6f},           // at the second miss
+      {"hits first, bar above one", false, 1.5, true, 0.01f},       // at the first point
+      {"hits first, no bar", false, 0.0, false, 0.6f},
+  };
+  for (const Case& c : cases) {
+    core::PointSet q = p;
+    for (size_t k = 0; k < 40; ++k) q[c.misses_first ? k : 60 + k].z = 50;
+    const LcpScore s = score(q, 0.01, c.best);
+    EXPECT_EQ(s.early_exit, c.early) << c.name;
+    EXPECT_FLOAT_EQ(static_cast<float>(s.value), c.value) << c.name;
+  }
+}
+
 TEST_F(Lcp, EmptyQScoresZero) {
   EXPECT_EQ(lcp({}, 1.0, 0.5), 0.0);
 }
