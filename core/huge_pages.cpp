@@ -49,8 +49,8 @@ void restart_with_huge_pages(char** argv) {
 void keep_freed_blocks() {
 #if defined(__GLIBC__)
   constexpr int kMiB = 1 << 20;
-  ::mallopt(M_MMAP_THRESHOLD, 32 * kMiB);
-  ::mallopt(M_TRIM_THRESHOLD, 64 * kMiB);
+  ::mallopt(M_MMAP_THRESHOLD, 4 * kMiB);
+  ::mallopt(M_TRIM_THRESHOLD, 8 * kMiB);
 #endif
 }
 

@@ -13,12 +13,13 @@ namespace kestrel::core {
 // Call it first in main, before any thread or file is opened.
 void restart_with_huge_pages(char** argv);
 
-// The any-pose search frees and takes again blocks of a few megabytes in every trial (the grid
-// over a trial's pairs). glibc hands blocks over 128 KiB straight back to the kernel, so each
-// trial met its memory afresh, a page fault at a time, until some larger block happened to be
-// freed (glibc then raises the bound by itself). This sets the bound where glibc would end up:
-// blocks under 32 MiB, and up to 64 MiB free at the heap's top, stay with the program. For the
-// programs' mains; a library leaves its host's allocator alone.
+// The any-pose search frees and takes again blocks of up to a few megabytes in every trial (the
+// grid over a trial's pairs). glibc hands blocks over 128 KiB straight back to the kernel, so
+// each trial met its memory afresh, a page fault at a time, until some larger block happened to
+// be freed (glibc then raises the bound by itself, up to 32 MiB, which kept tens of megabytes
+// of a large scan's freed buffers). This fixes the bound: blocks under 4 MiB, and up to 8 MiB
+// free at the heap's top, stay with the program. For the programs' mains; a library leaves its
+// host's allocator alone.
 void keep_freed_blocks();
 
 }  // namespace kestrel::core
