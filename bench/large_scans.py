@@ -111,7 +111,10 @@ def arguments():
 
 def main():
     args = arguments()
-    align = os.path.join(args.build, "tools", "kestrel-align")
+    # Absolute: each run's working folder is the scans' folder.
+    align = os.path.join(os.path.abspath(args.build), "tools", "kestrel-align")
+    if not os.path.exists(align):
+        sys.exit(f"{align} not found: build the kestrel-align target first")
     out = os.path.abspath(args.out or os.path.join(args.build, "large"))
     os.makedirs(out, exist_ok=True)
     formats = [f for f in args.formats.split(",") if f]
