@@ -114,34 +114,58 @@ struct NearestRows {
   std::vector<int> p_near;
 };
 
-// `fp_bins` holds fp bin by bin (bin k of feature i at k * n + i), so that one row's distances
-// to every feature of fp are summed side by side, each bin by bin in order, as one distance at
-// a time would be.
+// `fp_bins` holds fp bin by bin (bin k of feature i at k * n + i), so that rows' distances to
+// every feature of fp are summed side by side, each bin by bin in order, as one distance at a
+// time would be. Four rows share each bin value read, and a stretch of fp at a time keeps
+// their sums in the nearest cache: one row at a time read all of fp_bins from memory again.
 NearestRows nearest_rows(const std::vector<float>& fp_bins, size_t n,
                          const std::vector<SurfaceFeature>& fq, size_t first, size_t last,
                          std::vector<int>& q_near) {
+  constexpr size_t kRows = 4, kStretch = 256;
   NearestRows r{std::vector<float>(n, std::numeric_limits<float>::infinity()),
                 std::vector<int>(n, -1)};
-  std::vector<float> d(n);
-  for (size_t j = first; j < last; ++j) {
-    std::fill(d.begin(), d.end(), 0.0f);
-    for (size_t k = 0; k < kFeatureBins; ++k) {
-      const float a = fq[j][k];
-      const float* bin = fp_bins.data() + k * n;
-      for (size_t i = 0; i < n; ++i) {
-        const float e = a - bin[i];
-        d[i] += e * e;
+  std::vector<float> d(kRows * n);
+  for (size_t j0 = first; j0 < last; j0 += kRows) {
+    const size_t rows = std::min(kRows, last - j0);
+    // Rows past `last` repeat the last one: their sums are worked out and never read.
+    const SurfaceFeature* f[kRows];
+    for (size_t t = 0; t < kRows; ++t) f[t] = &fq[j0 + std::min(t, rows - 1)];
+    for (size_t i0 = 0; i0 < n; i0 += kStretch) {
+      const size_t i1 = std::min(n, i0 + kStretch);
+      float* d0 = d.data() + i0;
+      float* d1 = d0 + n;
+      float* d2 = d1 + n;
+      float* d3 = d2 + n;
+      std::fill(d0, d0 + (i1 - i0), 0.0f);
+      std::fill(d1, d1 + (i1 - i0), 0.0f);
+      std::fill(d2, d2 + (i1 - i0), 0.0f);
+      std::fill(d3, d3 + (i1 - i0), 0.0f);
+      for (size_t k = 0; k < kFeatureBins; ++k) {
+        const float a0 = (*f[0])[k], a1 = (*f[1])[k], a2 = (*f[2])[k], a3 = (*f[3])[k];
+        const float* bin = fp_bins.data() + k * n + i0;
+        for (size_t i = 0; i < i1 - i0; ++i) {
+          const float b = bin[i];
+          const float e0 = a0 - b, e1 = a1 - b, e2 = a2 - b, e3 = a3 - b;
+          d0[i] += e0 * e0;
+          d1[i] += e1 * e1;
+          d2[i] += e2 * e2;
+          d3[i] += e3 * e3;
+        }
       }
     }
-    float q_best = std::numeric_limits<float>::infinity();
-    for (size_t i = 0; i < n; ++i) {
-      if (d[i] < q_best) {
-        q_best = d[i];
-        q_near[j] = static_cast<int>(i);
-      }
-      if (d[i] < r.p_best[i]) {
-        r.p_best[i] = d[i];
-        r.p_near[i] = static_cast<int>(j);
+    for (size_t t = 0; t < rows; ++t) {
+      const size_t j = j0 + t;
+      const float* dj = d.data() + t * n;
+      float q_best = std::numeric_limits<float>::infinity();
+      for (size_t i = 0; i < n; ++i) {
+        if (dj[i] < q_best) {
+          q_best = dj[i];
+          q_near[j] = static_cast<int>(i);
+        }
+        if (dj[i] < r.p_best[i]) {
+          r.p_best[i] = dj[i];
+          r.p_near[i] = static_cast<int>(j);
+        }
       }
     }
   }
