@@ -103,10 +103,6 @@ SurfaceFeature turned_over(const SurfaceFeature& f) {
   return out;
 }
 
-struct Match {
-  int p, q;
-};
-
 // For the rows j of fq in [first, last): each one's nearest of fp, and of those rows the
 // nearest to each of fp (the first on equal distances).
 struct NearestRows {
@@ -172,6 +168,8 @@ NearestRows nearest_rows(const std::vector<float>& fp_bins, size_t n,
   return r;
 }
 
+}  // namespace
+
 // The pairs (p, q) whose features are each other's nearest. With two threads each takes half
 // the rows of fq; the earlier half wins equal distances, as one pass over all rows would.
 std::vector<Match> mutual_matches(const std::vector<SurfaceFeature>& fp,
@@ -194,6 +192,8 @@ std::vector<Match> mutual_matches(const std::vector<SurfaceFeature>& fp,
       out.push_back({q_near[j], static_cast<int>(j)});
   return out;
 }
+
+namespace {
 
 // The rigid motion that best carries the Q points onto the P points (Kabsch); false when it is
 // not defined.

@@ -24,6 +24,17 @@ using SurfaceFeature = std::array<float, kFeatureBins>;
 std::vector<SurfaceFeature> surface_features(const core::PointSet& working, double radius,
                                              bool flip);
 
+// Feature p of P and feature q of Q, each the other's nearest.
+struct Match {
+  int p, q;
+};
+
+// The pairs (p, q) whose features are each other's nearest (squared distance, summed bin by bin
+// in order; the first on equal distances), in order of q. With two threads each takes half of
+// fq; the pairs are the same.
+std::vector<Match> mutual_matches(const std::vector<SurfaceFeature>& fp,
+                                  const std::vector<SurfaceFeature>& fq, int threads);
+
 // A motion that matched features propose, and its votes: the matches it brings within the
 // tolerance, with those of the weaker motions near it.
 struct FeatureMotion {

@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "registration/any_pose/plane_steps.h"
 #include "test_support.h"
@@ -60,6 +62,45 @@ float largest_difference(const std::vector<SurfaceFeature>& a,
   for (size_t i = 0; i < a.size(); ++i)
     for (size_t k = 0; k < kFeatureBins; ++k) worst = std::max(worst, std::fabs(a[i][k] - b[i][k]));
   return worst;
+}
+
+// Features on a coarse lattice of values, so that equal distances are common: the mutual
+// nearest pairs as one distance at a time gives them, for sets that fill no, part of and
+// several stretches of features and blocks of rows, from one thread and two.
+TEST(MutualMatches, AsOneDistanceAtATimeGivesThem) {
+  const auto features = [](size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> level(0, 3);
+    std::vector<SurfaceFeature> out(n);
+    for (SurfaceFeature& f : out)
+      for (float& v : f) v = 0.25f * static_cast<float>(level(rng));
+    return out;
+  };
+  const auto distance = [](const SurfaceFeature& a, const SurfaceFeature& b) {
+    float d = 0;
+    for (size_t k = 0; k < kFeatureBins; ++k) d += (a[k] - b[k]) * (a[k] - b[k]);
+    return d;
+  };
+  const auto nearest = [&](const SurfaceFeature& f, const std::vector<SurfaceFeature>& among) {
+    size_t best = 0;
+    for (size_t i = 1; i < among.size(); ++i)
+      if (distance(f, among[i]) < distance(f, among[best])) best = i;
+    return best;
+  };
+  const std::pair<size_t, size_t> sizes[] = {{1, 1}, {5, 3}, {300, 7}, {600, 9}, {257, 41}};
+  for (const auto& [np, nq] : sizes) {
+    const std::vector<SurfaceFeature> fp = features(np, 3), fq = features(nq, 4);
+    std::vector<std::pair<int, int>> expected;
+    for (size_t j = 0; j < nq; ++j) {
+      const size_t i = nearest(fq[j], fp);
+      if (nearest(fp[i], fq) == j) expected.emplace_back(static_cast<int>(i), static_cast<int>(j));
+    }
+    for (const int threads : {1, 2}) {
+      std::vector<std::pair<int, int>> got;
+      for (const Match& m : mutual_matches(fp, fq, threads)) got.emplace_back(m.p, m.q);
+      EXPECT_EQ(got, expected) << np << " x " << nq << ", " << threads << " threads";
+    }
+  }
 }
 
 TEST(SurfaceFeatures, DoNotChangeWithTheScansPoseUnitsOrTheSignOfItsNormals) {
