@@ -128,14 +128,11 @@ NearestRows nearest_rows(const std::vector<float>& fp_bins, size_t n,
     for (size_t t = 0; t < kRows; ++t) f[t] = &fq[j0 + std::min(t, rows - 1)];
     for (size_t i0 = 0; i0 < n; i0 += kStretch) {
       const size_t i1 = std::min(n, i0 + kStretch);
+      for (size_t t = 0; t < kRows; ++t) std::fill(d.data() + t * n + i0, d.data() + t * n + i1, 0.0f);
       float* d0 = d.data() + i0;
       float* d1 = d0 + n;
       float* d2 = d1 + n;
       float* d3 = d2 + n;
-      std::fill(d0, d0 + (i1 - i0), 0.0f);
-      std::fill(d1, d1 + (i1 - i0), 0.0f);
-      std::fill(d2, d2 + (i1 - i0), 0.0f);
-      std::fill(d3, d3 + (i1 - i0), 0.0f);
       for (size_t k = 0; k < kFeatureBins; ++k) {
         const float a0 = (*f[0])[k], a1 = (*f[1])[k], a2 = (*f[2])[k], a3 = (*f[3])[k];
         const float* bin = fp_bins.data() + k * n + i0;

@@ -7,6 +7,7 @@
 
 #include "core/side_by_side.h"
 #include "core/stop_check.h"
+#include "registration/any_pose/point_grid.h"
 
 namespace kestrel::registration {
 
@@ -17,15 +18,8 @@ constexpr size_t kMaxPoints = 4096;
 
 // A little over the diagonal of the set's box: no pair's length, as worked out, exceeds it.
 double box_diagonal(const core::PointSet& q) {
-  if (q.empty()) return 0;
-  double lo[3] = {q[0].x, q[0].y, q[0].z}, hi[3] = {q[0].x, q[0].y, q[0].z};
-  for (const core::Point3D& p : q) {
-    const double v[3] = {p.x, p.y, p.z};
-    for (int a = 0; a < 3; ++a) {
-      lo[a] = std::min(lo[a], v[a]);
-      hi[a] = std::max(hi[a], v[a]);
-    }
-  }
+  double lo[3], hi[3];
+  bounding_box(q, lo, hi);
   return std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]) * (1 + 1e-6);
 }
 

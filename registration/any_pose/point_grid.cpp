@@ -66,11 +66,7 @@ bool narrow_to_core(size_t n, At&& at, double lo[3], double hi[3]) {
 
 void core_box(const core::PointSet& set, double lo[3], double hi[3]) {
   const auto at = [&set](size_t i) { return std::array<double, 3>{set[i].x, set[i].y, set[i].z}; };
-  for (int a = 0; a < 3; ++a) lo[a] = hi[a] = set.empty() ? 0 : at(0)[a];
-  for (size_t i = 0; i < set.size(); ++i) {
-    const std::array<double, 3> p = at(i);
-    for (int a = 0; a < 3; ++a) lo[a] = std::min(lo[a], p[a]), hi[a] = std::max(hi[a], p[a]);
-  }
+  bounding_box(set, lo, hi);
   narrow_to_core(set.size(), at, lo, hi);
 }
 
@@ -326,7 +322,7 @@ void PointGrid::nearest_k(double x, double y, double z, size_t k, std::vector<in
   for (double r = 0.5 * cell_;; r *= 2) {
     found.clear();
     const double sq = r * r;
-    visit_within(x, y, z, sq, [&found](int i, double d2) {
+    visit_within(x, y, z, sq, [](int i, double d2) {
       found.emplace_back(d2, i);
       return false;
     });

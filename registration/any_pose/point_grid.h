@@ -29,6 +29,20 @@ inline void bounding_box(const std::vector<std::array<double, 3>>& points, doubl
     }
 }
 
+// The same for a scan's positions (zeros when empty).
+inline void bounding_box(const core::PointSet& set, double lo[3], double hi[3]) {
+  for (int a = 0; a < 3; ++a) lo[a] = hi[a] = 0;
+  if (set.empty()) return;
+  lo[0] = hi[0] = set[0].x, lo[1] = hi[1] = set[0].y, lo[2] = hi[2] = set[0].z;
+  for (const core::Point3D& p : set) {
+    const double v[3] = {p.x, p.y, p.z};
+    for (int a = 0; a < 3; ++a) {
+      lo[a] = v[a] < lo[a] ? v[a] : lo[a];
+      hi[a] = v[a] > hi[a] ? v[a] : hi[a];
+    }
+  }
+}
+
 // The box of `set`, narrowed to its core when a few points lie far beyond the rest: the middle
 // 99 % of each axis (of an even sample) widened by its largest extent at both ends. The box of
 // all points when none does, or when the set has under a thousand points.
