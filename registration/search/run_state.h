@@ -70,6 +70,18 @@ struct TrialIO {
   bool debug = false;            // the debug timings and counts
 };
 
+// A trial's candidates found ahead, while a round's thread had nothing else to do: the base
+// they came from, whether the candidate source found any, what finding them counted and took,
+// and the trial's generator after it. The trial takes them only when it draws that very base.
+struct Lookahead {
+  bool ready = false;
+  int index[4] = {-1, -1, -1, -1};
+  bool found = false;
+  TrialCandidates candidates;
+  Tally tally;
+  core::Random15 rng_after;
+};
+
 // One trial's view of the run.
 struct Trial {
   const RunSetup& setup;
@@ -80,6 +92,7 @@ struct Trial {
   bool& first_selection;  // no base drawn yet in this process; cleared by the first draw
   // Trials of a round keep what they find here for the merge (trial_rounds.h).
   std::vector<Finding>* findings = nullptr;
+  Lookahead* ahead = nullptr;  // candidates found ahead for it, if any
 };
 
 // A whole run: what the trial scheduling works on.

@@ -1,6 +1,8 @@
 #include "registration/search/run_trial.h"
 
+#include <algorithm>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "core/clock.h"
@@ -132,7 +134,48 @@ std::optional<Base> trial_base(Trial& trial) {
   return base;
 }
 
+// The trial's candidates: those found ahead for this very base, else found now.
+bool trial_candidates(Trial& trial, const Base& base, TrialCandidates& out) {
+  Lookahead* ahead = trial.ahead;
+  if (!ahead || !ahead->ready || !std::equal(base.index, base.index + 4, ahead->index))
+    return trial.setup.parts.candidates->find(trial, base, out);
+  ahead->ready = false;
+  trial.tally.counts += ahead->tally.counts;
+  trial.tally.times += ahead->tally.times;
+  trial.rng = ahead->rng_after;
+  out = std::move(ahead->candidates);
+  if (trial.io.hooks.stop()) {
+    trial.tally.stopped = true;
+    return false;
+  }
+  return ahead->found;
+}
+
 }  // namespace
+
+void find_ahead(const RunSetup& setup, int32_t index, unsigned seed,
+                const std::function<bool()>& stop, Lookahead& out) {
+  out.ready = false;
+  core::Random15 rng;
+  rng.seed(seed);
+  bool first_selection = false;
+  const std::optional<Base> base =
+      select_base(setup.p_sample, setup.parts.bases->limits(index), first_selection, rng);
+  if (!base) return;
+  TrialIO io;
+  io.console = false;
+  io.hooks.should_stop = stop;
+  BestSoFar best;
+  Tally tally;
+  Trial trial{setup, io, rng, best, tally, first_selection};
+  out.candidates = {};
+  out.found = setup.parts.candidates->find(trial, *base, out.candidates);
+  if (tally.stopped) return;
+  std::copy(base->index, base->index + 4, out.index);
+  out.tally = tally;
+  out.rng_after = rng;
+  out.ready = true;
+}
 
 void take_finding(Trial& trial, const Finding& finding, uint64_t pos, uint64_t count) {
   BestSoFar& best = trial.best;
@@ -152,7 +195,7 @@ bool run_trial(Trial& trial) {
   const std::optional<Base> base = trial_base(trial);
   if (!base) return false;
   TrialCandidates candidates;
-  if (!trial.setup.parts.candidates->find(trial, *base, candidates)) return false;
+  if (!trial_candidates(trial, *base, candidates)) return false;
   return evaluate_candidates(trial, *base, candidates);
 }
 

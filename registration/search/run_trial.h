@@ -14,6 +14,12 @@ namespace kestrel::registration {
 // stopping rule is satisfied).
 bool run_trial(Trial& trial);
 
+// Finds ahead the candidates of the trial `index` of the run whose generator is seeded with
+// `seed`, as that trial will draw its base and turn it into candidates; `out` stays not ready
+// when no base turns up or a `stop` request cut the search short.
+void find_ahead(const RunSetup& setup, int32_t index, unsigned seed,
+                const std::function<bool()>& stop, Lookahead& out);
+
 // Takes a scored candidate: the stopping rule notes it, and it becomes the best (reported
 // through the hooks as candidate `pos` of `count`) when it beats it.
 void take_finding(Trial& trial, const Finding& finding, uint64_t pos, uint64_t count);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <utility>
 
 #include "registration/search/run_state.h"
 #include "registration/search/run_trial.h"
@@ -47,6 +48,12 @@ void merge(Search& search, TrialSlot& slot) {
   }
 }
 
+// A slot's seed: two draws of the run's generator.
+unsigned slot_seed(core::Random15& rng) {
+  const auto high = static_cast<unsigned>(rng.next());
+  return high << 15 | static_cast<unsigned>(rng.next());
+}
+
 // Sets up trial `k` of a round that begins after `done` trials. The first may show its
 // progress; the second learns of a stop through `poll`.
 void prepare_slot(Search& search, TrialSlot& s, int32_t done, int32_t k,
@@ -54,8 +61,7 @@ void prepare_slot(Search& search, TrialSlot& s, int32_t done, int32_t k,
   s.io.console = search.io.console;
   s.io.console_progress = search.io.console_progress;
   s.io.debug = search.io.debug;
-  s.rng.seed(static_cast<unsigned>(search.rng.next()) << 15 |
-             static_cast<unsigned>(search.rng.next()));
+  s.rng.seed(slot_seed(search.rng));
   s.best = search.best;
   s.tally.trials = done + k;
   s.io.hooks.should_stop = poll;
@@ -69,15 +75,30 @@ void prepare_slot(Search& search, TrialSlot& s, int32_t done, int32_t k,
   }
 }
 
+// What this thread may do while the round's second trial runs: find the next round's candidates.
+// A round's two trials may draw bases of different sizes, so one can take many times the other.
+struct NextRound {
+  const RunSetup& setup;
+  int32_t first = 0;            // the next round's first trial; none when past the last
+  int32_t count = 0;            // its trials
+  unsigned seeds[kRound] = {};  // their generators' seeds, as the slots will draw them
+  Lookahead* ahead = nullptr;   // where their candidates go
+};
+
 // Runs the round's two trials, the second on its own thread; the stop hook belongs to this
-// thread, so it keeps being asked for the second trial's sake.
-void run_pair(TrialSlot* slots, Trial* trials, const std::function<bool()>& poll) {
+// thread, so it keeps being asked for the second trial's sake. Once the first trial is done
+// and while the second still runs, this thread finds the next round's candidates (the second
+// trial's first), exactly as that round's trials would.
+void run_pair(TrialSlot* slots, Trial* trials, const std::function<bool()>& poll,
+              const NextRound* next) {
   std::atomic<bool> finished{false};
   std::thread second([&slots, &trials, &finished] {
     slots[1].ends_run = run_trial(trials[1]);
     finished = true;
   });
   slots[0].ends_run = run_trial(trials[0]);
+  for (int32_t k = next ? next->count - 1 : -1; k >= 0 && !finished && !slots[0].ends_run; --k)
+    find_ahead(next->setup, next->first + k, next->seeds[k], poll, next->ahead[k]);
   while (!finished) {
     poll();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -109,6 +130,8 @@ void TrialRounds::run(Search& search) const {
   const std::function<bool()> flag = [&stop] { return stop.load(); };
   const bool threaded = threads_ >= 2 && all_thread_safe(search.setup.parts);
   const int32_t num_try = search.setup.num_try;
+  // Candidates found ahead for this round's trials, and those being found for the next.
+  Lookahead ahead[kRound], coming[kRound];
   for (int32_t done = 0; done < num_try;) {
     if (done > 0 && poll()) {
       search.tally.stopped = true;
@@ -122,10 +145,17 @@ void TrialRounds::run(Search& search) const {
       // On its own thread the second trial only learns of a stop through the flag.
       prepare_slot(search, s, done, k, k > 0 && threaded ? flag : poll);
       trials.push_back(
-          {search.setup, s.io, s.rng, s.best, s.tally, s.first_selection, &s.findings});
+          {search.setup, s.io, s.rng, s.best, s.tally, s.first_selection, &s.findings, &ahead[k]});
     }
     if (threaded && n == 2) {
-      run_pair(slots, trials.data(), poll);
+      // The next round's seeds from a copy of the run's generator, which its slots draw alike.
+      NextRound next{search.setup, done + n, std::min(kRound, num_try - done - n)};
+      core::Random15 rng = search.rng;
+      for (int32_t k = 0; k < next.count; ++k) next.seeds[k] = slot_seed(rng);
+      next.ahead = coming;
+      for (Lookahead& a : coming) a.ready = false;  // none left from an earlier round
+      run_pair(slots, trials.data(), poll, search.io.debug || next.count <= 0 ? nullptr : &next);
+      for (int32_t k = 0; k < kRound; ++k) std::swap(ahead[k], coming[k]);
     } else {
       for (int32_t k = 0; k < n; ++k) slots[k].ends_run = run_trial(trials[static_cast<size_t>(k)]);
     }

@@ -450,6 +450,66 @@ TEST_F(RunRegistration, TrialRoundsGiveTheSameRunOnOneThreadOrTwo) {
   EXPECT_EQ(polished[0], polished[1]);
 }
 
+// Candidates found ahead for a trial are those the trial finds itself: the base, the quads, the
+// counts and the generator after them. A trial takes them only for the base it draws; stale
+// ones, for another base, are left alone, and either way the trial judges the same candidates.
+TEST_F(RunRegistration, CandidatesFoundAheadAreTheTrialsOwn) {
+  options.thr = 2.0f;
+  const ThreadSafeParts made(scene, options);
+  const ThresholdStop stopping(options.thr);
+  const CountingPolish polish;
+  const OneByOne one_by_one;
+  const RunSetup setup{made.parts(polish, stopping, one_by_one),
+                       scene.p,
+                       scene.q,
+                       made.run_tol,
+                       options.num_try,
+                       false};
+  struct Case {
+    int32_t index;
+    unsigned seed;
+    bool stale;  // the lookahead was found for another seed
+  };
+  const Case cases[] = {{0, 1, false}, {3, 77, false}, {5, 12345, false}, {2, 1, true}};
+  TrialIO io;
+  io.console = false;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "trial " << c.index << " seed " << c.seed);
+    Lookahead ahead;
+    find_ahead(setup, c.index, c.stale ? c.seed + 1 : c.seed, {}, ahead);
+    ASSERT_TRUE(ahead.ready);
+    const Lookahead found = ahead;
+    // The trial as a round runs it: with and without what was found ahead.
+    Tally tallies[2];
+    BestSoFar bests[2];
+    core::Random15 after[2];
+    for (int with = 0; with < 2; ++with) {
+      core::Random15 trial_rng;
+      trial_rng.seed(c.seed);
+      bool first_selection = false;
+      tallies[with].trials = c.index;
+      Trial trial{setup,         io,
+                  trial_rng,     bests[with],
+                  tallies[with], first_selection,
+                  nullptr,       with ? &ahead : nullptr};
+      run_trial(trial);
+      after[with] = trial_rng;
+    }
+    EXPECT_EQ(ahead.ready, c.stale);  // taken unless stale
+    EXPECT_EQ(tallies[0].counts.quads, tallies[1].counts.quads);
+    EXPECT_EQ(tallies[0].counts.pairs_d1, tallies[1].counts.pairs_d1);
+    EXPECT_EQ(tallies[0].counts.candidates, tallies[1].counts.candidates);
+    EXPECT_EQ(bests[0].findings.size(), bests[1].findings.size());
+    EXPECT_EQ(bests[0].lcp, bests[1].lcp);
+    EXPECT_EQ(after[0].state, after[1].state);
+    if (!c.stale) {
+      EXPECT_EQ(found.tally.counts.quads, tallies[0].counts.quads);
+      EXPECT_EQ(found.candidates.count, found.candidates.quads.size());
+      EXPECT_EQ(found.rng_after.state, after[0].state);
+    }
+  }
+}
+
 // A polish that sends every candidate far off (so none is ever the best, and each clears the
 // entry bar) and records where each started.
 struct FarPolish : Polish {
