@@ -85,20 +85,42 @@ struct NextRound {
   Lookahead* ahead = nullptr;   // where their candidates go
 };
 
+// The next round's candidates found while one trial of the round still runs: a thread done with
+// its own trial takes those nobody has taken yet (the second trial's first) until the other
+// trial is done too.
+class FindingAhead {
+ public:
+  explicit FindingAhead(const NextRound* next) : next_(next) {}
+  void find(const std::atomic<bool>& other_done, const std::function<bool()>& stop) {
+    while (next_ && !other_done) {
+      const int32_t k = next_->count - 1 - taken_.fetch_add(1);
+      if (k < 0) return;
+      find_ahead(next_->setup, next_->first + k, next_->seeds[k], stop, next_->ahead[k]);
+    }
+  }
+
+ private:
+  const NextRound* next_;
+  std::atomic<int32_t> taken_{0};
+};
+
 // Runs the round's two trials, the second on its own thread; the stop hook belongs to this
-// thread, so it keeps being asked for the second trial's sake. Once the first trial is done
-// and while the second still runs, this thread finds the next round's candidates (the second
-// trial's first), exactly as that round's trials would.
+// thread, so it keeps being asked for the second trial's sake (which hears of a stop through
+// `flag`). Whichever trial is done first, its thread finds the next round's candidates while
+// the other still runs, exactly as that round's trials would.
 void run_pair(TrialSlot* slots, Trial* trials, const std::function<bool()>& poll,
-              const NextRound* next) {
-  std::atomic<bool> finished{false};
-  std::thread second([&slots, &trials, &finished] {
+              const std::function<bool()>& flag, const NextRound* next) {
+  std::atomic<bool> first_done{false}, second_done{false}, finished{false};
+  FindingAhead ahead(next);
+  std::thread second([&] {
     slots[1].ends_run = run_trial(trials[1]);
+    second_done = true;
+    if (!slots[1].ends_run) ahead.find(first_done, flag);
     finished = true;
   });
   slots[0].ends_run = run_trial(trials[0]);
-  for (int32_t k = next ? next->count - 1 : -1; k >= 0 && !finished && !slots[0].ends_run; --k)
-    find_ahead(next->setup, next->first + k, next->seeds[k], poll, next->ahead[k]);
+  first_done = true;
+  if (!slots[0].ends_run) ahead.find(second_done, poll);
   while (!finished) {
     poll();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -154,7 +176,8 @@ void TrialRounds::run(Search& search) const {
       for (int32_t k = 0; k < next.count; ++k) next.seeds[k] = slot_seed(rng);
       next.ahead = coming;
       for (Lookahead& a : coming) a.ready = false;  // none left from an earlier round
-      run_pair(slots, trials.data(), poll, search.io.debug || next.count <= 0 ? nullptr : &next);
+      run_pair(slots, trials.data(), poll, flag,
+               search.io.debug || next.count <= 0 ? nullptr : &next);
       for (int32_t k = 0; k < kRound; ++k) std::swap(ahead[k], coming[k]);
     } else {
       for (int32_t k = 0; k < n; ++k) slots[k].ends_run = run_trial(trials[static_cast<size_t>(k)]);
