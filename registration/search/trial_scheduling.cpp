@@ -75,8 +75,9 @@ void prepare_slot(Search& search, TrialSlot& s, int32_t done, int32_t k,
   }
 }
 
-// What this thread may do while the round's second trial runs: find the next round's candidates.
-// A round's two trials may draw bases of different sizes, so one can take many times the other.
+// What a round's thread may do while the round's other trial still runs: find the next round's
+// candidates. A round's two trials may draw bases of different sizes, so one can take many times
+// the other.
 struct NextRound {
   const RunSetup& setup;
   int32_t first = 0;            // the next round's first trial; none when past the last
