@@ -18,29 +18,29 @@
 
 namespace kestrel::registration {
 
-// The smallest box holding `points` (not empty): its low and high corner.
-inline void bounding_box(const std::vector<std::array<double, 3>>& points, double lo[3],
-                         double hi[3]) {
-  for (int a = 0; a < 3; ++a) lo[a] = hi[a] = points[0][a];
-  for (const auto& p : points)
+// The smallest box holding the `n` positions at(i): its low and high corner (zeros when n is 0).
+template <typename At>
+void bounding_box(size_t n, At&& at, double lo[3], double hi[3]) {
+  for (int a = 0; a < 3; ++a) lo[a] = hi[a] = n > 0 ? at(0)[a] : 0;
+  for (size_t i = 0; i < n; ++i) {
+    const std::array<double, 3> p = at(i);
     for (int a = 0; a < 3; ++a) {
       lo[a] = p[a] < lo[a] ? p[a] : lo[a];
       hi[a] = p[a] > hi[a] ? p[a] : hi[a];
     }
+  }
 }
 
-// The same for a scan's positions (zeros when empty).
+inline void bounding_box(const std::vector<std::array<double, 3>>& points, double lo[3],
+                         double hi[3]) {
+  bounding_box(
+      points.size(), [&points](size_t i) { return points[i]; }, lo, hi);
+}
+
+// The same for a scan's positions.
 inline void bounding_box(const core::PointSet& set, double lo[3], double hi[3]) {
-  for (int a = 0; a < 3; ++a) lo[a] = hi[a] = 0;
-  if (set.empty()) return;
-  lo[0] = hi[0] = set[0].x, lo[1] = hi[1] = set[0].y, lo[2] = hi[2] = set[0].z;
-  for (const core::Point3D& p : set) {
-    const double v[3] = {p.x, p.y, p.z};
-    for (int a = 0; a < 3; ++a) {
-      lo[a] = v[a] < lo[a] ? v[a] : lo[a];
-      hi[a] = v[a] > hi[a] ? v[a] : hi[a];
-    }
-  }
+  const auto at = [&set](size_t i) { return std::array<double, 3>{set[i].x, set[i].y, set[i].z}; };
+  bounding_box(set.size(), at, lo, hi);
 }
 
 // The box of `set`, narrowed to its core when a few points lie far beyond the rest: the middle

@@ -112,13 +112,19 @@ bool evaluate_candidates(Trial& trial, const Base& base, const TrialCandidates& 
   return setup.parts.stopping->done(trial.best);
 }
 
+// The base of the trial `index` (0-based) of the run: the one draw both the trial and a look
+// ahead at its candidates make.
+std::optional<Base> draw_base(const RunSetup& setup, int32_t index, bool& first_selection,
+                              core::Random15& rng) {
+  return select_base(setup.p_sample, setup.parts.bases->limits(index), first_selection, rng);
+}
+
 // The trial's base, reported to the hooks and the debug lines; nothing when none was found.
 std::optional<Base> trial_base(Trial& trial) {
   const RunSetup& setup = trial.setup;
   const Clock::time_point start = Clock::now();
   std::optional<Base> base =
-      select_base(setup.p_sample, setup.parts.bases->limits(trial.tally.trials - 1),
-                  trial.first_selection, trial.rng);
+      draw_base(setup, trial.tally.trials - 1, trial.first_selection, trial.rng);
   const double select_ms = elapsed_ms(start);
   trial.tally.times.base_selection += select_ms;
   if (!base) {
@@ -159,8 +165,7 @@ void find_ahead(const RunSetup& setup, int32_t index, unsigned seed,
   core::Random15 rng;
   rng.seed(seed);
   bool first_selection = false;
-  const std::optional<Base> base =
-      select_base(setup.p_sample, setup.parts.bases->limits(index), first_selection, rng);
+  const std::optional<Base> base = draw_base(setup, index, first_selection, rng);
   if (!base) return;
   TrialIO io;
   io.console = false;
